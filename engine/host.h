@@ -1,0 +1,49 @@
+// What the script engine needs from the program around it. The main window implements it
+// with real widgets, the headless runner with standard output; tests with a plain fake.
+// The engine itself never touches a widget.
+//
+// Threading: every call is made on the user-interface thread, from inside a run or from
+// the Run, Pause and Stop commands. Error policy: these calls do not fail; a host that
+// cannot show something (a runner without a window) simply does nothing.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace nv {
+
+// The states of the window items while a run exists or not.
+enum class RunState { Idle, Running, Paused, WaitingForStep };
+
+class ScriptHost {
+public:
+    virtual ~ScriptHost() = default;
+
+    // Dispatch every pending event once, then return. Pause, Stop, a second Run, serial
+    // and socket events all run from here, between two script lines.
+    virtual void processEvents() = 0;
+
+    // The log pane: a list of strings. `appendLog` adds one string, which may hold line
+    // breaks (the validation message does). The 500-line rule is the engine's business.
+    virtual int logLineCount() const = 0;
+    virtual void clearLog() = 0;
+    virtual void appendLog(std::string_view text) = 0;
+
+    virtual void setRunState(RunState) {}
+    virtual void setEditorReadOnly(bool) {}
+    // Mark one editor line (0-based) as executing; -1 removes the mark.
+    virtual void highlightLine(int) {}
+
+    // The watch window of debug mode.
+    virtual void setWatchText(std::string_view) {}
+    virtual void showWatch() {}
+    virtual void hideWatch() {}
+
+    // The editor's whole text (`hidemain` looks for "openrack" in it).
+    virtual std::string editorText() const { return {}; }
+
+    // A run in package mode ends the application when it returns.
+    virtual void quitApplication() {}
+};
+
+} // namespace nv

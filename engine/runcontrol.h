@@ -1,0 +1,49 @@
+// The Run, Pause and Stop commands of the main window, without the window: the main window
+// and the headless runner both drive runs through this class. It owns the current TExecute
+// while a run exists, validates the blocks, writes the start, pause, resume and finish
+// lines, and catches the failure that ends a run.
+//
+// Threading: user-interface thread. `run` re-enters: while a run exists (the first call is
+// still on the stack, inside event processing) a second call resumes or releases a step.
+// Error policy: nothing escapes; a fatal failure becomes the " Fatal error: " log line.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace nv {
+
+class Runtime;
+class TExecute;
+
+enum class RunOutcome {
+    Finished,  // the run ended normally or by Stop
+    Refused,   // block validation failed, nothing ran
+    Fatal,     // a failure ended the run
+    Resumed,   // a run already existed: it was resumed or stepped
+};
+
+class RunControl {
+public:
+    explicit RunControl(Runtime& rt);
+    ~RunControl();
+
+    // The Run command. Without a run: validates, runs to the end and returns how it ended.
+    // With a run (called from inside its event processing): resume or release one step.
+    RunOutcome run(const std::vector<std::string>& editorLines);
+    void pause();
+    void stop();
+
+    bool running() const { return current_ != nullptr; }
+    TExecute* current() { return current_; }
+
+private:
+    Runtime& rt_;
+    TExecute* current_ = nullptr;
+};
+
+// Block validation of the editor's lines; empty when the blocks are sound.
+std::string ValidateBlocks(const std::vector<std::string>& lines);
+
+} // namespace nv

@@ -1,0 +1,32 @@
+// The variable store: an ordered list of name=value pairs. Names are compared ignoring
+// letter case (A..Z); writing keeps the name as last written; the empty value deletes.
+//
+// Threading: owned by one TExecute, user-interface thread only. Errors: none.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+namespace nv {
+
+class Variables {
+public:
+    // Writes a value; the empty value removes the name.
+    void set(std::string_view name, std::string_view value);
+    // Null when the name is missing.
+    const std::string* get(std::string_view name) const;
+    void clear();
+    size_t size() const { return items_.size(); }
+    // All name=value lines joined by line breaks (what the watch window shows).
+    std::string text() const;
+    const std::vector<std::pair<std::string, std::string>>& items() const { return items_; }
+
+private:
+    std::vector<std::pair<std::string, std::string>> items_;
+    std::unordered_map<std::string, size_t> index_; // lower-cased name -> position
+};
+
+} // namespace nv
