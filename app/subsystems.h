@@ -20,6 +20,15 @@ public:
     Subsystems(const Subsystems&) = delete;
     Subsystems& operator=(const Subsystems&) = delete;
 
+    // Where the terminal windows, the watch window and the rack window are put when next
+    // shown (screen pixels). The main window reads and writes them in the settings file;
+    // the subsystems get references to them.
+    struct Positions {
+        int terminalX = 0, terminalY = 0;
+        int watchX = 0, watchY = 0;
+        int rackX = 0, rackY = 0;
+    } positions;
+
     // One member per subsystem, added as each subsystem lands.
 };
 
