@@ -79,6 +79,10 @@ public:
         FVariables.set(name, value);
     }
 
+    // Debug commands.
+    void setDebug(bool on) { FDebug = on ? 1 : 0; }
+    void setShowLine() { FShowLine = 1; }
+
     int idleMs() const { return FIdleMs; }
     void setIdleMs(int ms) { FIdleMs = ms; }
 
@@ -91,7 +95,6 @@ public:
 
 private:
     struct LineInfo;
-    friend struct Dispatch;
 
     void ExecuteLine(int& index);
     void dispatch(int& index);
@@ -103,10 +106,14 @@ private:
     void CallProcedure(int defIndex);
     bool IncludeFile(const std::string& line, std::string& text);
 
+    LineInfo classifyLine(int index);
+    bool evaluateCompact(std::string_view compacted, std::string& value);
     bool EvaluateFlat(std::string_view text, std::string& value);
     bool ResolveOperand(std::string_view text, std::string& value);
     bool CallFunction(std::string_view name, std::string_view inner, std::string& value);
-    bool EvaluateComparison(std::string_view inner, std::string& value, bool& isBool);
+    bool EvaluateComparison(std::string_view inner, std::string& value, bool& isBool,
+                            bool& result);
+    bool evaluateCondition(std::string_view text, bool& truth, int depth);
 
     const LineInfo& line(int index);
     const std::string& trimmedLine(int index);

@@ -105,6 +105,7 @@ public:
         std::string_view name;
         int argc;
         ArgEval eval;
+        bool clearsError; // ClearScriptError once the arguments are evaluated
         FunctionHandler handler;
     };
     std::vector<CommandRow>& commands() { return commands_; }

@@ -1,0 +1,223 @@
+// The expression evaluator: innermost parentheses first, results spliced back into the text,
+// then a flat walk strictly left to right with no precedence.
+#include <cmath>
+#include <functional>
+
+#include "engine/interpreter.h"
+#include "engine/text.h"
+#include "engine/value.h"
+
+namespace nv {
+
+namespace {
+
+inline bool isOperator(char c) {
+    switch (c) {
+    case '%': case '&': case '*': case '+': case '-': case '/': case '\\': case '^':
+        return true;
+    default:
+        return false;
+    }
+}
+
+// A `(` after one of these (or first in the text) opens a plain group.
+inline bool isGrouping(char c) { return c == ' ' || c == '(' || c == ')' || isOperator(c); }
+
+// These end a function name read backwards from its `(`.
+inline bool isNameStopper(char c) { return isGrouping(c) || c == ','; }
+
+// An integer text written exactly as the number writer would write it: no sign, no leading
+// zero, at most 15 digits. Such an operand normalises to itself.
+inline bool isCanonicalInteger(std::string_view s) {
+    if (s.empty() || s.size() > 15 || (s[0] == '0' && s.size() > 1)) return false;
+    for (char c : s)
+        if (c < '0' || c > '9') return false;
+    return true;
+}
+
+// Apply one operator. Returns false on an arithmetic fault (division by zero, overflow).
+bool applyOperator(std::string& left, const std::string& right, char op, bool firstStep) {
+    switch (op) {
+    case '&':
+        left += right;
+        return true;
+    case '+': case '-': case '*': case '/': {
+        const double a = lenientNumber(left), b = lenientNumber(right);
+        double r;
+        if (op == '+') r = a + b;
+        else if (op == '-') r = a - b;
+        else if (op == '*') r = a * b;
+        else {
+            if (b == 0) return false;
+            r = a / b;
+        }
+        if (!std::isfinite(r)) return false;
+        left = formatNumber(r);
+        return true;
+    }
+    default:
+        // `%`, `\` and `^` split operands but compute nothing: as the first step they leave
+        // an empty result, later they leave the result unchanged.
+        if (firstStep) left.clear();
+        return true;
+    }
+}
+
+} // namespace
+
+bool TExecute::Evaluate(std::string_view text, std::string& value) {
+    return evaluateCompact(compact(text), value);
+}
+
+bool TExecute::evaluateCompact(std::string_view compacted, std::string& value) {
+    size_t close = compacted.find(')');
+    if (close == std::string_view::npos) return EvaluateFlat(compacted, value);
+
+    std::string s(compacted);
+    // A value spliced back may hold parentheses and bring back an earlier text; such a loop
+    // must end. Texts are remembered (by hash) only after a splice that brought parentheses.
+    std::vector<size_t> seen;
+    const size_t passLimit = 4 * s.size() + 1000;
+    size_t passes = 0;
+    std::string part, inner;
+    while (close != std::string::npos) {
+        if (++passes > passLimit) {
+            value.clear();
+            return false;
+        }
+        const size_t open = s.rfind('(', close);
+        if (open == std::string::npos) return EvaluateFlat(s, value);
+        inner.assign(s, open + 1, close - open - 1);
+        size_t from;
+        if (open == 0 || isGrouping(s[open - 1])) {
+            if (!EvaluateFlat(inner, part)) break;
+            from = open;
+        } else {
+            from = open - 1;
+            while (from > 0 && !isNameStopper(s[from - 1])) --from;
+            const std::string name = s.substr(from, open - from);
+            if (!CallFunction(name, inner, part)) {
+                if (s.size() < 2) {
+                    value.clear();
+                    return false;
+                }
+                return EvaluateFlat(std::string_view(s).substr(1, s.size() - 2), value);
+            }
+        }
+        s.replace(from, close - from + 1, part);
+        if (part.find_first_of("()") != std::string::npos) {
+            const size_t h = std::hash<std::string>{}(s);
+            for (size_t e : seen) {
+                if (e == h) {
+                    value.clear();
+                    return false;
+                }
+            }
+            seen.push_back(h);
+        }
+        close = s.find(')');
+    }
+    return EvaluateFlat(s, value);
+}
+
+bool TExecute::EvaluateFlat(std::string_view text, std::string& value) {
+    std::string_view t = trimView(text);
+    if (t.size() >= 2 && t.front() == '(' && t.back() == ')') t = t.substr(1, t.size() - 2);
+
+    // Walk operands and operators; apply each operator as soon as its right operand is
+    // known, which is the same strictly left-to-right order.
+    bool inQuotes = false;
+    size_t start = 0;
+    char pendingOp = 0;
+    bool firstStep = true;
+    std::string operand;
+    value.clear();
+    bool faulted = false;
+    auto finishOperand = [&](size_t end) {
+        std::string_view raw = trimView(t.substr(start, end - start));
+        if (pendingOp == 0) {
+            if (!raw.empty()) ResolveOperand(raw, value);
+            return;
+        }
+        if (faulted) return;
+        // An empty operand (two operators in a row, one first or last) is the empty value.
+        if (raw.empty()) operand.clear();
+        else ResolveOperand(raw, operand);
+        if (!applyOperator(value, operand, pendingOp, firstStep)) faulted = true;
+        firstStep = false;
+    };
+    for (size_t i = 0; i < t.size(); ++i) {
+        const char c = t[i];
+        if (c == '"') {
+            inQuotes = !inQuotes;
+        } else if (!inQuotes && isOperator(c)) {
+            finishOperand(i);
+            pendingOp = c;
+            start = i + 1;
+        }
+    }
+    finishOperand(t.size());
+    return !faulted && !value.empty();
+}
+
+bool TExecute::ResolveOperand(std::string_view text, std::string& value) {
+    if (rt_.instruments && rt_.instruments->readControl(*this, text, value)) return true;
+    if (isCanonicalInteger(text)) {
+        value.assign(text);
+        return true;
+    }
+    double number;
+    if (isNumber(text, &number)) {
+        value = formatNumber(number);
+        return true;
+    }
+    if (!text.empty() && text.front() == '"' && text.back() == '"') {
+        value.assign(text.size() >= 2 ? text.substr(1, text.size() - 2) : std::string_view());
+        return true;
+    }
+    if (const std::string* v = FVariables.get(text)) {
+        value = *v;
+        return true;
+    }
+    value.clear();
+    return false;
+}
+
+bool TExecute::CallFunction(std::string_view name, std::string_view inner, std::string& value) {
+    const Runtime::FunctionRow* row = nullptr;
+    std::string callText;
+    callText.reserve(name.size() + inner.size() + 2);
+    callText.append(name).append("(").append(inner).append(")");
+    std::string splitName;
+    std::vector<std::string> argTexts;
+    splitCall(callText, splitName, argTexts);
+    for (const auto& r : rt_.functions()) {
+        if (r.name == name && r.argc == static_cast<int>(argTexts.size())) {
+            row = &r;
+            break;
+        }
+    }
+    if (!row || !row->handler) {
+        value.clear();
+        return false;
+    }
+    FnCall call{*this, argTexts, {}, true};
+    if (row->eval != ArgEval::Custom) {
+        call.args.resize(argTexts.size());
+        for (size_t i = 0; i < argTexts.size(); ++i) {
+            if (!Evaluate(argTexts[i], call.args[i])) {
+                call.argsOk = false;
+                if (row->eval == ArgEval::UntilFail) {
+                    for (size_t j = i; j < argTexts.size(); ++j) call.args[j].clear();
+                    break;
+                }
+            }
+        }
+    }
+    if (row->clearsError) ClearScriptError();
+    FnResult r = row->handler(call);
+    value = std::move(r.value);
+    return r.ok;
+}
+
+} // namespace nv

@@ -1,0 +1,267 @@
+// Built-in functions that need no device, and the interpreter's own commands.
+#include <cmath>
+#include <ctime>
+
+#include "builder/cipher.h"
+#include "engine/builtins.h"
+#include "engine/host.h"
+#include "engine/interpreter.h"
+#include "engine/runtime.h"
+#include "engine/text.h"
+#include "engine/value.h"
+
+namespace nv {
+
+namespace {
+
+std::tm localNow() {
+    const std::time_t t = std::time(nullptr);
+    std::tm tm{};
+    localtime_r(&t, &tm);
+    return tm;
+}
+
+std::string twoDigits(int v) {
+    std::string s(2, '0');
+    s[0] = char('0' + (v / 10) % 10);
+    s[1] = char('0' + v % 10);
+    return s;
+}
+
+// The fields of `text` cut at every `sep`; a trailing separator adds no empty field, and an
+// empty separator never occurs in the text.
+std::vector<std::string> splitFields(std::string_view text, std::string_view sep) {
+    std::vector<std::string> fields;
+    if (!sep.empty()) {
+        size_t p;
+        while ((p = text.find(sep)) != std::string_view::npos) {
+            fields.emplace_back(text.substr(0, p));
+            text.remove_prefix(p + sep.size());
+        }
+    }
+    if (!text.empty()) fields.emplace_back(text);
+    return fields;
+}
+
+// An integer argument or the function's "unexpected argument." message.
+bool intArg(FnCall& c, size_t i, int32_t& out, const char* message) {
+    if (parseInteger(c.args[i], out)) return true;
+    c.ex.RaiseScriptError(message);
+    return false;
+}
+
+FnResult fnGeterror(FnCall& c) { return textResult(true, c.ex.lastError()); }
+
+FnResult fnTohex(FnCall& c) {
+    static const char* digits = "0123456789abcdef";
+    const std::string& s = c.args[0];
+    std::string out;
+    out.reserve(s.size() * 3);
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (i) out += ' ';
+        const auto b = static_cast<unsigned char>(s[i]);
+        out += digits[b >> 4];
+        out += digits[b & 15];
+    }
+    return textResult(c.argsOk, out);
+}
+
+FnResult fnLen(FnCall& c) {
+    const size_t n = c.args[0].size();
+    return numberResult(c.argsOk || n == 0, formatInt(static_cast<int64_t>(n)));
+}
+
+FnResult fnAsc(FnCall& c) {
+    if (c.args[0].empty()) {
+        c.ex.RaiseScriptError("asc: unexpected argument.");
+        return {};
+    }
+    return numberResult(c.argsOk, formatInt(static_cast<unsigned char>(c.args[0][0])));
+}
+
+FnResult fnPos(FnCall& c) {
+    const size_t p = c.args[1].find(c.args[0]);
+    // An empty substring is found nowhere.
+    const int64_t pos = (c.args[0].empty() || p == std::string::npos) ? 0 : int64_t(p) + 1;
+    return numberResult(c.argsOk, formatInt(pos));
+}
+
+FnResult fnUcase(FnCall& c) { return textResult(c.argsOk, upperAscii(c.args[0])); }
+FnResult fnLcase(FnCall& c) { return textResult(c.argsOk, lowerAscii(c.args[0])); }
+
+FnResult fnMid(FnCall& c) {
+    int32_t start, count;
+    if (!intArg(c, 1, start, "mid: unexpected argument.") ||
+        !intArg(c, 2, count, "mid: unexpected argument."))
+        return {};
+    const std::string& s = c.args[0];
+    if (start < 1) start = 1;
+    if (count < 0 || size_t(start) > s.size()) return textResult(c.argsOk, "");
+    return textResult(c.argsOk, std::string_view(s).substr(size_t(start) - 1, size_t(count)));
+}
+
+FnResult fnDel(FnCall& c) {
+    int32_t start, count;
+    if (!intArg(c, 1, start, "del: unexpected argument.") ||
+        !intArg(c, 2, count, "del: unexpected argument."))
+        return {};
+    std::string s = c.args[0];
+    if (start >= 1 && size_t(start) <= s.size() && count > 0) s.erase(size_t(start) - 1, size_t(count));
+    return textResult(c.argsOk, s);
+}
+
+FnResult fnChr(FnCall& c) {
+    int32_t n;
+    if (!intArg(c, 0, n, "chr: unexpected argument.")) return {};
+    return textResult(c.argsOk, std::string(1, static_cast<char>(n & 0xFF)));
+}
+
+FnResult fnTrim(FnCall& c) { return textResult(c.argsOk, trimView(c.args[0])); }
+
+FnResult fnRandom(FnCall& c) {
+    int32_t n;
+    if (!intArg(c, 0, n, "random: unexpected argument.")) return {};
+    uint32_t& s = c.ex.runtime().randomState;
+    s = nextRandomState(s);
+    const auto r = static_cast<uint32_t>((uint64_t{static_cast<uint32_t>(n)} * s) >> 32);
+    return numberResult(c.argsOk, formatInt(r));
+}
+
+FnResult fnPow(FnCall& c) {
+    int32_t b, e;
+    if (!intArg(c, 0, b, "pow: unexpected argument.") ||
+        !intArg(c, 1, e, "pow: unexpected argument."))
+        return {};
+    const double r = std::pow(double(b), double(e));
+    if (!std::isfinite(r)) { // 0 to a negative power, or beyond the range of a real
+        c.ex.RaiseScriptError("pow: unexpected argument.");
+        return {};
+    }
+    return numberResult(c.argsOk, formatNumber(r));
+}
+
+FnResult fnExtract3(FnCall& c) {
+    int32_t n;
+    if (!parseInteger(c.args[2], n)) return textResult(c.argsOk, "");
+    const auto fields = splitFields(c.args[0], c.args[1]);
+    if (n < 1 || size_t(n) > fields.size()) return textResult(c.argsOk, "");
+    return textResult(c.argsOk, fields[size_t(n) - 1]);
+}
+
+FnResult fnExtract1(FnCall& c) {
+    int32_t n;
+    if (!intArg(c, 0, n, "extract: unexpected argument.")) return {};
+    const auto& fields = c.ex.runtime().splitFields;
+    if (n < 1 || size_t(n) > fields.size()) return textResult(c.argsOk, "");
+    return textResult(c.argsOk, fields[size_t(n) - 1]);
+}
+
+FnResult fnSplit(FnCall& c) {
+    auto& fields = c.ex.runtime().splitFields;
+    fields = splitFields(c.args[0], c.args[1]);
+    return textResult(c.argsOk, formatInt(int64_t(fields.size())));
+}
+
+FnResult fnGetBit(FnCall& c) {
+    int32_t v, k;
+    if (!parseInteger(c.args[0], v) || !parseInteger(c.args[1], k) || k < 0) {
+        c.ex.RaiseScriptError("get_bit: error getting bit");
+        return {};
+    }
+    const int64_t mask = k < 63 ? (int64_t{1} << k) : 0;
+    return numberResult(true, (int64_t{v} & mask) > 0 ? "1" : "0");
+}
+
+FnResult fnTime(FnCall&) { return textResult(true, timeText()); }
+FnResult fnDate(FnCall&) { return textResult(true, dateText()); }
+FnResult fnYear(FnCall&) { return numberResult(true, formatInt(localNow().tm_year + 1900)); }
+FnResult fnMonth(FnCall&) { return numberResult(true, formatInt(localNow().tm_mon + 1)); }
+FnResult fnDay(FnCall&) { return numberResult(true, formatInt(localNow().tm_mday)); }
+
+FnResult fnGetticks(FnCall& c) {
+    timespec ts{};
+    if (clock_gettime(CLOCK_MONOTONIC, &ts) != 0) {
+        c.ex.RaiseScriptError("getticks: undocumented error.");
+        return textResult(true, "");
+    }
+    const int64_t ms = int64_t(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+    return textResult(true, formatInt(ms));
+}
+
+// writelog(value): the time, ", from line ", the line index and the value. In package mode
+// the line is taken and nothing happens.
+bool cmdWritelog(TExecute& ex, const std::string& line, int index) {
+    std::string name;
+    std::vector<std::string> args;
+    if (ex.runtime().packageMode) return true;
+    if (!splitCall(line, name, args) || name != "writelog" || args.size() != 1) return true;
+    std::string value;
+    ex.Evaluate(args[0], value);
+    ex.ClearScriptError();
+    ex.appendChecked(timeText() + ", from line " + formatInt(index) + ": " + value);
+    return true;
+}
+
+bool cmdDebugon(TExecute& ex, const std::string&, int) {
+    if (ex.runtime().packageMode) return true;
+    ex.setDebug(true);
+    ex.host().showWatch();
+    return true;
+}
+
+bool cmdDebugoff(TExecute& ex, const std::string&, int) {
+    if (ex.runtime().packageMode) return true;
+    ex.setDebug(false);
+    ex.host().hideWatch();
+    return true;
+}
+
+// Only `showline()` turns highlighting on; the bare word does nothing.
+bool cmdShowline(TExecute& ex, const std::string& line, int) {
+    if (ex.runtime().packageMode) return true;
+    std::string name;
+    std::vector<std::string> args;
+    if (splitCall(line, name, args) && name == "showline" && args.empty()) {
+        ex.ClearScriptError();
+        ex.setShowLine();
+    }
+    return true;
+}
+
+} // namespace
+
+std::string timeText() {
+    const std::tm tm = localNow();
+    return twoDigits(tm.tm_hour) + ':' + twoDigits(tm.tm_min) + ':' + twoDigits(tm.tm_sec);
+}
+
+std::string dateText() {
+    const std::tm tm = localNow();
+    return twoDigits(tm.tm_mday) + '-' + twoDigits(tm.tm_mon + 1) + '-' +
+           twoDigits(tm.tm_year % 100);
+}
+
+void installBuiltins(Runtime& rt) {
+    const struct {
+        std::string_view name;
+        int argc;
+        FnResult (*fn)(FnCall&);
+    } functions[] = {
+        {"geterror", 0, fnGeterror}, {"tohex", 1, fnTohex},       {"len", 1, fnLen},
+        {"asc", 1, fnAsc},           {"pos", 2, fnPos},           {"ucase", 1, fnUcase},
+        {"lcase", 1, fnLcase},       {"mid", 3, fnMid},           {"del", 3, fnDel},
+        {"chr", 1, fnChr},           {"trim", 1, fnTrim},         {"random", 1, fnRandom},
+        {"pow", 2, fnPow},           {"extract", 3, fnExtract3},  {"extract", 1, fnExtract1},
+        {"split", 2, fnSplit},       {"get_bit", 2, fnGetBit},    {"time", 0, fnTime},
+        {"date", 0, fnDate},         {"year", 0, fnYear},         {"month", 0, fnMonth},
+        {"day", 0, fnDay},           {"getticks", 0, fnGetticks},
+    };
+    for (const auto& f : functions) rt.setFunction(f.name, f.argc, f.fn);
+
+    rt.setCommand("writelog(", cmdWritelog);
+    rt.setCommand("debugon", cmdDebugon);
+    rt.setCommand("debugoff", cmdDebugoff);
+    rt.setCommand("showline", cmdShowline);
+}
+
+} // namespace nv

@@ -1,0 +1,89 @@
+#include "engine/runcontrol.h"
+
+#include "engine/host.h"
+#include "engine/interpreter.h"
+#include "engine/runtime.h"
+
+namespace nv {
+
+RunControl::RunControl(Runtime& rt) : rt_(rt) {}
+
+RunControl::~RunControl() = default;
+
+namespace {
+void runHooks(const std::vector<std::function<void()>>& hooks) {
+    for (const auto& h : hooks)
+        if (h) h();
+}
+} // namespace
+
+RunOutcome RunControl::run(const std::vector<std::string>& editorLines) {
+    ScriptHost& host = rt_.host();
+    if (current_) {
+        if (std::string_view(current_->StateText()) == "Paused") {
+            current_->Resume();
+            host.setRunState(RunState::Running);
+            current_->appendChecked(logTimeStamp() + ": Script resumed");
+        }
+        if (current_->stepWaiting()) {
+            current_->releaseStep();
+            host.setRunState(RunState::Running);
+        }
+        if (rt_.packageMode) host.quitApplication();
+        return RunOutcome::Resumed;
+    }
+
+    host.clearLog();
+    const std::string message = ValidateBlocks(editorLines);
+    if (!message.empty()) {
+        host.appendLog(message);
+        return RunOutcome::Refused;
+    }
+    rt_.rackOpened = false;
+    TExecute ex(rt_);
+    current_ = &ex;
+    host.setRunState(RunState::Running);
+    runHooks(rt_.onRunStart);
+    host.appendLog(logTimeStamp() + ": Script started");
+    host.setEditorReadOnly(true);
+
+    RunOutcome outcome = RunOutcome::Finished;
+    try {
+        ex.Run(editorLines);
+    } catch (const ProgramIndexError&) {
+        // A block scan ran past the last line (an unclosed block in included text): the run
+        // ends without a fatal-error line.
+    } catch (const std::exception& e) {
+        ex.appendChecked(logTimeStamp() + " Fatal error: " + e.what());
+        outcome = RunOutcome::Fatal;
+    }
+
+    current_ = nullptr;
+    host.highlightLine(-1);
+    rt_.rackOpened = false;
+    host.setRunState(RunState::Idle);
+    runHooks(rt_.onRunEnd);
+    ex.appendChecked(logTimeStamp() + ": Script finished");
+    host.setEditorReadOnly(false);
+    if (rt_.packageMode) host.quitApplication();
+    return outcome;
+}
+
+void RunControl::pause() {
+    if (!current_) return;
+    current_->Pause();
+    current_->appendChecked(logTimeStamp() + ": Script paused");
+    rt_.host().setRunState(RunState::Paused);
+}
+
+void RunControl::stop() {
+    if (current_) {
+        current_->Stop();
+        current_->Resume();
+    }
+    rt_.rackOpened = false;
+    runHooks(rt_.onStop);
+    rt_.host().setRunState(RunState::Idle);
+}
+
+} // namespace nv

@@ -1,0 +1,109 @@
+#include "engine/runtime.h"
+
+#include <stdexcept>
+
+#include "engine/builtins.h"
+
+namespace nv {
+
+namespace {
+
+// The dispatcher's command keywords, in the order they are tested. `true`: the compact form
+// of the line must begin with the keyword; `false`: the trimmed line must (blanks count, and
+// any longer word that starts with the keyword matches too).
+constexpr struct {
+    std::string_view keyword;
+    bool onCompact;
+} kCommandRows[] = {
+    {"closeport(", true},     {"writelog(", true},     {"openport(", true},
+    {"setrts(", true},        {"clearrts(", true},     {"setdtr(", true},
+    {"cleardtr(", true},      {"exec(", true},         {"flush(", true},
+    {"fcreate(", true},       {"fclose(", true},       {"fseek(", true},
+    {"openrack(", true},      {"send(", true},         {"saverack(", true},
+    {"debugon", false},       {"debugoff", false},     {"showline", false},
+    {"showterm(", true},      {"hideterm(", true},     {"setport", false},
+    {"capturerack(", true},   {"tcp_srv_open(", true}, {"tcp_open(", true},
+    {"tcp_srv_close(", true}, {"tcp_close(", true},    {"tcp_srv_flush(", true},
+    {"tcp_flush(", true},     {"tcp_srv_write(", true}, {"tcp_write(", true},
+    {"showmain", false},      {"hidemain", false},     {"setidle(", true},
+    {"loadimage(", true},     {"ddown_settext(", true}, {"setvisible(", true},
+};
+
+// The function table, in search order. A name used with another argument count goes on to
+// the next rows; `extract` has two rows.
+constexpr struct {
+    std::string_view name;
+    int argc;
+    ArgEval eval;
+    bool clearsError;
+} kFunctionRows[] = {
+    {"geterror", 0, ArgEval::All, true},
+    {"enumports", 0, ArgEval::All, true},
+    {"receive", 1, ArgEval::All, true},
+    {"tcp_srv_read", 0, ArgEval::All, true},
+    {"tcp_read", 0, ArgEval::All, true},
+    {"tcp_srv_hasclient", 0, ArgEval::All, true},
+    {"tcp_isconnected", 0, ArgEval::All, true},
+    {"getcts", 1, ArgEval::All, true},
+    {"getdsr", 1, ArgEval::All, true},
+    {"getrlsd", 1, ArgEval::All, true},
+    {"getring", 1, ArgEval::All, true},
+    {"tohex", 1, ArgEval::All, true},
+    {"len", 1, ArgEval::All, true},
+    {"asc", 1, ArgEval::All, true},
+    {"pos", 2, ArgEval::UntilFail, true},
+    {"ucase", 1, ArgEval::All, true},
+    {"lcase", 1, ArgEval::All, true},
+    {"mid", 3, ArgEval::UntilFail, true},
+    {"del", 3, ArgEval::UntilFail, true},
+    {"chr", 1, ArgEval::All, true},
+    {"trim", 1, ArgEval::All, true},
+    {"random", 1, ArgEval::All, true},
+    {"pow", 2, ArgEval::UntilFail, true},
+    {"inputbox", 3, ArgEval::UntilFail, true},
+    {"extract", 3, ArgEval::UntilFail, false},
+    {"extract", 1, ArgEval::All, true},
+    {"split", 2, ArgEval::UntilFail, true},
+    {"fopen", 1, ArgEval::Custom, false},
+    {"fread", 1, ArgEval::Custom, false},
+    {"fwrite", 1, ArgEval::Custom, false},
+    {"get_bit", 2, ArgEval::All, true},
+    {"time", 0, ArgEval::All, true},
+    {"date", 0, ArgEval::All, true},
+    {"year", 0, ArgEval::All, true},
+    {"month", 0, ArgEval::All, true},
+    {"day", 0, ArgEval::All, true},
+    {"getticks", 0, ArgEval::All, true},
+    {"ddown_gettext", 1, ArgEval::All, true},
+};
+
+} // namespace
+
+Runtime::Runtime(ScriptHost& host) : host_(&host) {
+    for (const auto& r : kCommandRows) commands_.push_back({r.keyword, r.onCompact, {}});
+    for (const auto& r : kFunctionRows)
+        functions_.push_back({r.name, r.argc, r.eval, r.clearsError, {}});
+    installBuiltins(*this);
+}
+
+void Runtime::setCommand(std::string_view keyword, CommandHandler handler) {
+    for (auto& row : commands_) {
+        if (row.keyword == keyword) {
+            row.handler = std::move(handler);
+            return;
+        }
+    }
+    throw std::logic_error("no command row for " + std::string(keyword));
+}
+
+void Runtime::setFunction(std::string_view name, int argc, FunctionHandler handler) {
+    for (auto& row : functions_) {
+        if (row.name == name && row.argc == argc) {
+            row.handler = std::move(handler);
+            return;
+        }
+    }
+    throw std::logic_error("no function row for " + std::string(name));
+}
+
+} // namespace nv

@@ -1,0 +1,113 @@
+// Script source preparation: include expansion, the `begin`/`end` frame, and the block
+// validation that the Run command makes before a run is created.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "builder/cipher.h"
+#include "engine/lineinfo.h"
+#include "engine/runcontrol.h"
+#include "engine/text.h"
+
+namespace nv {
+
+namespace {
+
+// The whole content of a regular file, or false.
+bool readWholeFile(const std::string& path, std::string& out) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st{};
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    out.clear();
+    char buf[65536];
+    while (ok) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0) ok = false;
+        else if (n == 0) break;
+        else out.append(buf, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    return ok;
+}
+
+} // namespace
+
+bool TExecute::IncludeFile(const std::string& line, std::string& text) {
+    std::string name;
+    std::vector<std::string> args;
+    if (!splitCall(line, name, args) || name != "include" || args.size() != 2) return false;
+    std::string file, password;
+    Evaluate(args[0], file);
+    Evaluate(args[1], password);
+    ClearScriptError();
+    std::string content;
+    if (!readWholeFile(file, content)) {
+        RaiseScriptError("include: cannot include file.");
+        return false;
+    }
+    text = CryptText(content, KeyFromText(password), rt_.randomState);
+    return true;
+}
+
+void TExecute::prepare(const std::vector<std::string>& editorLines) {
+    FProgram = editorLines;
+    for (const std::string& l : editorLines) {
+        if (!startsWith(l, "include(")) continue;
+        std::string text;
+        if (!IncludeFile(l, text)) continue;
+        // No separator: an included file without a final line break joins its last line
+        // to the first program line.
+        text += joinLines(FProgram);
+        FProgram = splitLines(text);
+    }
+    FProgram.insert(FProgram.begin(), "begin");
+    FProgram.emplace_back("end");
+
+    lineInfo_.clear();
+    lineInfo_.resize(FProgram.size());
+    procedures_.clear();
+    for (size_t i = 0; i < FProgram.size(); ++i) {
+        const std::string& l = FProgram[i];
+        if (l.size() >= 10 && equalsNoCase(std::string_view(l).substr(0, 10), "procedure "))
+            procedures_.emplace(lowerAscii(l), static_cast<int>(i)); // the first one wins
+    }
+}
+
+std::string ValidateBlocks(const std::vector<std::string>& lines) {
+    std::string message;
+    std::vector<const char*> stack;
+    struct Closer {
+        const char* word;
+        const char* kind;
+    };
+    int n = 0;
+    for (const std::string& raw : lines) {
+        ++n;
+        const std::string_view t = trimView(raw);
+        if (startsWith(t, "for (")) stack.push_back("for");
+        else if (startsWith(t, "if (")) stack.push_back("if");
+        else if (startsWith(t, "while (")) stack.push_back("while");
+        else if (t == "repeat") stack.push_back("repeat");
+        else if (startsWith(t, "procedure ")) stack.push_back("procedure");
+        else {
+            const char* closer = nullptr;
+            const char* kind = nullptr;
+            if (t == "next") closer = "next", kind = "for";
+            else if (t == "endif") closer = "endif", kind = "if";
+            else if (t == "wend") closer = "wend", kind = "while";
+            else if (t.find("until (") != std::string_view::npos) closer = "until", kind = "repeat";
+            else if (t == "procend") closer = "procend", kind = "procedure";
+            if (!closer) continue;
+            if (stack.empty() || std::string_view(stack.back()) != kind) {
+                message = std::string("Error: unexpected ") + closer + " on line " + std::to_string(n);
+                break;
+            }
+            stack.pop_back();
+        }
+    }
+    if (!stack.empty()) message += std::string("\r\nError: unterminated block (") + stack.back() + ")";
+    return message;
+}
+
+} // namespace nv

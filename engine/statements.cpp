@@ -1,0 +1,217 @@
+// Statements and control flow. Blocks are found by scanning program lines at run time;
+// bodies run through ExecuteLine with a line index that nested statements move forward.
+#include <cmath>
+#include <cstdlib>
+
+#include "engine/host.h"
+#include "engine/lineinfo.h"
+#include "engine/text.h"
+#include "engine/value.h"
+
+namespace nv {
+
+namespace {
+
+// A `for` bound: any number, rounded to an integer; anything else ends the run.
+int32_t loopBound(const std::string& text) {
+    double v;
+    if (!isNumber(text, &v))
+        throw ScriptFailure("'" + text + "' is not a valid integer value");
+    const double r = std::nearbyint(v);
+    if (r < INT32_MIN || r > INT32_MAX)
+        throw ScriptFailure("'" + text + "' is not a valid integer value");
+    return static_cast<int32_t>(r);
+}
+
+} // namespace
+
+TExecute::LineInfo TExecute::classifyLine(int index) {
+    LineInfo li;
+    li.trimmed = trim(FProgram[static_cast<size_t>(index)]);
+    const std::string& L = li.trimmed;
+    const std::string C = compact(L);
+    if (!C.empty() && C[0] == '#') {
+        li.kind = LineKind::Comment;
+    } else if (startsWith(L, "for (")) {
+        li.kind = LineKind::For;
+        std::string name;
+        std::vector<std::string> args;
+        splitCall(C, name, args);
+        if (name == "for" && args.size() == 4) {
+            li.forValid = true;
+            li.forVar = args[0];
+            for (int i = 0; i < 3; ++i) li.forArgs[i] = args[static_cast<size_t>(i) + 1];
+        }
+    } else if (startsWith(L, "if (")) {
+        li.kind = LineKind::If;
+    } else if (startsWith(L, "while (")) {
+        li.kind = LineKind::While;
+    } else if (L == "repeat") {
+        li.kind = LineKind::Repeat;
+    } else if (L == "break") {
+        li.kind = LineKind::Break;
+    } else if (L == "exit") {
+        li.kind = LineKind::Exit;
+    } else if (auto it = procedures_.find(lowerAscii("procedure " + L)); it != procedures_.end()) {
+        li.kind = LineKind::ProcCall;
+        li.target = it->second;
+    } else if (startsWith(L, "procedure ")) {
+        li.kind = LineKind::ProcDef;
+        for (size_t j = static_cast<size_t>(index); j < FProgram.size(); ++j) {
+            if (trimView(FProgram[j]) == "procend") {
+                li.target = static_cast<int>(j);
+                break;
+            }
+        }
+    } else {
+        const auto& rows = rt_.commands();
+        for (size_t r = 0; r < rows.size(); ++r)
+            if (startsWith(rows[r].onCompact ? C : L, rows[r].keyword))
+                li.commandRows.push_back(static_cast<int>(r));
+        const size_t eq = L.find('=');
+        if (eq == std::string::npos) {
+            li.valueText = L;
+        } else {
+            li.assignName = trim(std::string_view(L).substr(0, eq));
+            li.valueText = L.substr(eq + 1);
+        }
+        li.valueCompact = compact(li.valueText);
+    }
+    return li;
+}
+
+void TExecute::RunForLoop(const LineInfo& li, int& index) {
+    if (!li.forValid) return;
+    int64_t pass = 1;
+    int j = index;
+    std::string v[3];
+    for (;;) {
+        for (int i = 0; i < 3; ++i)
+            if (!Evaluate(li.forArgs[i], v[i])) return;
+        const int64_t start = loopBound(v[0]), end = loopBound(v[1]), step = loopBound(v[2]);
+        if (step == 0) throw ScriptFailure("Division by zero");
+        const int64_t count = std::llabs(end - start) / std::llabs(step);
+        const bool usable = (start <= end && step > 0) || (end <= start && step < 0);
+        if (!usable) {
+            if (pass == 1) {
+                // Pass over the body to the `next` that matches this `for (`.
+                int fors = 0, nexts = 0;
+                for (int k = index + 1;; ++k) {
+                    const std::string& t = trimmedLine(k);
+                    if (startsWith(t, "for (")) ++fors;
+                    else if (t == "next" && ++nexts == fors + 1) {
+                        index = k;
+                        return;
+                    }
+                }
+            }
+            break;
+        }
+        const std::string counter = formatInt(start + (pass - 1) * step);
+        for (j = index + 1; trimmedLine(j) != "next"; ++j) {
+            FVariables.set(li.forVar, counter);
+            ExecuteLine(j);
+        }
+        ++pass;
+        if (pass - 1 > count || FBreakPending || FExitPending || FStopRequested) break;
+    }
+    FBreakPending = 0;
+    index = j;
+}
+
+void TExecute::RunIf(std::string_view cond, int& index) {
+    bool truth = false;
+    if (!EvaluateCondition(cond, truth)) return;
+    if (truth) {
+        int k = index + 1;
+        bool skipping = false;
+        int opens = 0, closes = 0;
+        for (;;) {
+            const std::string& t = trimmedLine(k);
+            if (!skipping && (t == "else" || startsWith(t, "elseif ("))) skipping = true;
+            const bool isEndif = t == "endif";
+            if (!skipping) {
+                ExecuteLine(k);
+            } else {
+                if (startsWith(t, "if (")) ++opens;
+                else if (isEndif) ++closes;
+            }
+            ++k;
+            if (isEndif && (!skipping || closes == opens + 1)) break;
+        }
+        index = k - 1;
+        return;
+    }
+    int opens = 0, closes = 0;
+    bool found = false;
+    for (;;) {
+        ++index;
+        const std::string& t = trimmedLine(index);
+        if (!found && opens == closes && startsWith(t, "elseif (")) {
+            RunIf(std::string_view(t).substr(7), index);
+            --index;
+            return;
+        }
+        if (!found && startsWith(t, "if (")) ++opens;
+        const bool isEndif = t == "endif";
+        if (isEndif) ++closes;
+        if (opens == closes && t == "else") found = true;
+        if (found) ExecuteLine(index);
+        if (isEndif && closes == opens + 1) break;
+    }
+}
+
+void TExecute::RunWhile(std::string_view cond, int& index) {
+    bool truth = false;
+    if (!EvaluateCondition(cond, truth)) return;
+    if (truth) {
+        int j;
+        do {
+            host_.processEvents();
+            for (j = index + 1; trimmedLine(j) != "wend"; ++j) ExecuteLine(j);
+            EvaluateCondition(cond, truth);
+        } while (truth && !FBreakPending && !FExitPending && !FStopRequested);
+        index = j;
+    } else {
+        int opens = 0, closes = 0;
+        for (;;) {
+            const std::string& t = trimmedLine(++index);
+            if (startsWith(t, "while (")) ++opens;
+            else if (t == "wend" && ++closes == opens + 1) break;
+        }
+    }
+    FBreakPending = 0;
+}
+
+void TExecute::RunRepeat(int& index) {
+    int k = index + 1;
+    bool truth = false;
+    for (;;) {
+        const std::string& t = trimmedLine(k);
+        if (startsWith(t, "until (")) {
+            host_.processEvents();
+            EvaluateCondition(std::string_view(t).substr(6), truth);
+            if (truth || FBreakPending || FExitPending || FStopRequested) break;
+            k = index + 1;
+        } else {
+            ExecuteLine(k);
+            ++k;
+        }
+    }
+    index = k;
+    FBreakPending = 0;
+}
+
+void TExecute::CallProcedure(int defIndex) {
+    for (int k = defIndex + 1; !FStopRequested; ++k) {
+        const std::string& t = trimmedLine(k);
+        if (t.empty()) continue;
+        if (t == "procend" || FExitPending) {
+            FExitPending = 0;
+            return;
+        }
+        ExecuteLine(k);
+    }
+}
+
+} // namespace nv

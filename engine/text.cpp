@@ -1,0 +1,123 @@
+#include "engine/text.h"
+
+namespace nv {
+
+namespace {
+inline bool isTrimmed(char c) { return static_cast<unsigned char>(c) <= 32; }
+} // namespace
+
+std::string_view trimView(std::string_view s) {
+    size_t b = 0, e = s.size();
+    while (b < e && isTrimmed(s[b])) ++b;
+    while (e > b && isTrimmed(s[e - 1])) --e;
+    return s.substr(b, e - b);
+}
+
+std::string compact(std::string_view s) {
+    s = trimView(s);
+    std::string out;
+    out.reserve(s.size());
+    bool inQuotes = false;
+    for (char c : s) {
+        if (c == '"') inQuotes = !inQuotes;
+        else if (!inQuotes && (c == ' ' || c == '\t')) continue;
+        out += c;
+    }
+    return out;
+}
+
+// The walk goes backwards from the last `)`, one argument per round, so that commas inside
+// quotes or balanced parentheses never split. Positions follow the written algorithm
+// (1-based, position 0 unused).
+bool splitCall(std::string_view text, std::string& name, std::vector<std::string>& args) {
+    args.clear();
+    const size_t open = text.find('(');
+    if (open == std::string_view::npos) return false;
+    name = trim(text.substr(0, open));
+    std::string_view rest = trimView(text.substr(open + 1));
+
+    auto at = [&](size_t k) { return rest[k - 1]; }; // 1-based
+    size_t end = rest.rfind(')');
+    end = end == std::string_view::npos ? 0 : end + 1;
+    bool inQuotes = false;
+    while (end > 0) {
+        int opens = 0, closes = 0;
+        bool split = false;
+        for (size_t k = end - 1; k >= 1; --k) {
+            const char c = at(k);
+            if (c == '"') inQuotes = !inQuotes;
+            if (!inQuotes) {
+                if (c == '(') ++opens;
+                else if (c == ')') ++closes;
+            }
+            if (!inQuotes && (c == ',' || k == 1) && opens == closes) {
+                if (k == 1) {
+                    args.insert(args.begin(), trim(rest.substr(0, end - 1)));
+                    rest = {};
+                } else {
+                    args.insert(args.begin(), trim(rest.substr(k, end - 1 - k)));
+                    rest = rest.substr(0, k);
+                }
+                split = true;
+                break;
+            }
+        }
+        // Parentheses that do not balance leave no split point; walking the same rest again
+        // would never end, so the split ends with the arguments found so far.
+        if (!split) break;
+        const size_t comma = rest.rfind(',');
+        end = comma == std::string_view::npos ? 0 : comma + 1;
+    }
+    return true;
+}
+
+std::vector<std::string> splitLines(std::string_view text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '\n' || c == '\r') {
+            lines.emplace_back(text.substr(start, i - start));
+            if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+            start = i + 1;
+        }
+    }
+    if (start < text.size()) lines.emplace_back(text.substr(start));
+    return lines;
+}
+
+std::string joinLines(const std::vector<std::string>& lines) {
+    std::string out;
+    size_t n = 0;
+    for (const auto& l : lines) n += l.size() + 1;
+    out.reserve(n);
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (i) out += '\n';
+        out += lines[i];
+    }
+    return out;
+}
+
+char asciiLower(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
+char asciiUpper(char c) { return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c; }
+
+std::string lowerAscii(std::string_view s) {
+    std::string out(s);
+    for (auto& c : out) c = asciiLower(c);
+    return out;
+}
+
+std::string upperAscii(std::string_view s) {
+    std::string out(s);
+    for (auto& c : out) c = asciiUpper(c);
+    return out;
+}
+
+bool equalsNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (asciiLower(a[i]) != asciiLower(b[i])) return false;
+    return true;
+}
+
+} // namespace nv

@@ -1,0 +1,51 @@
+#include "engine/variables.h"
+
+#include "engine/text.h"
+
+namespace nv {
+
+void Variables::set(std::string_view name, std::string_view value) {
+    std::string key = lowerAscii(name);
+    auto it = index_.find(key);
+    if (value.empty()) {
+        if (it == index_.end()) return;
+        const size_t pos = it->second;
+        index_.erase(it);
+        items_.erase(items_.begin() + static_cast<std::ptrdiff_t>(pos));
+        for (auto& [k, p] : index_)
+            if (p > pos) --p;
+        return;
+    }
+    if (it != index_.end()) {
+        auto& item = items_[it->second];
+        if (item.first != name) item.first.assign(name);
+        item.second.assign(value);
+        return;
+    }
+    index_.emplace(std::move(key), items_.size());
+    items_.emplace_back(std::string(name), std::string(value));
+}
+
+const std::string* Variables::get(std::string_view name) const {
+    // Short names stay in the small-string buffer: no allocation on the hot path.
+    auto it = index_.find(lowerAscii(name));
+    return it == index_.end() ? nullptr : &items_[it->second].second;
+}
+
+void Variables::clear() {
+    items_.clear();
+    index_.clear();
+}
+
+std::string Variables::text() const {
+    std::string out;
+    for (size_t i = 0; i < items_.size(); ++i) {
+        if (i) out += '\n';
+        out += items_[i].first;
+        out += '=';
+        out += items_[i].second;
+    }
+    return out;
+}
+
+} // namespace nv
