@@ -6,11 +6,15 @@
 // Threading: user-interface thread. Errors: construction does not fail.
 #pragma once
 
+#include <memory>
+
 class QWidget;
 
 namespace nv {
 
 class Runtime;
+class FilesAndSystem;
+class TcpSubsystem;
 
 class Subsystems {
 public:
@@ -30,6 +34,8 @@ public:
     } positions;
 
     // One member per subsystem, added as each subsystem lands.
+    std::unique_ptr<FilesAndSystem> files;
+    std::unique_ptr<TcpSubsystem> tcp;
 };
 
 } // namespace nv

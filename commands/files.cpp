@@ -1,0 +1,131 @@
+// The open-file commands and functions. Their handle tests differ on purpose: fopen is
+// allowed below 1, fread refuses below 1, fwrite and fseek need it above 0.
+#include <exception>
+
+#include "commands/commands.h"
+#include "commands/posix.h"
+#include "engine/interpreter.h"
+#include "engine/runtime.h"
+#include "engine/text.h"
+#include "engine/value.h"
+
+namespace nv {
+namespace {
+
+// A command line whose call name is `name` with exactly `argc` arguments; anything else is
+// left alone (the line does nothing).
+bool matches(const std::string& line, std::string_view name, size_t argc,
+             std::vector<std::string>& texts) {
+    std::string callName;
+    return splitCall(line, callName, texts) && callName == name && texts.size() == argc;
+}
+
+std::string evaluated(TExecute& ex, const std::string& text) {
+    std::string v;
+    ex.Evaluate(text, v);
+    return v;
+}
+
+} // namespace
+
+void FilesAndSystem::installFiles(Runtime& rt) {
+    rt.setCommand("fcreate(", [](TExecute& ex, const std::string& line, int) {
+        std::vector<std::string> texts;
+        if (!matches(line, "fcreate", 1, texts)) return true;
+        try {
+            const std::string name = evaluated(ex, texts[0]);
+            ex.ClearScriptError();
+            if (!sys::createEmpty(name)) ex.RaiseScriptError("fcreate: error creating file");
+        } catch (const std::exception&) {
+            ex.RaiseScriptError("fcreate: error creating file");
+        }
+        return true;
+    });
+
+    rt.setCommand("fclose(", [this](TExecute& ex, const std::string& line, int) {
+        std::vector<std::string> texts;
+        if (!matches(line, "fclose", 0, texts)) return true;
+        ex.ClearScriptError();
+        const int h = dm_.handle;
+        dm_.handle = 0;
+        if (h > 0 && !sys::closeFd(h)) ex.RaiseScriptError("fclose: error closing file");
+        return true;
+    });
+
+    rt.setCommand("fseek(", [this](TExecute& ex, const std::string& line, int) {
+        std::vector<std::string> texts;
+        if (!matches(line, "fseek", 2, texts)) return true;
+        if (dm_.handle <= 0) {
+            ex.RaiseScriptError("fseek: file not open");
+            return true;
+        }
+        try {
+            const std::string offsetText = evaluated(ex, texts[0]);
+            const std::string modeText = evaluated(ex, texts[1]);
+            ex.ClearScriptError();
+            int32_t mode = 0, offset = 0;
+            if (!parseInteger(modeText, mode)) {
+                ex.RaiseScriptError("fseek: error seeking in file");
+            } else if (mode < 0 || mode > 2) {
+                ex.RaiseScriptError("fseek: invalid seeking mode");
+            } else if (!parseInteger(offsetText, offset) ||
+                       sys::seekFd(dm_.handle, offset, mode) < 0) {
+                ex.RaiseScriptError("fseek: error seeking in file");
+            }
+        } catch (const std::exception&) {
+            ex.RaiseScriptError("fseek: error seeking in file");
+        }
+        return true;
+    });
+
+    rt.setFunction("fopen", 1, [this](FnCall& c) -> FnResult {
+        if (dm_.handle >= 1) {
+            c.ex.RaiseScriptError("fopen: another file is open:" + formatInt(dm_.handle));
+            return {false, {}};
+        }
+        const std::string name = evaluated(c.ex, c.argTexts[0]);
+        c.ex.ClearScriptError();
+        dm_.handle = sys::openExisting(name);
+        // A file that cannot be opened leaves -1 as the handle and says so in `error`, so
+        // a script that checks `error` does not go on to write into nothing.
+        if (dm_.handle < 0) c.ex.RaiseScriptError("fopen: error opening file");
+        return numberResult(true, formatInt(dm_.handle));
+    });
+
+    rt.setFunction("fread", 1, [this](FnCall& c) -> FnResult {
+        if (dm_.handle < 1) {
+            c.ex.RaiseScriptError("fread: file not open");
+            return {false, {}};
+        }
+        const std::string countText = evaluated(c.ex, c.argTexts[0]);
+        c.ex.ClearScriptError();
+        int32_t count = 0;
+        std::string data;
+        try {
+            if (!parseInteger(countText, count) ||
+                !sys::readFd(dm_.handle, count > 0 ? uint64_t(count) : 0, data)) {
+                c.ex.RaiseScriptError("fread: error reading from file");
+                return textResult(true, "");
+            }
+        } catch (const std::exception&) { // the file held more than memory does
+            c.ex.RaiseScriptError("fread: error reading from file");
+            return textResult(true, "");
+        }
+        return textResult(true, data);
+    });
+
+    rt.setFunction("fwrite", 1, [this](FnCall& c) -> FnResult {
+        if (dm_.handle < 1) {
+            c.ex.RaiseScriptError("fwrite: file not open");
+            return {false, {}};
+        }
+        const std::string data = evaluated(c.ex, c.argTexts[0]);
+        c.ex.ClearScriptError();
+        uint64_t written = 0;
+        if (!sys::writeFd(dm_.handle, data, written) || written < 1)
+            c.ex.RaiseScriptError("fwrite: error writing to file");
+        return numberResult(true, formatInt(static_cast<int64_t>(written)));
+    });
+}
+
+} // namespace nv

@@ -1,0 +1,148 @@
+// exec, setidle, showmain, hidemain and inputbox.
+#include <QInputDialog>
+#include <QStringDecoder>
+#include <QWidget>
+#include <exception>
+#include <iostream>
+#include <unistd.h>
+
+#include "commands/commands.h"
+#include "commands/posix.h"
+#include "engine/host.h"
+#include "engine/interpreter.h"
+#include "engine/runtime.h"
+#include "engine/text.h"
+#include "engine/value.h"
+
+namespace nv {
+namespace {
+
+bool matches(const std::string& line, std::string_view name, size_t argc,
+             std::vector<std::string>& texts) {
+    std::string callName;
+    return splitCall(line, callName, texts) && callName == name && texts.size() == argc;
+}
+
+// Script bytes shown to a person: UTF-8 where valid, Latin-1 otherwise.
+QString shown(const std::string& bytes) {
+    QStringDecoder utf8(QStringDecoder::Utf8);
+    QString s = utf8(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
+    if (utf8.hasError())
+        return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
+    return s;
+}
+
+bool readStdinLine(std::string& line) {
+    if (!std::getline(std::cin, line)) return false;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return true;
+}
+
+} // namespace
+
+FilesAndSystem::FilesAndSystem(Runtime& rt, QWidget* mainWindow, LineReader reader)
+    : mainWindow_(mainWindow), reader_(reader ? std::move(reader) : readStdinLine) {
+    installFiles(rt);
+    installSystem(rt);
+}
+
+FilesAndSystem::~FilesAndSystem() {
+    if (dm_.handle > 0) sys::closeFd(dm_.handle);
+}
+
+std::string FilesAndSystem::inputBox(const std::string& caption, const std::string& prompt,
+                                     const std::string& def) {
+    if (!mainWindow_) {
+        if (::isatty(0))
+            std::cerr << caption << ": " << prompt << " [" << def << "] " << std::flush;
+        std::string line;
+        return reader_(line) ? line : def;
+    }
+    QInputDialog dialog(mainWindow_);
+    dialog.setWindowTitle(shown(caption));
+    dialog.setLabelText(shown(prompt));
+    const QString shownDefault = shown(def);
+    dialog.setTextValue(shownDefault);
+    if (dialog.exec() != QDialog::Accepted) return def;
+    const QString answer = dialog.textValue();
+    // An answer left as it was keeps the default's own bytes, whatever their encoding.
+    if (answer == shownDefault) return def;
+    return answer.toUtf8().toStdString();
+}
+
+void FilesAndSystem::installSystem(Runtime& rt) {
+    rt.setCommand("exec(", [](TExecute& ex, const std::string& line, int) {
+        std::vector<std::string> texts;
+        if (!matches(line, "exec", 1, texts)) return true;
+        std::string target;
+        ex.Evaluate(texts[0], target);
+        ex.ClearScriptError();
+        bool started = false;
+        try {
+            started = sys::startDetached(sys::planLaunch(target));
+        } catch (const std::exception&) {
+        }
+        if (started) {
+            ex.LogMessage("External application was stared: " + target);
+        } else {
+            ex.LogMessage("External application was not started: " + target);
+            ex.RaiseScriptError("exec: error starting external application..");
+        }
+        return true;
+    });
+
+    rt.setCommand("setidle(", [](TExecute& ex, const std::string& line, int) {
+        std::vector<std::string> texts;
+        if (!matches(line, "setidle", 1, texts)) return true;
+        std::string value;
+        ex.Evaluate(texts[0], value);
+        ex.ClearScriptError();
+        int32_t ms = 0;
+        if (!parseInteger(value, ms)) {
+            ex.LogMessage("Cannot set idle time");
+            ex.RaiseScriptError("setidle: unexpected argument");
+        } else if (ms < 0) {
+            ex.LogMessage("Idle time not set, must be a positive integer value");
+            ex.RaiseScriptError("setidle: idle time must be positive");
+        } else {
+            ex.setIdleMs(ms);
+        }
+        return true;
+    });
+
+    // showmain: not a command in package mode, where the window stays hidden.
+    rt.setCommand("showmain", [this](TExecute& ex, const std::string&, int) {
+        if (ex.runtime().packageMode) return false;
+        if (mainWindow_) {
+            if (mainWindow_->isMinimized())
+                mainWindow_->showNormal();
+            else
+                mainWindow_->show();
+            mainWindow_->raise();
+            mainWindow_->activateWindow();
+        }
+        return true;
+    });
+
+    // hidemain: a command only when the script mentions openrack, so that a rack window
+    // remains through which the user can bring the main window back.
+    rt.setCommand("hidemain", [this](TExecute& ex, const std::string&, int) {
+        if (ex.runtime().host().editorText().find("openrack") == std::string::npos) return false;
+        if (!ex.runtime().packageMode && mainWindow_) mainWindow_->hide();
+        return true;
+    });
+
+    rt.setFunction("inputbox", 3, [this](FnCall& c) -> FnResult {
+        try {
+            const std::string answer = inputBox(c.args[0], c.args[1], c.args[2]);
+            // An answer the user typed counts even when the default was empty: discarding
+            // it would lose what was entered.
+            return textResult(c.argsOk || !answer.empty(), answer);
+        } catch (const std::exception&) {
+            c.ex.RaiseScriptError("inputbox: unexpected argument.");
+            return textResult(false, "");
+        }
+    });
+}
+
+} // namespace nv

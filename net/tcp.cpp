@@ -1,0 +1,350 @@
+#include "net/tcp.h"
+
+#include <QHostAddress>
+#include <QHostInfo>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+#include <algorithm>
+#include <cstring>
+#include <exception>
+
+#include "engine/interpreter.h"
+#include "engine/runtime.h"
+#include "engine/text.h"
+#include "engine/value.h"
+
+namespace nv {
+namespace {
+
+// Qt would otherwise pull an unread peer's data into memory without limit; with a bound it
+// leaves the rest in the kernel and TCP flow control slows the peer down.
+constexpr qint64 kSocketReadBuffer = qint64(1) << 20;
+// How long a closed socket may go on delivering what the script wrote before it is dropped.
+constexpr int kLingerMs = 5000;
+// Written data that Stop or a run's end waits for before closing, so a last reply is not
+// cut off when the program exits right after the run.
+constexpr int kFinalWriteWaitMs = 500;
+// The client side takes received data in chunks of this size and keeps each chunk only up
+// to its first zero byte.
+constexpr size_t kClientChunk = 128;
+
+bool parsePort(const std::string& text, quint16& port) {
+    int32_t p = 0;
+    if (!parseInteger(text, p) || p < 1 || p > 65535) return false;
+    port = static_cast<quint16>(p);
+    return true;
+}
+
+bool isConnected(const QTcpSocket* s) {
+    return s && s->state() == QAbstractSocket::ConnectedState;
+}
+
+std::string_view bytesOf(const QByteArray& b) {
+    return std::string_view(b.constData(), static_cast<size_t>(b.size()));
+}
+
+QByteArray toBytes(const std::string& s) {
+    return QByteArray(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+// Closes a socket without losing what was already written to it, and frees it once the
+// close has completed (or after kLingerMs, whichever comes first).
+void retire(QTcpSocket* s, QObject* owner) {
+    if (!s) return;
+    QObject::disconnect(s, nullptr, owner, nullptr);
+    if (s->state() == QAbstractSocket::ConnectedState && s->bytesToWrite() > 0) {
+        s->flush();
+        if (s->bytesToWrite() > 0) s->waitForBytesWritten(kFinalWriteWaitMs);
+    }
+    QObject::connect(s, &QAbstractSocket::disconnected, s, &QObject::deleteLater);
+    QTimer::singleShot(kLingerMs, s, [s] {
+        s->abort();
+        s->deleteLater();
+    });
+    s->disconnectFromHost();
+    if (s->state() == QAbstractSocket::UnconnectedState) s->deleteLater();
+}
+
+void fail(TExecute& ex, std::string_view logLine, std::string_view message) {
+    if (!logLine.empty()) ex.LogMessage(logLine);
+    ex.RaiseScriptError(message);
+}
+
+// An IPv4 peer of a dual-stack socket shows as ::ffff:a.b.c.d; scripts expect the dotted
+// form.
+std::string dottedAddress(const QHostAddress& a) {
+    bool v4 = false;
+    const quint32 ip = a.toIPv4Address(&v4);
+    return (v4 ? QHostAddress(ip) : a).toString().toStdString();
+}
+
+// A host text: an address as written, or a name resolved now (an IPv4 address preferred,
+// since the server side of this tool listens on IPv4). Resolving here lets tcp_open report
+// a name that does not resolve instead of failing silently later.
+bool resolveHost(const std::string& host, QHostAddress& out) {
+    if (host.empty()) return false;
+    const QString text = QString::fromStdString(host);
+    if (out.setAddress(text)) return true;
+    const QHostInfo info = QHostInfo::fromName(text);
+    const QList<QHostAddress> all = info.addresses();
+    if (info.error() != QHostInfo::NoError || all.isEmpty()) return false;
+    out = all.front();
+    for (const QHostAddress& a : all)
+        if (a.protocol() == QAbstractSocket::IPv4Protocol) {
+            out = a;
+            break;
+        }
+    return true;
+}
+
+} // namespace
+
+TcpSubsystem::TcpSubsystem(Runtime& rt, size_t bufferCapacity)
+    : WSS(new QTcpServer(this)), srvBuf_(bufferCapacity), cliBuf_(bufferCapacity) {
+    connect(WSS, &QTcpServer::newConnection, this, &TcpSubsystem::WSSClientConnect);
+
+    using Handler = void (TcpSubsystem::*)(TExecute&, const std::vector<std::string>&);
+    struct Row {
+        const char* keyword;
+        const char* name;
+        size_t minArgs, maxArgs;
+        Handler handler;
+        // What an unexpected failure inside the command logs and reports.
+        const char* failLog;
+        const char* failMessage;
+    };
+    static const Row rows[] = {
+        {"tcp_srv_open(", "tcp_srv_open", 1, 1, &TcpSubsystem::srvOpen, "Socket server not started",
+         "tcp_srv_open: error starting socket server."},
+        {"tcp_open(", "tcp_open", 2, 2, &TcpSubsystem::cliOpen, "",
+         "tcp_open: error opening the socket."},
+        {"tcp_srv_close(", "tcp_srv_close", 0, 0, &TcpSubsystem::srvClose, "",
+         "tcp_srv_close: error stoping socket server."},
+        {"tcp_close(", "tcp_close", 0, 0, &TcpSubsystem::cliClose, "",
+         "tcp_close: error closing the socket client."},
+        {"tcp_srv_flush(", "tcp_srv_flush", 0, 1, &TcpSubsystem::srvFlush,
+         "Socket server buffer not flushed", "tcp_srv_flush: error flushing socket server buffer."},
+        {"tcp_flush(", "tcp_flush", 0, 1, &TcpSubsystem::cliFlush, "",
+         "tcp_flush: error flushing socket client buffer."},
+        {"tcp_srv_write(", "tcp_srv_write", 1, 1, &TcpSubsystem::srvWrite,
+         "Write error,server socket.", "tcp_srv_write: error writing to server socket."},
+        {"tcp_write(", "tcp_write", 1, 1, &TcpSubsystem::cliWrite, "Write error,socket client.",
+         "tcp_write: error writing to socket client."},
+    };
+    for (const Row& row : rows) {
+        rt.setCommand(row.keyword, [this, &row](TExecute& ex, const std::string& line, int) {
+            std::string name;
+            std::vector<std::string> texts;
+            if (!splitCall(line, name, texts) || name != row.name || texts.size() < row.minArgs ||
+                texts.size() > row.maxArgs)
+                return true;
+            try {
+                std::vector<std::string> values(texts.size());
+                for (size_t i = 0; i < texts.size(); ++i)
+                    ex.Evaluate(texts[i], values[i]);
+                ex.ClearScriptError();
+                (this->*row.handler)(ex, values);
+            } catch (const std::exception&) {
+                fail(ex, row.failLog, row.failMessage);
+            }
+            return true;
+        });
+    }
+
+    rt.setFunction("tcp_srv_read", 0, [this](FnCall&) { return textResult(true, srvBuf_.view()); });
+    rt.setFunction("tcp_read", 0, [this](FnCall&) { return textResult(true, cliBuf_.view()); });
+    rt.setFunction("tcp_srv_hasclient", 0, [this](FnCall&) {
+        return textResult(true, isConnected(client0_) ? dottedAddress(client0_->peerAddress())
+                                                      : std::string());
+    });
+    rt.setFunction("tcp_isconnected", 0,
+                   [this](FnCall&) { return textResult(true, isConnected(WS1) ? "1" : "0"); });
+
+    rt.onRunStart.push_back([this] {
+        running_ = true;
+        srvBuf_.clear();
+    });
+    rt.onStop.push_back([this] { closeAll(); });
+    rt.onRunEnd.push_back([this] {
+        closeAll();
+        srvBuf_.clear();
+        running_ = false;
+    });
+}
+
+TcpSubsystem::~TcpSubsystem() = default;
+
+bool TcpSubsystem::listening() const {
+    return WSS->isListening();
+}
+
+int TcpSubsystem::serverPort() const {
+    return WSS->isListening() ? WSS->serverPort() : 0;
+}
+
+void TcpSubsystem::closeAll() {
+    closeServerClient();
+    closeServer();
+    closeClient();
+}
+
+void TcpSubsystem::closeServerClient() {
+    QTcpSocket* c = client0_;
+    client0_ = nullptr;
+    retire(c, this);
+}
+
+void TcpSubsystem::closeServer() {
+    WSS->close();
+    // Connections the server accepted but has not announced yet go with it.
+    while (QTcpSocket* s = WSS->nextPendingConnection())
+        retire(s, this);
+}
+
+void TcpSubsystem::closeClient() {
+    QTcpSocket* c = WS1;
+    WS1 = nullptr;
+    retire(c, this);
+}
+
+// --- server -------------------------------------------------------------------------------
+
+void TcpSubsystem::srvOpen(TExecute& ex, const std::vector<std::string>& args) {
+    const std::string& port = args[0];
+    quint16 p = 0;
+    if (!parsePort(port, p) || !WSS->listen(QHostAddress::AnyIPv4, p)) {
+        fail(ex, "Socket server not started", "tcp_srv_open: error starting socket server.");
+        return;
+    }
+    ex.LogMessage("Socket server listen on port : " + port);
+}
+
+void TcpSubsystem::srvClose(TExecute& ex, const std::vector<std::string>&) {
+    closeServerClient();
+    closeServer();
+    srvBuf_.clear();
+    ex.LogMessage("Socket server stoped");
+}
+
+void TcpSubsystem::srvFlush(TExecute& ex, const std::vector<std::string>& args) {
+    if (args.empty()) {
+        srvBuf_.clear();
+    } else {
+        int32_t n = 0;
+        if (!parseInteger(args[0], n)) {
+            fail(ex, "Socket buffer not flushed", "tcp_srv_flush: error flushing socket buffer.");
+            return;
+        }
+        srvBuf_.dropFront(n);
+    }
+    ex.LogMessage("Socket server buffer flushed");
+}
+
+void TcpSubsystem::srvWrite(TExecute& ex, const std::vector<std::string>& args) {
+    if (!isConnected(client0_) || client0_->write(toBytes(args[0])) < 0) {
+        fail(ex, "Write error,server socket.", "tcp_srv_write: error writing to server socket.");
+        return;
+    }
+    // Hand the bytes to the kernel now rather than at the next event dispatch: a reply
+    // should not wait for the script's next line.
+    client0_->flush();
+}
+
+void TcpSubsystem::WSSClientConnect() {
+    while (QTcpSocket* s = WSS->nextPendingConnection()) {
+        if (client0_) {
+            // Beyond the one client: refused without disturbing the client being served.
+            s->write("Busy\r\n");
+            retire(s, this);
+            continue;
+        }
+        client0_ = s;
+        s->setReadBufferSize(kSocketReadBuffer);
+        srvBuf_.clear();
+        connect(s, &QIODevice::readyRead, this, [this, s] { ClientDataAvailable(s); });
+        connect(s, &QAbstractSocket::disconnected, this, [this, s] { WSSClientDisconnect(s); });
+        if (s->bytesAvailable() > 0) ClientDataAvailable(s);
+    }
+}
+
+void TcpSubsystem::ClientDataAvailable(QTcpSocket* client) {
+    if (!running_ || client != client0_) return;
+    srvBuf_.append(bytesOf(client->readAll()));
+}
+
+void TcpSubsystem::WSSClientDisconnect(QTcpSocket* client) {
+    if (client != client0_) return;
+    srvBuf_.clear();
+    client0_ = nullptr;
+    QObject::disconnect(client, nullptr, this, nullptr);
+    client->deleteLater();
+}
+
+// --- client -------------------------------------------------------------------------------
+
+void TcpSubsystem::cliOpen(TExecute& ex, const std::vector<std::string>& args) {
+    const std::string& host = args[0];
+    const std::string& port = args[1];
+    quint16 p = 0;
+    QHostAddress address;
+    if (!parsePort(port, p) || !resolveHost(host, address)) {
+        fail(ex, "Error connecting to " + host + ":" + port, "tcp_open: error opening the socket.");
+        return;
+    }
+    closeClient();
+    cliBuf_.clear();
+    QTcpSocket* s = new QTcpSocket(this);
+    s->setReadBufferSize(kSocketReadBuffer);
+    connect(s, &QIODevice::readyRead, this, &TcpSubsystem::WS1DataAvailable);
+    WS1 = s;
+    s->connectToHost(address, p);
+    ex.LogMessage("Client socket open to " + host + ":" + port);
+}
+
+void TcpSubsystem::cliClose(TExecute& ex, const std::vector<std::string>&) {
+    closeClient();
+    cliBuf_.clear();
+    ex.LogMessage("Socket client closed");
+}
+
+void TcpSubsystem::cliFlush(TExecute& ex, const std::vector<std::string>& args) {
+    if (args.empty()) {
+        cliBuf_.clear();
+    } else {
+        int32_t n = 0;
+        if (!parseInteger(args[0], n)) {
+            fail(ex, "Socket client buffer not flushed",
+                 "tcp_flush: error flushing socket client buffer.");
+            return;
+        }
+        cliBuf_.dropFront(n);
+    }
+    ex.LogMessage("Socket client buffer flushed");
+}
+
+void TcpSubsystem::cliWrite(TExecute& ex, const std::vector<std::string>& args) {
+    if (!isConnected(WS1)) {
+        fail(ex, "Write error, not connected.", "tcp_write: error writing to socket client.");
+        return;
+    }
+    if (WS1->write(toBytes(args[0])) < 0) {
+        fail(ex, "Write error,socket client.", "tcp_write: error writing to socket client.");
+        return;
+    }
+    WS1->flush();
+}
+
+void TcpSubsystem::WS1DataAvailable() {
+    if (!running_ || !WS1) return;
+    const QByteArray data = WS1->readAll();
+    const std::string_view all = bytesOf(data);
+    for (size_t at = 0; at < all.size(); at += kClientChunk) {
+        const std::string_view chunk = all.substr(at, kClientChunk);
+        const void* zero = std::memchr(chunk.data(), 0, chunk.size());
+        cliBuf_.append(zero ? chunk.substr(0, static_cast<const char*>(zero) - chunk.data())
+                            : chunk);
+    }
+}
+
+} // namespace nv

@@ -1,0 +1,86 @@
+// The TCP side of scripts: one server `WSS` that listens on all interfaces for a single
+// client, and one client connection `WS1`, each with its receive buffer. The commands
+// tcp_srv_open/close/flush/write and tcp_open/close/flush/write drive them; the functions
+// tcp_srv_read, tcp_read, tcp_srv_hasclient and tcp_isconnected read their state.
+//
+// Receive rules: the server buffer keeps every byte its client sent; the client buffer
+// takes the data in chunks of at most 128 bytes and keeps each chunk only up to its first
+// zero byte (scripts written for this tool rely on that cut). Data is taken only while a
+// run is in progress. Both buffers are capped (kBufferCapacity, newest bytes kept) so that
+// a flooding peer cannot exhaust memory. A run's start empties the server buffer; Stop and
+// a run's end close the server's client, the server and the client connection.
+//
+// A second client that connects while one is being served gets "Busy" and a line break,
+// and is closed; it never touches the served client's buffer.
+//
+// Threading: everything runs on the user-interface thread; socket events arrive while the
+// engine dispatches events between script lines, so the buffers need no lock. Error policy:
+// every failure inside a command becomes that command's log line and script error; socket
+// errors that arrive later (refused, reset) are seen only through tcp_isconnected and
+// tcp_srv_hasclient.
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "net/recvbuffer.h"
+
+class QTcpServer;
+class QTcpSocket;
+
+namespace nv {
+
+class Runtime;
+class TExecute;
+
+class TcpSubsystem : public QObject {
+    Q_OBJECT
+  public:
+    // 16 MiB per buffer: far beyond any reply a script splices into an expression (every
+    // read copies the whole buffer into the line being evaluated), yet small enough that
+    // two flooded buffers cost nothing noticeable.
+    static constexpr size_t kBufferCapacity = size_t(16) << 20;
+
+    explicit TcpSubsystem(Runtime& rt, size_t bufferCapacity = kBufferCapacity);
+    ~TcpSubsystem() override;
+
+    // Closes the server's client, the server and the client connection (Stop, run end).
+    void closeAll();
+
+    std::string_view serverBuffer() const { return srvBuf_.view(); }
+    std::string_view clientBuffer() const { return cliBuf_.view(); }
+    bool listening() const;
+    // The port the server listens on, 0 when it does not.
+    int serverPort() const;
+
+  private:
+    void srvOpen(TExecute& ex, const std::vector<std::string>& args);
+    void srvClose(TExecute& ex, const std::vector<std::string>& args);
+    void srvFlush(TExecute& ex, const std::vector<std::string>& args);
+    void srvWrite(TExecute& ex, const std::vector<std::string>& args);
+    void cliOpen(TExecute& ex, const std::vector<std::string>& args);
+    void cliClose(TExecute& ex, const std::vector<std::string>& args);
+    void cliFlush(TExecute& ex, const std::vector<std::string>& args);
+    void cliWrite(TExecute& ex, const std::vector<std::string>& args);
+
+    void WSSClientConnect();
+    void ClientDataAvailable(QTcpSocket* client);
+    void WSSClientDisconnect(QTcpSocket* client);
+    void WS1DataAvailable();
+
+    void closeServerClient();
+    void closeServer();
+    void closeClient();
+
+    QTcpServer* WSS;
+    QPointer<QTcpSocket> client0_; // the one served client of WSS
+    QPointer<QTcpSocket> WS1;      // a fresh socket per tcp_open
+    RecvBuffer srvBuf_, cliBuf_;
+    bool running_ = false;
+};
+
+} // namespace nv
