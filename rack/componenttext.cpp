@@ -1,0 +1,1058 @@
+// The readable text form of a component stream. Each value is written in its plain form
+// (`12`, `1.5`, `'text'`, `clLime`, `[a, b]`) whenever reading that form back gives the
+// same type and bytes; otherwise it is written in a tagged form (`i32(12)`, `long('x')`,
+// `ext($...)`, ...) that does, so that binary -> text -> binary is exact.
+#include "rack/componentstream.h"
+
+#include "rack/realbits.h"
+
+#include <charconv>
+#include <cstring>
+#include <stdexcept>
+
+namespace nv::rack {
+namespace {
+
+constexpr int kMaxDepth = 200;
+constexpr std::uint16_t kDefaultFlags = 0x1030;
+
+bool identStart(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
+}
+bool identChar(char c) {
+    return identStart(c) || (c >= '0' && c <= '9');
+}
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+bool isHex(char c) {
+    return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+int hexValue(char c) {
+    if (isDigit(c)) return c - '0';
+    return (c | 0x20) - 'a' + 10;
+}
+
+char lowerAscii(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+}
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (lowerAscii(a[i]) != lowerAscii(b[i])) return false;
+    return true;
+}
+
+// Dotted identifiers: Font.Color, Form1.Button1Click.
+bool isIdentifier(std::string_view s) {
+    bool atStart = true;
+    for (char c : s) {
+        if (atStart) {
+            if (!identStart(c)) return false;
+            atStart = false;
+        } else if (c == '.') {
+            atStart = true;
+        } else if (!identChar(c)) {
+            return false;
+        }
+    }
+    return !atStart;
+}
+
+bool isOneOf(std::string_view s, std::initializer_list<std::string_view> words) {
+    for (std::string_view w : words)
+        if (equalsIgnoringCase(s, w)) return true;
+    return false;
+}
+
+bool isComponentKeyword(std::string_view s) {
+    return isOneOf(s, {"object", "inherited", "inline"});
+}
+
+std::string upper(std::string_view s) {
+    std::string r(s);
+    for (char& c : r)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+    return r;
+}
+
+std::string hexBytes(std::string_view b) {
+    static const char* digits = "0123456789ABCDEF";
+    std::string s;
+    for (char ch : b) {
+        auto u = static_cast<std::uint8_t>(ch);
+        s += digits[u >> 4];
+        s += digits[u & 15];
+    }
+    return s;
+}
+
+// Length of the valid UTF-8 sequence (of two or more bytes) at s[i], or 0.
+std::size_t utf8Sequence(std::string_view s, std::size_t i, std::uint32_t* cpOut = nullptr) {
+    auto b = [&](std::size_t k) { return static_cast<std::uint8_t>(s[k]); };
+    std::uint8_t c = b(i);
+    std::size_t n;
+    std::uint32_t cp;
+    if (c >= 0xC2 && c <= 0xDF)
+        n = 2, cp = c & 0x1F;
+    else if (c >= 0xE0 && c <= 0xEF)
+        n = 3, cp = c & 0x0F;
+    else if (c >= 0xF0 && c <= 0xF4)
+        n = 4, cp = c & 0x07;
+    else
+        return 0;
+    if (i + n > s.size()) return 0;
+    for (std::size_t k = 1; k < n; ++k) {
+        if ((b(i + k) & 0xC0) != 0x80) return 0;
+        cp = (cp << 6) | (b(i + k) & 0x3F);
+    }
+    static const std::uint32_t minimum[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (cp < minimum[n] || cp > 0x10FFFF || (cp >= 0xD800 && cp < 0xE000)) return 0;
+    if (cpOut) *cpOut = cp;
+    return n;
+}
+
+// ---- writing text ----------------------------------------------------------------------
+
+// Quoted text, with bytes that are not printable (control bytes, invalid UTF-8) as #n.
+std::string quoteBytes(std::string_view s) {
+    std::string out;
+    bool open = false;
+    auto literal = [&](std::string_view piece) {
+        if (!open) out += '\'', open = true;
+        out += piece;
+    };
+    auto code = [&](unsigned n) {
+        if (open) out += '\'', open = false;
+        out += '#' + std::to_string(n);
+    };
+    for (std::size_t i = 0; i < s.size();) {
+        auto c = static_cast<std::uint8_t>(s[i]);
+        if (c == '\'') {
+            literal("''");
+            ++i;
+        } else if (c >= 0x20 && c < 0x7F) {
+            literal(s.substr(i, 1));
+            ++i;
+        } else if (std::uint32_t cp; std::size_t n = utf8Sequence(s, i, &cp)) {
+            if (cp < 0xA0)
+                code(c), ++i; // C1 controls stay visible as codes
+            else
+                literal(s.substr(i, n)), i += n;
+        } else {
+            code(c);
+            ++i;
+        }
+    }
+    if (open || out.empty()) {
+        if (!open) out += '\'';
+        out += '\'';
+    }
+    return out;
+}
+
+std::string quoteWide(std::string_view bytes) {
+    std::string out;
+    bool open = false;
+    std::size_t n = bytes.size() / 2;
+    auto unit = [&](std::size_t i) -> std::uint32_t {
+        return static_cast<std::uint8_t>(bytes[2 * i]) |
+               (static_cast<std::uint8_t>(bytes[2 * i + 1]) << 8);
+    };
+    for (std::size_t i = 0; i < n; ++i) {
+        std::uint32_t u = unit(i);
+        std::uint32_t cp = 0;
+        if (u >= 0xD800 && u < 0xDC00 && i + 1 < n && unit(i + 1) >= 0xDC00 && unit(i + 1) < 0xE000)
+            cp = 0x10000 + ((u - 0xD800) << 10) + (unit(i + 1) - 0xDC00);
+        else if ((u >= 0x20 && u < 0x7F) || (u >= 0xA0 && (u < 0xD800 || u >= 0xE000)))
+            cp = u;
+        if (cp) {
+            if (!open) out += '\'', open = true;
+            if (cp == '\'') out += '\'';
+            appendUtf8(out, cp);
+            if (cp >= 0x10000) ++i;
+        } else {
+            if (open) out += '\'', open = false;
+            out += '#' + std::to_string(u);
+        }
+    }
+    if (open || out.empty()) {
+        if (!open) out += '\'';
+        out += '\'';
+    }
+    return out;
+}
+
+std::string nameToken(std::string_view s, bool avoidKeywords) {
+    if (isIdentifier(s) && !(avoidKeywords && (isComponentKeyword(s) || isOneOf(s, {"end"}))))
+        return std::string(s);
+    return quoteBytes(s);
+}
+
+template <class T> bool parseReal(std::string_view text, T& out) {
+    auto r = std::from_chars(text.data(), text.data() + text.size(), out);
+    return r.ec == std::errc() && r.ptr == text.data() + text.size();
+}
+
+template <class T> std::string shortestReal(T v) {
+    char buf[64];
+    auto r = std::to_chars(buf, buf + sizeof buf, v);
+    std::string s(buf, r.ptr);
+    if (s.find_first_of(".e") == std::string::npos) s += ".0";
+    return s;
+}
+
+// Plain decimal for a real whose decimal form reads back to the same bytes, else empty.
+std::string realText(const Value& v) {
+    if (v.type == VType::Extended) {
+        auto x = unpackExtended(v.bytes);
+        if (!x) return {};
+        std::string s = shortestReal(*x);
+        long double back;
+        if (parseReal(s, back) && packExtended(back) == v.bytes) return s;
+        return {};
+    }
+    if (v.type == VType::Single) {
+        if (v.bytes.size() != 4) return {};
+        float f = std::bit_cast<float>(static_cast<std::uint32_t>(unpackLE(v.bytes)));
+        if (!std::isfinite(f)) return {};
+        std::string s = shortestReal(f);
+        float back;
+        if (parseReal(s, back) && packLE(std::bit_cast<std::uint32_t>(back), 4) == v.bytes)
+            return s + "s";
+        return {};
+    }
+    if (v.bytes.size() != 8) return {};
+    double d = std::bit_cast<double>(unpackLE(v.bytes));
+    if (!std::isfinite(d)) return {};
+    std::string s = shortestReal(d);
+    double back;
+    if (parseReal(s, back) && packLE(std::bit_cast<std::uint64_t>(back), 8) == v.bytes)
+        return s + "d";
+    return {};
+}
+
+std::string currencyText(std::int64_t scaled) {
+    std::uint64_t mag =
+        scaled < 0 ? 0 - static_cast<std::uint64_t>(scaled) : static_cast<std::uint64_t>(scaled);
+    std::string s = scaled < 0 ? "-" : "";
+    s += std::to_string(mag / 10000);
+    std::string frac = std::to_string(10000 + mag % 10000).substr(1);
+    while (!frac.empty() && frac.back() == '0')
+        frac.pop_back();
+    if (!frac.empty()) s += "." + frac;
+    return s + "c";
+}
+
+const char* integerTag(VType t) {
+    switch (t) {
+    case VType::Int8:
+        return "i8";
+    case VType::Int16:
+        return "i16";
+    case VType::Int32:
+        return "i32";
+    default:
+        return "i64";
+    }
+}
+
+class TextWriter {
+  public:
+    std::string out;
+
+    void document(const Document& doc) {
+        if (doc.resourceName != upper(doc.root.className) || doc.memoryFlags != kDefaultFlags) {
+            char flags[8];
+            std::snprintf(flags, sizeof flags, "$%04X", doc.memoryFlags);
+            out += "resource " + nameToken(doc.resourceName, false) + " flags " + flags + "\n";
+        }
+        component(doc.root, 0);
+        if (!doc.trailer.empty()) out += "trailer " + binary(doc.trailer, 0) + "\n";
+    }
+
+  private:
+    static std::string pad(int indent) {
+        return std::string(static_cast<std::size_t>(indent), ' ');
+    }
+
+    std::string integer(const Value& v) {
+        std::string n = std::to_string(v.integer);
+        if (intValue(v.integer).type == v.type) return n;
+        return std::string(integerTag(v.type)) + "(" + n + ")";
+    }
+
+    std::string binary(std::string_view b, int indent) {
+        if (b.empty()) return "{}";
+        std::string s = "{";
+        std::string hex = hexBytes(b);
+        for (std::size_t i = 0; i < hex.size(); i += 64)
+            s += "\n" + pad(indent + 2) + hex.substr(i, 64);
+        return s + "}";
+    }
+
+    std::string value(const Value& v, int indent) {
+        switch (v.type) {
+        case VType::List: {
+            if (v.list.empty()) return "()";
+            std::string s = "(";
+            for (const Value& e : v.list)
+                s += "\n" + pad(indent + 2) + value(e, indent + 2);
+            return s + ")";
+        }
+        case VType::Int8:
+        case VType::Int16:
+        case VType::Int32:
+        case VType::Int64:
+            return integer(v);
+        case VType::Extended:
+        case VType::Single:
+        case VType::Date: {
+            std::string s = realText(v);
+            if (!s.empty()) return s;
+            const char* tag = v.type == VType::Extended ? "ext"
+                              : v.type == VType::Single ? "single"
+                                                        : "date";
+            return std::string(tag) + "($" + hexBytes(v.bytes) + ")";
+        }
+        case VType::Currency:
+            return currencyText(v.integer);
+        case VType::String:
+            return quoteBytes(v.bytes);
+        case VType::LString:
+            return v.bytes.size() > 255 ? quoteBytes(v.bytes) : "long(" + quoteBytes(v.bytes) + ")";
+        case VType::WString:
+            return "wide(" + quoteWide(v.bytes) + ")";
+        case VType::Ident:
+            if (isIdentifier(v.bytes) && !isOneOf(v.bytes, {"True", "False", "nil"}))
+                return v.bytes;
+            return "ident(" + quoteBytes(v.bytes) + ")";
+        case VType::False:
+            return "False";
+        case VType::True:
+            return "True";
+        case VType::Nil:
+            return "nil";
+        case VType::Binary:
+            return binary(v.bytes, indent);
+        case VType::Set: {
+            std::string s = "[";
+            for (std::size_t i = 0; i < v.set.size(); ++i)
+                s += (i ? ", " : "") + nameToken(v.set[i], false);
+            return s + "]";
+        }
+        case VType::Collection: {
+            if (v.items.empty()) return "<>";
+            std::string s = "<";
+            for (const Item& item : v.items) {
+                s += "\n" + pad(indent + 2) + "item";
+                if (item.index.type != VType::Null) s += " [" + integer(item.index) + "]";
+                s += "\n" + properties(item.properties, indent + 4) + pad(indent + 2) + "end";
+            }
+            return s + ">";
+        }
+        default:
+            throw std::invalid_argument("rack text: value of unknown type " +
+                                        std::to_string(static_cast<int>(v.type)));
+        }
+    }
+
+    std::string properties(const std::vector<Property>& props, int indent) {
+        std::string s;
+        for (const Property& p : props)
+            s += pad(indent) + nameToken(p.name, true) + " = " + value(p.value, indent) + "\n";
+        return s;
+    }
+
+    void component(const Component& c, int indent) {
+        std::uint8_t bits = c.prefix ? (*c.prefix & 0x0F) : 0;
+        const char* keyword = (bits & 1) ? "inherited" : (bits & 4) ? "inline" : "object";
+        out += pad(indent) + keyword + " ";
+        if (!c.name.empty()) out += nameToken(c.name, false) + ": ";
+        out += nameToken(c.className, false);
+        if (bits & 2) out += " [" + integer(c.position) + "]";
+        // Only combinations the keyword and position cannot say need the byte itself.
+        std::uint8_t derived = bits & 7;
+        bool plain =
+            c.prefix ? (derived != 0 && *c.prefix == (0xF0 | derived) && (bits & 5) != 5) : true;
+        if (!plain) {
+            char b[16];
+            std::snprintf(b, sizeof b, " prefix($%02X)", *c.prefix);
+            out += b;
+        }
+        out += "\n";
+        out += properties(c.properties, indent + 2);
+        for (const Component& child : c.children)
+            component(child, indent + 2);
+        out += pad(indent) + "end\n";
+    }
+};
+
+// ---- reading text ----------------------------------------------------------------------
+
+enum class Tok { End, Ident, Tag, Number, Str, Binary, Punct };
+
+struct Piece {
+    bool code = false;
+    std::uint32_t number = 0;
+    std::string text;
+};
+
+struct Token {
+    Tok kind = Tok::End;
+    int line = 0;
+    std::string text;          // Ident/Tag name, Number text, Binary bytes, Punct char
+    std::vector<Piece> pieces; // Str
+};
+
+struct TextFailure {
+    int line;
+    std::string what;
+};
+
+[[noreturn]] void failAt(int line, std::string what) {
+    throw TextFailure{line, std::move(what)};
+}
+
+class Lexer {
+  public:
+    explicit Lexer(std::string_view s) : s_(s) {}
+
+    Token next() {
+        skipSpace();
+        Token t;
+        t.line = line_;
+        if (p_ >= s_.size()) return t;
+        char c = s_[p_];
+        if (identStart(c)) {
+            std::size_t b = p_;
+            while (p_ < s_.size() && (identChar(s_[p_]) || s_[p_] == '.'))
+                ++p_;
+            t.text = std::string(s_.substr(b, p_ - b));
+            if (!isIdentifier(t.text)) failAt(line_, "malformed name '" + t.text + "'");
+            t.kind = Tok::Ident;
+            if (p_ < s_.size() && s_[p_] == '(') {
+                ++p_;
+                t.kind = Tok::Tag;
+            }
+            return t;
+        }
+        if (isDigit(c) || c == '$' ||
+            ((c == '-' || c == '+') && p_ + 1 < s_.size() &&
+             (isDigit(s_[p_ + 1]) || s_[p_ + 1] == '$'))) {
+            std::size_t b = p_;
+            if (c == '-' || c == '+') ++p_;
+            auto digits = [&](bool hex) {
+                while (p_ < s_.size() && (hex ? isHex(s_[p_]) : isDigit(s_[p_])))
+                    ++p_;
+            };
+            if (s_[p_] == '$') {
+                ++p_;
+                digits(true);
+            } else {
+                digits(false);
+                if (p_ < s_.size() && s_[p_] == '.') ++p_, digits(false);
+                if (p_ < s_.size() && (s_[p_] == 'e' || s_[p_] == 'E')) {
+                    ++p_;
+                    if (p_ < s_.size() && (s_[p_] == '-' || s_[p_] == '+')) ++p_;
+                    digits(false);
+                }
+                if (p_ < s_.size() && std::strchr("sScCdD", s_[p_])) ++p_;
+            }
+            if (p_ < s_.size() && (identChar(s_[p_]) || s_[p_] == '.'))
+                failAt(line_,
+                       "malformed number starting '" + std::string(s_.substr(b, p_ - b + 1)) + "'");
+            t.kind = Tok::Number;
+            t.text = std::string(s_.substr(b, p_ - b));
+            return t;
+        }
+        if (c == '\'' || c == '#') {
+            t.kind = Tok::Str;
+            stringPieces(t.pieces);
+            return t;
+        }
+        if (c == '{') {
+            ++p_;
+            t.kind = Tok::Binary;
+            int pending = -1;
+            for (;;) {
+                if (p_ >= s_.size()) failAt(t.line, "binary data '{' without a closing '}'");
+                char h = s_[p_++];
+                if (h == '}') break;
+                if (h == '\n') ++line_;
+                if (h == ' ' || h == '\t' || h == '\r' || h == '\n') continue;
+                if (!isHex(h)) failAt(line_, std::string("unexpected '") + h + "' in binary data");
+                if (pending < 0)
+                    pending = hexValue(h);
+                else
+                    t.text += static_cast<char>(pending * 16 + hexValue(h)), pending = -1;
+            }
+            if (pending >= 0) failAt(line_, "binary data with an odd number of hex digits");
+            return t;
+        }
+        if (std::strchr("=:[](),<>+", c)) {
+            ++p_;
+            t.kind = Tok::Punct;
+            t.text = std::string(1, c);
+            return t;
+        }
+        failAt(line_, describe(c));
+    }
+
+  private:
+    static std::string describe(char c) {
+        auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u >= 0x7F) return "unexpected byte " + std::to_string(u);
+        return std::string("unexpected '") + c + "'";
+    }
+
+    void skipSpace() {
+        while (p_ < s_.size()) {
+            char c = s_[p_];
+            if (c == '\n')
+                ++line_, ++p_;
+            else if (c == ' ' || c == '\t' || c == '\r')
+                ++p_;
+            else if (c == '/' && p_ + 1 < s_.size() && s_[p_ + 1] == '/')
+                while (p_ < s_.size() && s_[p_] != '\n')
+                    ++p_;
+            else
+                break;
+        }
+    }
+
+    // 'quoted' and #n pieces written next to each other form one text; a '+' between two
+    // such texts (even across lines) joins them too.
+    void stringPieces(std::vector<Piece>& out) {
+        for (;;) {
+            while (p_ < s_.size() && (s_[p_] == '\'' || s_[p_] == '#')) {
+                Piece piece;
+                if (s_[p_] == '#') {
+                    ++p_;
+                    std::size_t b = p_;
+                    while (p_ < s_.size() && isDigit(s_[p_]))
+                        ++p_;
+                    if (b == p_ || p_ - b > 7) failAt(line_, "expected a character code after '#'");
+                    piece.code = true;
+                    piece.number =
+                        static_cast<std::uint32_t>(std::stoul(std::string(s_.substr(b, p_ - b))));
+                } else {
+                    ++p_;
+                    for (;;) {
+                        if (p_ >= s_.size() || s_[p_] == '\n' || s_[p_] == '\r')
+                            failAt(line_, "text without a closing quote");
+                        if (s_[p_] == '\'') {
+                            if (p_ + 1 < s_.size() && s_[p_ + 1] == '\'') {
+                                piece.text += '\'';
+                                p_ += 2;
+                                continue;
+                            }
+                            ++p_;
+                            break;
+                        }
+                        piece.text += s_[p_++];
+                    }
+                }
+                out.push_back(std::move(piece));
+            }
+            std::size_t save = p_;
+            int saveLine = line_;
+            skipSpace();
+            if (p_ < s_.size() && s_[p_] == '+') {
+                ++p_;
+                skipSpace();
+                if (p_ < s_.size() && (s_[p_] == '\'' || s_[p_] == '#')) continue;
+                failAt(line_, "expected text after '+'");
+            }
+            p_ = save;
+            line_ = saveLine;
+            return;
+        }
+    }
+
+    std::string_view s_;
+    std::size_t p_ = 0;
+    int line_ = 1;
+};
+
+class Parser {
+  public:
+    explicit Parser(std::string_view text) : lex_(text) { advance(); }
+
+    Document document() {
+        Document doc;
+        bool explicitHeader = false;
+        if (isWord("resource")) {
+            explicitHeader = true;
+            advance();
+            doc.resourceName = nameOf("a resource name");
+            if (doc.resourceName.find('\0') != std::string::npos)
+                failAt(tok_.line, "resource name contains a zero byte");
+            if (!isWord("flags")) fail("expected 'flags' after the resource name");
+            advance();
+            std::int64_t flags = plainInteger("memory flags");
+            if (flags < 0 || flags > 0xFFFF) fail("memory flags out of range 0 to $FFFF");
+            doc.memoryFlags = static_cast<std::uint16_t>(flags);
+        }
+        if (!(tok_.kind == Tok::Ident && isComponentKeyword(tok_.text)))
+            fail("expected 'object' to begin the root component");
+        doc.root = component(true);
+        if (!explicitHeader) doc.resourceName = upper(doc.root.className);
+        if (isWord("trailer")) {
+            advance();
+            if (tok_.kind != Tok::Binary) fail("expected {hex bytes} after 'trailer'");
+            doc.trailer = tok_.text;
+            advance();
+        }
+        if (tok_.kind != Tok::End) fail("unexpected " + describe(tok_) + " after the root's 'end'");
+        return doc;
+    }
+
+  private:
+    struct Level {
+        Parser& p;
+        explicit Level(Parser& pr) : p(pr) {
+            if (++p.depth_ > kMaxDepth)
+                p.fail("nesting deeper than " + std::to_string(kMaxDepth) + " levels");
+        }
+        ~Level() { --p.depth_; }
+    };
+
+    [[noreturn]] void fail(std::string what) { failAt(tok_.line, std::move(what)); }
+    void advance() { tok_ = lex_.next(); }
+    bool isWord(std::string_view w) const {
+        return tok_.kind == Tok::Ident && equalsIgnoringCase(tok_.text, w);
+    }
+    bool isPunct(char c) const { return tok_.kind == Tok::Punct && tok_.text[0] == c; }
+    void expectPunct(char c, const std::string& context) {
+        if (!isPunct(c))
+            fail(std::string("expected '") + c + "' " + context + ", found " + describe(tok_));
+        advance();
+    }
+
+    static std::string describe(const Token& t) {
+        switch (t.kind) {
+        case Tok::End:
+            return "the end of the text";
+        case Tok::Ident:
+            return "'" + t.text + "'";
+        case Tok::Tag:
+            return "'" + t.text + "('";
+        case Tok::Number:
+            return "number " + t.text;
+        case Tok::Str:
+            return "a quoted text";
+        case Tok::Binary:
+            return "binary data";
+        case Tok::Punct:
+            return "'" + t.text + "'";
+        }
+        return "?";
+    }
+
+    // Bytes of a quoted text: literal bytes as they are, #n for n from 0 to 255.
+    std::string bytesOf(const Token& t) {
+        std::string s;
+        for (const Piece& p : t.pieces) {
+            if (!p.code)
+                s += p.text;
+            else if (p.number > 255)
+                failAt(t.line, "character code #" + std::to_string(p.number) +
+                                   " above 255 in a byte text (use wide(...))");
+            else
+                s += static_cast<char>(p.number);
+        }
+        return s;
+    }
+
+    std::string wideOf(const Token& t) {
+        std::string s;
+        for (const Piece& p : t.pieces) {
+            if (p.code) {
+                if (p.number > 0xFFFF)
+                    failAt(t.line, "code unit #" + std::to_string(p.number) + " above 65535");
+                s += packLE(p.number, 2);
+                continue;
+            }
+            for (std::size_t i = 0; i < p.text.size();) {
+                auto c = static_cast<std::uint8_t>(p.text[i]);
+                std::uint32_t cp = c;
+                std::size_t n = 1;
+                if (c >= 0x80) {
+                    n = utf8Sequence(p.text, i, &cp);
+                    if (!n) failAt(t.line, "wide text that is not valid UTF-8");
+                }
+                if (cp >= 0x10000) {
+                    s += packLE(0xD800 + ((cp - 0x10000) >> 10), 2);
+                    s += packLE(0xDC00 + ((cp - 0x10000) & 0x3FF), 2);
+                } else {
+                    s += packLE(cp, 2);
+                }
+                i += n;
+            }
+        }
+        return s;
+    }
+
+    // A name: identifier or quoted text.
+    std::string nameOf(const std::string& what) {
+        std::string s;
+        if (tok_.kind == Tok::Ident)
+            s = tok_.text;
+        else if (tok_.kind == Tok::Str)
+            s = bytesOf(tok_);
+        else
+            fail("expected " + what + ", found " + describe(tok_));
+        if (s.size() > 255) fail(what + " longer than 255 bytes");
+        advance();
+        return s;
+    }
+
+    std::int64_t numberValue(const Token& t) {
+        std::string_view s = t.text;
+        bool negative = false;
+        if (!s.empty() && (s[0] == '-' || s[0] == '+')) negative = s[0] == '-', s.remove_prefix(1);
+        std::uint64_t mag = 0;
+        std::from_chars_result r{};
+        if (!s.empty() && s[0] == '$')
+            r = std::from_chars(s.data() + 1, s.data() + s.size(), mag, 16);
+        else
+            r = std::from_chars(s.data(), s.data() + s.size(), mag, 10);
+        if (r.ec == std::errc::result_out_of_range ||
+            mag > (negative ? 0x8000000000000000ull : 0x7FFFFFFFFFFFFFFFull))
+            failAt(t.line, "number " + t.text + " out of range");
+        if (r.ec != std::errc() || r.ptr != s.data() + s.size() || (s[0] == '$' && s.size() == 1))
+            failAt(t.line, "malformed integer " + t.text);
+        return negative ? static_cast<std::int64_t>(0 - mag) : static_cast<std::int64_t>(mag);
+    }
+
+    std::int64_t plainInteger(const std::string& what) {
+        if (tok_.kind != Tok::Number) fail("expected " + what + ", found " + describe(tok_));
+        std::int64_t v = numberValue(tok_);
+        advance();
+        return v;
+    }
+
+    // An integer in its plain or tagged form; `small` refuses 64-bit ones (indexes and
+    // child positions are 8, 16 or 32-bit in the stream).
+    Value integerValue(bool small, const std::string& what) {
+        Value v;
+        if (tok_.kind == Tok::Number) {
+            v = numberOrReal();
+        } else if (tok_.kind == Tok::Tag && isOneOf(tok_.text, {"i8", "i16", "i32", "i64"})) {
+            v = tagged();
+        } else {
+            fail("expected " + what + ", found " + describe(tok_));
+        }
+        if (!asInteger(v) || (small && v.type == VType::Int64))
+            fail(what + " must be an integer of at most 32 bits");
+        return v;
+    }
+
+    Value numberOrReal() {
+        Token t = tok_;
+        advance();
+        std::string_view s = t.text;
+        bool hex = s.find('$') != std::string_view::npos;
+        char last = s.back();
+        char suffix = hex ? 0 : static_cast<char>(last | 0x20);
+        bool real = !hex && (s.find_first_of(".eE") != std::string_view::npos || suffix == 's' ||
+                             suffix == 'c' || suffix == 'd');
+        if (!real) return intValue(numberValue(t));
+        std::string body(s);
+        if (suffix == 's' || suffix == 'c' || suffix == 'd') body.pop_back();
+        if (!body.empty() && body[0] == '+') body.erase(0, 1);
+        if (suffix == 'c') return currencyValue(currency(body, t));
+        Value v;
+        bool ok;
+        if (suffix == 's') {
+            float f;
+            ok = parseReal(body, f);
+            v = singleValue(f);
+        } else if (suffix == 'd') {
+            double d;
+            ok = parseReal(body, d);
+            v = doubleDateValue(d);
+        } else {
+            long double x;
+            ok = parseReal(body, x);
+            v = extendedValue(x);
+        }
+        if (!ok || body.find_first_of("0123456789") == std::string::npos)
+            failAt(t.line, "malformed number " + t.text);
+        return v;
+    }
+
+    static std::int64_t currency(const std::string& body, const Token& t) {
+        std::string_view s = body;
+        bool negative = !s.empty() && s[0] == '-';
+        if (negative) s.remove_prefix(1);
+        std::size_t dot = s.find('.');
+        std::string_view whole = s.substr(0, dot);
+        std::string_view frac =
+            dot == std::string_view::npos ? std::string_view{} : s.substr(dot + 1);
+        auto digits = [](std::string_view d) {
+            for (char c : d)
+                if (!isDigit(c)) return false;
+            return true;
+        };
+        if (whole.empty() || !digits(whole) || !digits(frac) || frac.size() > 4 ||
+            (dot != std::string_view::npos && frac.empty()))
+            failAt(t.line,
+                   "currency " + t.text + " needs plain decimals, at most 4 after the point");
+        unsigned __int128 mag = 0;
+        for (char c : whole) {
+            mag = mag * 10 + static_cast<unsigned>(c - '0');
+            if (mag > (static_cast<unsigned __int128>(1) << 64)) break;
+        }
+        std::string f(frac);
+        f.resize(4, '0');
+        mag = mag * 10000 + static_cast<unsigned>(std::stoi(f));
+        unsigned __int128 limit = negative ? 0x8000000000000000ull : 0x7FFFFFFFFFFFFFFFull;
+        if (mag > limit) failAt(t.line, "currency " + t.text + " out of range");
+        auto m = static_cast<std::uint64_t>(mag);
+        return negative ? static_cast<std::int64_t>(0 - m) : static_cast<std::int64_t>(m);
+    }
+
+    Value tagged() {
+        Token t = tok_;
+        std::string tag = t.text;
+        advance();
+        Value v;
+        auto rawBytes = [&](std::size_t n, VType type) {
+            if (tok_.kind != Tok::Number || tok_.text.size() != 1 + 2 * n || tok_.text[0] != '$')
+                fail(tag + "(...) needs $ and " + std::to_string(2 * n) +
+                     " hex digits, the stored bytes in file order");
+            for (std::size_t i = 0; i < n; ++i) {
+                char a = tok_.text[1 + 2 * i], b = tok_.text[2 + 2 * i];
+                if (!isHex(a) || !isHex(b)) fail("malformed hex bytes " + tok_.text);
+                v.bytes += static_cast<char>(hexValue(a) * 16 + hexValue(b));
+            }
+            v.type = type;
+            advance();
+        };
+        auto text = [&]() {
+            if (tok_.kind != Tok::Str) fail(tag + "(...) needs a quoted text");
+            Token s = tok_;
+            advance();
+            return s;
+        };
+        if (isOneOf(tag, {"i8", "i16", "i32", "i64"})) {
+            static const struct {
+                const char* tag;
+                VType type;
+                std::int64_t lo, hi;
+            } widths[] = {
+                {"i8", VType::Int8, INT8_MIN, INT8_MAX},
+                {"i16", VType::Int16, INT16_MIN, INT16_MAX},
+                {"i32", VType::Int32, INT32_MIN, INT32_MAX},
+                {"i64", VType::Int64, INT64_MIN, INT64_MAX},
+            };
+            std::int64_t n = plainInteger("an integer");
+            for (const auto& w : widths)
+                if (equalsIgnoringCase(tag, w.tag)) {
+                    if (n < w.lo || n > w.hi)
+                        failAt(t.line, std::to_string(n) + " does not fit " + tag);
+                    v.type = w.type;
+                    v.integer = n;
+                }
+        } else if (equalsIgnoringCase(tag, "long")) {
+            v.type = VType::LString;
+            v.bytes = bytesOf(text());
+        } else if (equalsIgnoringCase(tag, "wide")) {
+            v.type = VType::WString;
+            v.bytes = wideOf(text());
+        } else if (equalsIgnoringCase(tag, "ident")) {
+            v.type = VType::Ident;
+            v.bytes = bytesOf(text());
+            if (v.bytes.size() > 255) failAt(t.line, "identifier longer than 255 bytes");
+        } else if (equalsIgnoringCase(tag, "ext")) {
+            rawBytes(10, VType::Extended);
+        } else if (equalsIgnoringCase(tag, "single")) {
+            rawBytes(4, VType::Single);
+        } else if (equalsIgnoringCase(tag, "date")) {
+            rawBytes(8, VType::Date);
+        } else {
+            failAt(t.line, "unknown form '" + tag + "(...)'");
+        }
+        expectPunct(')', "to close " + tag + "(...)");
+        return v;
+    }
+
+    Value value() {
+        Level lv(*this);
+        Value v;
+        switch (tok_.kind) {
+        case Tok::Number:
+            return numberOrReal();
+        case Tok::Tag:
+            return tagged();
+        case Tok::Str: {
+            v = stringValue(bytesOf(tok_));
+            advance();
+            return v;
+        }
+        case Tok::Binary:
+            v = binaryValue(tok_.text);
+            advance();
+            return v;
+        case Tok::Ident:
+            if (isWord("True"))
+                v = boolValue(true);
+            else if (isWord("False"))
+                v = boolValue(false);
+            else if (isWord("nil"))
+                v = nilValue();
+            else
+                v = identValue(tok_.text);
+            if (v.bytes.size() > 255) fail("identifier longer than 255 bytes");
+            advance();
+            return v;
+        case Tok::Punct:
+            if (isPunct('(')) {
+                advance();
+                v.type = VType::List;
+                while (!isPunct(')')) {
+                    if (tok_.kind == Tok::End) fail("list '(' without a closing ')'");
+                    v.list.push_back(value());
+                }
+                advance();
+                return v;
+            }
+            if (isPunct('[')) {
+                advance();
+                v.type = VType::Set;
+                while (!isPunct(']')) {
+                    if (!v.set.empty()) expectPunct(',', "between set elements");
+                    std::string e = nameOf("a set element");
+                    if (e.empty()) fail("empty set element");
+                    v.set.push_back(std::move(e));
+                }
+                advance();
+                return v;
+            }
+            if (isPunct('<')) {
+                advance();
+                v.type = VType::Collection;
+                while (!isPunct('>')) {
+                    if (!isWord("item"))
+                        fail("expected 'item' or '>' in a collection, found " + describe(tok_));
+                    advance();
+                    Item item;
+                    if (isPunct('[')) {
+                        advance();
+                        item.index = integerValue(true, "a collection item index");
+                        expectPunct(']', "after the item index");
+                    }
+                    properties(item.properties, "item");
+                    advance(); // 'end'
+                    v.items.push_back(std::move(item));
+                }
+                advance();
+                return v;
+            }
+            [[fallthrough]];
+        default:
+            fail("expected a value, found " + describe(tok_));
+        }
+    }
+
+    // Properties until 'end' (left as the current token) or, for components, a child.
+    void properties(std::vector<Property>& out, const char* owner) {
+        for (;;) {
+            if (isWord("end")) return;
+            if (tok_.kind == Tok::Ident && isComponentKeyword(tok_.text)) {
+                if (std::strcmp(owner, "item") == 0) fail("a component inside a collection item");
+                return;
+            }
+            if (tok_.kind == Tok::End) fail(std::string("expected 'end' to close the ") + owner);
+            Property p;
+            p.name = nameOf("a property name");
+            if (p.name.empty()) fail("empty property name");
+            expectPunct('=', "after the property name '" + p.name + "'");
+            p.value = value();
+            out.push_back(std::move(p));
+        }
+    }
+
+    Component component(bool root) {
+        Level lv(*this);
+        Component c;
+        int line = tok_.line;
+        std::uint8_t bits = 0;
+        if (isWord("inherited"))
+            bits = 1;
+        else if (isWord("inline"))
+            bits = 4;
+        advance();
+        std::string first = nameOf("a component name or class");
+        if (isPunct(':')) {
+            advance();
+            c.name = first;
+            c.className = nameOf("a class name");
+        } else {
+            c.className = first;
+        }
+        if (isPunct('[')) {
+            advance();
+            c.position = integerValue(true, "a child position");
+            expectPunct(']', "after the child position");
+            bits |= 2;
+        }
+        if (tok_.kind == Tok::Tag && equalsIgnoringCase(tok_.text, "prefix")) {
+            advance();
+            std::int64_t b = plainInteger("a prefix byte");
+            if (b < 0xF0 || b > 0xFF) fail("prefix byte must be $F0 to $FF");
+            expectPunct(')', "to close prefix(...)");
+            if (bool(b & 2) != bool(bits & 2))
+                failAt(line, "prefix bit 2 and the [position] must come together");
+            c.prefix = static_cast<std::uint8_t>(b);
+        } else if (bits) {
+            c.prefix = static_cast<std::uint8_t>(0xF0 | bits);
+        }
+        if (!c.prefix && c.className.size() >= 0xF0)
+            failAt(line, "a class name of 240 bytes or more needs a prefix(...)");
+        if (!c.prefix && c.className.empty() && !root)
+            failAt(line, "a child component needs a class name");
+        properties(c.properties, "component");
+        while (!isWord("end")) {
+            if (!(tok_.kind == Tok::Ident && isComponentKeyword(tok_.text)))
+                fail("expected 'end' or a child 'object', found " + describe(tok_));
+            c.children.push_back(component(false));
+        }
+        advance();
+        return c;
+    }
+
+    Lexer lex_;
+    Token tok_;
+    int depth_ = 0;
+};
+
+} // namespace
+
+std::string toText(const Document& doc) {
+    TextWriter w;
+    w.document(doc);
+    return std::move(w.out);
+}
+
+std::string TextResult::message() const {
+    if (ok) return {};
+    return "line " + std::to_string(line) + ": " + error;
+}
+
+TextResult fromText(std::string_view text) {
+    TextResult r;
+    try {
+        r.doc = Parser(text).document();
+        r.ok = true;
+    } catch (const TextFailure& f) {
+        r.line = f.line;
+        r.error = f.what;
+    }
+    return r;
+}
+
+} // namespace nv::rack
