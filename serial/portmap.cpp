@@ -1,0 +1,105 @@
+#include "serial/portmap.h"
+
+#include <fstream>
+#include <sstream>
+
+#include "engine/text.h"
+#include "engine/value.h"
+
+namespace nv::serial {
+
+namespace {
+
+struct DefaultRange {
+    int first, last;
+    const char* prefix;
+};
+constexpr DefaultRange kDefaults[] = {
+    {1, 32, "/dev/ttyS"},
+    {33, 64, "/dev/ttyUSB"},
+    {65, 96, "/dev/ttyACM"},
+};
+
+const std::string kNoPath;
+
+std::optional<int> integerOf(std::string_view text) {
+    int32_t v = 0;
+    if (!nv::parseInteger(text, v)) return std::nullopt;
+    return v;
+}
+
+} // namespace
+
+PortMap::PortMap() {
+    for (const auto& r : kDefaults)
+        for (int n = r.first; n <= r.last; ++n)
+            paths_[n] = r.prefix + std::to_string(n - r.first);
+}
+
+PortMap PortMap::load(const std::string& settingsFile, const char* envPorts) {
+    PortMap map;
+    if (envPorts) map.apply(envPorts, ';');
+    if (!settingsFile.empty()) map.apply(iniSection(settingsFile, "ports"), '\n');
+    return map;
+}
+
+const std::string& PortMap::path(int n) const {
+    return n >= 1 && n <= kMaxPort ? paths_[n] : kNoPath;
+}
+
+void PortMap::set(int n, std::string path) {
+    if (n >= 1 && n <= kMaxPort) paths_[n] = std::move(path);
+}
+
+void PortMap::apply(std::string_view entries, char sep) {
+    while (!entries.empty()) {
+        const size_t end = entries.find(sep);
+        const std::string_view entry = entries.substr(0, end);
+        entries = end == std::string_view::npos ? std::string_view{} : entries.substr(end + 1);
+        const size_t eq = entry.find('=');
+        if (eq == std::string_view::npos) continue;
+        const std::string key = nv::lowerAscii(nv::trimView(entry.substr(0, eq)));
+        if (!nv::startsWith(key, "com")) continue;
+        // Plain decimal only: "com0x1" in a settings file is a typing error, not port 1.
+        const std::string_view digits = std::string_view(key).substr(3);
+        if (digits.empty() || digits.find_first_not_of("0123456789") != std::string_view::npos ||
+            digits.size() > 3)
+            continue;
+        set(std::stoi(std::string(digits)), nv::trim(entry.substr(eq + 1)));
+    }
+}
+
+std::string iniSection(const std::string& file, std::string_view section) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in) return {};
+    std::string line, out;
+    bool inside = false;
+    while (std::getline(in, line)) {
+        const std::string_view t = nv::trimView(line);
+        if (!t.empty() && t.front() == '[') {
+            const size_t close = t.find(']');
+            inside = close != std::string_view::npos &&
+                     nv::equalsNoCase(nv::trimView(t.substr(1, close - 1)), section);
+            continue;
+        }
+        if (inside && !t.empty() && t.front() != ';' && t.front() != '#') {
+            out.append(t);
+            out += '\n';
+        }
+    }
+    return out;
+}
+
+std::optional<int> portNumberGeneral(std::string_view name) {
+    const std::string lower = nv::lowerAscii(name);
+    const size_t at = lower.find("com");
+    if (at == std::string::npos) return std::nullopt;
+    return integerOf(std::string_view(lower).substr(at + 3));
+}
+
+std::optional<int> portNumberStrict(std::string_view name) {
+    if (!nv::startsWith(name, "com")) return std::nullopt;
+    return integerOf(name.substr(3));
+}
+
+} // namespace nv::serial

@@ -1,0 +1,428 @@
+#include "serial/serialports.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <cstdlib>
+
+#include "engine/interpreter.h"
+#include "engine/runtime.h"
+#include "engine/text.h"
+#include "engine/value.h"
+
+namespace nv::serial {
+
+namespace {
+
+struct Word {
+    std::string_view text;
+    uint8_t value;
+};
+constexpr Word kParityWords[] = {
+    {"none", ParityNone}, {"even", ParityEven}, {"odd", ParityOdd},
+    {"mark", ParityMark}, {"space", ParitySpace},
+};
+constexpr Word kParityLetters[] = {
+    {"n", ParityNone}, {"e", ParityEven}, {"o", ParityOdd}, {"m", ParityMark}, {"s", ParitySpace},
+};
+constexpr Word kStopWords[] = {{"1", StopOne}, {"1.5", StopOneHalf}, {"2", StopTwo}};
+
+template <size_t N> const Word* findWord(const Word (&table)[N], std::string_view text) {
+    for (const auto& w : table)
+        if (w.text == text) return &w;
+    return nullptr;
+}
+
+std::optional<int32_t> integerOf(std::string_view text) {
+    int32_t v = 0;
+    if (!nv::parseInteger(text, v)) return std::nullopt;
+    return v;
+}
+
+// Splits a command line and evaluates its arguments when the name is exactly `keyword` and
+// the argument count is one the command takes. False: the line does nothing at all.
+bool parseCommand(TExecute& ex, const std::string& line, std::string_view keyword,
+                  const std::vector<size_t>& counts, std::vector<std::string>& values) {
+    std::string name;
+    std::vector<std::string> args;
+    if (!nv::splitCall(line, name, args) || name != keyword) return false;
+    bool countOk = false;
+    for (size_t c : counts) countOk |= args.size() == c;
+    if (!countOk) return false;
+    values.assign(args.size(), {});
+    for (size_t i = 0; i < args.size(); ++i) ex.Evaluate(args[i], values[i]);
+    ex.ClearScriptError();
+    return true;
+}
+
+// The line commands: which line, which way, and their texts.
+struct LineCommand {
+    std::string_view keyword;
+    bool rts;
+    int state;
+    std::string_view logText;
+    std::string_view failure;
+};
+constexpr LineCommand kLineCommands[] = {
+    {"setrts", true, 1, "Tried to set RTS for ", "setrts: error setting line."},
+    {"clearrts", true, 0, "Tried to clear RTS for ", "clearrts: error clearing line."},
+    {"setdtr", false, 1, "Tried to set DTR for ", "setdtr: error setting line."},
+    {"cleardtr", false, 0, "Tried to clear DTR for ", "cleardtr: error clearing line."},
+};
+
+// The modem-line functions and the flag each reads.
+struct LineFunction {
+    std::string_view name;
+    int (TTerminal::*flag)() const;
+};
+constexpr LineFunction kLineFunctions[] = {
+    {"getcts", &TTerminal::cts},
+    {"getdsr", &TTerminal::dsr},
+    {"getrlsd", &TTerminal::rlsd},
+    {"getring", &TTerminal::ring},
+};
+
+} // namespace
+
+std::string settingsFilePath() {
+    const QString dir = QCoreApplication::applicationDirPath();
+    if (QFileInfo(dir).isWritable()) return (dir + "/norvane.ini").toStdString();
+    return (QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+            "/norvane/norvane.ini")
+        .toStdString();
+}
+
+SerialPorts::SerialPorts(QWidget* mainWindow, int& terminalX, int& terminalY)
+    : SerialPorts(mainWindow, terminalX, terminalY, Options{}) {}
+
+SerialPorts::SerialPorts(QWidget* mainWindow, int& terminalX, int& terminalY, Options options)
+    : mainWindow_(mainWindow), terminalX_(terminalX), terminalY_(terminalY),
+      platform_(options.platform ? std::move(options.platform) : posixSerialPlatform()),
+      ports_(options.ports ? std::move(*options.ports)
+                           : PortMap::load(settingsFilePath(), std::getenv("NORVANE_PORTS"))),
+      layoutFile_(options.layoutFile.empty()
+                      ? (QCoreApplication::applicationDirPath() + "/terminal.res").toStdString()
+                      : std::move(options.layoutFile)) {
+    if (mainWindow_) dialog_ = std::make_unique<TFrmSet>([this] { return freePorts(); }, mainWindow_);
+}
+
+// Connections are owned here and closed with it, whatever the script left open.
+SerialPorts::~SerialPorts() {
+    for (auto& t : table_) t.reset();
+}
+
+TTerminal* SerialPorts::terminal(int n) const {
+    return n >= 1 && n <= kMaxPort ? table_[n].get() : nullptr;
+}
+
+void SerialPorts::destroy(int n) {
+    if (n >= 1 && n <= kMaxPort) table_[n].reset();
+}
+
+void SerialPorts::probe() {
+    portList_.clear();
+    for (int n = 1; n <= kMaxPort; ++n) {
+        const std::string& path = ports_.path(n);
+        if (!path.empty() && platform_->probe(path)) portList_.push_back("COM" + std::to_string(n));
+    }
+}
+
+void SerialPorts::probeAndCleanUp() {
+    probe();
+    for (const auto& name : portList_) destroy(std::stoi(name.substr(3)));
+}
+
+void SerialPorts::cleanUpConnections() {
+    for (int n = 1; n <= kMaxPort; ++n) {
+        TTerminal* t = table_[n].get();
+        if (t && !t->isOpen() && !ports_.path(n).empty() && platform_->probe(ports_.path(n)))
+            table_[n].reset();
+    }
+}
+
+std::vector<std::pair<std::string, std::string>> SerialPorts::freePorts() {
+    probe();
+    std::vector<std::pair<std::string, std::string>> out;
+    for (const auto& name : portList_)
+        out.emplace_back(nv::lowerAscii(name), ports_.path(std::stoi(name.substr(3))));
+    return out;
+}
+
+TTerminal* SerialPorts::OpenPort(const std::string& name, const std::string& baud,
+                                 const std::string& dataBits, const std::string& parity,
+                                 const std::string& stopBits) {
+    // The dialog's choices take precedence, all of them applying to one port: the effective
+    // one. Every text is checked before anything is created, so a failure leaves the table
+    // and the pending settings as they were.
+    const std::string& effective = pending.port.empty() ? name : pending.port;
+    const auto n = portNumberGeneral(effective);
+    if (!n || *n < 1 || *n > kMaxPort) return nullptr;
+    const auto baudValue = integerOf(pending.baud.empty() ? baud : pending.baud);
+    const auto dataValue = integerOf(pending.dataBits.empty() ? dataBits : pending.dataBits);
+    if (!baudValue || !dataValue) return nullptr;
+    TerminalLayout layout;
+    std::string layoutError;
+    if (!loadTerminalLayout(layoutFile_, layout, layoutError)) return nullptr;
+
+    auto t = std::make_unique<TTerminal>(*platform_, terminalX_, terminalY_);
+    t->applyLayout(layout);
+    const QRect main = mainWindow_ ? mainWindow_->frameGeometry() : QRect(0, 0, 0, 0);
+    t->move(main.x() + main.width() - t->width(), main.y() + 20);
+    t->portName = nv::upperAscii(effective);
+    t->devicePath = ports_.path(*n);
+    t->settings.baud = *baudValue;
+    // A value no byte holds must not wrap into a valid one (264 is not 8).
+    t->settings.dataBits =
+        *dataValue >= 0 && *dataValue <= 255 ? static_cast<uint8_t>(*dataValue) : 0;
+    const Word* p = pending.parity.empty() ? findWord(kParityLetters, parity)
+                                           : findWord(kParityWords, pending.parity);
+    if (p) t->settings.parity = p->value;
+    const Word* s = findWord(kStopWords, pending.stopBits.empty() ? stopBits : pending.stopBits);
+    if (s) t->settings.stopBits = s->value;
+
+    TTerminal* raw = t.get();
+    table_[*n] = std::move(t);
+    raw->open();
+    raw->setWindowTitle(QString::fromStdString(raw->portName));
+    raw->hide();
+    pending = {};
+    return raw;
+}
+
+// --- Commands ----------------------------------------------------------------------------
+
+void SerialPorts::install(Runtime& rt) {
+    using Args = std::vector<std::string>;
+    auto command = [&](std::string_view keyword, std::initializer_list<size_t> counts,
+                       auto action) {
+        const std::string name(keyword.substr(0, keyword.size() - 1));
+        const std::vector<size_t> allowed(counts);
+        rt.setCommand(keyword, [this, name, allowed, action](TExecute& ex,
+                                                             const std::string& line, int) {
+            Args values;
+            if (parseCommand(ex, line, name, allowed, values)) action(this, ex, values);
+            return true;
+        });
+    };
+    command("openport(", {5}, [](SerialPorts* s, TExecute& ex, const Args& a) { s->cmdOpenPort(ex, a); });
+    command("closeport(", {1}, [](SerialPorts* s, TExecute& ex, const Args& a) { s->cmdClosePort(ex, a); });
+    for (const auto& lc : kLineCommands) {
+        const std::string keyword = std::string(lc.keyword) + "(";
+        const std::string_view cmd = lc.keyword;
+        command(keyword, {1}, [cmd](SerialPorts* s, TExecute& ex, const Args& a) { s->cmdLine(ex, a, cmd); });
+    }
+    command("send(", {2}, [](SerialPorts* s, TExecute& ex, const Args& a) { s->cmdSend(ex, a); });
+    command("flush(", {1, 2}, [](SerialPorts* s, TExecute& ex, const Args& a) { s->cmdFlush(ex, a); });
+    command("showterm(", {4}, [](SerialPorts* s, TExecute& ex, const Args& a) { s->cmdShowTerm(ex, a); });
+    command("hideterm(", {1}, [](SerialPorts* s, TExecute& ex, const Args& a) { s->cmdHideTerm(ex, a); });
+    rt.setCommand("setport", [this](TExecute& ex, const std::string&, int) { return cmdSetPort(ex); });
+
+    rt.setFunction("enumports", 0, [this](FnCall& call) {
+        probeAndCleanUp();
+        std::string names;
+        for (const auto& n : portList_) {
+            if (!names.empty()) names += ' ';
+            names += nv::lowerAscii(n);
+        }
+        return textResult(call.argsOk, names);
+    });
+
+    // The receive and line functions share their port checks; `read` gives the result.
+    auto portFunction = [this](std::string_view fname, auto read) {
+        const std::string invalid = std::string(fname) + ": Serial port not valid.";
+        const std::string notOpen = std::string(fname) + ": Serial port not open.";
+        return [this, invalid, notOpen, read](FnCall& call) -> FnResult {
+            cleanUpConnections();
+            const auto n = portNumberStrict(call.args[0]);
+            if (!n) {
+                call.ex.RaiseScriptError(invalid);
+                return {};
+            }
+            const TTerminal* t = terminal(*n);
+            if (!t) {
+                call.ex.RaiseScriptError(notOpen);
+                return {};
+            }
+            return textResult(call.argsOk, read(*t));
+        };
+    };
+    rt.setFunction("receive", 1,
+                   portFunction("receive", [](const TTerminal& t) -> const std::string& {
+                       return t.received();
+                   }));
+    for (const auto& lf : kLineFunctions) {
+        const auto flag = lf.flag;
+        rt.setFunction(lf.name, 1, portFunction(lf.name, [flag](const TTerminal& t) {
+                           return std::to_string((t.*flag)());
+                       }));
+    }
+}
+
+bool SerialPorts::cmdOpenPort(TExecute& ex, const std::vector<std::string>& a) {
+    const std::string& port = a[0];
+    probeAndCleanUp();
+    const std::string& effective = pending.port.empty() ? port : pending.port;
+    const std::string upper = nv::upperAscii(effective);
+    bool listed = false;
+    for (const auto& name : portList_)
+        listed |= nv::equalsNoCase(name, upper) || nv::equalsNoCase("\\\\.\\" + name, upper);
+    if (!listed) {
+        ex.LogMessage("Port already open or not available: " + effective);
+        ex.RaiseScriptError("openport: port already open or not available.");
+        return true;
+    }
+    int32_t tmp;
+    if (!nv::parseInteger(a[1], tmp) || !nv::parseInteger(a[2], tmp) ||
+        !findWord(kParityLetters, a[3]) || !findWord(kStopWords, a[4])) {
+        ex.LogMessage("Cannot open port: " + effective);
+        ex.RaiseScriptError("openport: unexpected argument.");
+        return true;
+    }
+    const std::string effectiveCopy = effective; // OpenPort empties the pending name
+    TTerminal* t = OpenPort(port, a[1], a[2], a[3], a[4]);
+    // Only a connection that really opened is reported as opened.
+    if (t && t->isOpen()) {
+        ex.LogMessage("Port opened: " + effectiveCopy);
+    } else {
+        ex.LogMessage("Cannot open port: " + effectiveCopy);
+        ex.RaiseScriptError("openport: cannot open port.");
+    }
+    return true;
+}
+
+bool SerialPorts::cmdClosePort(TExecute& ex, const std::vector<std::string>& a) {
+    cleanUpConnections();
+    const auto n = portNumberGeneral(a[0]);
+    if (!n) {
+        ex.RaiseScriptError("closeport: error closing port.");
+        return true;
+    }
+    if (terminal(*n)) {
+        destroy(*n); // closes the port before the slot is emptied
+        ex.LogMessage("Port closed: " + a[0]);
+    } else {
+        ex.LogMessage("Port is not open: " + a[0]);
+    }
+    return true;
+}
+
+bool SerialPorts::cmdLine(TExecute& ex, const std::vector<std::string>& a, std::string_view cmd) {
+    const LineCommand* lc = nullptr;
+    for (const auto& c : kLineCommands)
+        if (c.keyword == cmd) lc = &c;
+    cleanUpConnections();
+    const auto n = portNumberGeneral(a[0]);
+    if (!n) {
+        ex.RaiseScriptError(lc->failure);
+        return true;
+    }
+    TTerminal* t = terminal(*n);
+    if (!t) return true;
+    const bool ok = lc->rts ? t->setRts(lc->state) : t->setDtr(lc->state);
+    if (ok) ex.LogMessage(std::string(lc->logText) + a[0]);
+    return true;
+}
+
+bool SerialPorts::cmdSend(TExecute& ex, const std::vector<std::string>& a) {
+    if (a[1].empty()) return true;
+    cleanUpConnections();
+    const auto n = portNumberStrict(a[0]);
+    if (!n) {
+        ex.RaiseScriptError("send: Serial port not valid.");
+        return true;
+    }
+    TTerminal* t = terminal(*n);
+    if (!t) {
+        ex.RaiseScriptError("send: Serial port not open.");
+        return true;
+    }
+    t->send(a[1]);
+    return true;
+}
+
+bool SerialPorts::cmdFlush(TExecute& ex, const std::vector<std::string>& a) {
+    cleanUpConnections();
+    const auto n = portNumberStrict(a[0]);
+    if (!n) {
+        ex.RaiseScriptError("flush: Serial port not valid.");
+        return true;
+    }
+    TTerminal* t = terminal(*n);
+    if (!t) {
+        ex.RaiseScriptError("flush: Serial port not open.");
+        return true;
+    }
+    if (a.size() == 1) {
+        t->clearReceived();
+        return true;
+    }
+    const auto count = integerOf(a[1]);
+    if (!count) {
+        ex.RaiseScriptError("flush: Serial port not valid.");
+        return true;
+    }
+    t->deleteReceived(*count);
+    return true;
+}
+
+bool SerialPorts::cmdShowTerm(TExecute& ex, const std::vector<std::string>& a) {
+    static constexpr std::string_view kFailure = "showterm: error opening terminal window.";
+    cleanUpConnections();
+    const auto n = portNumberGeneral(a[0]);
+    if (!n) {
+        ex.RaiseScriptError(kFailure);
+        return true;
+    }
+    TTerminal* t = terminal(*n);
+    if (!t) {
+        ex.RaiseScriptError("showterm: Serial port not open.");
+        return true;
+    }
+    if (t->isVisible()) return true;
+    t->move(terminalX_, terminalY_);
+    t->setMinimumSize(0, 0);
+    t->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    t->setWindowFlag(Qt::WindowMaximizeButtonHint, true);
+    const auto width = integerOf(a[1]);
+    if (!width) return ex.RaiseScriptError(kFailure), true;
+    t->resize(*width, t->height());
+    const auto height = integerOf(a[2]);
+    if (!height) return ex.RaiseScriptError(kFailure), true;
+    t->resize(t->width(), *height);
+    // A trace line must hold at least one byte; a very wide one would only build huge lines.
+    const auto perLine = integerOf(a[3]);
+    if (!perLine || *perLine < 1 || *perLine > 4096) return ex.RaiseScriptError(kFailure), true;
+    t->bytesPerLine = *perLine;
+    t->show();
+    t->raise();
+    return true;
+}
+
+bool SerialPorts::cmdHideTerm(TExecute& ex, const std::vector<std::string>& a) {
+    cleanUpConnections();
+    const auto n = portNumberGeneral(a[0]);
+    if (!n) {
+        ex.RaiseScriptError("hideterm: error hiding terminal window.");
+        return true;
+    }
+    TTerminal* t = terminal(*n);
+    if (!t) {
+        ex.RaiseScriptError("hideterm: serial port not open.");
+        return true;
+    }
+    t->hide();
+    return true;
+}
+
+// Without a window (the headless runner) the dialog cannot be shown: it behaves as a dialog
+// closed by its frame, and nothing is stored.
+bool SerialPorts::cmdSetPort(TExecute& ex) {
+    PortChoice choice;
+    if (!dialog_ || !dialog_->choose(choice)) return true;
+    pending = choice;
+    ex.SetVariable("myport", choice.port);
+    return true;
+}
+
+} // namespace nv::serial

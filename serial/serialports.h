@@ -1,0 +1,104 @@
+// The serial subsystem: the connection table (one slot for each port number 1 to 256), the
+// pending settings of the port dialog, the port probe and its clean-up, OpenPort, and the
+// script commands (openport, closeport, setrts, clearrts, setdtr, cleardtr, send, flush,
+// showterm, hideterm, setport) and functions (receive, getcts, getdsr, getrlsd, getring,
+// enumports) that it plugs into the engine's tables.
+//
+// The probe opens every mapped device path, which is what enumports and openport need to see
+// every port. The other commands and functions only need to know whether a connection they
+// might discard has become free; a connection that is open holds its port's lock, so only
+// connections that are not open are probed for them, and a script polling receive on an open
+// port pays for no device path at all.
+//
+// Threading: user-interface thread; each open connection adds its receive thread (terminal.h).
+// Error policy: script errors only, through the commands' own messages; nothing throws out of
+// a command or function.
+#pragma once
+
+#include <array>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "serial/portdialog.h"
+#include "serial/portmap.h"
+#include "serial/serialdevice.h"
+#include "serial/terminal.h"
+
+class QWidget;
+
+namespace nv {
+class Runtime;
+class TExecute;
+} // namespace nv
+
+namespace nv::serial {
+
+class SerialPorts {
+public:
+    struct Options {
+        std::unique_ptr<SerialPlatform> platform; // null: the POSIX platform
+        std::optional<PortMap> ports;             // nothing: settings file and environment
+        std::string layoutFile;                   // empty: "terminal.res" in the program's folder
+    };
+    // `mainWindow` is null in the headless runner (no dialog; windows placed from 0,0).
+    SerialPorts(QWidget* mainWindow, int& terminalX, int& terminalY, Options options);
+    SerialPorts(QWidget* mainWindow, int& terminalX, int& terminalY);
+    ~SerialPorts();
+
+    void install(Runtime& rt);
+
+    // The port probe: every mapped port that can be opened exclusively now, as "COM<n>".
+    void probe();
+    const std::vector<std::string>& portList() const { return portList_; }
+    // Probe, then destroy the connections of the ports found free.
+    void probeAndCleanUp();
+    // Destroys the connections that are not open and whose port has become free (for the
+    // commands and functions whose result depends only on their own port's connection).
+    void cleanUpConnections();
+
+    // Free ports as the dialog lists them: ("com<n>", device path).
+    std::vector<std::pair<std::string, std::string>> freePorts();
+
+    // Creates a connection and opens it; null when the names or numbers cannot be used.
+    TTerminal* OpenPort(const std::string& name, const std::string& baud,
+                        const std::string& dataBits, const std::string& parity,
+                        const std::string& stopBits);
+
+    // The connection in slot n, or null (also for n outside 1..256).
+    TTerminal* terminal(int n) const;
+    void destroy(int n);
+
+    PortChoice pending; // the dialog's choices for the next OpenPort
+    const PortMap& ports() const { return ports_; }
+    TFrmSet* dialog() const { return dialog_.get(); }
+
+private:
+    bool cmdOpenPort(TExecute& ex, const std::vector<std::string>& args);
+    bool cmdClosePort(TExecute& ex, const std::vector<std::string>& args);
+    bool cmdLine(TExecute& ex, const std::vector<std::string>& args, std::string_view cmd);
+    bool cmdSend(TExecute& ex, const std::vector<std::string>& args);
+    bool cmdFlush(TExecute& ex, const std::vector<std::string>& args);
+    bool cmdShowTerm(TExecute& ex, const std::vector<std::string>& args);
+    bool cmdHideTerm(TExecute& ex, const std::vector<std::string>& args);
+    bool cmdSetPort(TExecute& ex);
+
+    QWidget* mainWindow_;
+    int& terminalX_;
+    int& terminalY_;
+    std::unique_ptr<SerialPlatform> platform_;
+    PortMap ports_;
+    std::string layoutFile_;
+    std::array<std::unique_ptr<TTerminal>, kMaxPort + 1> table_;
+    std::vector<std::string> portList_;
+    std::unique_ptr<TFrmSet> dialog_;
+};
+
+// Where the settings file is: "norvane.ini" in the program's folder, or
+// $XDG_CONFIG_HOME/norvane/norvane.ini when that folder cannot be written.
+std::string settingsFilePath();
+
+} // namespace nv::serial

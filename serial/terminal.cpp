@@ -1,0 +1,403 @@
+#include "serial/terminal.h"
+
+#include <QCloseEvent>
+#include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QUtf8StringView>
+#include <QVBoxLayout>
+
+namespace nv::serial {
+
+namespace {
+
+struct ErrorText {
+    uint32_t flags;
+    std::string_view text;
+};
+constexpr ErrorText kErrorTexts[] = {
+    {kErrRxOver, "An input buffer overflow has occurred"},
+    {kErrOverrun, "Character-buffer overrun has occurred"},
+    {kErrParity, "Parity error"},
+    {kErrFrame, "Framing error"},
+    {kErrBreak, "Break detected"},
+    {kErrTxFull, "Output buffer was full"},
+    {kErrIo, "I/O Error"},
+};
+
+// A counter that moved between two readings adds its event or error bit.
+struct CounterBit {
+    uint32_t LineCounters::*field;
+    uint32_t event;
+    uint32_t error;
+};
+constexpr CounterBit kCounterBits[] = {
+    {&LineCounters::cts, kEvCts, 0},
+    {&LineCounters::dsr, kEvDsr, 0},
+    {&LineCounters::rlsd, kEvRlsd, 0},
+    {&LineCounters::ring, kEvRing, 0},
+    {&LineCounters::frame, kEvErr, kErrFrame},
+    {&LineCounters::overrun, kEvErr, kErrOverrun},
+    {&LineCounters::parity, kEvErr, kErrParity},
+    {&LineCounters::brk, kEvErr, kErrBreak},
+    {&LineCounters::bufOverrun, kEvErr, kErrRxOver},
+};
+
+// How often the receive thread reads the line counters of a driver that keeps them.
+constexpr int kCounterIntervalMs = 20;
+// The most bytes one hand-over reads; more waiting bytes make another hand-over at once.
+constexpr size_t kReadChunk = 65536;
+
+QString shown(std::string_view bytes) {
+    const QUtf8StringView u(bytes.data(), static_cast<qsizetype>(bytes.size()));
+    if (u.isValidUtf8()) return u.toString();
+    return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
+
+QColor rgb(uint32_t v) { return QColor((v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF); }
+
+} // namespace
+
+std::string_view lineErrorText(uint32_t flags) {
+    for (const auto& e : kErrorTexts)
+        if (e.flags == flags) return e.text;
+    return {};
+}
+
+std::vector<std::string> traceLines(std::string_view tag, std::string_view bytes, int perLine) {
+    static const char kHex[] = "0123456789abcdef";
+    const size_t n = static_cast<size_t>(perLine < 1 ? 1 : perLine);
+    std::vector<std::string> lines;
+    lines.reserve((bytes.size() + n - 1) / n);
+    for (size_t at = 0; at < bytes.size(); at += n) {
+        const std::string_view chunk = bytes.substr(at, n);
+        std::string line;
+        line.reserve(tag.size() + 4 * n + 3);
+        line.append(tag);
+        for (size_t i = 0; i < n; ++i) {
+            if (i < chunk.size()) {
+                const auto b = static_cast<unsigned char>(chunk[i]);
+                line += ' ';
+                line += kHex[b >> 4];
+                line += kHex[b & 15];
+            } else {
+                line.append(3, ' ');
+            }
+        }
+        line += " : ";
+        for (size_t i = 0; i < n; ++i) {
+            const char c = i < chunk.size() ? chunk[i] : ' ';
+            const auto b = static_cast<unsigned char>(c);
+            line += (b < 0x20 || b == 0x7F) ? '.' : c;
+        }
+        lines.push_back(std::move(line));
+    }
+    return lines;
+}
+
+void appendReceived(std::string& buffer, std::string_view arrival) {
+    if (buffer.size() > kReceiveLimit) buffer.erase(0, std::min(arrival.size(), buffer.size()));
+    buffer.append(arrival);
+}
+
+// --- TCommThread -----------------------------------------------------------------------
+
+TCommThread::TCommThread(TTerminal& owner, SerialDevice& device)
+    : owner_(owner), device_(device) {}
+
+TCommThread::~TCommThread() { stop(); }
+
+void TCommThread::start() { thread_ = std::thread([this] { Execute(); }); }
+
+void TCommThread::stop() {
+    {
+        std::lock_guard lock(hand_->m);
+        hand_->stopping = true;
+    }
+    hand_->cv.notify_all();
+    device_.wake();
+    if (thread_.joinable()) thread_.join();
+}
+
+void TCommThread::wantWrite(bool on) {
+    if (wantWrite_.exchange(on) != on && on) device_.wake();
+}
+
+void TCommThread::Execute() {
+    LineCounters last;
+    const bool haveCounters = device_.counters(last);
+    for (;;) {
+        {
+            std::lock_guard lock(hand_->m);
+            if (hand_->stopping) return;
+        }
+        PortEvent ev;
+        switch (device_.wait(haveCounters ? kCounterIntervalMs : -1, wantWrite_.load())) {
+        case WaitResult::Readable: ev.mask |= kEvRxChar; break;
+        case WaitResult::Writable: ev.writable = true; break;
+        case WaitResult::Gone: ev.gone = true; break;
+        case WaitResult::Woken:
+            // A wake-up for new output arms the next wait with room-to-write; the stop flag
+            // is checked at the top.
+            ev.writable = wantWrite_.load();
+            break;
+        case WaitResult::Timeout: break;
+        }
+        LineCounters now;
+        if (haveCounters && device_.counters(now) && !(now == last)) {
+            for (const auto& c : kCounterBits)
+                if (now.*c.field != last.*c.field) {
+                    ev.mask |= c.event;
+                    ev.errors |= c.error;
+                }
+            last = now;
+        }
+        if (ev.mask & (kEvCts | kEvDsr | kEvRlsd | kEvRing)) device_.modemLines(ev.modem);
+        if (ev.mask == 0 && !ev.writable && !ev.gone) continue;
+        if (!handOver(ev) || ev.gone) return;
+    }
+}
+
+// Posts the event to the user-interface thread and blocks until it has run there or the
+// connection is closing; a queued event whose connection is closing does nothing, so stop()
+// never waits for the user-interface thread.
+bool TCommThread::handOver(const PortEvent& ev) {
+    auto hand = hand_;
+    {
+        std::lock_guard lock(hand->m);
+        if (hand->stopping) return false;
+        hand->done = false;
+    }
+    TTerminal* owner = &owner_;
+    QMetaObject::invokeMethod(
+        owner,
+        [owner, hand, ev] {
+            {
+                std::lock_guard lock(hand->m);
+                if (hand->stopping) return;
+            }
+            owner->onPortEvent(ev);
+            {
+                std::lock_guard lock(hand->m);
+                hand->done = true;
+            }
+            hand->cv.notify_all();
+        },
+        Qt::QueuedConnection);
+    std::unique_lock lock(hand->m);
+    hand->cv.wait(lock, [&] { return hand->done || hand->stopping; });
+    return !hand->stopping;
+}
+
+// --- TTerminal -------------------------------------------------------------------------
+
+TTerminal::TTerminal(SerialPlatform& platform, int& rememberedX, int& rememberedY)
+    : QWidget(nullptr, Qt::Window | Qt::WindowStaysOnTopHint), platform_(platform),
+      rememberedX_(rememberedX), rememberedY_(rememberedY) {
+    Memo1 = new QPlainTextEdit(this);
+    Memo1->setObjectName("Memo1");
+    Memo1->setReadOnly(true);
+    Memo1->setUndoRedoEnabled(false);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(Memo1);
+    applyLayout(TerminalLayout{});
+}
+
+TTerminal::~TTerminal() {
+    rememberPosition();
+    close();
+}
+
+void TTerminal::applyLayout(const TerminalLayout& l) {
+    setWindowFlag(Qt::WindowMinimizeButtonHint, true);
+    setWindowFlag(Qt::WindowMaximizeButtonHint, l.sizeable);
+    if (l.sizeable) {
+        setMinimumSize(0, 0);
+        setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+        resize(l.clientWidth, l.clientHeight);
+    } else {
+        setFixedSize(l.clientWidth, l.clientHeight);
+    }
+    QPalette p = Memo1->palette();
+    p.setColor(QPalette::Base, rgb(l.memoColor));
+    p.setColor(QPalette::Text, rgb(l.memoFontColor));
+    Memo1->setPalette(p);
+    Memo1->setVerticalScrollBarPolicy(l.verticalScrollBar ? Qt::ScrollBarAlwaysOn
+                                                          : Qt::ScrollBarAlwaysOff);
+    Memo1->setHorizontalScrollBarPolicy(l.horizontalScrollBar ? Qt::ScrollBarAlwaysOn
+                                                              : Qt::ScrollBarAlwaysOff);
+    Memo1->setLineWrapMode(l.horizontalScrollBar ? QPlainTextEdit::NoWrap
+                                                 : QPlainTextEdit::WidgetWidth);
+    QFont f(QString::fromStdString(l.memoFontName));
+    f.setStyleHint(QFont::TypeWriter);
+    if (l.memoFontPixels > 0) f.setPixelSize(l.memoFontPixels);
+    Memo1->setFont(f);
+}
+
+bool TTerminal::open() {
+    if (open_) return true;
+    Memo1->setReadOnly(true);
+    QFont f = Memo1->font();
+    f.setFamily("Terminal"); // a fixed-pitch face stands in where it is not installed
+    f.setStyleHint(QFont::TypeWriter);
+    Memo1->setFont(f);
+
+    openError_.clear();
+    device_ = platform_.open(devicePath, &openError_);
+    if (!device_) {
+        hide();
+        return false;
+    }
+    // The state every port starts from: 9600 baud, 8 data bits, even parity, one stop bit,
+    // queues empty, DTR and RTS down.
+    device_->configure({9600, 8, ParityEven, StopOne});
+    device_->purge();
+    device_->setDtr(false);
+    device_->setRts(false);
+    // A setting the driver refuses must not leave a port open at settings nobody asked for.
+    if (!device_->configure(settings)) {
+        openError_ = devicePath + ": the device refused the line settings";
+        device_.reset();
+        hide();
+        return false;
+    }
+    open_ = true;
+    thread_ = std::make_unique<TCommThread>(*this, *device_);
+    thread_->start();
+    return true;
+}
+
+void TTerminal::close() {
+    if (!open_) return;
+    open_ = false;
+    device_->purge();
+    device_->setDtr(false);
+    device_->setRts(false);
+    thread_.reset(); // stops and joins; a queued hand-over is cancelled
+    device_.reset(); // closes the port: it is free again from here on
+    pendingOut_.clear();
+}
+
+bool TTerminal::setDtr(int state) {
+    if (!open_ || (state != 0 && state != 1)) return false;
+    return device_->setDtr(state == 1);
+}
+
+bool TTerminal::setRts(int state) {
+    if (!open_ || (state != 0 && state != 1)) return false;
+    return device_->setRts(state == 1);
+}
+
+void TTerminal::send(std::string_view bytes) {
+    if (!open_ || bytes.empty()) return;
+    if (isVisible()) addMemoLines(traceLines("(S) ", bytes, bytesPerLine));
+    // Bytes the port cannot take now wait here until it has room; a send never blocks the
+    // script and never loses a byte of a port that stays open.
+    pendingOut_.append(bytes);
+    writePending();
+}
+
+void TTerminal::writePending() {
+    while (open_ && !pendingOut_.empty()) {
+        const long w = device_->write(pendingOut_.data(), pendingOut_.size());
+        if (w < 0) {
+            pendingOut_.clear(); // the device failed; its hang-up event follows
+            break;
+        }
+        if (w == 0) break;
+        pendingOut_.erase(0, static_cast<size_t>(w));
+    }
+    if (thread_) thread_->wantWrite(!pendingOut_.empty());
+}
+
+void TTerminal::deleteReceived(long long n) {
+    if (n <= 0) return;
+    if (static_cast<unsigned long long>(n) >= receiveBuffer_.size())
+        receiveBuffer_.clear();
+    else
+        receiveBuffer_.erase(0, static_cast<size_t>(n));
+}
+
+void TTerminal::onPortEvent(const PortEvent& ev) {
+    if (!open_) return;
+    if (ev.writable) writePending();
+    if (ev.mask & kEvRxChar) receiveBytes();
+    if (const uint32_t rest = ev.mask & ~kEvRxChar) status({rest, ev.modem, ev.errors});
+    if (ev.gone && open_) {
+        receiveBytes(); // whatever arrived before the hang-up
+        status({kEvErr, 0, kErrIo});
+        close();
+    }
+}
+
+void TTerminal::receiveBytes() {
+    if (!open_) return;
+    const size_t count = std::clamp<size_t>(device_->queued(), 1, kReadChunk);
+    std::string bytes(count, '\0');
+    const long r = device_->read(bytes.data(), count);
+    if (r <= 0) return;
+    bytes.resize(static_cast<size_t>(r));
+    if (isVisible()) addMemoLines(traceLines("(R) ", bytes, bytesPerLine));
+    appendReceived(receiveBuffer_, bytes);
+}
+
+void TTerminal::status(const PortEvent& ev) {
+    // Each flag holds its line's state as read after the change, so a line that changes
+    // twice between two events is still reported as it is.
+    struct LineFlag {
+        uint32_t event, line;
+        int TTerminal::*flag;
+    };
+    static constexpr LineFlag kFlags[] = {
+        {kEvCts, kModemCts, &TTerminal::cts_},
+        {kEvDsr, kModemDsr, &TTerminal::dsr_},
+        {kEvRlsd, kModemRlsd, &TTerminal::rlsd_},
+        {kEvRing, kModemRing, &TTerminal::ring_},
+    };
+    for (const auto& f : kFlags)
+        if (ev.mask & f.event) this->*f.flag = (ev.modem & f.line) ? 1 : 0;
+    if (ev.mask & kEvErr) {
+        std::string line = "PORT ERROR :";
+        line.append(lineErrorText(ev.errors));
+        addMemoLines({std::move(line)});
+    }
+}
+
+// Adds lines under the rule "clear the pane first once it holds more than 300 lines". Only
+// the lines that the rule would leave standing are handed to the pane, so a burst costs the
+// pane at most one clear and about 300 lines.
+void TTerminal::addMemoLines(std::vector<std::string> lines) {
+    if (lines.empty()) return;
+    int count = memoLines_;
+    size_t first = 0;
+    bool cleared = false;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (count > kMemoLineLimit) {
+            count = 0;
+            first = i;
+            cleared = true;
+        }
+        ++count;
+    }
+    if (cleared) Memo1->clear();
+    QString text;
+    for (size_t i = first; i < lines.size(); ++i) {
+        if (i > first) text += QLatin1Char('\n');
+        text += shown(lines[i]);
+    }
+    Memo1->appendPlainText(text);
+    memoLines_ = count;
+}
+
+void TTerminal::rememberPosition() {
+    rememberedX_ = x();
+    rememberedY_ = y();
+}
+
+void TTerminal::closeEvent(QCloseEvent* e) {
+    rememberPosition();
+    hide();
+    e->ignore();
+}
+
+} // namespace nv::serial

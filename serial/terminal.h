@@ -1,0 +1,162 @@
+// One serial port connection: TTerminal, the open port together with its terminal window
+// (a top-most window whose read-only pane Memo1 traces the traffic in hexadecimal), and
+// TCommThread, its receive thread. The thread only waits for port events (bytes, room to
+// write, modem-line changes, line errors, the device going away) and hands each one to the
+// user-interface thread, blocking until it has been handled there; reading, the receive
+// buffer, the line flags and the trace all live on the user-interface thread, so nothing is
+// shared under a lock but the hand-over itself.
+//
+// Threading: every member function is for the user-interface thread. Closing never waits on
+// the user-interface thread (a hand-over still queued is cancelled), so close() may join the
+// thread without deadlock and the port is free again when close() returns.
+// Error policy: nothing throws. A port that cannot be opened leaves the connection closed with
+// the reason in openError(); line errors and a vanished device only add "PORT ERROR :" lines
+// to the pane; read and write failures are not script errors.
+#pragma once
+
+#include <QWidget>
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "serial/serialdevice.h"
+#include "serial/terminallayout.h"
+
+class QPlainTextEdit;
+
+namespace nv::serial {
+
+// Event bits of a hand-over (the values the status routine knows them by).
+inline constexpr uint32_t kEvRxChar = 0x001;
+inline constexpr uint32_t kEvCts = 0x008;
+inline constexpr uint32_t kEvDsr = 0x010;
+inline constexpr uint32_t kEvRlsd = 0x020;
+inline constexpr uint32_t kEvErr = 0x080;
+inline constexpr uint32_t kEvRing = 0x100;
+
+// Line-error flags and the device-failure flag of the status routine.
+inline constexpr uint32_t kErrRxOver = 1, kErrOverrun = 2, kErrParity = 4, kErrFrame = 8,
+                          kErrBreak = 16, kErrTxFull = 256, kErrIo = 1024;
+
+// The pane's text for one exact error value; empty for anything else (several at once).
+std::string_view lineErrorText(uint32_t flags);
+
+// The hex trace of `bytes` with `perLine` bytes a line (at least 1): tag, for each position a
+// blank and two hex digits (three blanks past the chunk's end), " : ", and the chunk padded to
+// perLine with control bytes and 0x7F shown as ".".
+std::vector<std::string> traceLines(std::string_view tag, std::string_view bytes, int perLine);
+
+// The receive buffer's rule: past 8192 bytes, each arrival first deletes as many bytes from
+// the front as it brings.
+void appendReceived(std::string& buffer, std::string_view arrival);
+inline constexpr size_t kReceiveLimit = 8192;
+// The pane is cleared before a line is added once it holds more than this many lines.
+inline constexpr int kMemoLineLimit = 300;
+
+struct PortEvent {
+    uint32_t mask = 0;   // kEv* bits
+    uint32_t modem = 0;  // kModem* lines as read after the change
+    uint32_t errors = 0; // kErr* flags
+    bool writable = false;
+    bool gone = false;
+};
+
+class TTerminal;
+
+class TCommThread {
+public:
+    TCommThread(TTerminal& owner, SerialDevice& device);
+    ~TCommThread(); // stops and joins
+    void start();
+    void stop();
+    // The user-interface thread has bytes waiting to be written.
+    void wantWrite(bool on);
+
+private:
+    struct HandOver {
+        std::mutex m;
+        std::condition_variable cv;
+        bool stopping = false;
+        bool done = false;
+    };
+    void Execute();
+    bool handOver(const PortEvent& ev);
+
+    TTerminal& owner_;
+    SerialDevice& device_;
+    std::shared_ptr<HandOver> hand_ = std::make_shared<HandOver>();
+    std::atomic<bool> wantWrite_{false};
+    std::thread thread_;
+};
+
+class TTerminal : public QWidget {
+public:
+    // `rememberedX/Y` are the program's remembered terminal position, written when the user
+    // closes the window and when the connection is destroyed.
+    TTerminal(SerialPlatform& platform, int& rememberedX, int& rememberedY);
+    ~TTerminal() override;
+
+    void applyLayout(const TerminalLayout& layout);
+
+    // Settings used by open().
+    std::string portName = "COM4";
+    std::string devicePath;
+    LineSettings settings{9600, 8, ParityNone, StopOne};
+    int bytesPerLine = 8;
+
+    bool open();
+    void close();
+    bool isOpen() const { return open_; }
+    const std::string& openError() const { return openError_; }
+
+    // 0 drops the line, 1 raises it; true only when open and the platform call succeeded.
+    bool setDtr(int state);
+    bool setRts(int state);
+    void send(std::string_view bytes);
+
+    const std::string& received() const { return receiveBuffer_; }
+    void clearReceived() { receiveBuffer_.clear(); }
+    void deleteReceived(long long n);
+
+    int cts() const { return cts_; }
+    int dsr() const { return dsr_; }
+    int ring() const { return ring_; }
+    int rlsd() const { return rlsd_; }
+
+    QPlainTextEdit* Memo1 = nullptr;
+    // Lines added to Memo1 (the trace's 300-line rule counts them).
+    int memoLines() const { return memoLines_; }
+
+    // The event step, run on the user-interface thread for each hand-over.
+    void onPortEvent(const PortEvent& ev);
+
+protected:
+    void closeEvent(QCloseEvent* e) override;
+
+private:
+    void receiveBytes();
+    void status(const PortEvent& ev);
+    void writePending();
+    void addMemoLines(std::vector<std::string> lines);
+    void rememberPosition();
+
+    SerialPlatform& platform_;
+    int& rememberedX_;
+    int& rememberedY_;
+    std::unique_ptr<SerialDevice> device_;
+    std::unique_ptr<TCommThread> thread_;
+    bool open_ = false;
+    std::string openError_;
+    int cts_ = 0, dsr_ = 0, ring_ = 0, rlsd_ = 0;
+    std::string receiveBuffer_;
+    std::string pendingOut_;
+    int memoLines_ = 0;
+};
+
+} // namespace nv::serial
