@@ -1,0 +1,219 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+
+#include "builder/cipher.h"
+#include "engine/interpreter.h"
+#include "fake_host.h"
+
+using namespace nv;
+using Lines = std::vector<std::string>;
+
+TEST(Run, StartAndFinishLinesAroundAnEmptyScript) {
+    Engine e;
+    EXPECT_EQ(e.run(""), RunOutcome::Finished);
+    EXPECT_EQ(e.host.plain(), (Lines{": Script started", ": Script finished"}));
+    EXPECT_EQ(e.host.states.front(), RunState::Running);
+    EXPECT_EQ(e.host.states.back(), RunState::Idle);
+}
+
+TEST(Run, ValidationRefusesAndShowsOnlyTheMessage) {
+    Engine e;
+    e.host.log = {"old"};
+    EXPECT_EQ(e.run("next"), RunOutcome::Refused);
+    EXPECT_EQ(e.host.log, (Lines{"Error: unexpected next on line 1"}));
+}
+
+TEST(Run, LogIsClearedPastFiveHundredLines) {
+    Engine e;
+    e.run("for (i, 1, 600, 1)\nwritelog(i)\nnext");
+    // The pane never holds more than 501 lines, and the last clear left the tail.
+    ASSERT_FALSE(e.host.log.empty());
+    EXPECT_LE(e.host.log.size(), 501u);
+    EXPECT_EQ(e.host.plain().back(), ": Script finished");
+    EXPECT_EQ(e.host.plain()[e.host.log.size() - 2], ", from line 2: 600");
+}
+
+TEST(Run, FiveHundredAndFirstLineClearsThePane) {
+    Engine e;
+    e.host.log.assign(501, "x");
+    TExecute ex(e.rt);
+    ex.LogMessage("hello");
+    ASSERT_EQ(e.host.log.size(), 1u);
+    EXPECT_EQ(e.host.plain()[0], ": hello");
+    e.host.log.assign(500, "x");
+    ex.LogMessage("kept");
+    EXPECT_EQ(e.host.log.size(), 501u);
+}
+
+TEST(Run, PackageModeLogsNothingFromScripts) {
+    Engine e;
+    e.rt.packageMode = true;
+    e.run("writelog(1)\ndebugon\nshowline()\nx = 1");
+    EXPECT_EQ(e.host.plain(), (Lines{": Script started", ": Script finished"}));
+    EXPECT_TRUE(e.host.highlights == std::vector<int>{-1});
+}
+
+TEST(Run, StopWhilePausedExecutesThePausedLineThenEnds) {
+    Engine e;
+    e.host.onEvents = [&](int n) {
+        if (n == 3) e.rc.pause();          // paused in the preamble of line 3
+        if (n == 10) e.rc.stop();          // stop from inside the pause wait
+    };
+    e.run("writelog(1)\nwritelog(2)\nwritelog(3)\nwritelog(4)");
+    EXPECT_EQ(e.host.plain(), (Lines{": Script started", ", from line 1: 1", ", from line 2: 2",
+                                     ": Script paused", ", from line 3: 3", ": Script finished"}));
+}
+
+TEST(Run, PauseAndResume) {
+    Engine e;
+    e.host.onEvents = [&](int n) {
+        if (n == 1) e.rc.pause();
+        if (n == 5) e.rc.run({});
+    };
+    e.run("writelog(1)");
+    EXPECT_EQ(e.host.plain(), (Lines{": Script started", ": Script paused", ": Script resumed",
+                                     ", from line 1: 1", ": Script finished"}));
+}
+
+TEST(Run, DebugStepsReleaseOneLineAndStopSkipsTheWaitingLine) {
+    Engine e;
+    int releases = 0;
+    e.host.onEvents = [&](int) {
+        TExecute* ex = e.rc.current();
+        if (ex && ex->stepWaiting()) {
+            if (++releases < 5) e.rc.run({});
+            else e.rc.stop();
+        }
+    };
+    e.run("debugon\nfor (i, 1, 2, 1)\n\nwritelog(i)\nnext\nwritelog(\"never\")");
+    EXPECT_EQ(e.host.plain(),
+              (Lines{": Script started", "Next line to execute: for (i, 1, 2, 1)",
+                     "Next line to execute: ", "Next line to execute: writelog(i)",
+                     ", from line 4: 1", "Next line to execute: ",
+                     "Next line to execute: writelog(i)", ": Script finished"}));
+    EXPECT_EQ(e.host.watch, "error=0\ni=2");
+}
+
+TEST(Run, ShowlineHighlightsEachLineAndClearsAtTheEnd) {
+    Engine e;
+    e.run("showline()\nx = 1\ny = 2");
+    EXPECT_EQ(e.host.highlights, (std::vector<int>{1, 2, -1}));
+}
+
+TEST(Run, RunawayRecursionIsAFatalErrorNotACrash) {
+    Engine e;
+    EXPECT_EQ(e.run("procedure p\np\nprocend\np"), RunOutcome::Fatal);
+    const auto lines = e.host.plain();
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[lines.size() - 2], " Fatal error: Stack overflow");
+    EXPECT_EQ(lines.back(), ": Script finished");
+    // Deep but bounded recursion still works.
+    Engine ok;
+    ok.run("n = 0\nprocedure p\nn = n + 1\nif (n << 500)\np\nendif\nprocend\np\nwritelog(n)");
+    EXPECT_EQ(ok.host.plain()[1], ", from line 9: 500");
+}
+
+TEST(Run, ScanPastTheLastLineEndsQuietly) {
+    const std::string path = testing::TempDir() + "inc_for.nvs";
+    uint32_t s = 0;
+    std::ofstream(path, std::ios::binary) << CryptText("for (i, 1, 2, 1)\n", KeyFromText("pw"), s);
+    Engine e;
+    EXPECT_EQ(e.run("include(\"" + path + "\", \"pw\")\nwritelog(1)"), RunOutcome::Finished);
+    // The body (include line, writelog, end) ran once, then the scan for `next` fell off.
+    EXPECT_EQ(e.host.plain().back(), ": Script finished");
+    EXPECT_EQ(e.host.plain().size(), 3u);
+}
+
+TEST(Run, FatalErrorsForBadLoopBounds) {
+    for (const char* script : {"for (i, 1, 5, 0)\nnext", "x = \"abc\"\nfor (i, x, 5, 1)\nnext"}) {
+        Engine e;
+        EXPECT_EQ(e.run(script), RunOutcome::Fatal) << script;
+        EXPECT_EQ(e.host.plain()[1].rfind(" Fatal error: ", 0), 0u) << script;
+    }
+}
+
+TEST(Include, DeciphersInReverseOrderAndSharesTheGenerator) {
+    const std::string a = testing::TempDir() + "inc_a.nvs", b = testing::TempDir() + "inc_b.nvs";
+    uint32_t s = 0;
+    std::ofstream(a, std::ios::binary) << CryptText("writelog(\"A\")\n", KeyFromText("k1"), s);
+    std::ofstream(b, std::ios::binary) << CryptText("writelog(\"B\")", KeyFromText(""), s);
+    Engine e;
+    e.run("include(\"" + a + "\", \"k1\")\ninclude(\"" + b + "\", \"\")\nx = 1");
+    const auto& prog = e.host.plain();
+    // b (the second include) stands first; it has no final line break, so its last line and
+    // the first line of a form one line, whose quotes then run across the join.
+    EXPECT_EQ(prog[1], ", from line 1: B\")writelog(\"A");
+    // The generator continues from the last decipher: random() draws from that state.
+    uint32_t expect = KeyFromText("");
+    for (int i = 0; i < 13; ++i) expect = nextRandomState(expect);
+    EXPECT_EQ(e.rt.randomState, expect);
+}
+
+TEST(Include, FailureSetsErrorAndTheRunGoesOn) {
+    Engine e;
+    e.run("include(\"/nonexistent/x\", \"pw\")\nwritelog(error)\n"
+          " include(\"/nonexistent/x\", \"pw\")\ninclude (\"/nonexistent/x\", \"pw\")");
+    EXPECT_EQ(e.host.plain()[1], ", from line 2: 1");
+    Engine f;
+    f.run("include(\"/nonexistent/x\", \"pw\")\nwritelog(geterror())");
+    EXPECT_EQ(f.host.plain()[1], ", from line 2: include: cannot include file.");
+}
+
+TEST(Variables, StoreRules) {
+    Engine e;
+    TExecute ex(e.rt);
+    auto& v = ex.variables();
+    v.set("X", "5");
+    v.set("x", "6");
+    EXPECT_EQ(v.text(), "x=6");
+    v.set("a", "1");
+    v.set("b", "2");
+    v.set("a", "");
+    EXPECT_EQ(v.text(), "x=6\nb=2");
+    v.set("B", "3");
+    EXPECT_EQ(v.text(), "x=6\nB=3");
+    ASSERT_NE(v.get("b"), nullptr);
+    EXPECT_EQ(*v.get("b"), "3");
+    EXPECT_EQ(v.get("a"), nullptr);
+}
+
+TEST(Evaluate, BytesSurvive) {
+    Engine e;
+    TExecute ex(e.rt);
+    const std::string bin("a\0\x80\xff", 4);
+    ex.SetVariable("b", bin);
+    std::string v;
+    EXPECT_TRUE(ex.Evaluate("b & b", v));
+    EXPECT_EQ(v, bin + bin);
+    EXPECT_TRUE(ex.Evaluate("tohex(b)", v));
+    EXPECT_EQ(v, "61 00 80 ff");
+}
+
+TEST(Evaluate, SelfReproducingTextEnds) {
+    Engine e;
+    TExecute ex(e.rt);
+    ex.SetVariable("x", "(x)");
+    ex.SetVariable("y", "((y))");
+    std::string v;
+    EXPECT_FALSE(ex.Evaluate("(x)", v));
+    EXPECT_FALSE(ex.Evaluate("(y)", v)); // grows on every pass
+    bool truth = false;
+    EXPECT_FALSE(ex.EvaluateCondition("(x)", truth));
+    EXPECT_FALSE(ex.EvaluateCondition("(y)", truth));
+}
+
+TEST(Random, GeneratorSequence) {
+    Engine e;
+    TExecute ex(e.rt);
+    std::string v;
+    uint32_t s = 0;
+    for (int i = 0; i < 5; ++i) {
+        s = nextRandomState(s);
+        ASSERT_TRUE(ex.Evaluate("random(100)", v) || v == "0");
+        EXPECT_EQ(v, std::to_string((uint64_t{100} * s) >> 32));
+    }
+    EXPECT_TRUE(ex.Evaluate("random(0)", v) || v == "0");
+    EXPECT_EQ(v, "0");
+}

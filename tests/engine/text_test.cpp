@@ -1,0 +1,67 @@
+#include <gtest/gtest.h>
+
+#include "engine/runcontrol.h"
+#include "engine/text.h"
+
+using namespace nv;
+
+TEST(Text, TrimAndCompact) {
+    EXPECT_EQ(trim(std::string("\t\x01 a b \r\n", 9)), "a b");
+    EXPECT_EQ(compact("  send (\"a b\", 1 )  "), "send(\"a b\",1)");
+    EXPECT_EQ(compact("x\t=\t\"\t\""), "x=\"\t\"");
+    // No escape: a lone quote leaves the rest quoted.
+    EXPECT_EQ(compact("a \" b c"), "a\" b c");
+}
+
+struct SplitCase {
+    const char* text;
+    bool hasParen;
+    const char* name;
+    std::vector<std::string> args;
+};
+
+TEST(Text, SplitCallTable) {
+    const SplitCase cases[] = {
+        {"f()", true, "f", {}},
+        {"f(a)", true, "f", {"a"}},
+        {"send(mid(a, 1, 2), 5)", true, "send", {"mid(a, 1, 2)", "5"}},
+        {"w(\"a,b\", (1, 2))", true, "w", {"\"a,b\"", "(1, 2)"}},
+        {"f(a,,b)", true, "f", {"a", "", "b"}},
+        {"f(a,)", true, "f", {"a", ""}},
+        {" name ( x ) trailing", true, "name", {"x"}},
+        {"noparen", false, "", {}},
+        // Unbalanced parentheses end the split with what was found so far.
+        {"f((a, b)", true, "f", {"b"}},
+        {"f(x, (a, b)", true, "f", {"b"}},
+    };
+    for (const auto& c : cases) {
+        std::string name;
+        std::vector<std::string> args;
+        EXPECT_EQ(splitCall(c.text, name, args), c.hasParen) << c.text;
+        EXPECT_EQ(name, c.name) << c.text;
+        EXPECT_EQ(args, c.args) << c.text;
+    }
+}
+
+TEST(Text, SplitLinesLikeTheEditor) {
+    EXPECT_EQ(splitLines("a\r\nb\nc\rd"), (std::vector<std::string>{"a", "b", "c", "d"}));
+    EXPECT_EQ(splitLines("a\n"), (std::vector<std::string>{"a"}));
+    EXPECT_EQ(splitLines("a\n\n"), (std::vector<std::string>{"a", ""}));
+    EXPECT_TRUE(splitLines("").empty());
+    EXPECT_EQ(splitLines(std::string("a\0b\xff", 4)), (std::vector<std::string>{std::string("a\0b\xff", 4)}));
+}
+
+TEST(Validate, Messages) {
+    using L = std::vector<std::string>;
+    EXPECT_EQ(ValidateBlocks(L{"for (i,1,2,1)", "next"}), "");
+    EXPECT_EQ(ValidateBlocks(L{"a", "b", "c", "d", "e", "f", "next"}), "Error: unexpected next on line 7");
+    EXPECT_EQ(ValidateBlocks(L{"while (x == 1)"}), "\r\nError: unterminated block (while)");
+    EXPECT_EQ(ValidateBlocks(L{"for (i,1,2,1)", "endif"}),
+              "Error: unexpected endif on line 2\r\nError: unterminated block (for)");
+    // `until (` anywhere on the line counts; letter case counts for the closers.
+    EXPECT_EQ(ValidateBlocks(L{"writelog(\"until (\")"}), "Error: unexpected until on line 1");
+    EXPECT_EQ(ValidateBlocks(L{"Next", "ENDIF"}), "");
+    // Only the innermost unterminated block is named.
+    EXPECT_EQ(ValidateBlocks(L{"procedure p", "repeat"}), "\r\nError: unterminated block (repeat)");
+    EXPECT_EQ(ValidateBlocks(L{"for(i,1,2,1)", "next"}), "Error: unexpected next on line 2");
+}

@@ -1,0 +1,181 @@
+// Script-level behaviour: every `*.nvs` under this folder runs through norvane-run, and its
+// standard output must equal the `.out` file beside it.
+//
+// The `.out` file:
+//   - time stamps at the start of a line are written `HH:MM:SS` (any time matches);
+//   - a line that starts with `~ ` is an ECMAScript regular expression for the whole line;
+//   - a first line `#! exit N` sets the expected exit status (default 0);
+//   - a first or second line `#! env NAME=VALUE` adds an environment variable.
+// A `.in` file beside the script is fed to its standard input (else input is empty).
+// Scripts run with their own folder as the current directory, so includes and files they
+// write are found relative to it; each run has a 60 s limit.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string readFile(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::string cur;
+    for (char c : text) {
+        if (c == '\n') {
+            out.push_back(cur);
+            cur.clear();
+        } else {
+            cur += c;
+        }
+    }
+    if (!cur.empty()) out.push_back(cur);
+    return out;
+}
+
+std::string maskTime(const std::string& line) {
+    static const std::regex stamp("^[0-9]{2}:[0-9]{2}:[0-9]{2}");
+    return std::regex_replace(line, stamp, "HH:MM:SS", std::regex_constants::format_first_only);
+}
+
+struct Result {
+    int status = -1;
+    std::string out;
+};
+
+Result runScript(const fs::path& script, const std::string& input,
+                 const std::vector<std::string>& extraEnv) {
+    int outPipe[2], inPipe[2];
+    if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(inPipe, O_CLOEXEC) != 0) return {};
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_adddup2(&fa, inPipe[0], 0);
+    posix_spawn_file_actions_adddup2(&fa, outPipe[1], 1);
+    posix_spawn_file_actions_addchdir_np(&fa, script.parent_path().c_str());
+
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e) env.emplace_back(*e);
+    env.emplace_back("QT_QPA_PLATFORM=offscreen");
+    for (const auto& e : extraEnv) env.push_back(e);
+    std::vector<char*> envp;
+    for (auto& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    std::string exe = NORVANE_RUN, arg = script.filename().string();
+    char* argv[] = {exe.data(), arg.data(), nullptr};
+    pid_t pid;
+    const int rc = posix_spawn(&pid, exe.c_str(), &fa, nullptr, argv, envp.data());
+    posix_spawn_file_actions_destroy(&fa);
+    close(outPipe[1]);
+    close(inPipe[0]);
+    if (rc != 0) return {};
+    std::thread feeder([fd = inPipe[1], input] {
+        size_t off = 0;
+        while (off < input.size()) {
+            const ssize_t n = write(fd, input.data() + off, input.size() - off);
+            if (n <= 0) break;
+            off += static_cast<size_t>(n);
+        }
+        close(fd);
+    });
+    Result r;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    fcntl(outPipe[0], F_SETFL, O_NONBLOCK);
+    char buf[65536];
+    for (;;) {
+        const ssize_t n = read(outPipe[0], buf, sizeof buf);
+        if (n > 0) {
+            r.out.append(buf, static_cast<size_t>(n));
+            continue;
+        }
+        if (n == 0) break;
+        if (std::chrono::steady_clock::now() > deadline) {
+            kill(pid, SIGKILL);
+            r.out += "\n<killed after 60 s>\n";
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    close(outPipe[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    feeder.join();
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return r;
+}
+
+class ScriptTest : public testing::Test {
+public:
+    explicit ScriptTest(fs::path script) : script_(std::move(script)) {}
+    void TestBody() override {
+        fs::path expectedPath = script_;
+        expectedPath.replace_extension(".out");
+        ASSERT_TRUE(fs::exists(expectedPath)) << "missing " << expectedPath;
+        std::vector<std::string> expected = lines(readFile(expectedPath));
+        int status = 0;
+        std::vector<std::string> env;
+        while (!expected.empty() && expected.front().rfind("#! ", 0) == 0) {
+            std::istringstream d(expected.front().substr(3));
+            std::string word, rest;
+            d >> word;
+            std::getline(d >> std::ws, rest);
+            if (word == "exit") status = std::stoi(rest);
+            else if (word == "env") env.push_back(rest);
+            expected.erase(expected.begin());
+        }
+        fs::path inPath = script_;
+        inPath.replace_extension(".in");
+        const Result r = runScript(script_, fs::exists(inPath) ? readFile(inPath) : "", env);
+        const std::vector<std::string> actual = lines(r.out);
+        EXPECT_EQ(r.status, status) << r.out;
+        std::string diff;
+        const size_t n = std::max(actual.size(), expected.size());
+        for (size_t i = 0; i < n; ++i) {
+            const std::string a = i < actual.size() ? maskTime(actual[i]) : "<missing>";
+            const std::string e = i < expected.size() ? expected[i] : "<none>";
+            const bool match = e.rfind("~ ", 0) == 0 ? std::regex_match(a, std::regex(e.substr(2)))
+                                                    : a == e;
+            if (!match) diff += "line " + std::to_string(i + 1) + ":\n  got:  " + a + "\n  want: " + e + "\n";
+        }
+        EXPECT_TRUE(diff.empty()) << script_ << "\n" << diff;
+    }
+
+private:
+    fs::path script_;
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    testing::InitGoogleTest(&argc, argv);
+    std::vector<fs::path> scripts;
+    for (const auto& e : fs::recursive_directory_iterator(SCRIPT_DIR))
+        if (e.path().extension() == ".nvs") scripts.push_back(e.path());
+    std::sort(scripts.begin(), scripts.end());
+    for (const auto& s : scripts) {
+        const std::string suite = fs::relative(s.parent_path(), SCRIPT_DIR).string();
+        const std::string name = s.stem().string();
+        testing::RegisterTest(suite == "." ? "scripts" : suite.c_str(), name.c_str(), nullptr,
+                              nullptr, __FILE__, __LINE__,
+                              [s]() -> testing::Test* { return new ScriptTest(s); });
+    }
+    return RUN_ALL_TESTS();
+}
