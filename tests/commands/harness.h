@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <chrono>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,6 +23,7 @@ class TestHost : public nv::ScriptHost {
   public:
     void processEvents() override {
         QCoreApplication::processEvents();
+        if (onEvents) onEvents();
         if (!rc || !rc->running()) return;
         if (std::chrono::steady_clock::now() > deadline) {
             timedOut = true;
@@ -35,6 +37,7 @@ class TestHost : public nv::ScriptHost {
     std::string editorText() const override { return editor; }
 
     nv::RunControl* rc = nullptr;
+    std::function<void()> onEvents; // runs between script lines
     std::chrono::steady_clock::time_point deadline;
     bool timedOut = false;
     std::vector<std::string> log;
