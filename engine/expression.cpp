@@ -70,6 +70,12 @@ bool TExecute::Evaluate(std::string_view text, std::string& value) {
 }
 
 bool TExecute::evaluateCompact(std::string_view compacted, std::string& value) {
+    // Loop bounds and counters are mostly plain integers, which evaluate to themselves
+    // unless a rack control bears that name.
+    if (isCanonicalInteger(compacted) && !(rt_.instruments && rt_.instruments->shown())) {
+        value.assign(compacted);
+        return true;
+    }
     size_t close = compacted.find(')');
     if (close == std::string_view::npos) return EvaluateFlat(compacted, value);
 
@@ -167,7 +173,11 @@ bool TExecute::ResolveOperand(std::string_view text, std::string& value) {
         return true;
     }
     double number;
-    if (isNumber(text, &number)) {
+    // Only a digit, a sign, a point or an exponent letter can start a number.
+    const char c0 = text.empty() ? '\0' : text[0];
+    const bool mayBeNumber = (c0 >= '0' && c0 <= '9') || c0 == '-' || c0 == '+' || c0 == '.' ||
+                             c0 == 'e' || c0 == 'E' || static_cast<unsigned char>(c0) <= 32;
+    if (mayBeNumber && isNumber(text, &number)) {
         value = formatNumber(number);
         return true;
     }

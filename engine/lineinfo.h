@@ -23,7 +23,8 @@ struct TExecute::LineInfo {
     std::vector<int> commandRows;
     // Other: the assignment it falls back to.
     std::string assignName, valueText, valueCompact;
-    // For: whether the header has the form `for(name, start, end, step)`, and its parts.
+    // For: whether the header has the form `for(name, start, end, step)`, its variable and
+    // the compact forms of its three bound expressions.
     bool forValid = false;
     std::string forVar;
     std::string forArgs[3];

@@ -64,6 +64,9 @@ using FunctionHandler = std::function<FnResult(FnCall& call)>;
 class InstrumentAccess {
 public:
     virtual ~InstrumentAccess() = default;
+    // True while the rack window is shown and holds at least one control: only then do
+    // names reach controls.
+    virtual bool shown() const = 0;
     // True when a readable control of that exact name exists on the shown rack; `value`
     // then holds its reading (possibly empty).
     virtual bool readControl(TExecute& ex, std::string_view name, std::string& value) = 0;

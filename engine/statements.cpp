@@ -14,6 +14,10 @@ namespace {
 
 // A `for` bound: any number, rounded to an integer; anything else ends the run.
 int32_t loopBound(const std::string& text) {
+    int32_t n;
+    if (!text.empty() && text.size() <= 9 && text.find_first_not_of("0123456789") == std::string::npos &&
+        parseInteger(text, n))
+        return n;
     double v;
     if (!isNumber(text, &v))
         throw ScriptFailure("'" + text + "' is not a valid integer value");
@@ -40,7 +44,7 @@ TExecute::LineInfo TExecute::classifyLine(int index) {
         if (name == "for" && args.size() == 4) {
             li.forValid = true;
             li.forVar = args[0];
-            for (int i = 0; i < 3; ++i) li.forArgs[i] = args[static_cast<size_t>(i) + 1];
+            for (int i = 0; i < 3; ++i) li.forArgs[i] = compact(args[static_cast<size_t>(i) + 1]);
         }
     } else if (startsWith(L, "if (")) {
         li.kind = LineKind::If;
@@ -87,7 +91,7 @@ void TExecute::RunForLoop(const LineInfo& li, int& index) {
     std::string v[3];
     for (;;) {
         for (int i = 0; i < 3; ++i)
-            if (!Evaluate(li.forArgs[i], v[i])) return;
+            if (!evaluateCompact(li.forArgs[i], v[i])) return;
         const int64_t start = loopBound(v[0]), end = loopBound(v[1]), step = loopBound(v[2]);
         if (step == 0) throw ScriptFailure("Division by zero");
         const int64_t count = std::llabs(end - start) / std::llabs(step);

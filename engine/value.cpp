@@ -107,6 +107,19 @@ bool isNumber(std::string_view text, double* value) {
 }
 
 double lenientNumber(std::string_view text) {
+    // The common case: a short unsigned integer written plainly.
+    if (!text.empty() && text.size() <= 15) {
+        int64_t n = 0;
+        bool digits = true;
+        for (char c : text) {
+            if (!isDigit(c)) {
+                digits = false;
+                break;
+            }
+            n = n * 10 + (c - '0');
+        }
+        if (digits) return static_cast<double>(n);
+    }
     size_t i = 0;
     while (i < text.size() && text[i] == ' ') ++i;
     text.remove_prefix(i);
