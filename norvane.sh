@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# One entry point for a new machine:
+#   ./norvane.sh run [SCRIPT]   set up, build and run Norvane on a script
+#                               (examples/hello.nvs by default; the window when there is a
+#                               display, else the headless runner printing the log)
+#   ./norvane.sh test           set up, build and run every test
+set -euo pipefail
+cd "$(dirname "$0")"
+cmd="${1:-run}"
+shift || true
+scripts/setup.sh
+case "$cmd" in
+run)
+    script="${1:-examples/hello.nvs}"
+    if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+        exec build/norvane "$script"
+    else
+        echo "(no display: running the script with build/norvane-run)"
+        exec build/norvane-run "$script"
+    fi
+    ;;
+test)
+    cd build
+    exec ctest --output-on-failure -j"$(nproc)"
+    ;;
+*)
+    echo "usage: ./norvane.sh run [SCRIPT] | ./norvane.sh test" >&2
+    exit 64
+    ;;
+esac
