@@ -670,7 +670,7 @@ class Parser {
                 s += p.text;
             else if (p.number > 255)
                 failAt(t.line, "character code #" + std::to_string(p.number) +
-                                   " above 255 in a byte text (use wide(...))");
+                                   " above 255 where only bytes fit");
             else
                 s += static_cast<char>(p.number);
         }
@@ -902,7 +902,17 @@ class Parser {
         case Tok::Tag:
             return tagged();
         case Tok::Str: {
-            v = stringValue(bytesOf(tok_));
+            // A character code above 255 only fits a wide string, as the old form text
+            // wrote non-ANSI captions.
+            bool wide = false;
+            for (const Piece& p : tok_.pieces)
+                wide = wide || (p.code && p.number > 255);
+            if (wide) {
+                v.type = VType::WString;
+                v.bytes = wideOf(tok_);
+            } else {
+                v = stringValue(bytesOf(tok_));
+            }
             advance();
             return v;
         }

@@ -448,6 +448,7 @@ TEST(RackText, HandWrittenFormsAreAccepted) {
                             "object Rack: TFrmRack\n"
                             "  Caption = 'Bench ' + // joined across lines\n"
                             "    'one'#33\n"
+                            "  Hint = 'Euro '#8364\n"
                             "  Color = $00FF00\n"
                             "  Tag = -$10\n"
                             "  Scale = 1.500000000000000000\n"
@@ -459,6 +460,8 @@ TEST(RackText, HandWrittenFormsAreAccepted) {
     const Component& root = r.doc.root;
     EXPECT_EQ(r.doc.resourceName, "TFRMRACK");
     EXPECT_EQ(textProperty(root, "Caption"), "Bench one!");
+    EXPECT_EQ(root.property("Hint")->value.type, VType::WString);
+    EXPECT_EQ(textProperty(root, "Hint"), "Euro \xE2\x82\xAC");
     EXPECT_EQ(intProperty(root, "Color"), 0xFF00);
     EXPECT_EQ(intProperty(root, "Tag"), -16);
     EXPECT_EQ(asReal(root.property("Scale")->value), 1.5L);
@@ -477,7 +480,8 @@ TEST(RackText, ErrorsNameTheLine) {
         {"object A: TA\n  Left = 1\n", 3, "expected 'end'"},
         {"object A: TA\n  Left =\nend\n", 3, "expected a value"},
         {"object A: TA\n  Caption = 'open\nend\n", 2, "closing quote"},
-        {"object A: TA\n  Caption = #300\nend\n", 2, "above 255"},
+        {"object A: TA\n  Caption = 'x'#70000\nend\n", 2, "above 65535"},
+        {"object A: TA\n  'a'#300 = 1\nend\n", 2, "above 255"},
         {"object A: TA\n  Tag = i8(300)\nend\n", 2, "does not fit i8"},
         {"object A: TA\n  Tag = 99999999999999999999\nend\n", 2, "out of range"},
         {"object A: TA\n  Cost = 1.23456c\nend\n", 2, "at most 4"},
