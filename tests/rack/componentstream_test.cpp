@@ -658,10 +658,14 @@ TEST(RackTool, FailuresExplainAndLeaveTheOutputAlone) {
         << slurp(dir / "err");
     EXPECT_EQ(run("to-text " + dir / "missing.res" + " 2> " + dir / "err"), 1);
     EXPECT_NE(slurp(dir / "err").find("No such file"), std::string::npos);
+    spit(dir / "good.txt", "object A: TA\nend\n");
+    EXPECT_EQ(
+        run("from-text " + dir / "good.txt" + " " + dir / "no/such/dir.res 2> " + dir / "err"), 1);
+    EXPECT_NE(slurp(dir / "err").find("No such file"), std::string::npos);
     EXPECT_EQ(run("sideways x 2> /dev/null"), 2);
     EXPECT_EQ(run("2> /dev/null"), 2);
     std::error_code ec;
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path, ec), {}), 4)
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path, ec), {}), 5)
         << "no temporary files left behind";
 }
 
