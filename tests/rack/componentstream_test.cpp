@@ -289,6 +289,11 @@ class TreeMaker {
   private:
     std::size_t pick(std::size_t n) { return rng_() % n; }
     std::string bytes(std::size_t min, std::size_t max, bool zeroOk) {
+        // Words the text form gives a meaning of its own.
+        static const char* words[] = {"end",  "object", "inherited", "inline",  "item",
+                                      "True", "nil",    "resource",  "trailer", "flags",
+                                      "i8",   "prefix", "long",      "wide",    "ext"};
+        if (min <= 1 && max >= 8 && pick(8) == 0) return words[pick(std::size(words))];
         std::string s(min + pick(max - min + 1), '\0');
         for (char& c : s) {
             static const char pool[] = "abzAZ_09.' #$()[]<>{}=:+/\x01\x7F\x80\xC2\xB5\xFF";
