@@ -1,7 +1,43 @@
-// Placeholder until the main window lands: runs nothing, shows nothing.
+// The program with its window. Start-up creates the windows hidden (the main window reads
+// the settings file), then either runs the one script file named on the command line, or
+// runs a packed script when the program file carries one (package mode), or waits as an
+// editor; then the event loop runs until the main window closes.
+#include "shell/mainform.h"
+#include "shell/package.h"
+#include "shell/scripteditor.h"
+
 #include <QApplication>
+#include <QFileInfo>
+#include <QMessageBox>
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    return 0;
+    QApplication::setApplicationName(QStringLiteral("Quorl Application"));
+    QApplication::setStyle(QStringLiteral("Fusion"));
+
+    nv::TMainForm form;
+    QObject::connect(&form, &nv::TMainForm::windowClosed, &app, &QCoreApplication::quit);
+
+    const QStringList args = QCoreApplication::arguments().mid(1);
+    nv::Package package;
+    QString error;
+    if (args.size() == 1 && QFileInfo(args[0]).isFile()) {
+        // The script runs before the window is shown, unless it shows the window itself.
+        form.runFileAtStart(args[0]);
+    } else if (nv::findPackage(QCoreApplication::applicationFilePath(), package, error)) {
+        // The packed script runs with the window hidden; the run's end ends the program.
+        form.setPackageMode(true);
+        form.editor()->setBytes(package.script);
+        form.runScript();
+        return 0;
+    } else if (!error.isEmpty()) {
+        QMessageBox::critical(nullptr, QStringLiteral("Norvane"),
+                              QStringLiteral("Error initializing resources. Application will "
+                                             "terminate."));
+        return 1;
+    }
+    // A window closed while the start-up script ran leaves nothing to wait for.
+    if (form.closed()) return 0;
+    form.show();
+    return app.exec();
 }

@@ -15,6 +15,9 @@ namespace nv {
 class Runtime;
 class FilesAndSystem;
 class TcpSubsystem;
+namespace serial {
+class SerialPorts;
+}
 
 class Subsystems {
 public:
@@ -36,6 +39,7 @@ public:
     // One member per subsystem, added as each subsystem lands.
     std::unique_ptr<FilesAndSystem> files;
     std::unique_ptr<TcpSubsystem> tcp;
+    std::unique_ptr<serial::SerialPorts> serial;
 };
 
 } // namespace nv

@@ -16,8 +16,8 @@
 // Errors: read, fromText and readFile never throw and never crash on hostile input; they
 // return a result whose message names the byte offset (binary) or line (text) and what was
 // expected there. write throws std::invalid_argument for a tree the format cannot hold
-// (a name over 255 bytes, an integer outside its type, ...); trees from read and fromText
-// always write.
+// (a name over 255 bytes, an integer outside its type, ...), and toText for a value of
+// unknown type; trees from read and fromText always write.
 #pragma once
 
 #include <cstddef>

@@ -70,6 +70,11 @@ bool isComponentKeyword(std::string_view s) {
     return isOneOf(s, {"object", "inherited", "inline"});
 }
 
+// Bare words that never read back as an identifier value.
+bool isReservedValueWord(std::string_view s) {
+    return isOneOf(s, {"True", "False", "nil", "end", "object", "inherited", "inline"});
+}
+
 std::string upper(std::string_view s) {
     std::string r(s);
     for (char& c : r)
@@ -188,6 +193,13 @@ std::string nameToken(std::string_view s, bool avoidKeywords) {
     if (isIdentifier(s) && !(avoidKeywords && (isComponentKeyword(s) || isOneOf(s, {"end"}))))
         return std::string(s);
     return quoteBytes(s);
+}
+
+template <class T> std::errc readReal(std::string_view text, T& out) {
+    auto r = std::from_chars(text.data(), text.data() + text.size(), out);
+    if (r.ec == std::errc() && r.ptr != text.data() + text.size())
+        return std::errc::invalid_argument;
+    return r.ec;
 }
 
 template <class T> bool parseReal(std::string_view text, T& out) {
@@ -325,8 +337,7 @@ class TextWriter {
         case VType::WString:
             return "wide(" + quoteWide(v.bytes) + ")";
         case VType::Ident:
-            if (isIdentifier(v.bytes) && !isOneOf(v.bytes, {"True", "False", "nil"}))
-                return v.bytes;
+            if (isIdentifier(v.bytes) && !isReservedValueWord(v.bytes)) return v.bytes;
             return "ident(" + quoteBytes(v.bytes) + ")";
         case VType::False:
             return "False";
@@ -659,7 +670,7 @@ class Parser {
                 s += p.text;
             else if (p.number > 255)
                 failAt(t.line, "character code #" + std::to_string(p.number) +
-                                   " above 255 in a byte text (use wide(...))");
+                                   " above 255 where only bytes fit");
             else
                 s += static_cast<char>(p.number);
         }
@@ -765,21 +776,23 @@ class Parser {
         if (!body.empty() && body[0] == '+') body.erase(0, 1);
         if (suffix == 'c') return currencyValue(currency(body, t));
         Value v;
-        bool ok;
+        std::errc ec;
         if (suffix == 's') {
-            float f;
-            ok = parseReal(body, f);
+            float f = 0;
+            ec = readReal(body, f);
             v = singleValue(f);
         } else if (suffix == 'd') {
-            double d;
-            ok = parseReal(body, d);
+            double d = 0;
+            ec = readReal(body, d);
             v = doubleDateValue(d);
         } else {
-            long double x;
-            ok = parseReal(body, x);
+            long double x = 0;
+            ec = readReal(body, x);
             v = extendedValue(x);
         }
-        if (!ok || body.find_first_of("0123456789") == std::string::npos)
+        if (ec == std::errc::result_out_of_range)
+            failAt(t.line, "number " + t.text + " out of range for its type");
+        if (ec != std::errc() || body.find_first_of("0123456789") == std::string::npos)
             failAt(t.line, "malformed number " + t.text);
         return v;
     }
@@ -889,7 +902,17 @@ class Parser {
         case Tok::Tag:
             return tagged();
         case Tok::Str: {
-            v = stringValue(bytesOf(tok_));
+            // A character code above 255 only fits a wide string, as the old form text
+            // wrote non-ANSI captions.
+            bool wide = false;
+            for (const Piece& p : tok_.pieces)
+                wide = wide || (p.code && p.number > 255);
+            if (wide) {
+                v.type = VType::WString;
+                v.bytes = wideOf(tok_);
+            } else {
+                v = stringValue(bytesOf(tok_));
+            }
             advance();
             return v;
         }
@@ -904,6 +927,8 @@ class Parser {
                 v = boolValue(false);
             else if (isWord("nil"))
                 v = nilValue();
+            else if (isReservedValueWord(tok_.text))
+                fail("expected a value, found " + describe(tok_));
             else
                 v = identValue(tok_.text);
             if (v.bytes.size() > 255) fail("identifier longer than 255 bytes");

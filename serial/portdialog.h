@@ -24,7 +24,7 @@ struct PortChoice {
 };
 
 class TFrmSet : public QDialog {
-public:
+  public:
     // `freePorts` lists the ports that can be opened now: (lower-case name, device path).
     using PortLister = std::function<std::vector<std::pair<std::string, std::string>>()>;
     explicit TFrmSet(PortLister freePorts, QWidget* parent = nullptr);
@@ -42,10 +42,10 @@ public:
     // The port list as shown (FormShow); public so that a test can fill it without showing.
     void FormShow();
 
-protected:
+  protected:
     void showEvent(QShowEvent* e) override;
 
-private:
+  private:
     PortLister freePorts_;
 };
 

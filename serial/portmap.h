@@ -19,7 +19,7 @@ namespace nv::serial {
 inline constexpr int kMaxPort = 256;
 
 class PortMap {
-public:
+  public:
     // The default map with the environment's and then the settings file's entries over it.
     static PortMap load(const std::string& settingsFile, const char* envPorts);
     // The default map alone.
@@ -32,7 +32,7 @@ public:
     // settings section); keys ignore letter case.
     void apply(std::string_view entries, char sep);
 
-private:
+  private:
     std::array<std::string, kMaxPort + 1> paths_;
 };
 

@@ -39,11 +39,11 @@ constexpr SizeFlag kSizes[] = {{5, CS5}, {6, CS6}, {7, CS7}, {8, CS8}};
 
 // Parity as control flags: mark and space are "stick" parity (CMSPAR), odd selecting mark.
 constexpr uint32_t kParityFlags[] = {
-    0,                         // none
-    PARENB | PARODD,           // odd
-    PARENB,                    // even
-    PARENB | PARODD | CMSPAR,  // mark
-    PARENB | CMSPAR,           // space
+    0,                        // none
+    PARENB | PARODD,          // odd
+    PARENB,                   // even
+    PARENB | PARODD | CMSPAR, // mark
+    PARENB | CMSPAR,          // space
 };
 
 } // namespace
@@ -80,7 +80,7 @@ bool isTerminal(int fd) {
 }
 
 class PosixDevice final : public SerialDevice {
-public:
+  public:
     PosixDevice(int fd, int wakeFd) : fd_(fd), wakeFd_(wakeFd) {}
     ~PosixDevice() override {
         ::ioctl(fd_, TIOCNXCL);
@@ -126,10 +126,10 @@ public:
     bool counters(LineCounters& c) override {
         struct serial_icounter_struct ic;
         if (::ioctl(fd_, TIOCGICOUNT, &ic) != 0) return false;
-        c = {static_cast<uint32_t>(ic.cts),     static_cast<uint32_t>(ic.dsr),
-             static_cast<uint32_t>(ic.rng),     static_cast<uint32_t>(ic.dcd),
-             static_cast<uint32_t>(ic.frame),   static_cast<uint32_t>(ic.overrun),
-             static_cast<uint32_t>(ic.parity),  static_cast<uint32_t>(ic.brk),
+        c = {static_cast<uint32_t>(ic.cts),        static_cast<uint32_t>(ic.dsr),
+             static_cast<uint32_t>(ic.rng),        static_cast<uint32_t>(ic.dcd),
+             static_cast<uint32_t>(ic.frame),      static_cast<uint32_t>(ic.overrun),
+             static_cast<uint32_t>(ic.parity),     static_cast<uint32_t>(ic.brk),
              static_cast<uint32_t>(ic.buf_overrun)};
         return true;
     }
@@ -189,17 +189,15 @@ public:
         [[maybe_unused]] auto n = ::write(wakeFd_, &one, sizeof one);
     }
 
-private:
-    bool setModem(int bit, bool on) {
-        return ::ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &bit) == 0;
-    }
+  private:
+    bool setModem(int bit, bool on) { return ::ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &bit) == 0; }
 
     int fd_;
     int wakeFd_;
 };
 
 class PosixPlatform final : public SerialPlatform {
-public:
+  public:
     explicit PosixPlatform(std::string lockDir) : lockDir_(std::move(lockDir)) {}
 
     std::unique_ptr<SerialDevice> open(const std::string& path, std::string* error) override {
@@ -234,7 +232,7 @@ public:
         return free;
     }
 
-private:
+  private:
     // A UUCP lock file ("LCK..ttyUSB0", "LCK..pts_3") whose process is alive.
     bool lockedByOther(const std::string& path) const {
         std::string name = path.rfind("/dev/", 0) == 0 ? path.substr(5) : path;

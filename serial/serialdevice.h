@@ -20,7 +20,13 @@
 namespace nv::serial {
 
 // Parity values as the connection stores them.
-enum Parity : uint8_t { ParityNone = 0, ParityOdd = 1, ParityEven = 2, ParityMark = 3, ParitySpace = 4 };
+enum Parity : uint8_t {
+    ParityNone = 0,
+    ParityOdd = 1,
+    ParityEven = 2,
+    ParityMark = 3,
+    ParitySpace = 4
+};
 // Stop-bit values as the connection stores them: one, one and a half, two.
 enum StopBits : uint8_t { StopOne = 0, StopOneHalf = 1, StopTwo = 2 };
 
@@ -59,7 +65,7 @@ enum class WaitResult {
 };
 
 class SerialDevice {
-public:
+  public:
     virtual ~SerialDevice() = default; // closes the device and releases its lock
 
     virtual bool configure(const LineSettings& s) = 0;
@@ -88,7 +94,7 @@ public:
 };
 
 class SerialPlatform {
-public:
+  public:
     virtual ~SerialPlatform() = default;
     // Opens a path exclusively (nobody else may hold it while we do). Null on failure, with
     // the reason in `error` when given.

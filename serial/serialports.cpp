@@ -20,7 +20,7 @@ struct Word {
     uint8_t value;
 };
 constexpr Word kParityWords[] = {
-    {"none", ParityNone}, {"even", ParityEven}, {"odd", ParityOdd},
+    {"none", ParityNone}, {"even", ParityEven},   {"odd", ParityOdd},
     {"mark", ParityMark}, {"space", ParitySpace},
 };
 constexpr Word kParityLetters[] = {
@@ -48,10 +48,12 @@ bool parseCommand(TExecute& ex, const std::string& line, std::string_view keywor
     std::vector<std::string> args;
     if (!nv::splitCall(line, name, args) || name != keyword) return false;
     bool countOk = false;
-    for (size_t c : counts) countOk |= args.size() == c;
+    for (size_t c : counts)
+        countOk |= args.size() == c;
     if (!countOk) return false;
     values.assign(args.size(), {});
-    for (size_t i = 0; i < args.size(); ++i) ex.Evaluate(args[i], values[i]);
+    for (size_t i = 0; i < args.size(); ++i)
+        ex.Evaluate(args[i], values[i]);
     ex.ClearScriptError();
     return true;
 }
@@ -104,12 +106,14 @@ SerialPorts::SerialPorts(QWidget* mainWindow, int& terminalX, int& terminalY, Op
       layoutFile_(options.layoutFile.empty()
                       ? (QCoreApplication::applicationDirPath() + "/terminal.res").toStdString()
                       : std::move(options.layoutFile)) {
-    if (mainWindow_) dialog_ = std::make_unique<TFrmSet>([this] { return freePorts(); }, mainWindow_);
+    if (mainWindow_)
+        dialog_ = std::make_unique<TFrmSet>([this] { return freePorts(); }, mainWindow_);
 }
 
 // Connections are owned here and closed with it, whatever the script left open.
 SerialPorts::~SerialPorts() {
-    for (auto& t : table_) t.reset();
+    for (auto& t : table_)
+        t.reset();
 }
 
 TTerminal* SerialPorts::terminal(int n) const {
@@ -130,7 +134,8 @@ void SerialPorts::probe() {
 
 void SerialPorts::probeAndCleanUp() {
     probe();
-    for (const auto& name : portList_) destroy(std::stoi(name.substr(3)));
+    for (const auto& name : portList_)
+        destroy(std::stoi(name.substr(3)));
 }
 
 void SerialPorts::cleanUpConnections() {
@@ -198,25 +203,33 @@ void SerialPorts::install(Runtime& rt) {
                        auto action) {
         const std::string name(keyword.substr(0, keyword.size() - 1));
         const std::vector<size_t> allowed(counts);
-        rt.setCommand(keyword, [this, name, allowed, action](TExecute& ex,
-                                                             const std::string& line, int) {
-            Args values;
-            if (parseCommand(ex, line, name, allowed, values)) action(this, ex, values);
-            return true;
-        });
+        rt.setCommand(keyword,
+                      [this, name, allowed, action](TExecute& ex, const std::string& line, int) {
+                          Args values;
+                          if (parseCommand(ex, line, name, allowed, values))
+                              action(this, ex, values);
+                          return true;
+                      });
     };
-    command("openport(", {5}, [](SerialPorts* s, TExecute& ex, const Args& a) { s->cmdOpenPort(ex, a); });
-    command("closeport(", {1}, [](SerialPorts* s, TExecute& ex, const Args& a) { s->cmdClosePort(ex, a); });
+    command("openport(", {5},
+            [](SerialPorts* s, TExecute& ex, const Args& a) { s->cmdOpenPort(ex, a); });
+    command("closeport(", {1},
+            [](SerialPorts* s, TExecute& ex, const Args& a) { s->cmdClosePort(ex, a); });
     for (const auto& lc : kLineCommands) {
         const std::string keyword = std::string(lc.keyword) + "(";
         const std::string_view cmd = lc.keyword;
-        command(keyword, {1}, [cmd](SerialPorts* s, TExecute& ex, const Args& a) { s->cmdLine(ex, a, cmd); });
+        command(keyword, {1},
+                [cmd](SerialPorts* s, TExecute& ex, const Args& a) { s->cmdLine(ex, a, cmd); });
     }
     command("send(", {2}, [](SerialPorts* s, TExecute& ex, const Args& a) { s->cmdSend(ex, a); });
-    command("flush(", {1, 2}, [](SerialPorts* s, TExecute& ex, const Args& a) { s->cmdFlush(ex, a); });
-    command("showterm(", {4}, [](SerialPorts* s, TExecute& ex, const Args& a) { s->cmdShowTerm(ex, a); });
-    command("hideterm(", {1}, [](SerialPorts* s, TExecute& ex, const Args& a) { s->cmdHideTerm(ex, a); });
-    rt.setCommand("setport", [this](TExecute& ex, const std::string&, int) { return cmdSetPort(ex); });
+    command("flush(", {1, 2},
+            [](SerialPorts* s, TExecute& ex, const Args& a) { s->cmdFlush(ex, a); });
+    command("showterm(", {4},
+            [](SerialPorts* s, TExecute& ex, const Args& a) { s->cmdShowTerm(ex, a); });
+    command("hideterm(", {1},
+            [](SerialPorts* s, TExecute& ex, const Args& a) { s->cmdHideTerm(ex, a); });
+    rt.setCommand("setport",
+                  [this](TExecute& ex, const std::string&, int) { return cmdSetPort(ex); });
 
     rt.setFunction("enumports", 0, [this](FnCall& call) {
         probeAndCleanUp();

@@ -38,7 +38,7 @@ class TExecute;
 namespace nv::serial {
 
 class SerialPorts {
-public:
+  public:
     struct Options {
         std::unique_ptr<SerialPlatform> platform; // null: the POSIX platform
         std::optional<PortMap> ports;             // nothing: settings file and environment
@@ -76,7 +76,7 @@ public:
     const PortMap& ports() const { return ports_; }
     TFrmSet* dialog() const { return dialog_.get(); }
 
-private:
+  private:
     bool cmdOpenPort(TExecute& ex, const std::vector<std::string>& args);
     bool cmdClosePort(TExecute& ex, const std::vector<std::string>& args);
     bool cmdLine(TExecute& ex, const std::vector<std::string>& args, std::string_view cmd);

@@ -53,7 +53,9 @@ QString shown(std::string_view bytes) {
     return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
 }
 
-QColor rgb(uint32_t v) { return QColor((v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF); }
+QColor rgb(uint32_t v) {
+    return QColor((v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF);
+}
 
 } // namespace
 
@@ -101,12 +103,18 @@ void appendReceived(std::string& buffer, std::string_view arrival) {
 
 // --- TCommThread -----------------------------------------------------------------------
 
-TCommThread::TCommThread(TTerminal& owner, SerialDevice& device)
-    : owner_(owner), device_(device) {}
+TCommThread::TCommThread(TTerminal& owner, SerialDevice& device) : owner_(owner), device_(device) {}
 
-TCommThread::~TCommThread() { stop(); }
+TCommThread::~TCommThread() {
+    stop();
+}
 
-void TCommThread::start() { thread_ = std::thread([this] { Execute(); }); }
+// The counters' starting point is read before the thread runs, so that a change made right
+// after the port opened is not taken for the starting point.
+void TCommThread::start() {
+    haveCounters_ = device_.counters(last_);
+    thread_ = std::thread([this] { Execute(); });
+}
 
 void TCommThread::stop() {
     {
@@ -123,8 +131,8 @@ void TCommThread::wantWrite(bool on) {
 }
 
 void TCommThread::Execute() {
-    LineCounters last;
-    const bool haveCounters = device_.counters(last);
+    LineCounters& last = last_;
+    const bool haveCounters = haveCounters_;
     for (;;) {
         {
             std::lock_guard lock(hand_->m);
@@ -132,15 +140,22 @@ void TCommThread::Execute() {
         }
         PortEvent ev;
         switch (device_.wait(haveCounters ? kCounterIntervalMs : -1, wantWrite_.load())) {
-        case WaitResult::Readable: ev.mask |= kEvRxChar; break;
-        case WaitResult::Writable: ev.writable = true; break;
-        case WaitResult::Gone: ev.gone = true; break;
+        case WaitResult::Readable:
+            ev.mask |= kEvRxChar;
+            break;
+        case WaitResult::Writable:
+            ev.writable = true;
+            break;
+        case WaitResult::Gone:
+            ev.gone = true;
+            break;
         case WaitResult::Woken:
             // A wake-up for new output arms the next wait with room-to-write; the stop flag
             // is checked at the top.
             ev.writable = wantWrite_.load();
             break;
-        case WaitResult::Timeout: break;
+        case WaitResult::Timeout:
+            break;
         }
         LineCounters now;
         if (haveCounters && device_.counters(now) && !(now == last)) {

@@ -70,7 +70,7 @@ struct PortEvent {
 class TTerminal;
 
 class TCommThread {
-public:
+  public:
     TCommThread(TTerminal& owner, SerialDevice& device);
     ~TCommThread(); // stops and joins
     void start();
@@ -78,7 +78,7 @@ public:
     // The user-interface thread has bytes waiting to be written.
     void wantWrite(bool on);
 
-private:
+  private:
     struct HandOver {
         std::mutex m;
         std::condition_variable cv;
@@ -92,11 +92,13 @@ private:
     SerialDevice& device_;
     std::shared_ptr<HandOver> hand_ = std::make_shared<HandOver>();
     std::atomic<bool> wantWrite_{false};
+    LineCounters last_; // the receive thread's own once it runs
+    bool haveCounters_ = false;
     std::thread thread_;
 };
 
 class TTerminal : public QWidget {
-public:
+  public:
     // `rememberedX/Y` are the program's remembered terminal position, written when the user
     // closes the window and when the connection is destroyed.
     TTerminal(SerialPlatform& platform, int& rememberedX, int& rememberedY);
@@ -136,10 +138,10 @@ public:
     // The event step, run on the user-interface thread for each hand-over.
     void onPortEvent(const PortEvent& ev);
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* e) override;
 
-private:
+  private:
     void receiveBytes();
     void status(const PortEvent& ev);
     void writePending();

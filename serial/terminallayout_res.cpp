@@ -39,7 +39,8 @@ bool loadTerminalLayout(const std::string& path, TerminalLayout& out, std::strin
     if (auto v = rack::colorProperty(*memo, "Color")) l.memoColor = *v;
     if (auto v = rack::colorProperty(*memo, "Font.Color")) l.memoFontColor = *v;
     if (auto v = rack::textProperty(*memo, "Font.Name")) l.memoFontName = *v;
-    if (auto v = rack::intProperty(*memo, "Font.Height")) l.memoFontPixels = static_cast<int>(*v < 0 ? -*v : *v);
+    if (auto v = rack::intProperty(*memo, "Font.Height"))
+        l.memoFontPixels = static_cast<int>(*v < 0 ? -*v : *v);
     if (auto v = rack::identProperty(*memo, "ScrollBars")) {
         for (const auto& s : kScrollStyles)
             if (*v == s.ident) {

@@ -1,0 +1,790 @@
+#include "shell/mainform.h"
+
+#include "app/subsystems.h"
+#include "engine/runcontrol.h"
+#include "engine/runtime.h"
+#include "engine/text.h"
+#include "shell/bars.h"
+#include "shell/bytetext.h"
+#include "shell/platform.h"
+#include "shell/scripteditor.h"
+#include "watch/watchwindow.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFontDatabase>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QStyle>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace nv {
+
+namespace {
+
+const QString kCaptionPrefix = QStringLiteral("Norvane - ");
+const QString kUntitled = QStringLiteral("untitled.nvs");
+
+// The enabled state of the window items in each run state.
+enum Tri : char { Off, On, Keep };
+struct ItemStates {
+    const char* names;
+    Tri idle, running, paused, waitingForStep;
+};
+const ItemStates kItemStates[] = {
+    {"SBRun1 Run1", On, Off, On, On},
+    {"SBStop1", Off, On, On, On},
+    {"Stop1", Off, On, Off, On},
+    {"SBPause1 Pause1", Off, On, Off, Off},
+    {"SBOpen1 SBNew1 SBSaveone SBSave1 File1 Help1 TBItem1", On, Off, Keep, Keep},
+};
+
+Tri stateFor(const ItemStates& row, RunState s) {
+    switch (s) {
+    case RunState::Idle:
+        return row.idle;
+    case RunState::Running:
+        return row.running;
+    case RunState::Paused:
+        return row.paused;
+    case RunState::WaitingForStep:
+        return row.waitingForStep;
+    }
+    return Keep;
+}
+
+QString stateName(RunState s) {
+    switch (s) {
+    case RunState::Idle:
+        return QStringLiteral("Ready");
+    case RunState::Running:
+        return QStringLiteral("Running");
+    case RunState::Paused:
+        return QStringLiteral("Paused");
+    case RunState::WaitingForStep:
+        return QStringLiteral("Waiting for step");
+    }
+    return {};
+}
+
+QIcon themed(const char* name, QStyle::StandardPixmap fallback) {
+    return QIcon::fromTheme(QString::fromLatin1(name),
+                            QApplication::style()->standardIcon(fallback));
+}
+
+} // namespace
+
+TMainForm::TMainForm() : TMainForm(Options{}) {}
+
+TMainForm::TMainForm(const Options& options)
+    : programDir_(options.programDir.isEmpty() ? QCoreApplication::applicationDirPath()
+                                               : options.programDir),
+      platform_(options.platform ? options.platform : &ShellPlatform::system()) {
+    setObjectName(QStringLiteral("TMainForm"));
+    settingsPaths_ = settingsLocation(programDir_, *platform_);
+
+    rt_ = std::make_unique<Runtime>(*this);
+    buildCentral();
+    buildActions();
+    buildBars();
+
+    // The other windows, in their order: the rack window comes with the subsystems, then
+    // the watch window and the about box.
+    subs_ = std::make_unique<Subsystems>(*rt_, this);
+    rc_ = std::make_unique<RunControl>(*rt_);
+    watch_ = std::make_unique<TFrmWatch>(this);
+    watch_->positionChanged = [this](QPoint p) {
+        subs_->positions.watchX = p.x();
+        subs_->positions.watchY = p.y();
+    };
+    about_ = std::make_unique<TFrmAbout>(this);
+
+    dialogs.openScript = [this](const QString& dir) {
+        return QFileDialog::getOpenFileName(this, QStringLiteral("Open script"), dir,
+                                            QStringLiteral("Norvane script (*.nvs)"));
+    };
+    dialogs.saveScript = [this](const QString& dir, const QString& proposed) {
+        QFileDialog dlg(this, QStringLiteral("Save script as"), dir,
+                        QStringLiteral("Norvane script (*.nvs)"));
+        dlg.setAcceptMode(QFileDialog::AcceptSave);
+        dlg.setDefaultSuffix(QStringLiteral("nvs"));
+        dlg.selectFile(proposed);
+        return dlg.exec() == QDialog::Accepted ? dlg.selectedFiles().value(0) : QString();
+    };
+    dialogs.saveHtml = [this](const QString& dir) {
+        QFileDialog dlg(this, QStringLiteral("Export as html"), dir,
+                        QStringLiteral("HTML files (*.html)"));
+        dlg.setAcceptMode(QFileDialog::AcceptSave);
+        dlg.setDefaultSuffix(QStringLiteral("html"));
+        return dlg.exec() == QDialog::Accepted ? dlg.selectedFiles().value(0) : QString();
+    };
+    dialogs.confirm = [this](const QString& q) {
+        return QMessageBox::question(this, QStringLiteral("Confirm"), q,
+                                     QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+    };
+    dialogs.error = [this](const QString& m) {
+        QMessageBox::critical(this, QStringLiteral("Norvane"), m);
+    };
+    dialogs.openUrl = [this](const QUrl& url) {
+        if (!platform_->openWithSystem(url))
+            dialogs.error(QStringLiteral("No program could open %1").arg(url.toDisplayString()));
+    };
+    editor_->openUrl = [this](const QUrl& url) { dialogs.openUrl(url); };
+    rackWindow = [] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w->objectName() == QLatin1String("TFrmRack")) return w;
+        return static_cast<QWidget*>(nullptr);
+    };
+
+    resize(544, 374);
+    readSettings();
+    setRunState(RunState::Idle);
+    setCaptionFor({});
+    qApp->installEventFilter(this);
+}
+
+TMainForm::~TMainForm() {
+    qApp->removeEventFilter(this);
+    rc_.reset();
+    subs_.reset();
+}
+
+// ---- building ----
+
+void TMainForm::buildCentral() {
+    editor_ = new ScriptEditor(this);
+    log_ = new QPlainTextEdit(this);
+    log_->setObjectName(QStringLiteral("LMemo"));
+    log_->setReadOnly(true);
+    log_->setUndoRedoEnabled(false);
+    log_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    log_->setLineWrapMode(QPlainTextEdit::NoWrap);
+    QFont logFont = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    logFont.setPixelSize(12);
+    log_->setFont(logFont);
+    log_->setStyleSheet(QStringLiteral("QPlainTextEdit { background: #fbfbfb; }"));
+
+    findBar_ = new QWidget(this);
+    findBar_->setObjectName(QStringLiteral("FindBar"));
+    auto* findRow = new QHBoxLayout(findBar_);
+    findRow->setContentsMargins(6, 3, 6, 3);
+    findEdit_ = new QLineEdit(findBar_);
+    findEdit_->setObjectName(QStringLiteral("FindEdit"));
+    findEdit_->setPlaceholderText(QStringLiteral("Find in script"));
+    findEdit_->setClearButtonEnabled(true);
+    auto* prev = new QToolButton(findBar_);
+    prev->setArrowType(Qt::UpArrow);
+    prev->setToolTip(QStringLiteral("Find previous (Shift+Enter)"));
+    auto* next = new QToolButton(findBar_);
+    next->setArrowType(Qt::DownArrow);
+    next->setToolTip(QStringLiteral("Find next (Enter)"));
+    auto* closeFind = new QToolButton(findBar_);
+    closeFind->setText(QStringLiteral("✕"));
+    closeFind->setToolTip(QStringLiteral("Close (Esc)"));
+    findRow->addWidget(new QLabel(QStringLiteral("Find:"), findBar_));
+    findRow->addWidget(findEdit_, 1);
+    findRow->addWidget(prev);
+    findRow->addWidget(next);
+    findRow->addWidget(closeFind);
+    findBar_->hide();
+    auto findStep = [this](bool forward) {
+        const bool found = editor_->find(findEdit_->text(), forward);
+        findEdit_->setStyleSheet(found || findEdit_->text().isEmpty()
+                                     ? QString()
+                                     : QStringLiteral("QLineEdit { background: #ffe0e0; }"));
+    };
+    connect(findEdit_, &QLineEdit::returnPressed, this,
+            [findStep] { findStep(!(QApplication::keyboardModifiers() & Qt::ShiftModifier)); });
+    connect(next, &QToolButton::clicked, this, [findStep] { findStep(true); });
+    connect(prev, &QToolButton::clicked, this, [findStep] { findStep(false); });
+    connect(closeFind, &QToolButton::clicked, this, [this] {
+        findBar_->hide();
+        editor_->setFocus();
+    });
+
+    auto* top = new QWidget(this);
+    auto* topLayout = new QVBoxLayout(top);
+    topLayout->setContentsMargins(0, 0, 0, 0);
+    topLayout->setSpacing(0);
+    topLayout->addWidget(editor_, 1);
+    topLayout->addWidget(findBar_);
+
+    splitter_ = new QSplitter(Qt::Vertical, this);
+    splitter_->setObjectName(QStringLiteral("Splitter1"));
+    splitter_->setHandleWidth(3);
+    splitter_->setChildrenCollapsible(false);
+    splitter_->addWidget(top);
+    splitter_->addWidget(log_);
+    splitter_->setStretchFactor(0, 1);
+    splitter_->setStretchFactor(1, 0);
+    setCentralWidget(splitter_);
+
+    stateLabel_ = new QLabel(this);
+    encodingLabel_ = new QLabel(this);
+    statusBar()->addWidget(stateLabel_, 1);
+    statusBar()->addPermanentWidget(encodingLabel_);
+    statusBar()->setSizeGripEnabled(true);
+
+    logFlush_ = new QTimer(this);
+    logFlush_->setSingleShot(true);
+    logFlush_->setInterval(40);
+    connect(logFlush_, &QTimer::timeout, this, &TMainForm::flushLog);
+}
+
+void TMainForm::buildActions() {
+    auto make = [this](const char* name, const QString& text, const QIcon& icon = {}) {
+        auto* a = new QAction(icon, text, this);
+        a->setObjectName(QString::fromLatin1(name));
+        return a;
+    };
+    const QIcon openIcon = themed("document-open", QStyle::SP_DialogOpenButton);
+    const QIcon newIcon = themed("document-new", QStyle::SP_FileIcon);
+    const QIcon saveIcon = themed("document-save", QStyle::SP_DialogSaveButton);
+    const QIcon saveAsIcon = themed("document-save-as", QStyle::SP_DriveFDIcon);
+    const QIcon runIcon = themed("media-playback-start", QStyle::SP_MediaPlay);
+    const QIcon stopIcon = themed("media-playback-stop", QStyle::SP_MediaStop);
+    const QIcon pauseIcon = themed("media-playback-pause", QStyle::SP_MediaPause);
+
+    // Menu items.
+    QAction* open = make("Open1", QStringLiteral("&Open..."), openIcon);
+    open->setShortcut(QKeySequence::Open);
+    QAction* neu = make("New1", QStringLiteral("&New"), newIcon);
+    neu->setShortcut(QKeySequence::New);
+    QAction* save = make("Save1", QStringLiteral("&Save"), saveIcon);
+    save->setShortcut(QKeySequence::Save);
+    QAction* saveAs = make("Saveas1", QStringLiteral("Save &as..."), saveAsIcon);
+    saveAs->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
+    QAction* html = make("Exportashtml1", QStringLiteral("&Export as html..."));
+    QAction* quit = make("Quit1", QStringLiteral("&Quit"));
+    quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    QAction* run = make("Run1", QStringLiteral("&Run"), runIcon);
+    run->setShortcut(QKeySequence(Qt::Key_F9));
+    QAction* stop = make("Stop1", QStringLiteral("&Stop"), stopIcon);
+    QAction* pause = make("Pause1", QStringLiteral("&Pause"), pauseIcon);
+    // Build: the builder plugs its command into this item.
+    QAction* build = make("TBItem1", QStringLiteral("&Build..."));
+    QAction* find = make("Find1", QStringLiteral("&Find..."));
+    find->setShortcut(QKeySequence::Find);
+    QAction* help = make("Help2", QStringLiteral("&Help"));
+    help->setShortcut(QKeySequence::HelpContents);
+    QAction* about = make("About1", QStringLiteral("&About"));
+
+    connect(open, &QAction::triggered, this, &TMainForm::openScript);
+    connect(neu, &QAction::triggered, this, &TMainForm::newScript);
+    connect(save, &QAction::triggered, this, &TMainForm::saveScript);
+    connect(saveAs, &QAction::triggered, this, &TMainForm::saveScriptAs);
+    connect(html, &QAction::triggered, this, &TMainForm::exportHtml);
+    connect(quit, &QAction::triggered, this, &QWidget::close);
+    connect(run, &QAction::triggered, this, &TMainForm::runScript);
+    connect(stop, &QAction::triggered, this, &TMainForm::stopScript);
+    connect(pause, &QAction::triggered, this, &TMainForm::pauseScript);
+    connect(find, &QAction::triggered, this, &TMainForm::showFind);
+    connect(help, &QAction::triggered, this, &TMainForm::showHelp);
+    connect(about, &QAction::triggered, this, &TMainForm::showAbout);
+
+    // Buttons: their own items, since their enabled states differ from the menu's.
+    struct Button {
+        const char* name;
+        QString text, hint;
+        QIcon icon;
+        void (TMainForm::*slot)();
+    };
+    const Button buttons[] = {
+        {"SBOpen1", QStringLiteral("Open"), QStringLiteral("Open script"), openIcon,
+         &TMainForm::openScript},
+        {"SBNew1", QStringLiteral("New"), QStringLiteral("New script"), newIcon,
+         &TMainForm::newScript},
+        {"SBSaveone", QStringLiteral("Save"), QStringLiteral("Save script"), saveIcon,
+         &TMainForm::saveScript},
+        {"SBSave1", QStringLiteral("Save as"), QStringLiteral("Save script as"), saveAsIcon,
+         &TMainForm::saveScriptAs},
+        {"SBRun1", QStringLiteral("Run"), QStringLiteral("Run script"), runIcon,
+         &TMainForm::runScript},
+        {"SBStop1", QStringLiteral("Stop"), QStringLiteral("Stop script"), stopIcon,
+         &TMainForm::stopScript},
+        {"SBPause1", QStringLiteral("Pause"), QStringLiteral("Pause script"), pauseIcon,
+         &TMainForm::pauseScript},
+    };
+    for (const Button& b : buttons) {
+        QAction* a = make(b.name, b.text, b.icon);
+        a->setToolTip(b.hint);
+        a->setStatusTip(b.hint);
+        connect(a, &QAction::triggered, this, b.slot);
+    }
+
+    fileMenu_ = new QMenu(QStringLiteral("&File"), this);
+    fileMenu_->menuAction()->setObjectName(QStringLiteral("File1"));
+    fileMenu_->addActions({open, neu, save, saveAs});
+    fileMenu_->addSeparator();
+    fileMenu_->addAction(html);
+    fileMenu_->addSeparator();
+    fileMenu_->addAction(quit);
+
+    auto* editMenu = new QMenu(QStringLiteral("&Edit"), this);
+    editMenu->menuAction()->setObjectName(QStringLiteral("Edit1"));
+    editMenu->addAction(find);
+
+    scriptMenu_ = new QMenu(QStringLiteral("&Script"), this);
+    scriptMenu_->menuAction()->setObjectName(QStringLiteral("Script1"));
+    scriptMenu_->addActions({run, stop, pause});
+    scriptMenu_->addSeparator();
+    scriptMenu_->addAction(build);
+
+    helpMenu_ = new QMenu(QStringLiteral("&Help"), this);
+    helpMenu_->menuAction()->setObjectName(QStringLiteral("Help1"));
+    helpMenu_->addActions({help, about});
+}
+
+void TMainForm::buildBars() {
+    setDockOptions(QMainWindow::AnimatedDocks);
+    auto makeBar = [this](const char* name, const QString& title) {
+        auto* bar = new QToolBar(title, this);
+        bar->setObjectName(QString::fromLatin1(name));
+        bar->setAllowedAreas(Qt::TopToolBarArea);
+        bar->setMovable(true);
+        bar->setFloatable(true);
+        bar->setIconSize(QSize(18, 18));
+        return bar;
+    };
+    menuBar_ = makeBar("TBT1", QStringLiteral("Norvane"));
+    auto* menus = new QMenuBar(menuBar_);
+    menus->setNativeMenuBar(false);
+    menus->addMenu(fileMenu_);
+    menus->addMenu(findChild<QAction*>(QStringLiteral("Edit1"))->menu());
+    menus->addMenu(scriptMenu_);
+    menus->addMenu(helpMenu_);
+    menuBar_->addWidget(menus);
+    // The menus stay reachable: the menu bar cannot be hidden from its context menu.
+    menuBar_->toggleViewAction()->setEnabled(false);
+
+    buttonBar_ = makeBar("TBT2", QStringLiteral("Norvane"));
+    buttonBar_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    for (const char* n :
+         {"SBOpen1", "SBNew1", "SBSaveone", "SBSave1", "", "SBRun1", "SBStop1", "SBPause1"}) {
+        if (!*n)
+            buttonBar_->addSeparator();
+        else
+            buttonBar_->addAction(item(QString::fromLatin1(n)));
+    }
+
+    recentBar_ = makeBar("TBT3", QStringLiteral("Recent files"));
+    recentBar_->setToolButtonStyle(Qt::ToolButtonTextOnly);
+
+    addToolBar(Qt::TopToolBarArea, menuBar_);
+    addToolBarBreak(Qt::TopToolBarArea);
+    addToolBar(Qt::TopToolBarArea, buttonBar_);
+    addToolBar(Qt::TopToolBarArea, recentBar_);
+}
+
+QAction* TMainForm::item(const QString& name) const {
+    for (QMenu* m : {fileMenu_, scriptMenu_, helpMenu_})
+        if (m && m->menuAction()->objectName() == name) return m->menuAction();
+    return findChild<QAction*>(name, Qt::FindDirectChildrenOnly);
+}
+
+void TMainForm::refreshRecentBar() {
+    for (QAction* a : recentBar_->actions()) {
+        recentBar_->removeAction(a);
+        a->deleteLater();
+    }
+    const auto& paths = recent_.paths();
+    for (size_t i = 0; i < paths.size(); ++i) {
+        QString label = RecentList::label(i, paths[i]);
+        // A "&" in a file name is shown, not taken as an accelerator.
+        label = label.left(2) + label.mid(2).replace(QLatin1Char('&'), QLatin1String("&&"));
+        auto* a = new QAction(label, recentBar_);
+        a->setObjectName(QStringLiteral("MRU%1").arg(i + 1));
+        a->setIconText(label);
+        a->setToolTip(paths[i]);
+        connect(a, &QAction::triggered, this, [this, i] { openRecent(static_cast<int>(i)); });
+        recentBar_->addAction(a);
+        if (auto* b = qobject_cast<QToolButton*>(recentBar_->widgetForAction(a))) b->setText(label);
+    }
+}
+
+// ---- the engine's host ----
+
+void TMainForm::processEvents() {
+    QCoreApplication::processEvents();
+}
+
+void TMainForm::clearLog() {
+    pendingLog_.clear();
+    log_->clear();
+    logLines_ = 0;
+}
+
+void TMainForm::appendLog(std::string_view text) {
+    QString t = displayText(text);
+    int breaks = 0;
+    for (qsizetype i = 0; i < t.size(); ++i) {
+        if (t[i] == QLatin1Char('\r')) {
+            ++breaks;
+            if (i + 1 < t.size() && t[i + 1] == QLatin1Char('\n')) ++i;
+        } else if (t[i] == QLatin1Char('\n')) {
+            ++breaks;
+        }
+    }
+    if (breaks) {
+        t.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+        t.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    }
+    pendingLog_.append(t);
+    logLines_ += 1 + breaks;
+    if (!logFlush_->isActive()) logFlush_->start();
+}
+
+void TMainForm::flushLog() {
+    if (pendingLog_.isEmpty()) return;
+    log_->appendPlainText(pendingLog_.join(QLatin1Char('\n')));
+    pendingLog_.clear();
+}
+
+QString TMainForm::logText() {
+    flushLog();
+    return log_->toPlainText();
+}
+
+void TMainForm::setRunState(RunState state) {
+    state_ = state;
+    for (const ItemStates& row : kItemStates) {
+        const Tri t = stateFor(row, state);
+        if (t == Keep) continue;
+        for (const QString& name : QString::fromLatin1(row.names).split(QLatin1Char(' ')))
+            if (QAction* a = item(name)) a->setEnabled(t == On);
+    }
+    // Choosing a recent file replaces the editor text: not while that text is running.
+    recentBar_->setEnabled(item(QStringLiteral("File1"))->isEnabled());
+    updateStatus();
+}
+
+void TMainForm::setEditorReadOnly(bool readOnly) {
+    editor_->setReadOnly(readOnly);
+}
+
+void TMainForm::highlightLine(int line) {
+    editor_->setExecutingLine(line);
+}
+
+void TMainForm::setWatchText(std::string_view text) {
+    watch_->setWatchText(text);
+}
+
+void TMainForm::showWatch() {
+    if (rt_->packageMode) return;
+    watch_->showAt(QPoint(subs_->positions.watchX, subs_->positions.watchY));
+}
+
+void TMainForm::hideWatch() {
+    if (rt_->packageMode) return;
+    watch_->hide();
+}
+
+std::string TMainForm::editorText() const {
+    return editor_->bytes();
+}
+
+void TMainForm::quitApplication() {
+    closed_ = true;
+    QCoreApplication::quit();
+}
+
+void TMainForm::updateStatus() {
+    stateLabel_->setText(stateName(state_));
+    encodingLabel_->setText(editor_->encoding() == TextEncoding::Utf8 ? QStringLiteral("UTF-8")
+                                                                      : QStringLiteral("Latin-1"));
+}
+
+bool TMainForm::running() const {
+    return rc_ && rc_->running();
+}
+
+// ---- Run, Pause, Stop ----
+
+void TMainForm::runScript() {
+    if (running()) {
+        rc_->run({});
+        return;
+    }
+    if (closed_) return;
+    rc_->run(splitLines(editor_->bytes()));
+    flushLog();
+}
+
+void TMainForm::pauseScript() {
+    rc_->pause();
+}
+
+void TMainForm::stopScript() {
+    rc_->stop();
+}
+
+// ---- files ----
+
+void TMainForm::setCaptionFor(const QString& path) {
+    setWindowTitle(kCaptionPrefix + (path.isEmpty() ? kUntitled : QFileInfo(path).fileName()));
+}
+
+bool TMainForm::loadIntoEditor(const QString& path, QString& error) {
+    std::string bytes;
+    if (!platform_->readFile(path, bytes, error)) return false;
+    editor_->setBytes(bytes);
+    startLine_ = false;
+    updateStatus();
+    return true;
+}
+
+bool TMainForm::writeEditorTo(const QString& path, QString& error) {
+    return platform_->writeFile(path, editor_->bytes(), error);
+}
+
+bool TMainForm::openFile(const QString& path) {
+    const bool holdsLine = startLine_ || editor_->length() > 0;
+    if (holdsLine && !dialogs.confirm(QStringLiteral(
+                         "All unsaved changes will be lost. Open another file now ?")))
+        return false;
+    QString error;
+    if (!loadIntoEditor(path, error)) {
+        dialogs.error(QStringLiteral("Error loading file %1\n\n%2").arg(path, error));
+        return false;
+    }
+    currentFile_ = QFileInfo(path).absoluteFilePath();
+    setCaptionFor(currentFile_);
+    recent_.add(currentFile_);
+    refreshRecentBar();
+    return true;
+}
+
+void TMainForm::openScript() {
+    if (running()) return;
+    const QString path = dialogs.openScript(programDir_);
+    if (!path.isEmpty()) openFile(path);
+}
+
+void TMainForm::newScript() {
+    if (running()) return;
+    editor_->setBytes({});
+    startLine_ = false;
+    currentFile_.clear();
+    setCaptionFor({});
+    updateStatus();
+}
+
+void TMainForm::saveScript() {
+    if (running()) return;
+    if (currentFile_.isEmpty()) {
+        saveScriptAs();
+        return;
+    }
+    QString error;
+    if (!writeEditorTo(currentFile_, error))
+        dialogs.error(QStringLiteral("Error saving file\n\n%1").arg(error));
+}
+
+void TMainForm::saveScriptAs() {
+    if (running()) return;
+    const QString proposed = windowTitle().mid(kCaptionPrefix.size()).left(100);
+    QString path = dialogs.saveScript(programDir_, proposed);
+    if (path.isEmpty()) return;
+    // Only the file's own name decides: a dot in a folder name is no extension.
+    if (!QFileInfo(path).fileName().contains(QLatin1Char('.'))) path += QStringLiteral(".nvs");
+    QString error;
+    if (!writeEditorTo(path, error)) {
+        dialogs.error(QStringLiteral("The script was not saved.\n\n%1").arg(error));
+        return;
+    }
+    currentFile_ = QFileInfo(path).absoluteFilePath();
+    setCaptionFor(currentFile_);
+    recent_.add(currentFile_);
+    refreshRecentBar();
+}
+
+void TMainForm::exportHtml() {
+    if (running()) return;
+    QString path = dialogs.saveHtml(QDir::currentPath());
+    if (path.isEmpty()) return;
+    if (QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".html");
+    // This dialog, unlike the others, moves the current folder to where the page goes;
+    // scripts that open files by bare names find them there afterwards.
+    QDir::setCurrent(QFileInfo(path).absolutePath());
+    const QString title = windowTitle().mid(kCaptionPrefix.size());
+    QString error;
+    if (!platform_->writeFile(path, editor_->exportHtml(title), error))
+        dialogs.error(QStringLiteral("The page was not written.\n\n%1").arg(error));
+}
+
+void TMainForm::openRecent(int index) {
+    if (running() || index < 0 || index >= static_cast<int>(recent_.paths().size())) return;
+    const QString path = recent_.paths()[static_cast<size_t>(index)];
+    QString error;
+    if (!loadIntoEditor(path, error)) {
+        dialogs.error(QStringLiteral("The script could not be opened.\n\n%1").arg(error));
+        return;
+    }
+    currentFile_ = path;
+    setCaptionFor(path);
+}
+
+bool TMainForm::runFileAtStart(const QString& path) {
+    QString error;
+    if (!loadIntoEditor(path, error)) {
+        dialogs.error(QStringLiteral("The script could not be run.\n\n%1").arg(error));
+        return false;
+    }
+    runScript();
+    return true;
+}
+
+void TMainForm::setPackageMode(bool on) {
+    rt_->packageMode = on;
+}
+
+// ---- Help, About, Find, Esc ----
+
+void TMainForm::showHelp() {
+    if (running()) return;
+    const QString page = QDir(programDir_).filePath(QStringLiteral("Help/html/index.html"));
+    if (!QFileInfo(page).isFile()) {
+        dialogs.error(QStringLiteral("The help pages are not installed:\n%1").arg(page));
+        return;
+    }
+    dialogs.openUrl(QUrl::fromLocalFile(page));
+}
+
+void TMainForm::showAbout() {
+    if (running()) return;
+    about_->move(pos() + QPoint(125, 125));
+    about_->exec();
+}
+
+void TMainForm::showFind() {
+    findBar_->show();
+    findEdit_->setFocus();
+    findEdit_->selectAll();
+}
+
+bool TMainForm::handleEscape() {
+    if (!rt_->rackOpened || !running()) return false;
+    QWidget* rack = rackWindow ? rackWindow() : nullptr;
+    if (!rack) return false;
+    if (rack->isVisible())
+        hide();
+    else
+        rack->show();
+    return true;
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* e) {
+    if (e->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(e)->key() == Qt::Key_Escape) {
+        auto* w = qobject_cast<QWidget*>(watched);
+        if (w && w->window() == this) {
+            if (handleEscape()) return true;
+            if (findBar_->isVisible() && findBar_->isAncestorOf(w)) {
+                findBar_->hide();
+                editor_->setFocus();
+                return true;
+            }
+        }
+    }
+    return QMainWindow::eventFilter(watched, e);
+}
+
+// ---- settings ----
+
+int TMainForm::logPaneHeight() const {
+    return shownOnce_ ? log_->height() : logHeight_;
+}
+
+void TMainForm::showEvent(QShowEvent* e) {
+    QMainWindow::showEvent(e);
+    if (shownOnce_) return;
+    shownOnce_ = true;
+    if (QLayout* l = layout()) l->activate();
+    const int total = splitter_->height() - splitter_->handleWidth();
+    const int logH = std::clamp(logHeight_, 20, std::max(20, total - 40));
+    splitter_->setSizes({total - logH, logH});
+}
+
+void TMainForm::readSettings() {
+    const IniFile ini = loadIni(settingsPaths_.readPath, *platform_);
+    WindowSettings s;
+    readWindowSettings(ini, s);
+    move(s.x, s.y);
+    resize(s.width, s.height);
+    logHeight_ = s.logHeight;
+    Subsystems::Positions& p = subs_->positions;
+    p.watchX = s.watchX;
+    p.watchY = s.watchY;
+    p.rackX = s.rackX;
+    p.rackY = s.rackY;
+    p.terminalX = s.terminalX;
+    p.terminalY = s.terminalY;
+    recent_.assign(s.recent);
+    refreshRecentBar();
+    applyBars(s);
+}
+
+void TMainForm::writeSettings() {
+    const QString& target = settingsPaths_.writePath;
+    // Keys other parts of the program keep in the file (the port table) are carried over.
+    IniFile ini = loadIni(QFileInfo::exists(target) ? target : settingsPaths_.readPath, *platform_);
+    WindowSettings s;
+    s.recent = recent_.paths();
+    collectBars(s);
+    s.x = pos().x();
+    s.y = pos().y();
+    s.width = width();
+    s.height = height();
+    s.logHeight = logPaneHeight();
+    const Subsystems::Positions& p = subs_->positions;
+    // A watch window that was never shown has no place of its own: keep the remembered one.
+    const QPoint watchPos = watch_->isVisible() ? watch_->pos() : QPoint(p.watchX, p.watchY);
+    s.watchX = watchPos.x();
+    s.watchY = watchPos.y();
+    s.terminalX = p.terminalX;
+    s.terminalY = p.terminalY;
+    s.rackX = p.rackX;
+    s.rackY = p.rackY;
+    writeWindowSettings(ini, s);
+    QString error;
+    saveIni(ini, target, *platform_, error); // a settings file that cannot be written is ignored
+}
+
+void TMainForm::applyBars(const WindowSettings& s) {
+    applyBarPlaces(*this,
+                   {{menuBar_, s.menuBar}, {buttonBar_, s.toolBar}, {recentBar_, s.recentBar}});
+}
+
+void TMainForm::collectBars(WindowSettings& s) const {
+    const std::vector<QToolBar*> all{menuBar_, buttonBar_, recentBar_};
+    s.menuBar = currentBarPlace(*this, all, menuBar_);
+    s.toolBar = currentBarPlace(*this, all, buttonBar_);
+    s.recentBar = currentBarPlace(*this, all, recentBar_);
+}
+
+void TMainForm::closeEvent(QCloseEvent* e) {
+    if (running()) rc_->stop();
+    if (!rt_->packageMode) writeSettings();
+    closed_ = true;
+    watch_->hide();
+    e->accept();
+    emit windowClosed();
+}
+
+} // namespace nv

@@ -1,0 +1,193 @@
+// The main window (`TMainForm`): the script editor `SMemo`, the log pane `LMemo`, the menu
+// bar, button bar and recent-files bar as movable tool bars, the Run, Pause and Stop
+// commands, the script files with their recent list and HTML export, Help and About, and the
+// settings file. It is the engine's host: the interpreter runs inside the Run command and
+// calls back here for every event round, log line, item state and watch text.
+//
+// Threading: user-interface thread only; a run re-enters this window through
+// processEvents (Pause, Stop and a second Run are handled between two script lines).
+//
+// Error policy: file failures are shown in message boxes (through `dialogs`, so that tests
+// can answer them) and the program goes on; settings that cannot be read give the defaults,
+// settings that cannot be written are ignored, as the program has always done.
+#pragma once
+
+#include "engine/host.h"
+#include "shell/recentlist.h"
+#include "shell/settings.h"
+
+#include <QMainWindow>
+#include <QPointer>
+#include <functional>
+#include <memory>
+#include <string>
+
+class QAction;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPlainTextEdit;
+class QSplitter;
+class QTimer;
+class QToolBar;
+
+namespace nv {
+
+class Runtime;
+class RunControl;
+class ScriptEditor;
+class ShellPlatform;
+class Subsystems;
+class TFrmAbout;
+class TFrmWatch;
+
+class TMainForm : public QMainWindow, public ScriptHost {
+    Q_OBJECT
+  public:
+    struct Options {
+        QString programDir;                // empty: the folder of the program file
+        ShellPlatform* platform = nullptr; // null: the real system
+    };
+    TMainForm();
+    explicit TMainForm(const Options& options);
+    ~TMainForm() override;
+
+    // The ways a person is asked something. Tests replace them so that nothing blocks.
+    struct Dialogs {
+        std::function<QString(const QString& dir)> openScript;
+        std::function<QString(const QString& dir, const QString& proposed)> saveScript;
+        std::function<QString(const QString& dir)> saveHtml;
+        std::function<bool(const QString& question)> confirm;
+        std::function<void(const QString& message)> error;
+        std::function<void(const QUrl& url)> openUrl;
+    } dialogs;
+
+    // The rack window, for Esc. By default the top-level window named "TFrmRack".
+    std::function<QWidget*()> rackWindow;
+
+    // ---- ScriptHost ----
+    void processEvents() override;
+    int logLineCount() const override { return logLines_; }
+    void clearLog() override;
+    void appendLog(std::string_view text) override;
+    void setRunState(RunState state) override;
+    void setEditorReadOnly(bool readOnly) override;
+    void highlightLine(int line) override;
+    void setWatchText(std::string_view text) override;
+    void showWatch() override;
+    void hideWatch() override;
+    std::string editorText() const override;
+    void quitApplication() override;
+
+    // ---- commands ----
+    void runScript();
+    void pauseScript();
+    void stopScript();
+    void openScript();
+    void newScript();
+    void saveScript();
+    void saveScriptAs();
+    void exportHtml();
+    void openRecent(int index);
+    void showHelp();
+    void showAbout();
+    void showFind();
+
+    // Start-up with one command-line argument: the file is loaded (caption and current
+    // file unchanged) and run at once. False when the file could not be read.
+    bool runFileAtStart(const QString& path);
+    // Package mode: settings are not written and the run ends the program.
+    void setPackageMode(bool on);
+
+    // ---- state ----
+    RunState runState() const { return state_; }
+    bool running() const;
+    const QString& currentFile() const { return currentFile_; }
+    const RecentList& recent() const { return recent_; }
+    QString logText();
+    ScriptEditor* editor() const { return editor_; }
+    QPlainTextEdit* logPane() const { return log_; }
+    TFrmWatch* watchWindow() const { return watch_.get(); }
+    TFrmAbout* aboutBox() const { return about_.get(); }
+    Runtime& runtime() { return *rt_; }
+    RunControl& runControl() { return *rc_; }
+    Subsystems& subsystems() { return *subs_; }
+    const SettingsLocation& settingsPaths() const { return settingsPaths_; }
+    QToolBar* menuBarDock() const { return menuBar_; }
+    QToolBar* buttonBar() const { return buttonBar_; }
+    QToolBar* recentBar() const { return recentBar_; }
+    // Every menu item and button by its name (SBRun1, Run1, File1, TBItem1, ...).
+    QAction* item(const QString& name) const;
+    bool closed() const { return closed_; }
+
+    // Reads the settings file now (done once at creation).
+    void readSettings();
+    // Writes the settings file now (done at close, never in package mode).
+    void writeSettings();
+
+  signals:
+    void windowClosed();
+
+  protected:
+    void closeEvent(QCloseEvent* e) override;
+    void showEvent(QShowEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
+
+  private:
+    void buildActions();
+    void buildBars();
+    void buildCentral();
+    void refreshRecentBar();
+    void setCaptionFor(const QString& path);
+    bool loadIntoEditor(const QString& path, QString& error);
+    bool writeEditorTo(const QString& path, QString& error);
+    bool openFile(const QString& path);
+    bool handleEscape();
+    void flushLog();
+    int logPaneHeight() const;
+    void applyBars(const WindowSettings& s);
+    void collectBars(WindowSettings& s) const;
+    void updateStatus();
+
+    QString programDir_;
+    ShellPlatform* platform_;
+    SettingsLocation settingsPaths_;
+
+    std::unique_ptr<Runtime> rt_;
+    std::unique_ptr<Subsystems> subs_;
+    std::unique_ptr<RunControl> rc_;
+    std::unique_ptr<TFrmWatch> watch_;
+    std::unique_ptr<TFrmAbout> about_;
+
+    ScriptEditor* editor_ = nullptr;
+    QPlainTextEdit* log_ = nullptr;
+    QSplitter* splitter_ = nullptr;
+    QWidget* findBar_ = nullptr;
+    QLineEdit* findEdit_ = nullptr;
+    QToolBar* menuBar_ = nullptr;
+    QToolBar* buttonBar_ = nullptr;
+    QToolBar* recentBar_ = nullptr;
+    QMenu* fileMenu_ = nullptr;
+    QMenu* scriptMenu_ = nullptr;
+    QMenu* helpMenu_ = nullptr;
+    QLabel* stateLabel_ = nullptr;
+    QLabel* encodingLabel_ = nullptr;
+    QTimer* logFlush_ = nullptr;
+
+    RunState state_ = RunState::Idle;
+    QString currentFile_;
+    RecentList recent_;
+    // Right after start the editor holds one empty line (Open asks); after New it holds none.
+    bool startLine_ = true;
+    bool closed_ = false;
+    bool shownOnce_ = false;
+    int logHeight_ = 160;
+    WindowSettings pendingBars_;
+
+    // The log pane: lines not yet drawn are collected and drawn in one go a few times a
+    // second, so that a script logging every line is not slowed down by the drawing.
+    QStringList pendingLog_;
+    int logLines_ = 0;
+};
+
+} // namespace nv

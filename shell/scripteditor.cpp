@@ -1,0 +1,313 @@
+#include "shell/scripteditor.h"
+
+#include "shell/scriptlexer.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QKeyEvent>
+#include <QPalette>
+#include <QToolTip>
+#include <QUrl>
+
+namespace nv {
+
+using B = QsciScintillaBase;
+
+namespace {
+
+const QColor kNavy(0, 0, 128);
+const QColor kExecuting(255, 236, 160);
+
+std::string htmlEscaped(const QString& s) {
+    return s.toHtmlEscaped().toUtf8().toStdString();
+}
+
+std::string cssColor(const QColor& c) {
+    return c.name().toStdString();
+}
+
+} // namespace
+
+ScriptEditor::ScriptEditor(QWidget* parent) : QsciScintilla(parent), lexer_(new ScriptLexer(this)) {
+    setObjectName(QStringLiteral("SMemo"));
+    setUtf8(true);
+    setLexer(lexer_);
+    // Scintilla sends style requests to the lexer only when it is asked to.
+    SendScintilla(SCI_SETLEXER, 0);
+
+    const QFont font = editorFont();
+    setFont(font);
+    setMarginsFont(font);
+    setMarginType(0, NumberMargin);
+    setMarginLineNumbers(0, true);
+    setMarginWidth(0, QStringLiteral("000000"));
+    setMarginsBackgroundColor(QColor(244, 244, 244));
+    setMarginsForegroundColor(QColor(128, 128, 128));
+    setMarginWidth(1, 0);
+
+    setTabWidth(4);
+    setIndentationsUseTabs(false);
+    setAutoIndent(true);
+    setIndentationGuides(true);
+    setIndentationGuidesForegroundColor(Qt::gray);
+    setSelectionForegroundColor(Qt::white);
+    setSelectionBackgroundColor(kNavy);
+    setCaretLineVisible(true);
+    setCaretLineBackgroundColor(QColor(246, 248, 252));
+    setBraceMatching(SloppyBraceMatch);
+    setWrapMode(WrapNone);
+    setEolMode(EolUnix);
+    setFolding(NoFoldStyle);
+
+    markerDefine(Background, markerExecuting_);
+    setMarkerBackgroundColor(kExecuting, markerExecuting_);
+
+    // Web addresses: blue text, underlined, clickable.
+    for (int ind : {ScriptLexer::kUrlIndicator, ScriptLexer::kUrlUnderline}) {
+        SendScintilla(SCI_INDICSETSTYLE, ind,
+                      ind == ScriptLexer::kUrlIndicator ? INDIC_TEXTFORE : INDIC_PLAIN);
+        SendScintilla(SCI_INDICSETFORE, ind, kUrlColor);
+        SendScintilla(SCI_INDICSETUNDER, ind, 1);
+    }
+
+    // Parameter hints: black text on the tooltip colour, below the line.
+    const QPalette tip = QToolTip::palette();
+    SendScintilla(SCI_CALLTIPSETBACK, tip.color(QPalette::ToolTipBase));
+    SendScintilla(SCI_CALLTIPSETFORE, QColor(Qt::black));
+    SendScintilla(SCI_CALLTIPSETFOREHLT, QColor(0, 0, 160));
+    SendScintilla(SCI_CALLTIPSETPOSITION, 0);
+
+    auto* complete = new QAction(tr("Complete word"), this);
+    complete->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Space));
+    complete->setShortcutContext(Qt::WidgetShortcut);
+    connect(complete, &QAction::triggered, this, &ScriptEditor::showCompletion);
+    addAction(complete);
+
+    connect(this, &QsciScintillaBase::SCN_CHARADDED, this, &ScriptEditor::charAdded);
+    connect(this, &QsciScintillaBase::SCN_UPDATEUI, this, [this](int) { updateHint(); });
+    connect(this, &QsciScintilla::indicatorReleased, this,
+            [this](int line, int index, Qt::KeyboardModifiers) {
+                urlClicked(static_cast<int>(positionFromLineIndex(line, index)));
+            });
+
+    openUrl = [](const QUrl&) {};
+}
+
+void ScriptEditor::setBytes(std::string_view data) {
+    encoding_ = detectEncoding(data);
+    switchedToUtf8_ = false;
+    const bool ro = isReadOnly();
+    setReadOnly(false);
+    setUtf8(encoding_ == TextEncoding::Utf8);
+    SendScintilla(SCI_CLEARALL);
+    if (!data.empty())
+        SendScintilla(SCI_ADDTEXT, static_cast<unsigned long>(data.size()), data.data());
+    SendScintilla(SCI_EMPTYUNDOBUFFER);
+    SendScintilla(SCI_GOTOPOS, 0);
+    setReadOnly(ro);
+    executingLine_ = -1;
+}
+
+std::string ScriptEditor::bytes() const {
+    const long len = SendScintilla(SCI_GETLENGTH);
+    const char* p = static_cast<const char*>(SendScintillaPtrResult(SCI_GETCHARACTERPOINTER));
+    if (!p || len <= 0) return {};
+    return std::string(p, static_cast<size_t>(len));
+}
+
+void ScriptEditor::setExecutingLine(int line) {
+    markerDeleteAll(markerExecuting_);
+    executingLine_ = -1;
+    if (line < 0 || line >= lines()) return;
+    markerAdd(line, markerExecuting_);
+    executingLine_ = line;
+    ensureLineVisible(line);
+}
+
+void ScriptEditor::showCompletion() {
+    const long pos = SendScintilla(SCI_GETCURRENTPOS);
+    const long start = SendScintilla(SCI_WORDSTARTPOSITION, pos, 1);
+    std::string list;
+    for (std::string_view w : completionList()) {
+        // Scintilla cannot show an empty entry; the table's separators are left out.
+        if (w.empty()) continue;
+        if (!list.empty()) list += ' ';
+        list += w;
+    }
+    SendScintilla(SCI_AUTOCSETORDER, 2 /* SC_ORDER_CUSTOM: keep the table's order */);
+    SendScintilla(SCI_AUTOCSETIGNORECASE, 1);
+    SendScintilla(SCI_AUTOCSHOW, static_cast<unsigned long>(pos - start), list.c_str());
+}
+
+bool ScriptEditor::find(const QString& text, bool forward) {
+    if (text.isEmpty()) return false;
+    if (!forward) {
+        // Step back over the current match so that "previous" does not find it again.
+        int lf, idf, lt, idt;
+        getSelection(&lf, &idf, &lt, &idt);
+        if (lf >= 0) setCursorPosition(lf, idf);
+    }
+    return findFirst(text, false, false, false, true, forward);
+}
+
+void ScriptEditor::charAdded(int ch) {
+    if (ch == '(') {
+        const long pos = SendScintilla(SCI_GETCURRENTPOS);
+        const std::string text = bytes();
+        long end = pos - 1; // the "("
+        long begin = end;
+        while (begin > 0) {
+            const unsigned char c =
+                static_cast<unsigned char>(text[static_cast<size_t>(begin - 1)]);
+            if (!(std::isalnum(c) || c == '_')) break;
+            --begin;
+        }
+        const std::string name =
+            text.substr(static_cast<size_t>(begin), static_cast<size_t>(end - begin));
+        const std::string_view hint = hintFor(name);
+        if (hint.empty()) return;
+        hint_ = QString::fromLatin1(hint.data(), static_cast<qsizetype>(hint.size())).trimmed();
+        hintStart_ = end;
+        hintActive_ = true;
+        const QByteArray tip = hint_.toLatin1();
+        SendScintilla(SCI_CALLTIPSHOW, static_cast<unsigned long>(begin), tip.constData());
+        updateHint();
+    } else if (ch == ')' && hintActive_) {
+        hintActive_ = false;
+        SendScintilla(SCI_CALLTIPCANCEL);
+    }
+}
+
+void ScriptEditor::keyPressEvent(QKeyEvent* e) {
+    if (encoding_ == TextEncoding::Latin1 && !isReadOnly()) {
+        const QString typed = e->text();
+        const bool beyondLatin1 =
+            std::any_of(typed.begin(), typed.end(), [](QChar c) { return c.unicode() > 0xFF; });
+        if (beyondLatin1) {
+            // Latin-1 cannot hold the character: carry the whole text over to UTF-8 instead
+            // of silently storing "?".
+            const std::string old = bytes();
+            const long caret = SendScintilla(SCI_GETCURRENTPOS);
+            const std::string before =
+                encodeText(decodeText(std::string_view(old).substr(0, static_cast<size_t>(caret)),
+                                      TextEncoding::Latin1),
+                           TextEncoding::Utf8);
+            setBytes(encodeText(decodeText(old, TextEncoding::Latin1), TextEncoding::Utf8));
+            SendScintilla(SCI_GOTOPOS, static_cast<unsigned long>(before.size()));
+            switchedToUtf8_ = true;
+        }
+    }
+    QsciScintilla::keyPressEvent(e);
+}
+
+void ScriptEditor::updateHint() {
+    if (!hintActive_) return;
+    const long pos = SendScintilla(SCI_GETCURRENTPOS);
+    const long line = SendScintilla(SCI_LINEFROMPOSITION, pos);
+    if (pos <= hintStart_ || line != SendScintilla(SCI_LINEFROMPOSITION, hintStart_) ||
+        !SendScintilla(SCI_CALLTIPACTIVE)) {
+        hintActive_ = false;
+        SendScintilla(SCI_CALLTIPCANCEL);
+        return;
+    }
+    // Mark the parameter the caret is in: count the top-level commas typed so far.
+    const std::string text = bytes();
+    int param = 0, depth = 0;
+    bool quoted = false;
+    for (long i = hintStart_ + 1; i < pos && i < static_cast<long>(text.size()); ++i) {
+        const char c = text[static_cast<size_t>(i)];
+        if (c == '"') quoted = !quoted;
+        if (quoted) continue;
+        if (c == '(') ++depth;
+        if (c == ')') {
+            if (depth == 0) {
+                hintActive_ = false;
+                SendScintilla(SCI_CALLTIPCANCEL);
+                return;
+            }
+            --depth;
+        }
+        if (c == ',' && depth == 0) ++param;
+    }
+    const QByteArray tip = hint_.toLatin1();
+    int start = tip.indexOf('(') + 1;
+    for (int p = 0; p < param && start > 0; ++p) {
+        const int comma = tip.indexOf(',', start);
+        const int semi = tip.indexOf(';', start);
+        int next = comma < 0 ? semi : (semi < 0 ? comma : std::min(comma, semi));
+        start = next < 0 ? -1 : next + 1;
+    }
+    if (start <= 0) {
+        SendScintilla(SCI_CALLTIPSETHLT, 0, 0L);
+        return;
+    }
+    int end = start;
+    while (end < tip.size() && tip[end] != ',' && tip[end] != ';' && tip[end] != ')')
+        ++end;
+    SendScintilla(SCI_CALLTIPSETHLT, static_cast<unsigned long>(start), static_cast<long>(end));
+}
+
+void ScriptEditor::urlClicked(int position) {
+    const int ind = ScriptLexer::kUrlIndicator;
+    if (!SendScintilla(SCI_INDICATORVALUEAT, ind, position)) return;
+    const long start = SendScintilla(SCI_INDICATORSTART, ind, position);
+    const long end = SendScintilla(SCI_INDICATOREND, ind, position);
+    const std::string all = bytes();
+    if (start < 0 || end <= start || end > static_cast<long>(all.size())) return;
+    const QString text = decodeText(
+        std::string_view(all).substr(static_cast<size_t>(start), static_cast<size_t>(end - start)),
+        encoding_);
+    QUrl url = text.startsWith(QLatin1String("www.")) ? QUrl(QStringLiteral("http://") + text)
+                                                      : QUrl(text);
+    if (url.isValid()) openUrl(url);
+}
+
+std::string ScriptEditor::exportHtml(const QString& title) {
+    SendScintilla(SCI_COLOURISE, 0, -1L);
+    const std::string all = bytes();
+    std::string body;
+    size_t i = 0;
+    while (i < all.size()) {
+        const int style =
+            static_cast<int>(SendScintilla(SCI_GETSTYLEAT, static_cast<unsigned long>(i)));
+        const bool url = SendScintilla(SCI_INDICATORVALUEAT, ScriptLexer::kUrlIndicator,
+                                       static_cast<long>(i)) != 0;
+        size_t j = i + 1;
+        while (j < all.size() &&
+               SendScintilla(SCI_GETSTYLEAT, static_cast<unsigned long>(j)) == style &&
+               (SendScintilla(SCI_INDICATORVALUEAT, ScriptLexer::kUrlIndicator,
+                              static_cast<long>(j)) != 0) == url)
+            ++j;
+        const QString text = decodeText(std::string_view(all).substr(i, j - i), encoding_);
+        const std::string esc = htmlEscaped(text);
+        if (url) {
+            QString target =
+                text.startsWith(QLatin1String("www.")) ? QStringLiteral("http://") + text : text;
+            body += "<a href=\"" + htmlEscaped(target) + "\">" + esc + "</a>";
+        } else if (style == StyleDefault) {
+            body += esc;
+        } else {
+            body += "<span class=\"s" + std::to_string(style) + "\">" + esc + "</span>";
+        }
+        i = j;
+    }
+
+    const QFont f = editorFont();
+    std::string css;
+    css += "body { background: #ffffff; margin: 1em; }\n";
+    css += "a { color: " + cssColor(kUrlColor) + "; text-decoration: underline; }\n";
+    css += "pre { font-family: '" + f.family().toStdString() +
+           "', 'Courier New', monospace; "
+           "font-size: 13px; color: #000000; background: #ffffff; }\n";
+    for (int s = 1; s < StyleCount; ++s) {
+        const StyleLook& look = styleLook(s);
+        css += ".s" + std::to_string(s) + " { color: " + cssColor(look.color) +
+               "; background: #ffffff; font-weight: " + (look.bold ? "bold" : "normal") +
+               "; font-style: " + (look.italic ? "italic" : "normal") + "; }\n";
+    }
+    return "<!DOCTYPE html>\n<html>\n<head>\n<meta charset=\"utf-8\">\n<title>" +
+           htmlEscaped(title) + "</title>\n<style>\n" + css + "</style>\n</head>\n<body>\n<pre>" +
+           body + "</pre>\n</body>\n</html>\n";
+}
+
+} // namespace nv

@@ -1,0 +1,75 @@
+// The script editor of the main window (`SMemo`): a QScintilla editor that holds the script
+// as bytes. A file's bytes go into the editor unchanged and come back out unchanged; the
+// encoding only decides how they are drawn (UTF-8 when the bytes are valid UTF-8, Latin-1
+// otherwise). It carries the script colouring, the parameter hints shown when "(" follows a
+// name, the completion list (Ctrl+Space), web addresses that open on click, the marker of
+// the executing line, a find function and the HTML export.
+//
+// Threading: user-interface thread. Error policy: nothing here fails; opening a web address
+// the desktop cannot handle does nothing.
+#pragma once
+
+#include "shell/bytetext.h"
+
+#include <Qsci/qsciscintilla.h>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace nv {
+
+class ScriptLexer;
+
+class ScriptEditor : public QsciScintilla {
+    Q_OBJECT
+  public:
+    explicit ScriptEditor(QWidget* parent = nullptr);
+
+    // Replaces the whole text with these bytes, chooses the encoding they are drawn in and
+    // forgets the undo history.
+    void setBytes(std::string_view bytes);
+    // The whole text as bytes, exactly as held.
+    std::string bytes() const;
+    TextEncoding encoding() const { return encoding_; }
+    // Text typed in Latin-1 mode that Latin-1 cannot hold switches the editor to UTF-8
+    // (the file is then saved as UTF-8 rather than losing characters).
+    bool switchedToUtf8() const { return switchedToUtf8_; }
+
+    // The executing-line mark: 0-based line, -1 removes it.
+    void setExecutingLine(int line);
+    int executingLine() const { return executingLine_; }
+
+    // Shows the completion list for the word before the caret.
+    void showCompletion();
+
+    // Searches from the caret; wraps at the end. False when the text is nowhere.
+    bool find(const QString& text, bool forward);
+
+    // A page that shows the whole text with the editor's colours and styles.
+    std::string exportHtml(const QString& title);
+
+    // Opens web addresses; the tests replace it.
+    std::function<void(const QUrl&)> openUrl;
+
+    // The hint shown at the moment, or empty.
+    QString shownHint() const { return hintActive_ ? hint_ : QString(); }
+
+  protected:
+    void keyPressEvent(QKeyEvent* e) override;
+
+  private:
+    void charAdded(int ch);
+    void updateHint();
+    void urlClicked(int position);
+
+    ScriptLexer* lexer_;
+    TextEncoding encoding_ = TextEncoding::Utf8;
+    bool switchedToUtf8_ = false;
+    int executingLine_ = -1;
+    int markerExecuting_ = 0;
+    bool hintActive_ = false;
+    long hintStart_ = 0; // position of the "(" the hint belongs to
+    QString hint_;
+};
+
+} // namespace nv

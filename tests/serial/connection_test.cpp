@@ -1,0 +1,360 @@
+// Connections against real pseudo-terminals (settings, exact bytes both ways, bursts, the
+// probe, a vanished device, closing under load, the trace) and, through the fake platform,
+// what a pseudo-terminal cannot show (modem lines, line errors, data bits and parity).
+#include <gtest/gtest.h>
+
+#include <sys/file.h>
+#include <sys/wait.h>
+
+#include <QApplication>
+#include <QPlainTextEdit>
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+
+#include "fake_serial.h"
+#include "pty.h"
+#include "serial/serialports.h"
+#include "serial/terminal.h"
+#include "termios_probe.h"
+
+namespace nv::serial::test {
+namespace {
+
+std::string allBytes(size_t n) {
+    std::string s(n, '\0');
+    // No period within a megabyte, so a matching tail means the right bytes.
+    for (size_t i = 0; i < n; ++i)
+        s[i] = static_cast<char>((static_cast<uint32_t>(i) * 2654435761u) >> 24);
+    return s;
+}
+
+struct PtyConnection : ::testing::Test {
+    Pty pty;
+    std::unique_ptr<SerialPlatform> platform = posixSerialPlatform();
+    int x = 0, y = 0;
+    std::unique_ptr<TTerminal> term() {
+        auto t = std::make_unique<TTerminal>(*platform, x, y);
+        t->devicePath = pty.path();
+        return t;
+    }
+};
+
+TEST_F(PtyConnection, OpensWithSettingsAndReadsThemBackFromTheDevice) {
+    struct Case {
+        int32_t baud;
+        uint8_t stop;
+    } cases[] = {{19200, StopTwo}, {250000, StopOne}, {110, StopOneHalf}, {115200, StopOne}};
+    for (const auto& c : cases) {
+        auto t = term();
+        t->settings = {c.baud, 8, ParityNone, c.stop};
+        ASSERT_TRUE(t->open()) << t->openError();
+        uint32_t cflag = 0, speed = 0;
+        ASSERT_TRUE(readTermios(pty.master(), cflag, speed));
+        EXPECT_EQ(speed, static_cast<uint32_t>(c.baud));
+        EXPECT_EQ((cflag & CSTOPB) != 0, c.stop != StopOne) << c.baud;
+    }
+}
+
+TEST_F(PtyConnection, SendsExactBytes) {
+    auto t = term();
+    ASSERT_TRUE(t->open());
+    const std::string bytes = std::string("\0\0\xff\r\n", 5) + allBytes(4096);
+    t->send(bytes);
+    EXPECT_EQ(pty.read(bytes.size()), bytes);
+}
+
+TEST_F(PtyConnection, ReceivesInPiecesAndWholeWithoutConsuming) {
+    auto t = term();
+    ASSERT_TRUE(t->open());
+    pty.write(std::string("a\0", 2));
+    ASSERT_TRUE(pumpUntil([&] { return t->received().size() == 2; }));
+    const std::string rest = allBytes(3000);
+    pty.write(rest);
+    ASSERT_TRUE(pumpUntil([&] { return t->received().size() == 3002; }));
+    EXPECT_EQ(t->received(), std::string("a\0", 2) + rest);
+    t->deleteReceived(2);
+    EXPECT_EQ(t->received(), rest);
+    t->deleteReceived(-1);
+    EXPECT_EQ(t->received(), rest);
+    t->deleteReceived(1 << 30);
+    EXPECT_EQ(t->received(), "");
+}
+
+TEST_F(PtyConnection, OneMegabyteBurstKeepsTheNewestBytesInOrder) {
+    auto t = term();
+    ASSERT_TRUE(t->open());
+    const std::string burst = allBytes(1 << 20);
+    std::thread writer([&] { pty.write(burst, 20000); });
+    pumpUntil(
+        [&] {
+            const auto& r = t->received();
+            return r.size() >= kReceiveLimit &&
+                   r.compare(r.size() - 64, 64, burst, burst.size() - 64) == 0;
+        },
+        20000);
+    writer.join();
+    const std::string& r = t->received();
+    ASSERT_GE(r.size(), kReceiveLimit);
+    EXPECT_TRUE(r == burst.substr(burst.size() - r.size()));
+}
+
+TEST_F(PtyConnection, OneMegabyteSendNeitherBlocksNorLosesBytes) {
+    auto t = term();
+    ASSERT_TRUE(t->open());
+    const std::string burst = allBytes(1 << 20);
+    t->send(burst); // returns at once; the rest goes out as the peer reads
+    std::string got;
+    std::thread reader([&] { got = pty.read(burst.size(), 20000); });
+    pumpUntil([&] { return got.size() == burst.size(); }, 20000);
+    reader.join();
+    EXPECT_TRUE(got == burst) << got.size();
+}
+
+TEST_F(PtyConnection, VanishedDeviceEndsTheConnection) {
+    auto t = term();
+    ASSERT_TRUE(t->open());
+    pty.write("last");
+    ASSERT_TRUE(pumpUntil([&] { return t->received() == "last"; }));
+    pty.closeMaster();
+    ASSERT_TRUE(pumpUntil([&] { return !t->isOpen(); }));
+    EXPECT_EQ(t->received(), "last"); // what came before stays readable
+    EXPECT_TRUE(t->Memo1->toPlainText().contains("PORT ERROR :I/O Error"));
+    t->send("ignored"); // a closed connection drops data quietly
+}
+
+TEST_F(PtyConnection, ClosingWhileDataStreamsInFreesThePort) {
+    auto t = term();
+    ASSERT_TRUE(t->open());
+    std::atomic<bool> run{true};
+    std::thread writer([&] {
+        const std::string chunk = allBytes(512);
+        while (run)
+            pty.write(chunk, 50);
+    });
+    pumpUntil([&] { return t->received().size() > kReceiveLimit; }, 2000);
+    t->close();
+    EXPECT_FALSE(t->isOpen());
+    EXPECT_TRUE(platform->probe(pty.path())); // free the moment close returns
+    run = false;
+    writer.join();
+    ASSERT_TRUE(t->open()); // and can be opened again
+}
+
+TEST_F(PtyConnection, TraceOnlyWhileVisibleAndPaneKeepsItsLineLimit) {
+    auto t = term();
+    ASSERT_TRUE(t->open());
+    pty.write("hidden");
+    ASSERT_TRUE(pumpUntil([&] { return t->received() == "hidden"; }));
+    EXPECT_EQ(t->Memo1->toPlainText(), "");
+
+    t->show();
+    pty.write("AB\r\n");
+    ASSERT_TRUE(pumpUntil([&] { return t->received().size() == 10; }));
+    t->send("HELLO WORLD\r");
+    EXPECT_EQ(t->Memo1->toPlainText().toStdString(), "(R)  41 42 0d 0a             : AB..    \n"
+                                                     "(S)  48 45 4c 4c 4f 20 57 4f : HELLO WO\n"
+                                                     "(S)  52 4c 44 0d             : RLD.    ");
+
+    // One byte a line: the pane is cleared before a line is added once it holds more than
+    // 300, so after 3 + 700 lines it holds the last 703 - 2 * 301 = 101.
+    t->bytesPerLine = 1;
+    const std::string many = allBytes(700);
+    pty.write(many);
+    ASSERT_TRUE(pumpUntil([&] { return t->received().size() == 710; }));
+    EXPECT_EQ(t->memoLines(), 101);
+    EXPECT_EQ(t->Memo1->blockCount(), 101);
+    const auto tail = traceLines("(R) ", many.substr(699), 1);
+    EXPECT_TRUE(t->Memo1->toPlainText().endsWith(QString::fromLatin1(tail[0].c_str())));
+}
+
+TEST(Probe, ListsOnlyPortsThatCanBeOpenedExclusively) {
+    const auto dir = std::filesystem::temp_directory_path() / "norvane_lock_test";
+    std::filesystem::create_directories(dir);
+    auto platform = posixSerialPlatform(dir.string());
+    Pty free, ours, other, uucp, stale;
+    EXPECT_TRUE(platform->probe(free.path()));
+
+    auto held = platform->open(ours.path());
+    ASSERT_TRUE(held);
+    EXPECT_FALSE(platform->probe(ours.path())) << "held by this program";
+    EXPECT_FALSE(platform->open(ours.path())) << "a second open of the same port";
+
+    // Another process holding the device's lock.
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const int fd = ::open(other.path().c_str(), O_RDWR | O_NOCTTY);
+        ::flock(fd, LOCK_EX);
+        [[maybe_unused]] auto w = ::write(ready[1], "x", 1);
+        ::pause();
+        ::_exit(0);
+    }
+    char c;
+    ASSERT_EQ(::read(ready[0], &c, 1), 1);
+    EXPECT_FALSE(platform->probe(other.path())) << "held by another process";
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    EXPECT_TRUE(platform->probe(other.path()));
+
+    // UUCP lock files: a live owner holds the port, a dead one does not.
+    auto lockName = [&](const Pty& p) {
+        std::string n = p.path().substr(5);
+        std::replace(n.begin(), n.end(), '/', '_');
+        return dir / ("LCK.." + n);
+    };
+    std::ofstream(lockName(uucp)) << "      " << ::getppid() << "\n";
+    std::ofstream(lockName(stale)) << "  999999999\n";
+    EXPECT_FALSE(platform->probe(uucp.path()));
+    EXPECT_TRUE(platform->probe(stale.path()));
+
+    const auto plain = dir / "plainfile";
+    std::ofstream(plain) << "not a port";
+    EXPECT_FALSE(platform->probe(plain.string()));
+    std::string why;
+    EXPECT_FALSE(platform->open(plain.string(), &why));
+    EXPECT_NE(why.find("not a serial device"), std::string::npos) << why;
+    EXPECT_FALSE(platform->probe("/dev/norvane-no-such-port"));
+    std::filesystem::remove_all(dir);
+}
+
+// --- Through the fake: modem lines, line errors, line settings --------------------------
+
+struct FakeConnection : ::testing::Test {
+    FakePlatform platform;
+    std::shared_ptr<FakeLine> line = platform.line("/dev/fake0");
+    int x = 0, y = 0;
+    std::unique_ptr<TTerminal> t = std::make_unique<TTerminal>(platform, x, y);
+    void SetUp() override { t->devicePath = "/dev/fake0"; }
+};
+
+TEST_F(FakeConnection, LineFlagsStartAtZeroAndFollowEachChange) {
+    struct Flag {
+        uint32_t bit;
+        int (TTerminal::*read)() const;
+    } flags[] = {{kModemCts, &TTerminal::cts},
+                 {kModemDsr, &TTerminal::dsr},
+                 {kModemRlsd, &TTerminal::rlsd},
+                 {kModemRing, &TTerminal::ring}};
+    for (const auto& f : flags)
+        line->setLine(f.bit, true);
+    ASSERT_TRUE(t->open());
+    for (const auto& f : flags)
+        EXPECT_EQ(((*t).*f.read)(), 0) << "on before open reads 0";
+    for (const auto& f : flags) {
+        line->setLine(f.bit, false);
+        line->setLine(f.bit, true); // two changes before the thread looks: the state counts
+        EXPECT_TRUE(pumpUntil([&] { return ((*t).*f.read)() == 1; })) << f.bit;
+        line->setLine(f.bit, false);
+        EXPECT_TRUE(pumpUntil([&] { return ((*t).*f.read)() == 0; })) << f.bit;
+    }
+}
+
+TEST_F(FakeConnection, LineErrorsAddPortErrorLinesEvenWhenHidden) {
+    ASSERT_TRUE(t->open());
+    ASSERT_FALSE(t->isVisible());
+    line->update([](FakeLine& l) { ++l.counters.parity; });
+    ASSERT_TRUE(pumpUntil([&] { return t->memoLines() == 1; }));
+    line->update([](FakeLine& l) {
+        ++l.counters.parity;
+        ++l.counters.frame;
+    });
+    ASSERT_TRUE(pumpUntil([&] { return t->memoLines() == 2; }));
+    line->update([](FakeLine& l) { ++l.counters.overrun; });
+    ASSERT_TRUE(pumpUntil([&] { return t->memoLines() == 3; }));
+    EXPECT_EQ(t->Memo1->toPlainText().toStdString(),
+              "PORT ERROR :Parity error\nPORT ERROR :\n"
+              "PORT ERROR :Character-buffer overrun has occurred");
+}
+
+TEST_F(FakeConnection, DtrAndRtsStartDroppedAndTakeOnlyZeroOrOne) {
+    EXPECT_FALSE(t->setDtr(1)) << "not open";
+    ASSERT_TRUE(t->open());
+    EXPECT_FALSE(line->dtr);
+    EXPECT_FALSE(line->rts);
+    EXPECT_TRUE(t->setDtr(1));
+    EXPECT_TRUE(t->setRts(1));
+    EXPECT_TRUE(line->dtr && line->rts);
+    EXPECT_FALSE(t->setRts(2));
+    EXPECT_TRUE(t->setRts(0));
+    EXPECT_FALSE(line->rts);
+}
+
+TEST_F(FakeConnection, RefusedSettingsLeaveThePortClosedAndFree) {
+    t->settings = {9600, 9, ParityNone, StopOne};
+    EXPECT_FALSE(t->open());
+    EXPECT_FALSE(t->isOpen());
+    EXPECT_TRUE(platform.probe("/dev/fake0"));
+}
+
+// --- The connection table --------------------------------------------------------------
+
+struct Table : ::testing::Test {
+    FakePlatform* fake = new FakePlatform;
+    int x = 0, y = 0;
+    std::unique_ptr<SerialPorts> ports;
+    void SetUp() override {
+        PortMap map;
+        for (int n = 1; n <= 96; ++n)
+            map.set(n, "");
+        map.set(1, "/dev/fake1");
+        map.set(3, "/dev/fake3");
+        map.set(7, "/dev/fake7"); // mapped, but no device there
+        fake->line("/dev/fake1");
+        fake->line("/dev/fake3");
+        ports = std::make_unique<SerialPorts>(
+            nullptr, x, y, SerialPorts::Options{std::unique_ptr<SerialPlatform>(fake), map, ""});
+    }
+};
+
+TEST_F(Table, DialogChoicesTakePrecedenceAndAreUsedOnce) {
+    ports->pending = {"com3", "19200", "7", "even", "2"};
+    TTerminal* t = ports->OpenPort("com3", "9600", "8", "n", "1");
+    ASSERT_TRUE(t && t->isOpen());
+    EXPECT_EQ(fake->line("/dev/fake3")->settings, (LineSettings{19200, 7, ParityEven, StopTwo}));
+    EXPECT_EQ(t->portName, "COM3");
+    EXPECT_EQ(t->windowTitle(), "COM3");
+    EXPECT_FALSE(t->isVisible());
+    EXPECT_TRUE(ports->pending.port.empty() && ports->pending.baud.empty());
+
+    // A typed baud rate that is no number: nothing is created and the choices stay.
+    ports->pending = {"com1", "fast", "8", "none", "1"};
+    EXPECT_EQ(ports->OpenPort("com1", "9600", "8", "n", "1"), nullptr);
+    EXPECT_EQ(ports->terminal(1), nullptr);
+    EXPECT_EQ(ports->pending.baud, "fast");
+}
+
+TEST_F(Table, ProbeSkipsHeldPortsAndCleanUpDropsOnlyFreedOnes) {
+    ports->probe();
+    EXPECT_EQ(ports->portList(), (std::vector<std::string>{"COM1", "COM3"}));
+    ASSERT_TRUE(ports->OpenPort("com1", "9600", "8", "n", "1"));
+    ports->probeAndCleanUp();
+    EXPECT_EQ(ports->portList(), std::vector<std::string>{"COM3"});
+    ASSERT_NE(ports->terminal(1), nullptr) << "an open connection is kept";
+
+    ports->terminal(1)->close();
+    ports->cleanUpConnections();
+    EXPECT_EQ(ports->terminal(1), nullptr) << "a closed one whose port is free goes";
+    EXPECT_EQ(ports->terminal(0), nullptr);
+    EXPECT_EQ(ports->terminal(257), nullptr);
+}
+
+TEST_F(Table, DestroyingANeverShownConnectionRemembersItsFirstPlace) {
+    TTerminal* t = ports->OpenPort("com1", "9600", "8", "n", "1");
+    ASSERT_TRUE(t);
+    const QPoint placed = t->pos();
+    EXPECT_EQ(placed, QPoint(-t->width(), 20)); // no main window: placed from 0,0
+    ports->destroy(1);
+    EXPECT_EQ(QPoint(x, y), placed);
+}
+
+} // namespace
+} // namespace nv::serial::test
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,164 @@
+// The pure parts of the serial subsystem: the port map and name rules, the hex trace, the
+// line-error texts, the receive buffer's trimming and the termios encoding of line settings.
+#include <gtest/gtest.h>
+
+#include <asm/termbits.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+#include "serial/portmap.h"
+#include "serial/posixserial.h"
+#include "serial/terminal.h"
+
+namespace nv::serial {
+namespace {
+
+TEST(PortMap, SettingsBeatEnvironmentBeatDefaults) {
+    const auto ini = std::filesystem::temp_directory_path() / "serial_portmap_test.ini";
+    std::ofstream(ini) << "[terminal]\nx=5\ncom2=/dev/wrong\n[Ports]\nCOM2 = /dev/fromini\n"
+                          "com40=\n; com3=/dev/comment\n";
+    const PortMap map =
+        PortMap::load(ini.string(), "com2=/dev/fromenv;com3=/dev/env3;junk;com0x4=/x");
+    std::filesystem::remove(ini);
+
+    struct Case {
+        int n;
+        const char* path;
+    } cases[] = {
+        {1, "/dev/ttyS0"},
+        {32, "/dev/ttyS31"},
+        {33, "/dev/ttyUSB0"},
+        {65, "/dev/ttyACM0"},
+        {96, "/dev/ttyACM31"},
+        {97, ""},
+        {2, "/dev/fromini"},
+        {3, "/dev/env3"},
+        {40, ""} /* an empty entry removes the default */,
+        {4, "/dev/ttyS3"},
+        {0, ""},
+        {257, ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(map.path(c.n), c.path) << "com" << c.n;
+}
+
+TEST(PortMap, MissingSettingsFileIsNoError) {
+    EXPECT_EQ(PortMap::load("/nonexistent/norvane.ini", nullptr).path(5), "/dev/ttyS4");
+}
+
+TEST(PortNames, GeneralAndStrictRules) {
+    struct Case {
+        const char* name;
+        std::optional<int> general, strict;
+    } cases[] = {
+        {"com4", 4, 4},
+        {"COM4", 4, std::nullopt},
+        {"\\\\.\\COM12", 12, std::nullopt},
+        {"xcom7", 7, std::nullopt},
+        {"com", std::nullopt, std::nullopt},
+        {"com1a", std::nullopt, std::nullopt},
+        {"port", std::nullopt, std::nullopt},
+        {"com300", 300, 300},
+        {"com-1", -1, -1},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(portNumberGeneral(c.name), c.general) << c.name;
+        EXPECT_EQ(portNumberStrict(c.name), c.strict) << c.name;
+    }
+}
+
+TEST(HexTrace, LineFormat) {
+    EXPECT_EQ(traceLines("(R) ", "AB\r\n", 8),
+              std::vector<std::string>{"(R)  41 42 0d 0a             : AB..    "});
+    EXPECT_EQ(traceLines("(S) ", "HELLO WORLD\r", 8),
+              (std::vector<std::string>{"(S)  48 45 4c 4c 4f 20 57 4f : HELLO WO",
+                                        "(S)  52 4c 44 0d             : RLD.    "}));
+    // Zero, DEL and high bytes: control bytes and DEL become ".", high bytes stay.
+    EXPECT_EQ(traceLines("(R) ", std::string("\0\x7f\xff", 3), 3),
+              std::vector<std::string>{std::string("(R)  00 7f ff : ..\xff", 19)});
+    EXPECT_TRUE(traceLines("(R) ", "", 8).empty());
+}
+
+TEST(HexTrace, WidthBelowOneCannotLoop) {
+    EXPECT_EQ(traceLines("(R) ", "ab", 0).size(), 2u);
+    EXPECT_EQ(traceLines("(R) ", "ab", -5).size(), 2u);
+}
+
+TEST(LineErrors, OneExactValueNamesIt) {
+    struct Case {
+        uint32_t flags;
+        const char* text;
+    } cases[] = {
+        {1, "An input buffer overflow has occurred"},
+        {2, "Character-buffer overrun has occurred"},
+        {4, "Parity error"},
+        {8, "Framing error"},
+        {16, "Break detected"},
+        {256, "Output buffer was full"},
+        {1024, "I/O Error"},
+        {4 | 8, ""},
+        {0, ""},
+        {32, ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(lineErrorText(c.flags), c.text) << c.flags;
+}
+
+TEST(ReceiveBuffer, TrimsOnlyOncePastTheLimit) {
+    std::string buf;
+    std::string big(10000, 'a');
+    big.back() = 'z';
+    appendReceived(buf, big);
+    EXPECT_EQ(buf.size(), 10000u); // one arrival into an empty buffer is kept whole
+    appendReceived(buf, std::string(50, 'b'));
+    EXPECT_EQ(buf.size(), 10000u); // the next deletes as many old bytes as it brings
+    EXPECT_EQ(buf.substr(buf.size() - 51), "z" + std::string(50, 'b'));
+
+    std::string small(8192, 'x');
+    appendReceived(small, "yy"); // at the limit, nothing is deleted yet
+    EXPECT_EQ(small.size(), 8194u);
+}
+
+TEST(Termios, EncodesEveryDataSizeParityAndStopBits) {
+    struct Case {
+        LineSettings s;
+        uint32_t size, parity, stop;
+    } cases[] = {
+        {{9600, 8, ParityNone, StopOne}, CS8, 0, 0},
+        {{19200, 7, ParityEven, StopTwo}, CS7, PARENB, CSTOPB},
+        {{300, 5, ParityOdd, StopOneHalf}, CS5, PARENB | PARODD, CSTOPB},
+        {{250000, 6, ParityMark, StopOne}, CS6, PARENB | PARODD | CMSPAR, 0},
+        {{110, 8, ParitySpace, StopOne}, CS8, PARENB | CMSPAR, 0},
+    };
+    const uint32_t dirty = CS8 | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS | HUPCL | B9600;
+    for (const auto& c : cases) {
+        const TermiosLine t = encodeLine(c.s, dirty);
+        EXPECT_EQ(t.cflag & CSIZE, c.size);
+        EXPECT_EQ(t.cflag & (PARENB | PARODD | CMSPAR), c.parity);
+        EXPECT_EQ(t.cflag & CSTOPB, c.stop);
+        EXPECT_EQ(t.cflag & CBAUD, static_cast<uint32_t>(BOTHER));
+        EXPECT_EQ(t.cflag & (CREAD | CLOCAL), static_cast<uint32_t>(CREAD | CLOCAL));
+        EXPECT_EQ(t.cflag & (CRTSCTS | HUPCL), 0u);
+        EXPECT_EQ(t.speed, static_cast<uint32_t>(c.s.baud));
+        LineSettings back = decodeLine(t.cflag, t.speed);
+        if (c.s.stopBits == StopOneHalf) back.stopBits = StopOneHalf; // reads back as two
+        EXPECT_EQ(back, c.s);
+    }
+}
+
+TEST(Termios, RejectsWhatNoUartTakes) {
+    for (const LineSettings& s :
+         {LineSettings{0, 8, 0, 0}, LineSettings{-9600, 8, 0, 0}, LineSettings{9600, 9, 0, 0},
+          LineSettings{9600, 4, 0, 0}, LineSettings{9600, 8, 5, 0}, LineSettings{9600, 8, 0, 3}})
+        EXPECT_FALSE(settingsValid(s)) << s.baud << " " << int(s.dataBits);
+    EXPECT_TRUE(settingsValid({115200, 7, ParityEven, StopTwo}));
+}
+
+TEST(Errno, OnePlaceMakesTheMessage) {
+    EXPECT_EQ(errnoText(ENOENT), "No such file or directory (2)");
+}
+
+} // namespace
+} // namespace nv::serial
