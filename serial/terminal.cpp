@@ -220,7 +220,7 @@ TTerminal::TTerminal(SerialPlatform& platform, int& rememberedX, int& remembered
 
 TTerminal::~TTerminal() {
     rememberPosition();
-    close();
+    closePort();
 }
 
 void TTerminal::applyLayout(const TerminalLayout& l) {
@@ -249,7 +249,7 @@ void TTerminal::applyLayout(const TerminalLayout& l) {
     Memo1->setFont(f);
 }
 
-bool TTerminal::open() {
+bool TTerminal::openPort() {
     if (open_) return true;
     Memo1->setReadOnly(true);
     QFont f = Memo1->font();
@@ -282,7 +282,7 @@ bool TTerminal::open() {
     return true;
 }
 
-void TTerminal::close() {
+void TTerminal::closePort() {
     if (!open_) return;
     open_ = false;
     device_->purge();
@@ -341,7 +341,7 @@ void TTerminal::onPortEvent(const PortEvent& ev) {
     if (ev.gone && open_) {
         receiveBytes(); // whatever arrived before the hang-up
         status({kEvErr, 0, kErrIo});
-        close();
+        closePort();
     }
 }
 

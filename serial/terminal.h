@@ -7,8 +7,8 @@
 // shared under a lock but the hand-over itself.
 //
 // Threading: every member function is for the user-interface thread. Closing never waits on
-// the user-interface thread (a hand-over still queued is cancelled), so close() may join the
-// thread without deadlock and the port is free again when close() returns.
+// the user-interface thread (a hand-over still queued is cancelled), so closePort() may join the
+// thread without deadlock and the port is free again when closePort() returns.
 // Error policy: nothing throws. A port that cannot be opened leaves the connection closed with
 // the reason in openError(); line errors and a vanished device only add "PORT ERROR :" lines
 // to the pane; read and write failures are not script errors.
@@ -106,14 +106,15 @@ class TTerminal : public QWidget {
 
     void applyLayout(const TerminalLayout& layout);
 
-    // Settings used by open().
+    // Settings used by openPort().
     std::string portName = "COM4";
     std::string devicePath;
     LineSettings settings{9600, 8, ParityNone, StopOne};
     int bytesPerLine = 8;
 
-    bool open();
-    void close();
+    // Named apart from QWidget::close, which only hides the window (see closeEvent).
+    bool openPort();
+    void closePort();
     bool isOpen() const { return open_; }
     const std::string& openError() const { return openError_; }
 

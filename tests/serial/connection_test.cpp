@@ -48,7 +48,7 @@ TEST_F(PtyConnection, OpensWithSettingsAndReadsThemBackFromTheDevice) {
     for (const auto& c : cases) {
         auto t = term();
         t->settings = {c.baud, 8, ParityNone, c.stop};
-        ASSERT_TRUE(t->open()) << t->openError();
+        ASSERT_TRUE(t->openPort()) << t->openError();
         uint32_t cflag = 0, speed = 0;
         ASSERT_TRUE(readTermios(pty.master(), cflag, speed));
         EXPECT_EQ(speed, static_cast<uint32_t>(c.baud));
@@ -58,7 +58,7 @@ TEST_F(PtyConnection, OpensWithSettingsAndReadsThemBackFromTheDevice) {
 
 TEST_F(PtyConnection, SendsExactBytes) {
     auto t = term();
-    ASSERT_TRUE(t->open());
+    ASSERT_TRUE(t->openPort());
     const std::string bytes = std::string("\0\0\xff\r\n", 5) + allBytes(4096);
     t->send(bytes);
     EXPECT_EQ(pty.read(bytes.size()), bytes);
@@ -66,7 +66,7 @@ TEST_F(PtyConnection, SendsExactBytes) {
 
 TEST_F(PtyConnection, ReceivesInPiecesAndWholeWithoutConsuming) {
     auto t = term();
-    ASSERT_TRUE(t->open());
+    ASSERT_TRUE(t->openPort());
     pty.write(std::string("a\0", 2));
     ASSERT_TRUE(pumpUntil([&] { return t->received().size() == 2; }));
     const std::string rest = allBytes(3000);
@@ -83,7 +83,7 @@ TEST_F(PtyConnection, ReceivesInPiecesAndWholeWithoutConsuming) {
 
 TEST_F(PtyConnection, OneMegabyteBurstKeepsTheNewestBytesInOrder) {
     auto t = term();
-    ASSERT_TRUE(t->open());
+    ASSERT_TRUE(t->openPort());
     const std::string burst = allBytes(1 << 20);
     std::thread writer([&] { pty.write(burst, 20000); });
     pumpUntil(
@@ -101,7 +101,7 @@ TEST_F(PtyConnection, OneMegabyteBurstKeepsTheNewestBytesInOrder) {
 
 TEST_F(PtyConnection, OneMegabyteSendNeitherBlocksNorLosesBytes) {
     auto t = term();
-    ASSERT_TRUE(t->open());
+    ASSERT_TRUE(t->openPort());
     const std::string burst = allBytes(1 << 20);
     t->send(burst); // returns at once; the rest goes out as the peer reads
     std::string got;
@@ -113,7 +113,7 @@ TEST_F(PtyConnection, OneMegabyteSendNeitherBlocksNorLosesBytes) {
 
 TEST_F(PtyConnection, VanishedDeviceEndsTheConnection) {
     auto t = term();
-    ASSERT_TRUE(t->open());
+    ASSERT_TRUE(t->openPort());
     pty.write("last");
     ASSERT_TRUE(pumpUntil([&] { return t->received() == "last"; }));
     pty.closeMaster();
@@ -125,7 +125,7 @@ TEST_F(PtyConnection, VanishedDeviceEndsTheConnection) {
 
 TEST_F(PtyConnection, ClosingWhileDataStreamsInFreesThePort) {
     auto t = term();
-    ASSERT_TRUE(t->open());
+    ASSERT_TRUE(t->openPort());
     std::atomic<bool> run{true};
     std::thread writer([&] {
         const std::string chunk = allBytes(512);
@@ -133,17 +133,17 @@ TEST_F(PtyConnection, ClosingWhileDataStreamsInFreesThePort) {
             pty.write(chunk, 50);
     });
     pumpUntil([&] { return t->received().size() > kReceiveLimit; }, 2000);
-    t->close();
+    t->closePort();
     EXPECT_FALSE(t->isOpen());
     EXPECT_TRUE(platform->probe(pty.path())); // free the moment close returns
     run = false;
     writer.join();
-    ASSERT_TRUE(t->open()); // and can be opened again
+    ASSERT_TRUE(t->openPort()); // and can be opened again
 }
 
 TEST_F(PtyConnection, TraceOnlyWhileVisibleAndPaneKeepsItsLineLimit) {
     auto t = term();
-    ASSERT_TRUE(t->open());
+    ASSERT_TRUE(t->openPort());
     pty.write("hidden");
     ASSERT_TRUE(pumpUntil([&] { return t->received() == "hidden"; }));
     EXPECT_EQ(t->Memo1->toPlainText(), "");
@@ -239,7 +239,7 @@ TEST_F(FakeConnection, LineFlagsStartAtZeroAndFollowEachChange) {
                  {kModemRing, &TTerminal::ring}};
     for (const auto& f : flags)
         line->setLine(f.bit, true);
-    ASSERT_TRUE(t->open());
+    ASSERT_TRUE(t->openPort());
     for (const auto& f : flags)
         EXPECT_EQ(((*t).*f.read)(), 0) << "on before open reads 0";
     for (const auto& f : flags) {
@@ -252,7 +252,7 @@ TEST_F(FakeConnection, LineFlagsStartAtZeroAndFollowEachChange) {
 }
 
 TEST_F(FakeConnection, LineErrorsAddPortErrorLinesEvenWhenHidden) {
-    ASSERT_TRUE(t->open());
+    ASSERT_TRUE(t->openPort());
     ASSERT_FALSE(t->isVisible());
     line->update([](FakeLine& l) { ++l.counters.parity; });
     ASSERT_TRUE(pumpUntil([&] { return t->memoLines() == 1; }));
@@ -270,7 +270,7 @@ TEST_F(FakeConnection, LineErrorsAddPortErrorLinesEvenWhenHidden) {
 
 TEST_F(FakeConnection, DtrAndRtsStartDroppedAndTakeOnlyZeroOrOne) {
     EXPECT_FALSE(t->setDtr(1)) << "not open";
-    ASSERT_TRUE(t->open());
+    ASSERT_TRUE(t->openPort());
     EXPECT_FALSE(line->dtr);
     EXPECT_FALSE(line->rts);
     EXPECT_TRUE(t->setDtr(1));
@@ -283,7 +283,7 @@ TEST_F(FakeConnection, DtrAndRtsStartDroppedAndTakeOnlyZeroOrOne) {
 
 TEST_F(FakeConnection, RefusedSettingsLeaveThePortClosedAndFree) {
     t->settings = {9600, 9, ParityNone, StopOne};
-    EXPECT_FALSE(t->open());
+    EXPECT_FALSE(t->openPort());
     EXPECT_FALSE(t->isOpen());
     EXPECT_TRUE(platform.probe("/dev/fake0"));
 }
@@ -333,7 +333,7 @@ TEST_F(Table, ProbeSkipsHeldPortsAndCleanUpDropsOnlyFreedOnes) {
     EXPECT_EQ(ports->portList(), std::vector<std::string>{"COM3"});
     ASSERT_NE(ports->terminal(1), nullptr) << "an open connection is kept";
 
-    ports->terminal(1)->close();
+    ports->terminal(1)->closePort();
     ports->cleanUpConnections();
     EXPECT_EQ(ports->terminal(1), nullptr) << "a closed one whose port is free goes";
     EXPECT_EQ(ports->terminal(0), nullptr);
