@@ -14,6 +14,7 @@
 // to the pane; read and write failures are not script errors.
 #pragma once
 
+#include <QTimer>
 #include <QWidget>
 #include <atomic>
 #include <condition_variable>
@@ -133,8 +134,10 @@ class TTerminal : public QWidget {
     int rlsd() const { return rlsd_; }
 
     QPlainTextEdit* Memo1 = nullptr;
-    // Lines added to Memo1 (the trace's 300-line rule counts them).
+    // Lines in Memo1 as the 300-line rule counts them, including lines still waiting for the
+    // pane's next refresh; flushMemo() brings the pane up to date at once.
     int memoLines() const { return memoLines_; }
+    void flushMemo();
 
     // The event step, run on the user-interface thread for each hand-over.
     void onPortEvent(const PortEvent& ev);
@@ -146,7 +149,10 @@ class TTerminal : public QWidget {
     void receiveBytes();
     void status(const PortEvent& ev);
     void writePending();
-    void addMemoLines(std::vector<std::string> lines);
+    size_t applyMemoRule(size_t k);
+    void trace(std::string_view tag, std::string_view bytes);
+    void addMemoLine(std::string line);
+    void scheduleMemo();
     void rememberPosition();
 
     SerialPlatform& platform_;
@@ -160,6 +166,9 @@ class TTerminal : public QWidget {
     std::string receiveBuffer_;
     std::string pendingOut_;
     int memoLines_ = 0;
+    std::vector<std::string> memoPending_;
+    bool memoClearPending_ = false;
+    QTimer memoTimer_;
 };
 
 } // namespace nv::serial
