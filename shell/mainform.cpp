@@ -564,7 +564,7 @@ bool TMainForm::openFile(const QString& path) {
         dialogs.error(QStringLiteral("Error loading file %1\n\n%2").arg(path, error));
         return false;
     }
-    currentFile_ = QFileInfo(path).absoluteFilePath();
+    currentFile_ = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
     setCaptionFor(currentFile_);
     recent_.add(currentFile_);
     refreshRecentBar();
@@ -609,7 +609,7 @@ void TMainForm::saveScriptAs() {
         dialogs.error(QStringLiteral("The script was not saved.\n\n%1").arg(error));
         return;
     }
-    currentFile_ = QFileInfo(path).absoluteFilePath();
+    currentFile_ = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
     setCaptionFor(currentFile_);
     recent_.add(currentFile_);
     refreshRecentBar();

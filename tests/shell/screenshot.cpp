@@ -6,12 +6,17 @@
 #include <QApplication>
 #include <QPixmap>
 #include <QScreen>
+#include <QTemporaryDir>
 #include <QTimer>
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setStyle(QStringLiteral("Fusion"));
-    nv::TMainForm form;
+    // A folder of its own, so that the settings the window writes at quit go nowhere else.
+    QTemporaryDir program;
+    nv::TMainForm::Options options;
+    options.programDir = program.path();
+    nv::TMainForm form(options);
     form.editor()->setBytes(
         "# Ask the meter for a reading every second  {see https://norvane.test/meter}\n"
         "openport(\"com1\", 9600, 8, \"n\", \"1\")\n"
