@@ -85,6 +85,21 @@ void BM_ReceivePollFull8K(benchmark::State& st) {
 }
 BENCHMARK(BM_ReceivePollFull8K);
 
+// The serial side alone (port checks, clean-up of stale connections, the copy of the buffer),
+// without the evaluator's work on the returned text.
+void BM_ReceiveHandlerOnly8K(benchmark::State& st) {
+    g->fill(8192);
+    const nv::Runtime::FunctionRow* row = nullptr;
+    for (const auto& r : g->rt.functions())
+        if (r.name == "receive") row = &r;
+    const std::vector<std::string> texts{"\"com101\""};
+    for (auto _ : st) {
+        nv::FnCall call{*g->ex, texts, {"com101"}, true};
+        benchmark::DoNotOptimize(row->handler(call));
+    }
+}
+BENCHMARK(BM_ReceiveHandlerOnly8K);
+
 void BM_EvaluatorCallWithoutPort(benchmark::State& st) {
     std::string v;
     for (auto _ : st) {
