@@ -65,6 +65,10 @@ class WindowTest : public ::testing::Test {
         if (show) {
             form->show();
             EXPECT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+            // Shortcuts reach only the active window (under X, without a window manager,
+            // nobody else makes it active).
+            form->activateWindow();
+            EXPECT_TRUE(QTest::qWaitForWindowActive(form.get(), 2000));
         }
         return *form;
     }

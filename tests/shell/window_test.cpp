@@ -171,7 +171,7 @@ TEST_F(Window, LogPaneCountsLinesAndKeepsTheFiveHundredLineRule) {
     EXPECT_EQ(log(), "one\ntwo\nthree\ncaf\u00e9");
 
     script("for (i, 1, 600, 1)\nwritelog(i)\nnext\n");
-    click("SBRun1");
+    QTest::keyClick(form.get(), Qt::Key_F9);
     EXPECT_LE(form->logLineCount(), 501);
     EXPECT_EQ(form->logLineCount(), form->logPane()->document()->blockCount());
     EXPECT_NE(log().find(": 600\n"), std::string::npos);
@@ -288,9 +288,9 @@ TEST_F(Window, OpenAsksOnlyWhenTheEditorHoldsALine) {
     EXPECT_EQ(questions, QStringList{"All unsaved changes will be lost. Open another file now ?"});
     EXPECT_EQ(form->windowTitle(), "Norvane - untitled.nvs");
 
-    click("SBNew1");
+    QTest::keyClick(form.get(), Qt::Key_N, Qt::ControlModifier);
     questions.clear();
-    click("SBOpen1");
+    QTest::keyClick(form.get(), Qt::Key_O, Qt::ControlModifier);
     EXPECT_TRUE(questions.isEmpty());
     EXPECT_EQ(form->windowTitle(), "Norvane - one.nvs");
     EXPECT_EQ(form->currentFile(), path("one.nvs"));
