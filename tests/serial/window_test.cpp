@@ -151,6 +151,11 @@ TEST_F(Windows, DialogChoicesOpenThePortTheUserPicked) {
         d.ComboBox4->setCurrentText("even");
         d.ComboBox5->setCurrentText("2");
         screenshot(&d, "portdialog");
+        if (!qEnvironmentVariableIsEmpty("NORVANE_SCREENSHOT_DIR")) {
+            d.ComboBox1->showPopup(); // the list with each port's device path
+            screenshot(d.ComboBox1->view()->window(), "portlist");
+            d.ComboBox1->hidePopup();
+        }
         d.Button1->click();
     });
     rc.run(splitLines("setport\nopenport(myport, 9600, 8, \"n\", \"1\")\nwritelog(myport)"));
