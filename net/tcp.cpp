@@ -17,9 +17,12 @@
 namespace nv {
 namespace {
 
-// Qt would otherwise pull an unread peer's data into memory without limit; with a bound it
-// leaves the rest in the kernel and TCP flow control slows the peer down.
-constexpr qint64 kSocketReadBuffer = qint64(1) << 20;
+// How much Qt takes from the kernel per socket event. Qt would otherwise pull an unread
+// peer's data into memory without limit; with a bound the rest waits in the kernel and TCP
+// flow control slows the peer down. Moderate bites also keep each script line's value small
+// (every tcp_srv_read copies the whole buffer into the line): measured on loopback, an echo
+// script moves several times as much data per second with 128 KiB as with 4 MiB.
+constexpr qint64 kSocketReadBuffer = qint64(128) << 10;
 // How long a closed socket may go on delivering what the script wrote before it is dropped.
 constexpr int kLingerMs = 5000;
 // Written data that Stop or a run's end waits for before closing, so a last reply is not
@@ -42,10 +45,6 @@ bool isConnected(const QTcpSocket* s) {
 
 std::string_view bytesOf(const QByteArray& b) {
     return std::string_view(b.constData(), static_cast<size_t>(b.size()));
-}
-
-QByteArray toBytes(const std::string& s) {
-    return QByteArray(s.data(), static_cast<qsizetype>(s.size()));
 }
 
 // Closes a socket without losing what was already written to it, and frees it once the
@@ -242,7 +241,9 @@ void TcpSubsystem::srvFlush(TExecute& ex, const std::vector<std::string>& args) 
 }
 
 void TcpSubsystem::srvWrite(TExecute& ex, const std::vector<std::string>& args) {
-    if (!isConnected(client0_) || client0_->write(toBytes(args[0])) < 0) {
+    const std::string& data = args[0];
+    if (!isConnected(client0_) ||
+        client0_->write(data.data(), static_cast<qint64>(data.size())) < 0) {
         fail(ex, "Write error,server socket.", "tcp_srv_write: error writing to server socket.");
         return;
     }
@@ -255,12 +256,17 @@ void TcpSubsystem::WSSClientConnect() {
     while (QTcpSocket* s = WSS->nextPendingConnection()) {
         if (client0_) {
             // Beyond the one client: refused without disturbing the client being served.
+            // Whatever it sends meanwhile stays in the kernel, not in memory here.
+            s->setReadBufferSize(4096);
             s->write("Busy\r\n");
             retire(s, this);
             continue;
         }
         client0_ = s;
         s->setReadBufferSize(kSocketReadBuffer);
+        // A reply written in several tcp_srv_write lines must not wait for the peer's
+        // delayed acknowledgement of the first piece.
+        s->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         srvBuf_.clear();
         connect(s, &QIODevice::readyRead, this, [this, s] { ClientDataAvailable(s); });
         connect(s, &QAbstractSocket::disconnected, this, [this, s] { WSSClientDisconnect(s); });
@@ -297,6 +303,9 @@ void TcpSubsystem::cliOpen(TExecute& ex, const std::vector<std::string>& args) {
     QTcpSocket* s = new QTcpSocket(this);
     s->setReadBufferSize(kSocketReadBuffer);
     connect(s, &QIODevice::readyRead, this, &TcpSubsystem::WS1DataAvailable);
+    // Small writes go out at once (see WSSClientConnect); the option needs the connection.
+    connect(s, &QAbstractSocket::connected, s,
+            [s] { s->setSocketOption(QAbstractSocket::LowDelayOption, 1); });
     WS1 = s;
     s->connectToHost(address, p);
     ex.LogMessage("Client socket open to " + host + ":" + port);
@@ -328,7 +337,8 @@ void TcpSubsystem::cliWrite(TExecute& ex, const std::vector<std::string>& args) 
         fail(ex, "Write error, not connected.", "tcp_write: error writing to socket client.");
         return;
     }
-    if (WS1->write(toBytes(args[0])) < 0) {
+    const std::string& data = args[0];
+    if (WS1->write(data.data(), static_cast<qint64>(data.size())) < 0) {
         fail(ex, "Write error,socket client.", "tcp_write: error writing to socket client.");
         return;
     }

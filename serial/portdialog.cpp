@@ -23,7 +23,10 @@ struct BoxSpec {
 } // namespace
 
 TFrmSet::TFrmSet(PortLister freePorts, QWidget* parent)
-    : QDialog(parent), freePorts_(std::move(freePorts)) {
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
+                          Qt::MSWindowsFixedSizeDialogHint),
+      freePorts_(std::move(freePorts)) {
     setWindowTitle("Port settings");
     setFixedSize(178, 210);
     setModal(true);

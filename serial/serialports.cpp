@@ -188,7 +188,7 @@ TTerminal* SerialPorts::OpenPort(const std::string& name, const std::string& bau
 
     TTerminal* raw = t.get();
     table_[*n] = std::move(t);
-    raw->open();
+    raw->openPort();
     raw->setWindowTitle(QString::fromStdString(raw->portName));
     raw->hide();
     pending = {};

@@ -42,6 +42,8 @@ constexpr CounterBit kCounterBits[] = {
     {&LineCounters::bufOverrun, kEvErr, kErrRxOver},
 };
 
+// How often waiting trace lines reach the pane.
+constexpr int kMemoRefreshMs = 15;
 // How often the receive thread reads the line counters of a driver that keeps them.
 constexpr int kCounterIntervalMs = 20;
 // The most bytes one hand-over reads; more waiting bytes make another hand-over at once.
@@ -215,12 +217,15 @@ TTerminal::TTerminal(SerialPlatform& platform, int& rememberedX, int& remembered
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(Memo1);
+    memoTimer_.setSingleShot(true);
+    memoTimer_.setInterval(kMemoRefreshMs);
+    QObject::connect(&memoTimer_, &QTimer::timeout, this, [this] { flushMemo(); });
     applyLayout(TerminalLayout{});
 }
 
 TTerminal::~TTerminal() {
     rememberPosition();
-    close();
+    closePort();
 }
 
 void TTerminal::applyLayout(const TerminalLayout& l) {
@@ -249,7 +254,7 @@ void TTerminal::applyLayout(const TerminalLayout& l) {
     Memo1->setFont(f);
 }
 
-bool TTerminal::open() {
+bool TTerminal::openPort() {
     if (open_) return true;
     Memo1->setReadOnly(true);
     QFont f = Memo1->font();
@@ -282,7 +287,7 @@ bool TTerminal::open() {
     return true;
 }
 
-void TTerminal::close() {
+void TTerminal::closePort() {
     if (!open_) return;
     open_ = false;
     device_->purge();
@@ -305,7 +310,7 @@ bool TTerminal::setRts(int state) {
 
 void TTerminal::send(std::string_view bytes) {
     if (!open_ || bytes.empty()) return;
-    if (isVisible()) addMemoLines(traceLines("(S) ", bytes, bytesPerLine));
+    if (isVisible()) trace("(S) ", bytes);
     // Bytes the port cannot take now wait here until it has room; a send never blocks the
     // script and never loses a byte of a port that stays open.
     pendingOut_.append(bytes);
@@ -341,7 +346,7 @@ void TTerminal::onPortEvent(const PortEvent& ev) {
     if (ev.gone && open_) {
         receiveBytes(); // whatever arrived before the hang-up
         status({kEvErr, 0, kErrIo});
-        close();
+        closePort();
     }
 }
 
@@ -352,7 +357,7 @@ void TTerminal::receiveBytes() {
     const long r = device_->read(bytes.data(), count);
     if (r <= 0) return;
     bytes.resize(static_cast<size_t>(r));
-    if (isVisible()) addMemoLines(traceLines("(R) ", bytes, bytesPerLine));
+    if (isVisible()) trace("(R) ", bytes);
     appendReceived(receiveBuffer_, bytes);
 }
 
@@ -374,34 +379,60 @@ void TTerminal::status(const PortEvent& ev) {
     if (ev.mask & kEvErr) {
         std::string line = "PORT ERROR :";
         line.append(lineErrorText(ev.errors));
-        addMemoLines({std::move(line)});
+        addMemoLine(std::move(line));
     }
 }
 
-// Adds lines under the rule "clear the pane first once it holds more than 300 lines". Only
-// the lines that the rule would leave standing are handed to the pane, so a burst costs the
-// pane at most one clear and about 300 lines.
-void TTerminal::addMemoLines(std::vector<std::string> lines) {
-    if (lines.empty()) return;
-    int count = memoLines_;
+// The rule "clear the pane first once it holds more than 300 lines" applied to `k` lines
+// about to be added: returns the index of the first of them that the rule leaves standing.
+// Only those are formatted and handed to the pane, so a burst costs at most one clear and
+// about 300 lines however long it is.
+size_t TTerminal::applyMemoRule(size_t k) {
     size_t first = 0;
-    bool cleared = false;
-    for (size_t i = 0; i < lines.size(); ++i) {
-        if (count > kMemoLineLimit) {
-            count = 0;
+    for (size_t i = 0; i < k; ++i) {
+        if (memoLines_ > kMemoLineLimit) {
+            memoLines_ = 0;
             first = i;
-            cleared = true;
+            memoClearPending_ = true;
+            memoPending_.clear();
         }
-        ++count;
+        ++memoLines_;
     }
-    if (cleared) Memo1->clear();
+    return first;
+}
+
+void TTerminal::trace(std::string_view tag, std::string_view bytes) {
+    const size_t n = static_cast<size_t>(std::max(1, bytesPerLine));
+    const size_t first = applyMemoRule((bytes.size() + n - 1) / n);
+    for (auto& line : traceLines(tag, bytes.substr(first * n), bytesPerLine))
+        memoPending_.push_back(std::move(line));
+    scheduleMemo();
+}
+
+void TTerminal::addMemoLine(std::string line) {
+    applyMemoRule(1);
+    memoPending_.push_back(std::move(line));
+    scheduleMemo();
+}
+
+// The pane is brought up to date at most every kMemoRefreshMs: a stream then costs one pane
+// update per refresh instead of one per arrival, and the event loop stays responsive.
+void TTerminal::scheduleMemo() {
+    if (!memoTimer_.isActive()) memoTimer_.start();
+}
+
+void TTerminal::flushMemo() {
+    memoTimer_.stop();
+    if (memoClearPending_) Memo1->clear();
+    memoClearPending_ = false;
+    if (memoPending_.empty()) return;
     QString text;
-    for (size_t i = first; i < lines.size(); ++i) {
-        if (i > first) text += QLatin1Char('\n');
-        text += shown(lines[i]);
+    for (size_t i = 0; i < memoPending_.size(); ++i) {
+        if (i > 0) text += QLatin1Char('\n');
+        text += shown(memoPending_[i]);
     }
+    memoPending_.clear();
     Memo1->appendPlainText(text);
-    memoLines_ = count;
 }
 
 void TTerminal::rememberPosition() {

@@ -7,13 +7,14 @@
 // shared under a lock but the hand-over itself.
 //
 // Threading: every member function is for the user-interface thread. Closing never waits on
-// the user-interface thread (a hand-over still queued is cancelled), so close() may join the
-// thread without deadlock and the port is free again when close() returns.
+// the user-interface thread (a hand-over still queued is cancelled), so closePort() may join the
+// thread without deadlock and the port is free again when closePort() returns.
 // Error policy: nothing throws. A port that cannot be opened leaves the connection closed with
 // the reason in openError(); line errors and a vanished device only add "PORT ERROR :" lines
 // to the pane; read and write failures are not script errors.
 #pragma once
 
+#include <QTimer>
 #include <QWidget>
 #include <atomic>
 #include <condition_variable>
@@ -106,14 +107,15 @@ class TTerminal : public QWidget {
 
     void applyLayout(const TerminalLayout& layout);
 
-    // Settings used by open().
+    // Settings used by openPort().
     std::string portName = "COM4";
     std::string devicePath;
     LineSettings settings{9600, 8, ParityNone, StopOne};
     int bytesPerLine = 8;
 
-    bool open();
-    void close();
+    // Named apart from QWidget::close, which only hides the window (see closeEvent).
+    bool openPort();
+    void closePort();
     bool isOpen() const { return open_; }
     const std::string& openError() const { return openError_; }
 
@@ -132,8 +134,10 @@ class TTerminal : public QWidget {
     int rlsd() const { return rlsd_; }
 
     QPlainTextEdit* Memo1 = nullptr;
-    // Lines added to Memo1 (the trace's 300-line rule counts them).
+    // Lines in Memo1 as the 300-line rule counts them, including lines still waiting for the
+    // pane's next refresh; flushMemo() brings the pane up to date at once.
     int memoLines() const { return memoLines_; }
+    void flushMemo();
 
     // The event step, run on the user-interface thread for each hand-over.
     void onPortEvent(const PortEvent& ev);
@@ -145,7 +149,10 @@ class TTerminal : public QWidget {
     void receiveBytes();
     void status(const PortEvent& ev);
     void writePending();
-    void addMemoLines(std::vector<std::string> lines);
+    size_t applyMemoRule(size_t k);
+    void trace(std::string_view tag, std::string_view bytes);
+    void addMemoLine(std::string line);
+    void scheduleMemo();
     void rememberPosition();
 
     SerialPlatform& platform_;
@@ -159,6 +166,9 @@ class TTerminal : public QWidget {
     std::string receiveBuffer_;
     std::string pendingOut_;
     int memoLines_ = 0;
+    std::vector<std::string> memoPending_;
+    bool memoClearPending_ = false;
+    QTimer memoTimer_;
 };
 
 } // namespace nv::serial

@@ -285,6 +285,25 @@ void TMainForm::buildActions() {
     help->setShortcut(QKeySequence::HelpContents);
     QAction* about = make("About1", QStringLiteral("&About"));
 
+    // The status bar shows each item's hint while the pointer is on it.
+    const std::pair<QAction*, const char*> hints[] = {
+        {open, "Open script"},
+        {neu, "New script"},
+        {save, "Save script"},
+        {saveAs, "Save script as"},
+        {html, "Write the script as a coloured web page"},
+        {quit, "Close Norvane"},
+        {run, "Run script"},
+        {stop, "Stop script"},
+        {pause, "Pause script"},
+        {build, "Build a standalone program from the script"},
+        {find, "Find text in the script"},
+        {help, "Open the help pages"},
+        {about, "About Norvane"},
+    };
+    for (const auto& [a, hint] : hints)
+        a->setStatusTip(QString::fromLatin1(hint));
+
     connect(open, &QAction::triggered, this, &TMainForm::openScript);
     connect(neu, &QAction::triggered, this, &TMainForm::newScript);
     connect(save, &QAction::triggered, this, &TMainForm::saveScript);
@@ -564,7 +583,7 @@ bool TMainForm::openFile(const QString& path) {
         dialogs.error(QStringLiteral("Error loading file %1\n\n%2").arg(path, error));
         return false;
     }
-    currentFile_ = QFileInfo(path).absoluteFilePath();
+    currentFile_ = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
     setCaptionFor(currentFile_);
     recent_.add(currentFile_);
     refreshRecentBar();
@@ -609,7 +628,7 @@ void TMainForm::saveScriptAs() {
         dialogs.error(QStringLiteral("The script was not saved.\n\n%1").arg(error));
         return;
     }
-    currentFile_ = QFileInfo(path).absoluteFilePath();
+    currentFile_ = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
     setCaptionFor(currentFile_);
     recent_.add(currentFile_);
     refreshRecentBar();

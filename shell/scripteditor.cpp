@@ -56,6 +56,9 @@ ScriptEditor::ScriptEditor(QWidget* parent) : QsciScintilla(parent), lexer_(new 
     setCaretLineBackgroundColor(QColor(246, 248, 252));
     setBraceMatching(SloppyBraceMatch);
     setWrapMode(WrapNone);
+    // The horizontal scroll bar follows the longest line instead of a fixed width.
+    SendScintilla(SCI_SETSCROLLWIDTH, 1);
+    SendScintilla(SCI_SETSCROLLWIDTHTRACKING, 1);
     setEolMode(EolUnix);
     setFolding(NoFoldStyle);
 

@@ -58,11 +58,22 @@ const StyleLook& styleLook(int style) {
 }
 
 QFont editorFont() {
-    QFont f(QStringLiteral("Courier New"));
-    f.setStyleHint(QFont::TypeWriter);
-    if (!QFontInfo(f).fixedPitch()) f = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    f.setPixelSize(13);
-    return f;
+    // Courier New where installed; otherwise the fonts made to its measure, then any
+    // monospace font the system has. 10 points are the 13 pixels of a 96 dpi screen (the
+    // editor control takes sizes in points only).
+    static const QFont font = [] {
+        for (const char* family :
+             {"Courier New", "Liberation Mono", "Nimbus Mono PS", "DejaVu Sans Mono"}) {
+            QFont f(QString::fromLatin1(family));
+            f.setPointSize(10);
+            if (QFontInfo(f).exactMatch()) return f;
+        }
+        QFont f = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+        f.setStyleHint(QFont::TypeWriter);
+        f.setPointSize(10);
+        return f;
+    }();
+    return font;
 }
 
 void classifyBytes(std::string_view text, bool& inBrace, std::vector<uint8_t>& styles) {

@@ -41,7 +41,7 @@ const StyleLook& styleLook(int style);
 inline const QColor kUrlColor{0, 0, 255};
 
 // The editor's font: Courier New when present, otherwise the system's monospace font,
-// 13 pixels high.
+// 13 pixels high (10 points).
 QFont editorFont();
 
 // Styles `text` (one byte, one style). `inBraceComment` carries a "{" comment in and out.

@@ -46,10 +46,6 @@ QString TFrmWatch::text() const {
     return memo_->toPlainText();
 }
 
-void TFrmWatch::closeEvent(QCloseEvent* e) {
-    e->accept();
-}
-
 void TFrmWatch::hideEvent(QHideEvent* e) {
     QWidget::hideEvent(e);
     if (positionChanged && !e->spontaneous()) positionChanged(pos());

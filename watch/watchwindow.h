@@ -33,7 +33,6 @@ class TFrmWatch : public QWidget {
     std::function<void(QPoint)> positionChanged;
 
   protected:
-    void closeEvent(QCloseEvent* e) override;
     void hideEvent(QHideEvent* e) override;
 
   private:

@@ -252,6 +252,9 @@ wend
     EXPECT_FALSE(rig.host.timedOut);
     EXPECT_EQ(peer.get(), "|");
     EXPECT_FALSE(nvtest::canConnect(port));
+    // The port is free again for the next run, although a connection on it just ended.
+    EXPECT_EQ(rig.run("tcp_srv_open(" + std::to_string(port) + ")\n"),
+              (Lines{"Socket server listen on port : " + std::to_string(port)}));
 }
 
 TEST(TcpRuns, TheClientBufferOutlivesTheRunTheServerBufferDoesNot) {

@@ -1,0 +1,133 @@
+// A real main window for each test, with its program folder in a fresh temporary folder and
+// every dialog answered by the test, so that nothing blocks.
+#pragma once
+
+#include "app/subsystems.h"
+#include "engine/interpreter.h"
+#include "engine/runcontrol.h"
+#include "engine/runtime.h"
+#include "shell/mainform.h"
+#include "shell/platform.h"
+#include "shell/scripteditor.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+#include <functional>
+#include <gtest/gtest.h>
+#include <memory>
+
+namespace nvtest {
+
+inline void writeFile(const QString& path, const std::string& bytes) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(bytes.data(), static_cast<qint64>(bytes.size()));
+}
+
+inline std::string readFile(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) return "<missing>";
+    return f.readAll().toStdString();
+}
+
+class WindowTest : public ::testing::Test {
+  protected:
+    QTemporaryDir program; // the program's folder: settings file, help pages
+    QTemporaryDir work;    // script files
+    std::unique_ptr<nv::TMainForm> form;
+    QStringList errors, questions;
+    bool answer = true;
+    QString nextOpen, nextSave, nextHtml;
+    std::vector<QUrl> opened;
+
+    nv::TMainForm& make(nv::ShellPlatform* platform = nullptr, bool show = true) {
+        form.reset();
+        nv::TMainForm::Options o;
+        o.programDir = program.path();
+        o.platform = platform;
+        form = std::make_unique<nv::TMainForm>(o);
+        auto& d = form->dialogs;
+        d.openScript = [this](const QString&) { return nextOpen; };
+        d.saveScript = [this](const QString&, const QString&) { return nextSave; };
+        d.saveHtml = [this](const QString&) { return nextHtml; };
+        d.confirm = [this](const QString& q) {
+            questions << q;
+            return answer;
+        };
+        d.error = [this](const QString& m) { errors << m; };
+        d.openUrl = [this](const QUrl& u) { opened.push_back(u); };
+        if (show) {
+            form->show();
+            EXPECT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+            // Shortcuts reach only the active window (under X, without a window manager,
+            // nobody else makes it active).
+            form->activateWindow();
+            EXPECT_TRUE(QTest::qWaitForWindowActive(form.get(), 2000));
+        }
+        return *form;
+    }
+
+    QString path(const QString& name) const { return work.filePath(name); }
+    QString settingsFile() const { return program.filePath("norvane.ini"); }
+
+    void script(const std::string& bytes) { form->editor()->setBytes(bytes); }
+
+    // Clicks a button of the button bar, or triggers a menu item.
+    void click(const char* name) {
+        QAction* a = form->item(QString::fromLatin1(name));
+        ASSERT_NE(a, nullptr) << name;
+        if (QWidget* w = form->buttonBar()->widgetForAction(a))
+            QTest::mouseClick(w, Qt::LeftButton);
+        else
+            a->trigger();
+    }
+
+    // Enabled (1) or not (0): Run, Stop, Pause buttons and menu items, Open, File, Help, Build.
+    std::string states() const {
+        std::string s;
+        for (const char* n : {"SBRun1", "Run1", "SBStop1", "Stop1", "SBPause1", "Pause1", "SBOpen1",
+                              "File1", "Help1", "TBItem1"})
+            s += form->item(QString::fromLatin1(n))->isEnabled() ? '1' : '0';
+        return s;
+    }
+
+    std::string variable(const char* name) {
+        nv::TExecute* ex = form->runControl().current();
+        if (!ex) return "<no run>";
+        const std::string* v = ex->variables().get(name);
+        return v ? *v : "";
+    }
+
+    // Presses Run and, while the script runs, performs `steps` one after another, each
+    // 30 ms after the previous one. A guard stops the run after 10 s so no test hangs.
+    void runWith(std::vector<std::function<void()>> steps) {
+        auto next = std::make_shared<std::function<void(size_t)>>();
+        *next = [this, steps, next](size_t i) {
+            if (i >= steps.size()) return;
+            QTimer::singleShot(30, form.get(), [this, steps, next, i] {
+                steps[i]();
+                (*next)(i + 1);
+            });
+        };
+        (*next)(0);
+        QTimer guard;
+        guard.setSingleShot(true);
+        QObject::connect(&guard, &QTimer::timeout, [this] {
+            ADD_FAILURE() << "the run did not end";
+            form->stopScript();
+        });
+        guard.start(10000);
+        click("SBRun1");
+        *next = nullptr;
+    }
+
+    std::string log() { return form->logText().toStdString(); }
+};
+
+} // namespace nvtest

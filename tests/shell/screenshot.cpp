@@ -1,0 +1,49 @@
+// Draws the main window with a script in it into a PNG so that a person can look at it.
+// Usage: shell_screenshot OUT.png  (under Xvfb, or QT_QPA_PLATFORM=offscreen)
+#include "shell/mainform.h"
+#include "shell/scripteditor.h"
+
+#include <QApplication>
+#include <QPixmap>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QTimer>
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setStyle(QStringLiteral("Fusion"));
+    // A folder of its own, so that the settings the window writes at quit go nowhere else.
+    QTemporaryDir program;
+    nv::TMainForm::Options options;
+    options.programDir = program.path();
+    nv::TMainForm form(options);
+    form.editor()->setBytes(
+        "# Ask the meter for a reading every second  {see https://norvane.test/meter}\n"
+        "openport(\"com1\", 9600, 8, \"n\", \"1\")\n"
+        "for (i, 1, 10, 1)\n"
+        "    send(\"com1\", \"READ?\" & chr(13))\n"
+        "    x = receive(\"com1\")\n"
+        "    if (len(x) > 0x10)\n"
+        "        writelog(\"reading \" & i & \": \" & x)\n"
+        "    endif\n"
+        "    flush(\"com1\", 0)\n"
+        "next\n"
+        "closeport(\"com1\")\n");
+    form.move(40, 40);
+    form.resize(820, 560);
+    form.show();
+    form.appendLog("12:00:01: Script started");
+    form.appendLog("12:00:01: Port opened: com1");
+    form.appendLog("12:00:02, from line 7: reading 1: +1.0234E+00");
+    QTimer::singleShot(600, [&] {
+        QPixmap shot;
+        if (QGuiApplication::platformName() == QLatin1String("xcb"))
+            shot = form.screen()->grabWindow(0, form.frameGeometry().x(), form.frameGeometry().y(),
+                                             form.frameGeometry().width(),
+                                             form.frameGeometry().height());
+        if (shot.isNull()) shot = form.grab();
+        shot.save(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("norvane.png"));
+        app.quit();
+    });
+    return app.exec();
+}

@@ -1,0 +1,581 @@
+// The main window driven as a person would: buttons clicked, keys typed, files opened and
+// saved through the window's dialogs (answered by the test), scripts run through the real
+// engine, settings written at close and read at the next start.
+#include "shell/scriptlexer.h"
+#include "tests/shell/fixture.h"
+#include "watch/watchwindow.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <Qsci/qsciscintillabase.h>
+
+using namespace nv;
+using nvtest::readFile;
+using nvtest::writeFile;
+
+namespace {
+
+const char* const kIdle = "1100001111";
+const char* const kRunning = "0011110000";
+const char* const kPaused = "1110000000";
+const char* const kStepWait = "1111000000";
+
+const std::string kEndless = "n = 0\nrepeat\nn = n + 1\nuntil (n == -1)\n";
+
+class Window : public nvtest::WindowTest {};
+
+} // namespace
+
+TEST_F(Window, StartsAsAnEditor) {
+    make();
+    EXPECT_EQ(form->windowTitle(), "Norvane - untitled.nvs");
+    EXPECT_EQ(states(), kIdle);
+    EXPECT_FALSE(form->editor()->isReadOnly());
+    EXPECT_EQ(form->editor()->tabWidth(), 4);
+    EXPECT_TRUE(form->editor()->autoIndent());
+    const QFontMetrics metrics(form->editor()->lexer()->font(StyleDefault));
+    EXPECT_EQ(metrics.horizontalAdvance('i'), metrics.horizontalAdvance('W')) << "monospace";
+    EXPECT_GE(form->editor()->SendScintilla(QsciScintillaBase::SCI_TEXTHEIGHT, 0UL), 13)
+        << "lines are drawn at the font's height";
+    EXPECT_EQ(form->menuBarDock()->windowTitle(), "Norvane");
+    EXPECT_EQ(form->recentBar()->windowTitle(), "Recent files");
+    for (auto [name, hint] :
+         {std::pair("SBOpen1", "Open script"), std::pair("SBSave1", "Save script as"),
+          std::pair("SBPause1", "Pause script")})
+        EXPECT_EQ(form->item(name)->toolTip(), hint);
+    EXPECT_EQ(form->item("Run1")->shortcut(), QKeySequence(Qt::Key_F9));
+}
+
+TEST_F(Window, PauseResumeAndStopATightLoopWithinALine) {
+    make();
+    script(kEndless);
+    std::string atPause;
+    runWith({
+        [&] {
+            EXPECT_EQ(states(), kRunning);
+            EXPECT_TRUE(form->editor()->isReadOnly());
+            EXPECT_FALSE(form->recentBar()->isEnabled()) << "the running text stays in place";
+            click("SBPause1");
+        },
+        [&] {
+            EXPECT_EQ(states(), kPaused);
+            atPause = variable("n");
+        },
+        [&] {
+            // At most the line that was waiting has run since.
+            EXPECT_LE(std::stoll(variable("n")) - std::stoll(atPause), 1);
+            click("SBRun1");
+        },
+        [&] {
+            EXPECT_EQ(states(), kRunning);
+            EXPECT_GT(std::stoll(variable("n")), std::stoll(atPause) + 1);
+            click("SBStop1");
+        },
+    });
+    EXPECT_EQ(states(), kIdle);
+    EXPECT_FALSE(form->editor()->isReadOnly());
+    const std::string text = log();
+    const size_t started = text.find(": Script started"), paused = text.find(": Script paused"),
+                 resumed = text.find(": Script resumed"), finished = text.find(": Script finished");
+    EXPECT_TRUE(started < paused && paused < resumed && resumed < finished) << text;
+}
+
+TEST_F(Window, StepsShowVariablesInTheWatchWindow) {
+    make();
+    form->subsystems().positions.watchX = 130;
+    form->subsystems().positions.watchY = 140;
+    script("debugon\nx = 1\ny = 2\nz = 3\n");
+    TFrmWatch* watch = form->watchWindow();
+    runWith({
+        [&] {
+            EXPECT_EQ(states(), kStepWait);
+            EXPECT_TRUE(watch->isVisible());
+            EXPECT_EQ(watch->pos(), QPoint(130, 140));
+            EXPECT_NE(log().find("Next line to execute: x = 1"), std::string::npos);
+            click("SBRun1");
+        },
+        [&] {
+            EXPECT_NE(watch->text().indexOf("x=1"), -1) << watch->text().toStdString();
+            EXPECT_NE(log().find("Next line to execute: y = 2"), std::string::npos);
+            // The user moves the watch window and closes it.
+            watch->move(300, 310);
+            watch->close();
+            click("SBStop1");
+        },
+    });
+    EXPECT_EQ(log().find("Next line to execute: z = 3"), std::string::npos);
+    EXPECT_FALSE(watch->isVisible());
+
+    // The next debugon shows it where it was closed.
+    script("debugon\nx = 1\n");
+    runWith({[&] {
+        EXPECT_EQ(watch->pos(), QPoint(300, 310));
+        click("SBStop1");
+    }});
+}
+
+TEST_F(Window, ShowlineMarksTheExecutingLineUntilTheRunEnds) {
+    make();
+    script("showline()\n" + kEndless);
+    runWith({[&] {
+        const int line = form->editor()->executingLine();
+        EXPECT_TRUE(line >= 2 && line <= 4) << line;
+        click("SBStop1");
+    }});
+    EXPECT_EQ(form->editor()->executingLine(), -1);
+}
+
+TEST_F(Window, ClosingWhileRunningStopsTheScriptAndWritesSettings) {
+    make();
+    script(kEndless);
+    runWith({[&] { form->close(); }});
+    EXPECT_TRUE(form->closed());
+    EXPECT_EQ(states(), kIdle);
+    EXPECT_NE(log().find(": Script finished"), std::string::npos);
+    EXPECT_NE(readFile(settingsFile()).find("[main]"), std::string::npos);
+}
+
+TEST_F(Window, EscSwitchesToTheRackOnlyWhileARackIsOpen) {
+    make();
+    QWidget rack;
+    rack.setObjectName("TFrmRack");
+    script(kEndless);
+    runWith({
+        [&] {
+            QTest::keyClick(form->editor(), Qt::Key_Escape);
+            EXPECT_FALSE(rack.isVisible()) << "no rack opened by the script";
+            form->runtime().rackOpened = true;
+            QTest::keyClick(form->editor(), Qt::Key_Escape);
+            EXPECT_TRUE(rack.isVisible());
+            EXPECT_TRUE(form->isVisible());
+            QTest::keyClick(form->editor(), Qt::Key_Escape);
+            EXPECT_FALSE(form->isVisible());
+            form->show();
+            click("SBStop1");
+        },
+    });
+    rack.hide();
+    QTest::keyClick(form->editor(), Qt::Key_Escape);
+    EXPECT_FALSE(rack.isVisible()) << "no run";
+}
+
+TEST_F(Window, LogPaneCountsLinesAndKeepsTheFiveHundredLineRule) {
+    make();
+    form->appendLog("one\r\ntwo\rthree");
+    form->appendLog("caf\xE9");
+    EXPECT_EQ(form->logLineCount(), 4);
+    EXPECT_EQ(log(), "one\ntwo\nthree\ncaf\u00e9");
+
+    script("for (i, 1, 600, 1)\nwritelog(i)\nnext\n");
+    QTest::keyClick(form.get(), Qt::Key_F9);
+    EXPECT_LE(form->logLineCount(), 501);
+    EXPECT_EQ(form->logLineCount(), form->logPane()->document()->blockCount());
+    EXPECT_NE(log().find(": 600\n"), std::string::npos);
+    EXPECT_EQ(log().find(": 1\n"), std::string::npos);
+}
+
+TEST_F(Window, ValidationFailureIsShownAndNothingRuns) {
+    make();
+    script("for (i, 1, 2, 1)\nwritelog(i)\n");
+    click("SBRun1");
+    EXPECT_EQ(states(), kIdle);
+    EXPECT_EQ(log().find("Script started"), std::string::npos);
+    EXPECT_GE(form->logLineCount(), 1);
+}
+
+// ---- settings ----
+
+TEST_F(Window, SettingsWrittenAtCloseAreReadAtTheNextStart) {
+    writeFile(settingsFile(),
+              "[ports]\ncom1=/dev/ttyUSB7\n[recent bar]\nstyle=floating\nx=900\ny=900\n");
+    writeFile(path("a.nvs"), "x = 1\n");
+    make();
+    EXPECT_TRUE(form->recentBar()->isFloating());
+    EXPECT_NE(form->recentBar()->pos(), QPoint(900, 900)) << "floats at its default place";
+    EXPECT_FALSE(form->buttonBar()->isFloating());
+    form->move(50, 60);
+    form->resize(700, 500);
+    auto& p = form->subsystems().positions;
+    p.terminalX = 1, p.terminalY = 2, p.rackX = 3, p.rackY = 4, p.watchX = 5, p.watchY = 6;
+    nextOpen = path("a.nvs");
+    click("SBOpen1");
+    const int logHeight = form->logPane()->height();
+    form->close();
+
+    const std::string ini = readFile(settingsFile());
+    EXPECT_NE(ini.find("com1=/dev/ttyUSB7"), std::string::npos) << "other keys are kept";
+    EXPECT_NE(ini.find("MRU1=" + path("a.nvs").toStdString()), std::string::npos) << ini;
+
+    make();
+    EXPECT_EQ(form->pos(), QPoint(50, 60));
+    EXPECT_EQ(form->size(), QSize(700, 500));
+    EXPECT_EQ(form->logPane()->height(), logHeight);
+    const auto& q = form->subsystems().positions;
+    EXPECT_EQ(std::tie(q.terminalX, q.terminalY, q.rackX, q.rackY, q.watchX, q.watchY),
+              std::tuple(1, 2, 3, 4, 5, 6));
+    ASSERT_EQ(form->recent().paths().size(), 1u);
+    EXPECT_EQ(form->recent().paths()[0], path("a.nvs"));
+    EXPECT_TRUE(form->recentBar()->isFloating());
+    EXPECT_GT(form->buttonBar()->y(), form->menuBarDock()->y()) << "button bar on the second row";
+}
+
+TEST_F(Window, BarsComeBackOnTheirRows) {
+    writeFile(settingsFile(),
+              "[menu bar]\nrow=2\n[toolbar]\nrow=0\npos=0\n[recent bar]\nrow=0\npos=400\n");
+    make();
+    EXPECT_EQ(form->buttonBar()->y(), form->recentBar()->y());
+    EXPECT_GT(form->menuBarDock()->y(), form->buttonBar()->y());
+    EXPECT_GE(form->recentBar()->x(), 400);
+    form->close();
+    IniFile ini;
+    ini.parse(readFile(settingsFile()));
+    EXPECT_EQ(ini.value("menu bar", "row").value_or("?"), "1") << "rows are counted from 0";
+    EXPECT_EQ(ini.value("toolbar", "row").value_or("?"), "0");
+}
+
+TEST_F(Window, BadOrMissingSettingsStillStart) {
+    make();
+    EXPECT_EQ(form->pos(), QPoint(0, 0)) << "missing file: defaults";
+    form.reset();
+    writeFile(settingsFile(), std::string("\xff\xfe\n[main]\nx=12\ny=oops\n\0junk", 27));
+    make();
+    EXPECT_EQ(form->pos(), QPoint(12, 153)) << "reading stopped at y";
+    EXPECT_EQ(form->size(), QSize(544, 374));
+    script("x = 1\n");
+    click("SBRun1");
+    EXPECT_NE(log().find("Script finished"), std::string::npos);
+}
+
+TEST_F(Window, PackageModeNeverWritesSettings) {
+    make();
+    form->setPackageMode(true);
+    form->close();
+    EXPECT_EQ(readFile(settingsFile()), "<missing>");
+}
+
+namespace {
+struct ReadOnlyProgramFolder : ShellPlatform {
+    bool canWriteDir(const QString&) override { return false; }
+};
+} // namespace
+
+TEST_F(Window, ReadOnlyProgramFolderKeepsSettingsInTheUserConfig) {
+    QTemporaryDir config;
+    qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
+    ReadOnlyProgramFolder platform;
+    make(&platform);
+    form->move(33, 44);
+    form->close();
+    EXPECT_EQ(readFile(settingsFile()), "<missing>");
+    make(&platform);
+    EXPECT_EQ(form->pos(), QPoint(33, 44));
+    form.reset();
+    qputenv("XDG_CONFIG_HOME", QDir::tempPath().toUtf8() + "/norvane-shell-tests");
+}
+
+// ---- script files ----
+
+TEST_F(Window, OpenAsksOnlyWhenTheEditorHoldsALine) {
+    writeFile(path("one.nvs"), "x = 1\n");
+    make();
+    nextOpen = path("one.nvs");
+    answer = false;
+    click("SBOpen1"); // right after start the editor holds one empty line
+    EXPECT_EQ(questions, QStringList{"All unsaved changes will be lost. Open another file now ?"});
+    EXPECT_EQ(form->windowTitle(), "Norvane - untitled.nvs");
+
+    QTest::keyClick(form.get(), Qt::Key_N, Qt::ControlModifier);
+    questions.clear();
+    QTest::keyClick(form.get(), Qt::Key_O, Qt::ControlModifier);
+    EXPECT_TRUE(questions.isEmpty());
+    EXPECT_EQ(form->windowTitle(), "Norvane - one.nvs");
+    EXPECT_EQ(form->currentFile(), path("one.nvs"));
+    EXPECT_EQ(form->editor()->bytes(), "x = 1\n");
+
+    QTest::keyClicks(form->editor(), "y");
+    click("SBNew1"); // New asks nothing and discards
+    EXPECT_TRUE(questions.isEmpty());
+    EXPECT_EQ(form->editor()->bytes(), "");
+    EXPECT_EQ(form->windowTitle(), "Norvane - untitled.nvs");
+}
+
+TEST_F(Window, ScriptBytesSurviveOpenRunAndSave) {
+    // Latin-1 (not valid UTF-8), CR LF and lone CR line ends, a zero byte, no final line end.
+    const std::string latin1 = std::string("writelog(\"caf\xE9\")\r\n# \xFF\xFE\0z\rx = 1", 35);
+    const std::string utf8 = "writelog(\"\xE2\x82\xAC\")\n";
+    for (const auto& [bytes, shown] :
+         {std::pair(latin1, "caf\xC3\xA9"), std::pair(utf8, "\xE2\x82\xAC")}) {
+        writeFile(path("s.nvs"), bytes);
+        make();
+        answer = true;
+        nextOpen = path("s.nvs");
+        click("SBOpen1");
+        EXPECT_EQ(form->editor()->bytes(), bytes);
+        click("SBRun1");
+        EXPECT_NE(log().find(shown), std::string::npos) << log();
+        writeFile(path("s.nvs"), "changed on disk");
+        click("SBSaveone");
+        EXPECT_EQ(readFile(path("s.nvs")), bytes);
+    }
+}
+
+TEST_F(Window, TypingBeyondLatin1MovesTheScriptToUtf8) {
+    writeFile(path("l.nvs"), "a\xE9");
+    make();
+    nextOpen = path("l.nvs");
+    click("SBOpen1");
+    form->editor()->setCursorPosition(0, 2);
+    QKeyEvent euro(QEvent::KeyPress, 0, Qt::NoModifier, QString::fromUtf8("\u20AC"));
+    QApplication::sendEvent(form->editor(), &euro);
+    click("SBSaveone");
+    EXPECT_EQ(readFile(path("l.nvs")), "a\xC3\xA9\xE2\x82\xAC");
+}
+
+TEST_F(Window, SaveAsNamesAndTheRecentList) {
+    make();
+    QDir(work.path()).mkdir("v1.2");
+    struct Case {
+        QString chosen, written;
+    } cases[] = {
+        {path("plain"), path("plain.nvs")},
+        {path("notes.txt"), path("notes.txt")},
+        {path("v1.2/inner"), path("v1.2/inner.nvs")},
+    };
+    script("x = 1\n");
+    for (const Case& c : cases) {
+        nextSave = c.chosen;
+        click("SBSave1");
+        EXPECT_EQ(readFile(c.written), "x = 1\n") << c.chosen.toStdString();
+        EXPECT_EQ(form->windowTitle(), "Norvane - " + QFileInfo(c.written).fileName());
+        EXPECT_EQ(form->recent().paths().front(), c.written);
+    }
+    // Save on a titled file writes it and leaves the list's order alone.
+    nextOpen = path("plain.nvs");
+    click("SBOpen1");
+    EXPECT_EQ(form->recent().paths().front(), path("plain.nvs"));
+    nextSave = path("other.nvs");
+    click("SBSave1");
+    const auto order = form->recent().paths();
+    script("y = 2\n");
+    click("SBSaveone");
+    EXPECT_EQ(readFile(path("other.nvs")), "y = 2\n");
+    EXPECT_EQ(form->recent().paths(), order);
+
+    // The bar's entries: "&n name"; choosing one opens it without a question.
+    auto entries = form->recentBar()->actions();
+    ASSERT_EQ(entries.size(), 4);
+    EXPECT_EQ(entries[1]->iconText(), "&2 plain");
+    questions.clear();
+    QTest::mouseClick(form->recentBar()->widgetForAction(entries[1]), Qt::LeftButton);
+    EXPECT_TRUE(questions.isEmpty());
+    EXPECT_EQ(form->editor()->bytes(), "x = 1\n");
+    EXPECT_EQ(form->windowTitle(), "Norvane - plain.nvs");
+    EXPECT_EQ(form->recent().paths(), order);
+}
+
+namespace {
+// A disk that is full: every write fails.
+struct FullDisk : ShellPlatform {
+    bool writeFile(const QString& path, std::string_view, QString& error) override {
+        error = errnoMessage(path, ENOSPC);
+        return false;
+    }
+};
+} // namespace
+
+TEST_F(Window, FileFailuresAreReportedAndChangeNothing) {
+    writeFile(path("kept.nvs"), "old\n");
+    FullDisk disk;
+    make(&disk);
+    answer = true;
+    nextOpen = path("missing.nvs");
+    click("SBOpen1");
+    ASSERT_EQ(errors.size(), 1);
+    EXPECT_TRUE(errors[0].startsWith("Error loading file " + path("missing.nvs")));
+    EXPECT_EQ(form->windowTitle(), "Norvane - untitled.nvs");
+    EXPECT_TRUE(form->recent().paths().empty());
+
+    nextOpen = path("kept.nvs");
+    click("SBOpen1");
+    script("new text\n");
+    click("SBSaveone");
+    ASSERT_EQ(errors.size(), 2);
+    EXPECT_TRUE(errors[1].startsWith("Error saving file"));
+    EXPECT_NE(errors[1].indexOf("No space left"), -1) << errors[1].toStdString();
+    EXPECT_EQ(readFile(path("kept.nvs")), "old\n");
+
+    nextSave = path("fresh.nvs");
+    click("SBSave1");
+    EXPECT_EQ(errors.size(), 3);
+    EXPECT_EQ(form->currentFile(), path("kept.nvs")) << "nothing below the failed write";
+
+    QFile::remove(path("kept.nvs"));
+    form->openRecent(0);
+    EXPECT_EQ(errors.size(), 4);
+    EXPECT_EQ(form->editor()->bytes(), "new text\n");
+}
+
+TEST_F(Window, RealWritesReplaceAtomicallyAndKeepPermissions) {
+    writeFile(path("p.nvs"), "old\n");
+    QFile::setPermissions(path("p.nvs"), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                             QFileDevice::ReadGroup);
+    make();
+    nextOpen = path("p.nvs");
+    click("SBOpen1");
+    script("new\n");
+    click("SBSaveone");
+    EXPECT_EQ(readFile(path("p.nvs")), "new\n");
+    const auto mask = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
+                      QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ReadOther;
+    EXPECT_EQ(QFile::permissions(path("p.nvs")) & mask,
+              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup);
+    EXPECT_EQ(QDir(work.path()).entryList(QDir::Files), QStringList{"p.nvs"}) << "no leftovers";
+}
+
+TEST_F(Window, ExportAsHtmlShowsTheColoursAndMovesTheCurrentFolder) {
+    const QString before = QDir::currentPath();
+    make();
+    QDir(work.path()).mkdir("pages");
+    script("for (i, 1, 2, 1) # loop\nsend(\"a<b\", 0x1F) {see https://norvane.test/x}\nnext\n");
+    nextHtml = path("pages/out");
+    form->item("Exportashtml1")->trigger();
+    const std::string html = readFile(path("pages/out.html"));
+    QDir::setCurrent(before);
+    EXPECT_NE(html.find("<span class=\"s3\">for</span>"), std::string::npos) << html;
+    EXPECT_NE(html.find("<span class=\"s1\"># loop</span>"), std::string::npos);
+    EXPECT_NE(html.find("<span class=\"s4\">&quot;a&lt;b&quot;</span>"), std::string::npos);
+    EXPECT_NE(html.find("<span class=\"s2\">0x1F</span>"), std::string::npos);
+    EXPECT_NE(html.find("<a href=\"https://norvane.test/x\">"), std::string::npos);
+    EXPECT_NE(html.find(".s1 { color: #000080; background: #ffffff; font-weight: normal; "
+                        "font-style: italic; }"),
+              std::string::npos);
+    EXPECT_TRUE(errors.isEmpty());
+}
+
+TEST_F(Window, ExportChangesTheFolderScriptsUse) {
+    const QString before = QDir::currentPath();
+    make();
+    QDir(work.path()).mkdir("there");
+    writeFile(path("there/data.txt"), "found");
+    nextHtml = path("there/page.html");
+    form->item("Exportashtml1")->trigger();
+    script("x = fopen(\"data.txt\")\nwritelog(\"open=\" & error)\n");
+    click("SBRun1");
+    QDir::setCurrent(before);
+    EXPECT_NE(log().find("open=0"), std::string::npos) << log();
+}
+
+// ---- the editor ----
+
+TEST_F(Window, BraceCommentsRecolourAsTheyAreTyped) {
+    make();
+    script("a\n{ x\nfor\n} b\nfor\n");
+    ScriptEditor* ed = form->editor();
+    auto styleAt = [ed](int line, int index) {
+        ed->SendScintilla(QsciScintillaBase::SCI_COLOURISE, 0, -1L);
+        return ed->SendScintilla(
+            QsciScintillaBase::SCI_GETSTYLEAT,
+            static_cast<unsigned long>(ed->positionFromLineIndex(line, index)));
+    };
+    EXPECT_EQ(styleAt(2, 0), StyleComment);
+    EXPECT_EQ(styleAt(4, 0), StyleKeyword);
+    ed->setSelection(1, 0, 1, 1);
+    ed->removeSelectedText(); // the "{" goes
+    EXPECT_EQ(styleAt(2, 0), StyleKeyword);
+}
+
+TEST_F(Window, TypingAParenthesisShowsTheParameterHint) {
+    make();
+    form->editor()->setFocus();
+    QTest::keyClicks(form->editor(), "x = fread(");
+    EXPECT_EQ(form->editor()->shownHint(), "fread(characters number)");
+    EXPECT_TRUE(form->editor()->SendScintilla(QsciScintillaBase::SCI_CALLTIPACTIVE));
+    QTest::keyClicks(form->editor(), "4)");
+    EXPECT_EQ(form->editor()->shownHint(), "");
+    QTest::keyClick(form->editor(), Qt::Key_Return);
+    QTest::keyClicks(form->editor(), "nosuch(");
+    EXPECT_EQ(form->editor()->shownHint(), "");
+
+    QTest::keyClick(form->editor(), Qt::Key_Return);
+    QTest::keyClicks(form->editor(), "tcp_srv_");
+    QTest::keyClick(form->editor(), Qt::Key_Space, Qt::ControlModifier);
+    ASSERT_TRUE(form->editor()->SendScintilla(QsciScintillaBase::SCI_AUTOCACTIVE));
+    QTest::keyClick(form->editor(), Qt::Key_Return);
+    EXPECT_TRUE(form->editor()->text().endsWith("tcp_srv_open"))
+        << form->editor()->text().toStdString();
+}
+
+TEST_F(Window, FindAndWebAddresses) {
+    make();
+    script("x = 1\nsee www.norvane.test/help here\nwritelog(x)\n");
+    QTest::keyClick(form.get(), Qt::Key_F, Qt::ControlModifier);
+    auto* edit = form->findChild<QLineEdit*>("FindEdit");
+    ASSERT_TRUE(edit->isVisible());
+    QTest::keyClicks(edit, "writelog");
+    QTest::keyClick(edit, Qt::Key_Return);
+    EXPECT_EQ(form->editor()->selectedText(), "writelog");
+    QTest::keyClick(edit, Qt::Key_Escape);
+    EXPECT_FALSE(edit->isVisible());
+
+    ScriptEditor* ed = form->editor();
+    ed->SendScintilla(QsciScintillaBase::SCI_COLOURISE, 0, -1L);
+    const long at = ed->positionFromLineIndex(1, 8);
+    const QPoint p(ed->SendScintilla(QsciScintillaBase::SCI_POINTXFROMPOSITION, 0UL, at),
+                   ed->SendScintilla(QsciScintillaBase::SCI_POINTYFROMPOSITION, 0UL, at) + 5);
+    QTest::mouseClick(ed->viewport(), Qt::LeftButton, {}, p);
+    ASSERT_EQ(opened.size(), 1u);
+    EXPECT_EQ(opened[0], QUrl("http://www.norvane.test/help"));
+}
+
+// ---- start-up, About, Help ----
+
+TEST_F(Window, AScriptNamedAtStartRunsBeforeTheWindowShows) {
+    writeFile(path("start.nvs"), "writelog(\"from start\")\n");
+    make(nullptr, false);
+    bool visibleDuringRun = true;
+    QTimer::singleShot(0, [&] { visibleDuringRun = form->isVisible(); });
+    ASSERT_TRUE(form->runFileAtStart(path("start.nvs")));
+    EXPECT_NE(log().find(": from start"), std::string::npos) << log();
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_EQ(form->windowTitle(), "Norvane - untitled.nvs");
+    EXPECT_TRUE(form->currentFile().isEmpty());
+    EXPECT_FALSE(form->runFileAtStart(path("nothing.nvs")));
+    EXPECT_EQ(errors.size(), 1);
+}
+
+TEST_F(Window, AboutBoxAndHelpPages) {
+    make();
+    form->move(100, 50);
+    QPoint aboutAt;
+    QString product;
+    QTimer::singleShot(50, [&] {
+        aboutAt = form->aboutBox()->pos();
+        product = form->aboutBox()->productLine();
+        QTest::mouseClick(form->aboutBox()->findChild<QPushButton*>("CloseButton"), Qt::LeftButton);
+    });
+    form->item("About1")->trigger();
+    EXPECT_EQ(aboutAt, QPoint(225, 175));
+    EXPECT_EQ(product, "Norvane 2.0");
+    EXPECT_FALSE(form->aboutBox()->isVisible());
+
+    form->item("Help2")->trigger();
+    EXPECT_EQ(errors.size(), 1) << "no help pages installed";
+    EXPECT_TRUE(opened.empty());
+    QDir(program.path()).mkpath("Help/html");
+    writeFile(program.filePath("Help/html/index.html"), "<html></html>");
+    form->item("Help2")->trigger();
+    ASSERT_EQ(opened.size(), 1u);
+    EXPECT_EQ(opened[0], QUrl::fromLocalFile(program.filePath("Help/html/index.html")));
+}
+
+int main(int argc, char** argv) {
+    // Settings never reach the real user's configuration.
+    qputenv("XDG_CONFIG_HOME", QDir::tempPath().toUtf8() + "/norvane-shell-tests");
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
