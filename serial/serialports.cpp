@@ -106,12 +106,12 @@ SerialPorts::SerialPorts(QWidget* mainWindow, int& terminalX, int& terminalY, Op
       layoutFile_(options.layoutFile.empty()
                       ? (QCoreApplication::applicationDirPath() + "/terminal.res").toStdString()
                       : std::move(options.layoutFile)) {
-    if (mainWindow_)
-        dialog_ = std::make_unique<TFrmSet>([this] { return freePorts(); }, mainWindow_);
+    if (mainWindow_) dialog_ = new TFrmSet([this] { return freePorts(); }, mainWindow_);
 }
 
 // Connections are owned here and closed with it, whatever the script left open.
 SerialPorts::~SerialPorts() {
+    delete dialog_.data();
     for (auto& t : table_)
         t.reset();
 }

@@ -15,6 +15,7 @@
 // a command or function.
 #pragma once
 
+#include <QPointer>
 #include <array>
 #include <memory>
 #include <optional>
@@ -74,7 +75,7 @@ class SerialPorts {
 
     PortChoice pending; // the dialog's choices for the next OpenPort
     const PortMap& ports() const { return ports_; }
-    TFrmSet* dialog() const { return dialog_.get(); }
+    TFrmSet* dialog() const { return dialog_.data(); }
 
   private:
     bool cmdOpenPort(TExecute& ex, const std::vector<std::string>& args);
@@ -94,7 +95,8 @@ class SerialPorts {
     std::string layoutFile_;
     std::array<std::unique_ptr<TTerminal>, kMaxPort + 1> table_;
     std::vector<std::string> portList_;
-    std::unique_ptr<TFrmSet> dialog_;
+    // A child of the main window, which may be destroyed first and then deletes it.
+    QPointer<TFrmSet> dialog_;
 };
 
 // Where the settings file is: "norvane.ini" in the program's folder, or

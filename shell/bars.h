@@ -20,8 +20,9 @@ struct BarPlace {
     BarSettings place;
 };
 
-// Docks the bars at their rows and positions (rows only order the lines; positions are
-// pixels from the left), or floats them at their default floating places.
+// Docks the bars at their rows and positions, or floats them at their default floating
+// places. Qt packs the bars of a row from the left, so a row's number only orders the rows
+// and a position only orders the bars within a row; the exact pixel is not kept.
 void applyBarPlaces(QMainWindow& window, const std::vector<BarPlace>& bars);
 
 // Where each bar is now: row = the rank of its line among the docked bars' lines.

@@ -393,7 +393,8 @@ void TMainForm::buildBars() {
     menuBar_->toggleViewAction()->setEnabled(false);
 
     buttonBar_ = makeBar("TBT2", QStringLiteral("Norvane"));
-    buttonBar_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    // Icons only: the bar leaves room on its row for the recent-files bar.
+    buttonBar_->setToolButtonStyle(Qt::ToolButtonIconOnly);
     for (const char* n :
          {"SBOpen1", "SBNew1", "SBSaveone", "SBSave1", "", "SBRun1", "SBStop1", "SBPause1"}) {
         if (!*n)
@@ -429,11 +430,13 @@ void TMainForm::refreshRecentBar() {
         label = label.left(2) + label.mid(2).replace(QLatin1Char('&'), QLatin1String("&&"));
         auto* a = new QAction(label, recentBar_);
         a->setObjectName(QStringLiteral("MRU%1").arg(i + 1));
-        a->setIconText(label);
         a->setToolTip(paths[i]);
+        // The accelerator works even when the entry is folded into the bar's overflow menu.
+        a->setShortcut(
+            QKeySequence(Qt::ALT | static_cast<Qt::Key>(Qt::Key_1 + static_cast<int>(i))));
+        a->setShortcutContext(Qt::WindowShortcut);
         connect(a, &QAction::triggered, this, [this, i] { openRecent(static_cast<int>(i)); });
         recentBar_->addAction(a);
-        if (auto* b = qobject_cast<QToolButton*>(recentBar_->widgetForAction(a))) b->setText(label);
     }
 }
 

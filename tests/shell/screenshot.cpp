@@ -4,6 +4,7 @@
 #include "shell/scripteditor.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QPixmap>
 #include <QScreen>
 #include <QTemporaryDir>
@@ -14,6 +15,12 @@ int main(int argc, char** argv) {
     QApplication::setStyle(QStringLiteral("Fusion"));
     // A folder of its own, so that the settings the window writes at quit go nowhere else.
     QTemporaryDir program;
+    {
+        QFile ini(program.filePath(QStringLiteral("norvane.ini")));
+        ini.open(QIODevice::WriteOnly);
+        ini.write("[recent]\nMRU1=/home/lab/meter.nvs\nMRU2=/home/lab/psu-ramp.nvs\n"
+                  "MRU3=/home/lab/burn-in.nvs\n");
+    }
     nv::TMainForm::Options options;
     options.programDir = program.path();
     nv::TMainForm form(options);
