@@ -781,8 +781,11 @@ void TMainForm::writeSettings() {
     s.watchY = watchPos.y();
     s.terminalX = p.terminalX;
     s.terminalY = p.terminalY;
-    s.rackX = p.rackX;
-    s.rackY = p.rackY;
+    // The rack window notes its place when it is hidden; a rack still open is asked directly.
+    QWidget* rack = rackWindow ? rackWindow() : nullptr;
+    const QPoint rackPos = rack && rack->isVisible() ? rack->pos() : QPoint(p.rackX, p.rackY);
+    s.rackX = rackPos.x();
+    s.rackY = rackPos.y();
     writeWindowSettings(ini, s);
     QString error;
     saveIni(ini, target, *platform_, error); // a settings file that cannot be written is ignored

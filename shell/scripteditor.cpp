@@ -111,11 +111,15 @@ void ScriptEditor::setBytes(std::string_view data) {
     executingLine_ = -1;
 }
 
-std::string ScriptEditor::bytes() const {
+std::string_view ScriptEditor::view() const {
     const long len = SendScintilla(SCI_GETLENGTH);
     const char* p = static_cast<const char*>(SendScintillaPtrResult(SCI_GETCHARACTERPOINTER));
     if (!p || len <= 0) return {};
-    return std::string(p, static_cast<size_t>(len));
+    return std::string_view(p, static_cast<size_t>(len));
+}
+
+std::string ScriptEditor::bytes() const {
+    return std::string(view());
 }
 
 void ScriptEditor::setExecutingLine(int line) {
@@ -156,7 +160,7 @@ bool ScriptEditor::find(const QString& text, bool forward) {
 void ScriptEditor::charAdded(int ch) {
     if (ch == '(') {
         const long pos = SendScintilla(SCI_GETCURRENTPOS);
-        const std::string text = bytes();
+        const std::string_view text = view();
         long end = pos - 1; // the "("
         long begin = end;
         while (begin > 0) {
@@ -165,7 +169,7 @@ void ScriptEditor::charAdded(int ch) {
             if (!(std::isalnum(c) || c == '_')) break;
             --begin;
         }
-        const std::string name =
+        const std::string_view name =
             text.substr(static_cast<size_t>(begin), static_cast<size_t>(end - begin));
         const std::string_view hint = hintFor(name);
         if (hint.empty()) return;
@@ -214,7 +218,7 @@ void ScriptEditor::updateHint() {
         return;
     }
     // Mark the parameter the caret is in: count the top-level commas typed so far.
-    const std::string text = bytes();
+    const std::string_view text = view();
     int param = 0, depth = 0;
     bool quoted = false;
     for (long i = hintStart_ + 1; i < pos && i < static_cast<long>(text.size()); ++i) {

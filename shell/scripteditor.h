@@ -58,6 +58,8 @@ class ScriptEditor : public QsciScintilla {
     void keyPressEvent(QKeyEvent* e) override;
 
   private:
+    // The text in place, valid until the next change.
+    std::string_view view() const;
     void charAdded(int ch);
     void updateHint();
     void urlClicked(int position);

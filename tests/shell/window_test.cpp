@@ -580,6 +580,9 @@ TEST_F(Window, AboutBoxAndHelpPages) {
 int main(int argc, char** argv) {
     // Settings never reach the real user's configuration.
     qputenv("XDG_CONFIG_HOME", QDir::tempPath().toUtf8() + "/norvane-shell-tests");
+    // Without a display (CI, and the test listing at build time) the window draws offscreen.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
