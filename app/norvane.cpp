@@ -3,11 +3,10 @@
 // runs a packed script when the program file carries one (package mode), or waits as an
 // editor; then the event loop runs until the main window closes.
 #include "shell/mainform.h"
-#include "shell/package.h"
 #include "shell/scripteditor.h"
+#include "shell/startup.h"
 
 #include <QApplication>
-#include <QFileInfo>
 #include <QMessageBox>
 
 int main(int argc, char** argv) {
@@ -21,9 +20,9 @@ int main(int argc, char** argv) {
     const QStringList args = QCoreApplication::arguments().mid(1);
     nv::Package package;
     QString error;
-    if (args.size() == 1 && QFileInfo(args[0]).isFile()) {
+    if (const QString script = nv::scriptArgument(args); !script.isEmpty()) {
         // The script runs before the window is shown, unless it shows the window itself.
-        form.runFileAtStart(args[0]);
+        form.runFileAtStart(script);
     } else if (nv::findPackage(QCoreApplication::applicationFilePath(), package, error)) {
         // The packed script runs with the window hidden; the run's end ends the program.
         form.setPackageMode(true);

@@ -17,7 +17,6 @@
 #include "shell/settings.h"
 
 #include <QMainWindow>
-#include <QPointer>
 #include <functional>
 #include <memory>
 #include <string>
@@ -182,7 +181,6 @@ class TMainForm : public QMainWindow, public ScriptHost {
     bool closed_ = false;
     bool shownOnce_ = false;
     int logHeight_ = 160;
-    WindowSettings pendingBars_;
 
     // The log pane: lines not yet drawn are collected and drawn in one go a few times a
     // second, so that a script logging every line is not slowed down by the drawing.

@@ -5,8 +5,11 @@
 #include "shell/recentlist.h"
 #include "shell/scriptlexer.h"
 #include "shell/settings.h"
+#include "shell/startup.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -248,4 +251,22 @@ TEST(Colouring, WebAddresses) {
     for (const UrlSpan& u : findUrls(text))
         found.push_back(text.substr(u.start, u.length));
     EXPECT_EQ(found, (std::vector<std::string>{"https://example.org/a?b=1", "www.norvane.test"}));
+}
+
+// ---- start-up ----
+
+TEST(StartUp, OnlyOneArgumentNamingAFileRunsIt) {
+    QTemporaryDir dir;
+    const QString file = dir.filePath("s.nvs");
+    QFile f(file);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.close();
+    EXPECT_EQ(scriptArgument({file}), file);
+    EXPECT_EQ(scriptArgument({}), "");
+    EXPECT_EQ(scriptArgument({file, file}), "") << "two arguments: neither runs";
+    EXPECT_EQ(scriptArgument({dir.filePath("none.nvs")}), "");
+    EXPECT_EQ(scriptArgument({dir.path()}), "") << "a folder is no script";
+    Package p;
+    QString error;
+    EXPECT_FALSE(findPackage(QCoreApplication::applicationFilePath(), p, error));
 }
