@@ -26,6 +26,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QScreen>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStyle>
@@ -749,6 +750,15 @@ void TMainForm::readSettings() {
     readWindowSettings(ini, s);
     move(s.x, s.y);
     resize(s.width, s.height);
+    // A place remembered on a screen that is gone (a monitor unplugged) would leave the
+    // window where nobody can reach it.
+    const QRect wanted(QPoint(s.x, s.y), size());
+    const QList<QScreen*> screens = QGuiApplication::screens();
+    if (!screens.isEmpty() && std::none_of(screens.begin(), screens.end(), [&](QScreen* sc) {
+            return sc->availableGeometry().intersects(
+                wanted.adjusted(0, 0, 0, -wanted.height() + 20));
+        }))
+        move(screens.front()->availableGeometry().topLeft());
     logHeight_ = s.logHeight;
     Subsystems::Positions& p = subs_->positions;
     p.watchX = s.watchX;

@@ -55,7 +55,7 @@ struct BarSettings {
 };
 
 struct WindowSettings {
-    // The window's design values: what stays when the reading ends early.
+    // The window's built-in values: what stays when the reading ends early.
     int x = 242, y = 153, width = 544, height = 374, logHeight = 160;
     int watchX = 0, watchY = 0;
     int rackX = 0, rackY = 0;

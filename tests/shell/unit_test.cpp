@@ -86,7 +86,7 @@ TEST(WindowSettings, MissingFileGivesTheDefaults) {
 
 TEST(WindowSettings, FirstMalformedIntegerEndsTheReading) {
     // Reading order: main x y width height log_height, debug y x, rack y x, terminal x y,
-    // recent, bars. Whatever follows the bad value keeps the window's design value.
+    // recent, bars. Whatever follows the bad value keeps the window's built-in value.
     const std::string tail = "[recent]\nMRU1=/a.nvs\n[toolbar]\nstyle=floating\n";
     struct Case {
         std::string text;

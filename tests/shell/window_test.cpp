@@ -246,6 +246,11 @@ TEST_F(Window, BadOrMissingSettingsStillStart) {
     make();
     EXPECT_EQ(form->pos(), QPoint(12, 153)) << "reading stopped at y";
     EXPECT_EQ(form->size(), QSize(544, 374));
+    form.reset();
+    writeFile(settingsFile(), "[main]\nx=-5000\ny=9000\n");
+    make();
+    EXPECT_TRUE(form->screen()->availableGeometry().contains(form->pos()))
+        << "a place on no screen comes back onto one";
     script("x = 1\n");
     click("SBRun1");
     EXPECT_NE(log().find("Script finished"), std::string::npos);
