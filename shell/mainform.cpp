@@ -147,6 +147,7 @@ TMainForm::TMainForm(const Options& options)
             dialogs.error(QStringLiteral("No program could open %1").arg(url.toDisplayString()));
     };
     editor_->openUrl = [this](const QUrl& url) { dialogs.openUrl(url); };
+    connect(editor_, &ScriptEditor::encodingChanged, this, &TMainForm::updateStatus);
     rackWindow = [] {
         for (QWidget* w : QApplication::topLevelWidgets())
             if (w->objectName() == QLatin1String("TFrmRack")) return w;

@@ -4,6 +4,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QKeyEvent>
 #include <QPalette>
 #include <QToolTip>
@@ -187,7 +188,9 @@ void ScriptEditor::charAdded(int ch) {
 
 void ScriptEditor::keyPressEvent(QKeyEvent* e) {
     if (encoding_ == TextEncoding::Latin1 && !isReadOnly()) {
-        const QString typed = e->text();
+        // What the key puts into the text: the typed characters, or the clipboard's.
+        const QString typed =
+            e->matches(QKeySequence::Paste) ? QGuiApplication::clipboard()->text() : e->text();
         const bool beyondLatin1 =
             std::any_of(typed.begin(), typed.end(), [](QChar c) { return c.unicode() > 0xFF; });
         if (beyondLatin1) {
@@ -202,6 +205,7 @@ void ScriptEditor::keyPressEvent(QKeyEvent* e) {
             setBytes(encodeText(decodeText(old, TextEncoding::Latin1), TextEncoding::Utf8));
             SendScintilla(SCI_GOTOPOS, static_cast<unsigned long>(before.size()));
             switchedToUtf8_ = true;
+            emit encodingChanged();
         }
     }
     QsciScintilla::keyPressEvent(e);

@@ -31,8 +31,8 @@ class ScriptEditor : public QsciScintilla {
     // The whole text as bytes, exactly as held.
     std::string bytes() const;
     TextEncoding encoding() const { return encoding_; }
-    // Text typed in Latin-1 mode that Latin-1 cannot hold switches the editor to UTF-8
-    // (the file is then saved as UTF-8 rather than losing characters).
+    // Text typed or pasted in Latin-1 mode that Latin-1 cannot hold switches the editor to
+    // UTF-8 (the file is then saved as UTF-8 rather than losing characters).
     bool switchedToUtf8() const { return switchedToUtf8_; }
 
     // The executing-line mark: 0-based line, -1 removes it.
@@ -53,6 +53,10 @@ class ScriptEditor : public QsciScintilla {
 
     // The hint shown at the moment, or empty.
     QString shownHint() const { return hintActive_ ? hint_ : QString(); }
+
+  signals:
+    // The text moved from Latin-1 to UTF-8.
+    void encodingChanged();
 
   protected:
     void keyPressEvent(QKeyEvent* e) override;

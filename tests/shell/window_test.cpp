@@ -5,12 +5,15 @@
 #include "tests/shell/fixture.h"
 #include "watch/watchwindow.h"
 
+#include <QClipboard>
 #include <QDir>
 #include <QFileInfo>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QStatusBar>
 #include <Qsci/qsciscintillabase.h>
 
 using namespace nv;
@@ -340,6 +343,17 @@ TEST_F(Window, TypingBeyondLatin1MovesTheScriptToUtf8) {
     QApplication::sendEvent(form->editor(), &euro);
     click("SBSaveone");
     EXPECT_EQ(readFile(path("l.nvs")), "a\xC3\xA9\xE2\x82\xAC");
+    EXPECT_NE(form->findChild<QStatusBar*>()->findChildren<QLabel*>().last()->text(), "Latin-1");
+
+    // Pasting does the same.
+    nextOpen = path("l2.nvs");
+    writeFile(nextOpen, "b\xE9");
+    click("SBOpen1");
+    form->editor()->setCursorPosition(0, 2);
+    QGuiApplication::clipboard()->setText(QString::fromUtf8("\u03A9"));
+    QTest::keyClick(form->editor(), Qt::Key_V, Qt::ControlModifier);
+    click("SBSaveone");
+    EXPECT_EQ(readFile(nextOpen), "b\xC3\xA9\xCE\xA9");
 }
 
 TEST_F(Window, SaveAsNamesAndTheRecentList) {
