@@ -12,14 +12,6 @@
 namespace nv {
 namespace {
 
-// A command line whose call name is `name` with exactly `argc` arguments; anything else is
-// left alone (the line does nothing).
-bool matches(const std::string& line, std::string_view name, size_t argc,
-             std::vector<std::string>& texts) {
-    std::string callName;
-    return splitCall(line, callName, texts) && callName == name && texts.size() == argc;
-}
-
 std::string evaluated(TExecute& ex, const std::string& text) {
     std::string v;
     ex.Evaluate(text, v);
@@ -31,7 +23,7 @@ std::string evaluated(TExecute& ex, const std::string& text) {
 void FilesAndSystem::installFiles(Runtime& rt) {
     rt.setCommand("fcreate(", [](TExecute& ex, const std::string& line, int) {
         std::vector<std::string> texts;
-        if (!matches(line, "fcreate", 1, texts)) return true;
+        if (!matchCall(line, "fcreate", 1, texts)) return true;
         try {
             const std::string name = evaluated(ex, texts[0]);
             ex.ClearScriptError();
@@ -44,7 +36,7 @@ void FilesAndSystem::installFiles(Runtime& rt) {
 
     rt.setCommand("fclose(", [this](TExecute& ex, const std::string& line, int) {
         std::vector<std::string> texts;
-        if (!matches(line, "fclose", 0, texts)) return true;
+        if (!matchCall(line, "fclose", 0, texts)) return true;
         ex.ClearScriptError();
         const int h = dm_.handle;
         dm_.handle = 0;
@@ -54,7 +46,7 @@ void FilesAndSystem::installFiles(Runtime& rt) {
 
     rt.setCommand("fseek(", [this](TExecute& ex, const std::string& line, int) {
         std::vector<std::string> texts;
-        if (!matches(line, "fseek", 2, texts)) return true;
+        if (!matchCall(line, "fseek", 2, texts)) return true;
         if (dm_.handle <= 0) {
             ex.RaiseScriptError("fseek: file not open");
             return true;

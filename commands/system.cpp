@@ -17,12 +17,6 @@
 namespace nv {
 namespace {
 
-bool matches(const std::string& line, std::string_view name, size_t argc,
-             std::vector<std::string>& texts) {
-    std::string callName;
-    return splitCall(line, callName, texts) && callName == name && texts.size() == argc;
-}
-
 // Script bytes shown to a person: UTF-8 where valid, Latin-1 otherwise.
 QString shown(const std::string& bytes) {
     QStringDecoder utf8(QStringDecoder::Utf8);
@@ -73,7 +67,7 @@ std::string FilesAndSystem::inputBox(const std::string& caption, const std::stri
 void FilesAndSystem::installSystem(Runtime& rt) {
     rt.setCommand("exec(", [](TExecute& ex, const std::string& line, int) {
         std::vector<std::string> texts;
-        if (!matches(line, "exec", 1, texts)) return true;
+        if (!matchCall(line, "exec", 1, texts)) return true;
         std::string target;
         ex.Evaluate(texts[0], target);
         ex.ClearScriptError();
@@ -93,7 +87,7 @@ void FilesAndSystem::installSystem(Runtime& rt) {
 
     rt.setCommand("setidle(", [](TExecute& ex, const std::string& line, int) {
         std::vector<std::string> texts;
-        if (!matches(line, "setidle", 1, texts)) return true;
+        if (!matchCall(line, "setidle", 1, texts)) return true;
         std::string value;
         ex.Evaluate(texts[0], value);
         ex.ClearScriptError();

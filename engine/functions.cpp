@@ -191,10 +191,8 @@ FnResult fnGetticks(FnCall& c) {
 // writelog(value): the time, ", from line ", the line index and the value. In package mode
 // the line is taken and nothing happens.
 bool cmdWritelog(TExecute& ex, const std::string& line, int index) {
-    std::string name;
     std::vector<std::string> args;
-    if (ex.runtime().packageMode) return true;
-    if (!splitCall(line, name, args) || name != "writelog" || args.size() != 1) return true;
+    if (ex.runtime().packageMode || !matchCall(line, "writelog", 1, args)) return true;
     std::string value;
     ex.Evaluate(args[0], value);
     ex.ClearScriptError();
@@ -219,9 +217,8 @@ bool cmdDebugoff(TExecute& ex, const std::string&, int) {
 // Only `showline()` turns highlighting on; the bare word does nothing.
 bool cmdShowline(TExecute& ex, const std::string& line, int) {
     if (ex.runtime().packageMode) return true;
-    std::string name;
     std::vector<std::string> args;
-    if (splitCall(line, name, args) && name == "showline" && args.empty()) {
+    if (matchCall(line, "showline", 0, args)) {
         ex.ClearScriptError();
         ex.setShowLine();
     }
