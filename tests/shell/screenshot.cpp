@@ -30,10 +30,11 @@ int main(int argc, char** argv) {
         "for (i, 1, 10, 1)\n"
         "    send(\"com1\", \"READ?\" & chr(13))\n"
         "    x = receive(\"com1\")\n"
-        "    if (len(x) > 0x10)\n"
+        "    n = len(x)\n"
+        "    if (n >> 10)\n"
         "        writelog(\"reading \" & i & \": \" & x)\n"
         "    endif\n"
-        "    flush(\"com1\", 0)\n"
+        "    flush(\"com1\")\n"
         "next\n"
         "closeport(\"com1\")\n");
     form.move(40, 40);
@@ -41,7 +42,7 @@ int main(int argc, char** argv) {
     form.show();
     form.appendLog("12:00:01: Script started");
     form.appendLog("12:00:01: Port opened: com1");
-    form.appendLog("12:00:02, from line 7: reading 1: +1.0234E+00");
+    form.appendLog("12:00:02, from line 8: reading 1: +1.0234E+00");
     QTimer::singleShot(600, [&] {
         QPixmap shot;
         if (QGuiApplication::platformName() == QLatin1String("xcb"))
