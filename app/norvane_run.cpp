@@ -69,7 +69,8 @@ int main(int argc, char** argv) {
 
     // No display: the windows that subsystems create (terminal windows, the rack) live on
     // the offscreen platform.
-    if (!std::getenv("QT_QPA_PLATFORM") && !haveDisplay()) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    if (!std::getenv("QT_QPA_PLATFORM") && !haveDisplay())
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
     // Qt wants a private runtime folder and complains on standard error without one; a cron
     // job or CI step usually has none.
     if (!std::getenv("XDG_RUNTIME_DIR")) {

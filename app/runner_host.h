@@ -15,7 +15,7 @@ namespace nv {
 class RunControl;
 
 class RunnerHost : public ScriptHost {
-public:
+  public:
     explicit RunnerHost(FILE* out = stdout) : out_(out) {}
     void setRunControl(RunControl* rc) { rc_ = rc; }
 
@@ -26,7 +26,7 @@ public:
     std::string editorText() const override { return editorText_; }
     void setEditorText(std::string text) { editorText_ = std::move(text); }
 
-private:
+  private:
     FILE* out_;
     RunControl* rc_ = nullptr;
     int lines_ = 0;

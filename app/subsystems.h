@@ -20,7 +20,7 @@ class SerialPorts;
 }
 
 class Subsystems {
-public:
+  public:
     // `mainWindow` is the main window, or null in the headless runner.
     Subsystems(Runtime& rt, QWidget* mainWindow);
     ~Subsystems();

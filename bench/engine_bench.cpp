@@ -38,7 +38,8 @@ std::string loopScript(long passes) {
 
 std::string longScript() {
     std::string s = "x = 1\n";
-    for (int i = 0; i < 10000; ++i) s += "# line " + std::to_string(i) + "\n";
+    for (int i = 0; i < 10000; ++i)
+        s += "# line " + std::to_string(i) + "\n";
     return s;
 }
 

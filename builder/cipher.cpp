@@ -4,7 +4,8 @@ namespace nv {
 
 uint32_t KeyFromText(std::string_view text) {
     uint32_t key = 4321;
-    for (unsigned char b : text) key += 9u * b;
+    for (unsigned char b : text)
+        key += 9u * b;
     return key;
 }
 

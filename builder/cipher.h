@@ -13,7 +13,9 @@
 namespace nv {
 
 // One step of the program's linear congruential generator.
-inline uint32_t nextRandomState(uint32_t s) { return s * 134775813u + 1u; }
+inline uint32_t nextRandomState(uint32_t s) {
+    return s * 134775813u + 1u;
+}
 
 // 4321 plus 9 times each byte, modulo 2^32.
 uint32_t KeyFromText(std::string_view text);

@@ -12,7 +12,7 @@ namespace nv {
 class Runtime;
 void installBuiltins(Runtime& rt);
 
-// Local time as HH:MM:SS and the date as dd-mm-yy.
+// Local time as HH:MM:SS (the log's time stamps too) and the date as dd-mm-yy.
 std::string timeText();
 std::string dateText();
 

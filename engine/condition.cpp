@@ -26,8 +26,10 @@ int findComparisonOperator(std::string_view text, size_t& pos) {
 void compareNumbers(const std::string& l, const std::string& r, double& x, double& y) {
     if (isNumber(l, &x) && isNumber(r, &y)) return;
     x = y = 0;
-    for (unsigned char c : l) x += c;
-    for (unsigned char c : r) y += c;
+    for (unsigned char c : l)
+        x += c;
+    for (unsigned char c : r)
+        y += c;
 }
 
 bool compare(int op, const std::string& l, const std::string& r) {
@@ -72,11 +74,13 @@ bool TExecute::evaluateCondition(std::string_view text, bool& truth, int depth) 
             // A doubled parenthesis around comparisons: a nested condition that runs to the
             // `)` balancing the run of `(` before it.
             size_t runStart = open - 1;
-            while (runStart > 0 && s[runStart - 1] == '(') --runStart;
+            while (runStart > 0 && s[runStart - 1] == '(')
+                --runStart;
             int level = 0;
             size_t balance = std::string::npos;
             for (size_t i = runStart; i < s.size(); ++i) {
-                if (s[i] == '(') ++level;
+                if (s[i] == '(')
+                    ++level;
                 else if (s[i] == ')' && --level == 0) {
                     balance = i;
                     break;
@@ -84,8 +88,7 @@ bool TExecute::evaluateCondition(std::string_view text, bool& truth, int depth) 
             }
             if (balance == std::string::npos) return false;
             bool sub = false;
-            evaluateCondition(std::string_view(s).substr(open, balance - open + 1), sub,
-                              depth + 1);
+            evaluateCondition(std::string_view(s).substr(open, balance - open + 1), sub, depth + 1);
             result = sub;
             isBool = true;
             groupEnd = balance;
@@ -103,8 +106,10 @@ bool TExecute::evaluateCondition(std::string_view text, bool& truth, int depth) 
             }
         } else {
             if (started) {
-                if (op == And) truth = truth && result;
-                else if (op == Or) truth = truth || result;
+                if (op == And)
+                    truth = truth && result;
+                else if (op == Or)
+                    truth = truth || result;
             } else {
                 truth = result;
                 started = true;
@@ -128,7 +133,8 @@ bool TExecute::EvaluateComparison(std::string_view inner, std::string& value, bo
     const int op = findComparisonOperator(inner, p);
     if (op >= 0) {
         std::string l, r;
-        if (Evaluate(trimView(inner.substr(0, p)), l) && Evaluate(trimView(inner.substr(p + 2)), r)) {
+        if (Evaluate(trimView(inner.substr(0, p)), l) &&
+            Evaluate(trimView(inner.substr(p + 2)), r)) {
             result = compare(op, l, r);
             isBool = true;
             return true;

@@ -13,7 +13,14 @@ namespace {
 
 inline bool isOperator(char c) {
     switch (c) {
-    case '%': case '&': case '*': case '+': case '-': case '/': case '\\': case '^':
+    case '%':
+    case '&':
+    case '*':
+    case '+':
+    case '-':
+    case '/':
+    case '\\':
+    case '^':
         return true;
     default:
         return false;
@@ -21,10 +28,14 @@ inline bool isOperator(char c) {
 }
 
 // A `(` after one of these (or first in the text) opens a plain group.
-inline bool isGrouping(char c) { return c == ' ' || c == '(' || c == ')' || isOperator(c); }
+inline bool isGrouping(char c) {
+    return c == ' ' || c == '(' || c == ')' || isOperator(c);
+}
 
 // These end a function name read backwards from its `(`.
-inline bool isNameStopper(char c) { return isGrouping(c) || c == ','; }
+inline bool isNameStopper(char c) {
+    return isGrouping(c) || c == ',';
+}
 
 // An integer text written exactly as the number writer would write it: no sign, no leading
 // zero, at most 15 digits. Such an operand normalises to itself.
@@ -41,12 +52,18 @@ bool applyOperator(std::string& left, const std::string& right, char op, bool fi
     case '&':
         left += right;
         return true;
-    case '+': case '-': case '*': case '/': {
+    case '+':
+    case '-':
+    case '*':
+    case '/': {
         const double a = lenientNumber(left), b = lenientNumber(right);
         double r;
-        if (op == '+') r = a + b;
-        else if (op == '-') r = a - b;
-        else if (op == '*') r = a * b;
+        if (op == '+')
+            r = a + b;
+        else if (op == '-')
+            r = a - b;
+        else if (op == '*')
+            r = a * b;
         else {
             if (b == 0) return false;
             r = a / b;
@@ -100,7 +117,8 @@ bool TExecute::evaluateCompact(std::string_view compacted, std::string& value) {
             from = open;
         } else {
             from = open - 1;
-            while (from > 0 && !isNameStopper(s[from - 1])) --from;
+            while (from > 0 && !isNameStopper(s[from - 1]))
+                --from;
             const std::string name = s.substr(from, open - from);
             if (!CallFunction(name, inner, part)) {
                 if (s.size() < 2) {
@@ -147,8 +165,10 @@ bool TExecute::EvaluateFlat(std::string_view text, std::string& value) {
         }
         if (faulted) return;
         // An empty operand (two operators in a row, one first or last) is the empty value.
-        if (raw.empty()) operand.clear();
-        else ResolveOperand(raw, operand);
+        if (raw.empty())
+            operand.clear();
+        else
+            ResolveOperand(raw, operand);
         if (!applyOperator(value, operand, pendingOp, firstStep)) faulted = true;
         firstStep = false;
     };
@@ -218,7 +238,8 @@ bool TExecute::CallFunction(std::string_view name, std::string_view inner, std::
             if (!Evaluate(argTexts[i], call.args[i])) {
                 call.argsOk = false;
                 if (row->eval == ArgEval::UntilFail) {
-                    for (size_t j = i; j < argTexts.size(); ++j) call.args[j].clear();
+                    for (size_t j = i; j < argTexts.size(); ++j)
+                        call.args[j].clear();
                     break;
                 }
             }

@@ -50,7 +50,9 @@ bool intArg(FnCall& c, size_t i, int32_t& out, const char* message) {
     return false;
 }
 
-FnResult fnGeterror(FnCall& c) { return textResult(true, c.ex.lastError()); }
+FnResult fnGeterror(FnCall& c) {
+    return textResult(true, c.ex.lastError());
+}
 
 FnResult fnTohex(FnCall& c) {
     static const char* digits = "0123456789abcdef";
@@ -86,8 +88,12 @@ FnResult fnPos(FnCall& c) {
     return numberResult(c.argsOk, formatInt(pos));
 }
 
-FnResult fnUcase(FnCall& c) { return textResult(c.argsOk, upperAscii(c.args[0])); }
-FnResult fnLcase(FnCall& c) { return textResult(c.argsOk, lowerAscii(c.args[0])); }
+FnResult fnUcase(FnCall& c) {
+    return textResult(c.argsOk, upperAscii(c.args[0]));
+}
+FnResult fnLcase(FnCall& c) {
+    return textResult(c.argsOk, lowerAscii(c.args[0]));
+}
 
 FnResult fnMid(FnCall& c) {
     int32_t start, count;
@@ -106,7 +112,8 @@ FnResult fnDel(FnCall& c) {
         !intArg(c, 2, count, "del: unexpected argument."))
         return {};
     std::string s = c.args[0];
-    if (start >= 1 && size_t(start) <= s.size() && count > 0) s.erase(size_t(start) - 1, size_t(count));
+    if (start >= 1 && size_t(start) <= s.size() && count > 0)
+        s.erase(size_t(start) - 1, size_t(count));
     return textResult(c.argsOk, s);
 }
 
@@ -116,7 +123,9 @@ FnResult fnChr(FnCall& c) {
     return textResult(c.argsOk, std::string(1, static_cast<char>(n & 0xFF)));
 }
 
-FnResult fnTrim(FnCall& c) { return textResult(c.argsOk, trimView(c.args[0])); }
+FnResult fnTrim(FnCall& c) {
+    return textResult(c.argsOk, trimView(c.args[0]));
+}
 
 FnResult fnRandom(FnCall& c) {
     int32_t n;
@@ -172,11 +181,21 @@ FnResult fnGetBit(FnCall& c) {
     return numberResult(true, (int64_t{v} & mask) > 0 ? "1" : "0");
 }
 
-FnResult fnTime(FnCall&) { return textResult(true, timeText()); }
-FnResult fnDate(FnCall&) { return textResult(true, dateText()); }
-FnResult fnYear(FnCall&) { return numberResult(true, formatInt(localNow().tm_year + 1900)); }
-FnResult fnMonth(FnCall&) { return numberResult(true, formatInt(localNow().tm_mon + 1)); }
-FnResult fnDay(FnCall&) { return numberResult(true, formatInt(localNow().tm_mday)); }
+FnResult fnTime(FnCall&) {
+    return textResult(true, timeText());
+}
+FnResult fnDate(FnCall&) {
+    return textResult(true, dateText());
+}
+FnResult fnYear(FnCall&) {
+    return numberResult(true, formatInt(localNow().tm_year + 1900));
+}
+FnResult fnMonth(FnCall&) {
+    return numberResult(true, formatInt(localNow().tm_mon + 1));
+}
+FnResult fnDay(FnCall&) {
+    return numberResult(true, formatInt(localNow().tm_mday));
+}
 
 FnResult fnGetticks(FnCall& c) {
     timespec ts{};
@@ -253,7 +272,8 @@ void installBuiltins(Runtime& rt) {
         {"date", 0, fnDate},         {"year", 0, fnYear},         {"month", 0, fnMonth},
         {"day", 0, fnDay},           {"getticks", 0, fnGetticks},
     };
-    for (const auto& f : functions) rt.setFunction(f.name, f.argc, f.fn);
+    for (const auto& f : functions)
+        rt.setFunction(f.name, f.argc, f.fn);
 
     rt.setCommand("writelog(", cmdWritelog);
     rt.setCommand("debugon", cmdDebugon);

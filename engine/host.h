@@ -16,7 +16,7 @@ namespace nv {
 enum class RunState { Idle, Running, Paused, WaitingForStep };
 
 class ScriptHost {
-public:
+  public:
     virtual ~ScriptHost() = default;
 
     // Dispatch every pending event once, then return. Pause, Stop, a second Run, serial

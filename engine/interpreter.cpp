@@ -14,20 +14,22 @@
 
 namespace nv {
 
-std::string logTimeStamp() { return timeText(); }
-
 TExecute::TExecute(Runtime& rt) : rt_(rt), host_(rt.host()) {}
 
 TExecute::~TExecute() = default;
 
-ScriptHost& TExecute::host() { return host_; }
+ScriptHost& TExecute::host() {
+    return host_;
+}
 
 void TExecute::RaiseScriptError(std::string_view message) {
     FVariables.set("error", "1");
     FLastError.assign(message);
 }
 
-void TExecute::ClearScriptError() { FVariables.set("error", "0"); }
+void TExecute::ClearScriptError() {
+    FVariables.set("error", "0");
+}
 
 void TExecute::appendChecked(std::string_view text) {
     if (host_.logLineCount() > 500) host_.clearLog();
@@ -36,7 +38,7 @@ void TExecute::appendChecked(std::string_view text) {
 
 void TExecute::LogMessage(std::string_view message) {
     if (rt_.packageMode) return;
-    std::string line = logTimeStamp();
+    std::string line = timeText();
     line += ": ";
     line += message;
     appendChecked(line);
@@ -50,7 +52,9 @@ const TExecute::LineInfo& TExecute::line(int index) {
     return *slot;
 }
 
-const std::string& TExecute::trimmedLine(int index) { return line(index).trimmed; }
+const std::string& TExecute::trimmedLine(int index) {
+    return line(index).trimmed;
+}
 
 void TExecute::Run(const std::vector<std::string>& editorLines) {
     FVariables.clear();
@@ -93,10 +97,13 @@ void TExecute::ExecuteLine(int& index) {
     }
     host_.processEvents();
     if (FStopRequested) return;
-    while (FPaused) host_.processEvents();
+    while (FPaused)
+        host_.processEvents();
     if (FShowLine) host_.highlightLine(index - 1);
-    if (FIdleMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(FIdleMs));
-    else sched_yield();
+    if (FIdleMs > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(FIdleMs));
+    else
+        sched_yield();
 
     struct DepthGuard {
         int& d;
@@ -154,8 +161,10 @@ void TExecute::assign(const LineInfo& li) {
     if (rt_.instruments && rt_.instruments->assignControl(*this, li.assignName, li.valueText))
         return;
     std::string value;
-    if (evaluateCompact(li.valueCompact, value)) FVariables.set(li.assignName, value);
-    else FVariables.set(li.assignName, {});
+    if (evaluateCompact(li.valueCompact, value))
+        FVariables.set(li.assignName, value);
+    else
+        FVariables.set(li.assignName, {});
 }
 
 } // namespace nv

@@ -41,7 +41,7 @@ struct ProgramIndexError : std::out_of_range {
 inline constexpr int kMaxLineDepth = 3000;
 
 class TExecute {
-public:
+  public:
     explicit TExecute(Runtime& rt);
     ~TExecute();
     TExecute(const TExecute&) = delete;
@@ -75,9 +75,7 @@ public:
     bool EvaluateCondition(std::string_view text, bool& truth);
 
     Variables& variables() { return FVariables; }
-    void SetVariable(std::string_view name, std::string_view value) {
-        FVariables.set(name, value);
-    }
+    void SetVariable(std::string_view name, std::string_view value) { FVariables.set(name, value); }
 
     // Debug commands.
     void setDebug(bool on) { FDebug = on ? 1 : 0; }
@@ -93,7 +91,7 @@ public:
     // Test seam: prepare the program lines without running them.
     void prepare(const std::vector<std::string>& editorLines);
 
-private:
+  private:
     struct LineInfo;
 
     void ExecuteLine(int& index);
@@ -111,8 +109,7 @@ private:
     bool EvaluateFlat(std::string_view text, std::string& value);
     bool ResolveOperand(std::string_view text, std::string& value);
     bool CallFunction(std::string_view name, std::string_view inner, std::string& value);
-    bool EvaluateComparison(std::string_view inner, std::string& value, bool& isBool,
-                            bool& result);
+    bool EvaluateComparison(std::string_view inner, std::string& value, bool& isBool, bool& result);
     bool evaluateCondition(std::string_view text, bool& truth, int depth);
 
     const LineInfo& line(int index);
@@ -141,8 +138,5 @@ private:
     std::unordered_map<std::string, int> procedures_;
     int depth_ = 0;
 };
-
-// Time of day as the log writes it (HH:MM:SS).
-std::string logTimeStamp();
 
 } // namespace nv

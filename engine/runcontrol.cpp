@@ -1,5 +1,6 @@
 #include "engine/runcontrol.h"
 
+#include "engine/builtins.h"
 #include "engine/host.h"
 #include "engine/interpreter.h"
 #include "engine/runtime.h"
@@ -23,7 +24,7 @@ RunOutcome RunControl::run(const std::vector<std::string>& editorLines) {
         if (std::string_view(current_->StateText()) == "Paused") {
             current_->Resume();
             host.setRunState(RunState::Running);
-            current_->appendChecked(logTimeStamp() + ": Script resumed");
+            current_->appendChecked(timeText() + ": Script resumed");
         }
         if (current_->stepWaiting()) {
             current_->releaseStep();
@@ -44,7 +45,7 @@ RunOutcome RunControl::run(const std::vector<std::string>& editorLines) {
     current_ = &ex;
     host.setRunState(RunState::Running);
     runHooks(rt_.onRunStart);
-    host.appendLog(logTimeStamp() + ": Script started");
+    host.appendLog(timeText() + ": Script started");
     host.setEditorReadOnly(true);
 
     RunOutcome outcome = RunOutcome::Finished;
@@ -54,7 +55,7 @@ RunOutcome RunControl::run(const std::vector<std::string>& editorLines) {
         // A block scan ran past the last line (an unclosed block in included text): the run
         // ends without a fatal-error line.
     } catch (const std::exception& e) {
-        ex.appendChecked(logTimeStamp() + " Fatal error: " + e.what());
+        ex.appendChecked(timeText() + " Fatal error: " + e.what());
         outcome = RunOutcome::Fatal;
     }
 
@@ -63,7 +64,7 @@ RunOutcome RunControl::run(const std::vector<std::string>& editorLines) {
     rt_.rackOpened = false;
     host.setRunState(RunState::Idle);
     runHooks(rt_.onRunEnd);
-    ex.appendChecked(logTimeStamp() + ": Script finished");
+    ex.appendChecked(timeText() + ": Script finished");
     host.setEditorReadOnly(false);
     if (rt_.packageMode) host.quitApplication();
     return outcome;
@@ -72,7 +73,7 @@ RunOutcome RunControl::run(const std::vector<std::string>& editorLines) {
 void RunControl::pause() {
     if (!current_) return;
     current_->Pause();
-    current_->appendChecked(logTimeStamp() + ": Script paused");
+    current_->appendChecked(timeText() + ": Script paused");
     rt_.host().setRunState(RunState::Paused);
 }
 

@@ -18,14 +18,14 @@ class Runtime;
 class TExecute;
 
 enum class RunOutcome {
-    Finished,  // the run ended normally or by Stop
-    Refused,   // block validation failed, nothing ran
-    Fatal,     // a failure ended the run
-    Resumed,   // a run already existed: it was resumed or stepped
+    Finished, // the run ended normally or by Stop
+    Refused,  // block validation failed, nothing ran
+    Fatal,    // a failure ended the run
+    Resumed,  // a run already existed: it was resumed or stepped
 };
 
 class RunControl {
-public:
+  public:
     explicit RunControl(Runtime& rt);
     ~RunControl();
 
@@ -38,7 +38,7 @@ public:
     bool running() const { return current_ != nullptr; }
     TExecute* current() { return current_; }
 
-private:
+  private:
     Runtime& rt_;
     TExecute* current_ = nullptr;
 };

@@ -15,17 +15,17 @@ constexpr struct {
     std::string_view keyword;
     bool onCompact;
 } kCommandRows[] = {
-    {"closeport(", true},     {"writelog(", true},     {"openport(", true},
-    {"setrts(", true},        {"clearrts(", true},     {"setdtr(", true},
-    {"cleardtr(", true},      {"exec(", true},         {"flush(", true},
-    {"fcreate(", true},       {"fclose(", true},       {"fseek(", true},
-    {"openrack(", true},      {"send(", true},         {"saverack(", true},
-    {"debugon", false},       {"debugoff", false},     {"showline", false},
-    {"showterm(", true},      {"hideterm(", true},     {"setport", false},
-    {"capturerack(", true},   {"tcp_srv_open(", true}, {"tcp_open(", true},
-    {"tcp_srv_close(", true}, {"tcp_close(", true},    {"tcp_srv_flush(", true},
+    {"closeport(", true},     {"writelog(", true},      {"openport(", true},
+    {"setrts(", true},        {"clearrts(", true},      {"setdtr(", true},
+    {"cleardtr(", true},      {"exec(", true},          {"flush(", true},
+    {"fcreate(", true},       {"fclose(", true},        {"fseek(", true},
+    {"openrack(", true},      {"send(", true},          {"saverack(", true},
+    {"debugon", false},       {"debugoff", false},      {"showline", false},
+    {"showterm(", true},      {"hideterm(", true},      {"setport", false},
+    {"capturerack(", true},   {"tcp_srv_open(", true},  {"tcp_open(", true},
+    {"tcp_srv_close(", true}, {"tcp_close(", true},     {"tcp_srv_flush(", true},
     {"tcp_flush(", true},     {"tcp_srv_write(", true}, {"tcp_write(", true},
-    {"showmain", false},      {"hidemain", false},     {"setidle(", true},
+    {"showmain", false},      {"hidemain", false},      {"setidle(", true},
     {"loadimage(", true},     {"ddown_settext(", true}, {"setvisible(", true},
 };
 
@@ -80,7 +80,8 @@ constexpr struct {
 } // namespace
 
 Runtime::Runtime(ScriptHost& host) : host_(&host) {
-    for (const auto& r : kCommandRows) commands_.push_back({r.keyword, r.onCompact, {}});
+    for (const auto& r : kCommandRows)
+        commands_.push_back({r.keyword, r.onCompact, {}});
     for (const auto& r : kFunctionRows)
         functions_.push_back({r.name, r.argc, r.eval, r.clearsError, {}});
     installBuiltins(*this);

@@ -25,8 +25,7 @@ class ScriptHost;
 // A command handler gets the trimmed line and the line index that ExecuteLine received
 // (writelog shows it). It returns true when it took the line; false lets the dispatcher go
 // on with its next tests (showmain in package mode, hidemain without a rack).
-using CommandHandler =
-    std::function<bool(TExecute& ex, const std::string& line, int lineIndex)>;
+using CommandHandler = std::function<bool(TExecute& ex, const std::string& line, int lineIndex)>;
 
 // How CallFunction evaluates a row's arguments before its handler runs.
 enum class ArgEval {
@@ -56,13 +55,15 @@ inline FnResult textResult(bool ok, std::string_view v) {
     s += '"';
     return {ok, std::move(s)};
 }
-inline FnResult numberResult(bool ok, std::string v) { return {ok, std::move(v)}; }
+inline FnResult numberResult(bool ok, std::string v) {
+    return {ok, std::move(v)};
+}
 
 using FunctionHandler = std::function<FnResult(FnCall& call)>;
 
 // Part of the rack: reading and setting controls by name. Installed by the rack subsystem.
 class InstrumentAccess {
-public:
+  public:
     virtual ~InstrumentAccess() = default;
     // True while the rack window is shown and holds at least one control: only then do
     // names reach controls.
@@ -71,12 +72,11 @@ public:
     // then holds its reading (possibly empty).
     virtual bool readControl(TExecute& ex, std::string_view name, std::string& value) = 0;
     // True when a settable control of that exact name took the assignment.
-    virtual bool assignControl(TExecute& ex, std::string_view name,
-                               std::string_view valueText) = 0;
+    virtual bool assignControl(TExecute& ex, std::string_view name, std::string_view valueText) = 0;
 };
 
 class Runtime {
-public:
+  public:
     explicit Runtime(ScriptHost& host);
 
     ScriptHost& host() { return *host_; }
@@ -114,7 +114,7 @@ public:
     std::vector<CommandRow>& commands() { return commands_; }
     const std::vector<FunctionRow>& functions() const { return functions_; }
 
-private:
+  private:
     ScriptHost* host_;
     std::vector<CommandRow> commands_;
     std::vector<FunctionRow> functions_;

@@ -17,15 +17,18 @@ namespace {
 bool readWholeFile(const std::string& path, std::string& out) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
-    struct stat st{};
+    struct stat st {};
     bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
     out.clear();
     char buf[65536];
     while (ok) {
         const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0) ok = false;
-        else if (n == 0) break;
-        else out.append(buf, static_cast<size_t>(n));
+        if (n < 0)
+            ok = false;
+        else if (n == 0)
+            break;
+        else
+            out.append(buf, static_cast<size_t>(n));
     }
     ::close(fd);
     return ok;
@@ -85,28 +88,40 @@ std::string ValidateBlocks(const std::vector<std::string>& lines) {
     for (const std::string& raw : lines) {
         ++n;
         const std::string_view t = trimView(raw);
-        if (startsWith(t, "for (")) stack.push_back("for");
-        else if (startsWith(t, "if (")) stack.push_back("if");
-        else if (startsWith(t, "while (")) stack.push_back("while");
-        else if (t == "repeat") stack.push_back("repeat");
-        else if (startsWith(t, "procedure ")) stack.push_back("procedure");
+        if (startsWith(t, "for ("))
+            stack.push_back("for");
+        else if (startsWith(t, "if ("))
+            stack.push_back("if");
+        else if (startsWith(t, "while ("))
+            stack.push_back("while");
+        else if (t == "repeat")
+            stack.push_back("repeat");
+        else if (startsWith(t, "procedure "))
+            stack.push_back("procedure");
         else {
             const char* closer = nullptr;
             const char* kind = nullptr;
-            if (t == "next") closer = "next", kind = "for";
-            else if (t == "endif") closer = "endif", kind = "if";
-            else if (t == "wend") closer = "wend", kind = "while";
-            else if (t.find("until (") != std::string_view::npos) closer = "until", kind = "repeat";
-            else if (t == "procend") closer = "procend", kind = "procedure";
+            if (t == "next")
+                closer = "next", kind = "for";
+            else if (t == "endif")
+                closer = "endif", kind = "if";
+            else if (t == "wend")
+                closer = "wend", kind = "while";
+            else if (t.find("until (") != std::string_view::npos)
+                closer = "until", kind = "repeat";
+            else if (t == "procend")
+                closer = "procend", kind = "procedure";
             if (!closer) continue;
             if (stack.empty() || std::string_view(stack.back()) != kind) {
-                message = std::string("Error: unexpected ") + closer + " on line " + std::to_string(n);
+                message =
+                    std::string("Error: unexpected ") + closer + " on line " + std::to_string(n);
                 break;
             }
             stack.pop_back();
         }
     }
-    if (!stack.empty()) message += std::string("\r\nError: unterminated block (") + stack.back() + ")";
+    if (!stack.empty())
+        message += std::string("\r\nError: unterminated block (") + stack.back() + ")";
     return message;
 }
 

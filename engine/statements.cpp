@@ -15,12 +15,11 @@ namespace {
 // A `for` bound: any number, rounded to an integer; anything else ends the run.
 int32_t loopBound(const std::string& text) {
     int32_t n;
-    if (!text.empty() && text.size() <= 9 && text.find_first_not_of("0123456789") == std::string::npos &&
-        parseInteger(text, n))
+    if (!text.empty() && text.size() <= 9 &&
+        text.find_first_not_of("0123456789") == std::string::npos && parseInteger(text, n))
         return n;
     double v;
-    if (!isNumber(text, &v))
-        throw ScriptFailure("'" + text + "' is not a valid integer value");
+    if (!isNumber(text, &v)) throw ScriptFailure("'" + text + "' is not a valid integer value");
     const double r = std::nearbyint(v);
     if (r < INT32_MIN || r > INT32_MAX)
         throw ScriptFailure("'" + text + "' is not a valid integer value");
@@ -44,7 +43,8 @@ TExecute::LineInfo TExecute::classifyLine(int index) {
         if (name == "for" && args.size() == 4) {
             li.forValid = true;
             li.forVar = args[0];
-            for (int i = 0; i < 3; ++i) li.forArgs[i] = compact(args[static_cast<size_t>(i) + 1]);
+            for (int i = 0; i < 3; ++i)
+                li.forArgs[i] = compact(args[static_cast<size_t>(i) + 1]);
         }
     } else if (startsWith(L, "if (")) {
         li.kind = LineKind::If;
@@ -102,7 +102,8 @@ void TExecute::RunForLoop(const LineInfo& li, int& index) {
                 int fors = 0, nexts = 0;
                 for (int k = index + 1;; ++k) {
                     const std::string& t = trimmedLine(k);
-                    if (startsWith(t, "for (")) ++fors;
+                    if (startsWith(t, "for ("))
+                        ++fors;
                     else if (t == "next" && ++nexts == fors + 1) {
                         index = k;
                         return;
@@ -137,8 +138,10 @@ void TExecute::RunIf(std::string_view cond, int& index) {
             if (!skipping) {
                 ExecuteLine(k);
             } else {
-                if (startsWith(t, "if (")) ++opens;
-                else if (isEndif) ++closes;
+                if (startsWith(t, "if ("))
+                    ++opens;
+                else if (isEndif)
+                    ++closes;
             }
             ++k;
             if (isEndif && (!skipping || closes == opens + 1)) break;
@@ -172,7 +175,8 @@ void TExecute::RunWhile(std::string_view cond, int& index) {
         int j;
         do {
             host_.processEvents();
-            for (j = index + 1; trimmedLine(j) != "wend"; ++j) ExecuteLine(j);
+            for (j = index + 1; trimmedLine(j) != "wend"; ++j)
+                ExecuteLine(j);
             EvaluateCondition(cond, truth);
         } while (truth && !FBreakPending && !FExitPending && !FStopRequested);
         index = j;
@@ -180,8 +184,10 @@ void TExecute::RunWhile(std::string_view cond, int& index) {
         int opens = 0, closes = 0;
         for (;;) {
             const std::string& t = trimmedLine(++index);
-            if (startsWith(t, "while (")) ++opens;
-            else if (t == "wend" && ++closes == opens + 1) break;
+            if (startsWith(t, "while ("))
+                ++opens;
+            else if (t == "wend" && ++closes == opens + 1)
+                break;
         }
     }
     FBreakPending = 0;

@@ -3,13 +3,17 @@
 namespace nv {
 
 namespace {
-inline bool isTrimmed(char c) { return static_cast<unsigned char>(c) <= 32; }
+inline bool isTrimmed(char c) {
+    return static_cast<unsigned char>(c) <= 32;
+}
 } // namespace
 
 std::string_view trimView(std::string_view s) {
     size_t b = 0, e = s.size();
-    while (b < e && isTrimmed(s[b])) ++b;
-    while (e > b && isTrimmed(s[e - 1])) --e;
+    while (b < e && isTrimmed(s[b]))
+        ++b;
+    while (e > b && isTrimmed(s[e - 1]))
+        --e;
     return s.substr(b, e - b);
 }
 
@@ -19,8 +23,10 @@ std::string compact(std::string_view s) {
     out.reserve(s.size());
     bool inQuotes = false;
     for (char c : s) {
-        if (c == '"') inQuotes = !inQuotes;
-        else if (!inQuotes && (c == ' ' || c == '\t')) continue;
+        if (c == '"')
+            inQuotes = !inQuotes;
+        else if (!inQuotes && (c == ' ' || c == '\t'))
+            continue;
         out += c;
     }
     return out;
@@ -47,8 +53,10 @@ bool splitCall(std::string_view text, std::string& name, std::vector<std::string
             const char c = at(k);
             if (c == '"') inQuotes = !inQuotes;
             if (!inQuotes) {
-                if (c == '(') ++opens;
-                else if (c == ')') ++closes;
+                if (c == '(')
+                    ++opens;
+                else if (c == ')')
+                    ++closes;
             }
             if (!inQuotes && (c == ',' || k == 1) && opens == closes) {
                 if (k == 1) {
@@ -95,7 +103,8 @@ std::vector<std::string> splitLines(std::string_view text) {
 std::string joinLines(const std::vector<std::string>& lines) {
     std::string out;
     size_t n = 0;
-    for (const auto& l : lines) n += l.size() + 1;
+    for (const auto& l : lines)
+        n += l.size() + 1;
     out.reserve(n);
     for (size_t i = 0; i < lines.size(); ++i) {
         if (i) out += '\n';
@@ -104,18 +113,24 @@ std::string joinLines(const std::vector<std::string>& lines) {
     return out;
 }
 
-char asciiLower(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
-char asciiUpper(char c) { return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c; }
+char asciiLower(char c) {
+    return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+}
+char asciiUpper(char c) {
+    return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c;
+}
 
 std::string lowerAscii(std::string_view s) {
     std::string out(s);
-    for (auto& c : out) c = asciiLower(c);
+    for (auto& c : out)
+        c = asciiLower(c);
     return out;
 }
 
 std::string upperAscii(std::string_view s) {
     std::string out(s);
-    for (auto& c : out) c = asciiUpper(c);
+    for (auto& c : out)
+        c = asciiUpper(c);
     return out;
 }
 

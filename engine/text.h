@@ -15,7 +15,9 @@ namespace nv {
 
 // Removes characters of code 0..32 at both ends.
 std::string_view trimView(std::string_view s);
-inline std::string trim(std::string_view s) { return std::string(trimView(s)); }
+inline std::string trim(std::string_view s) {
+    return std::string(trimView(s));
+}
 
 // Trimmed text with every blank and tab outside double quotes removed.
 std::string compact(std::string_view s);

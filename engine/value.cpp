@@ -11,7 +11,9 @@ namespace nv {
 
 namespace {
 
-inline bool isDigit(char c) { return c >= '0' && c <= '9'; }
+inline bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 // The parts of a text read by the strict syntax. `end` is where reading stopped.
 struct NumberParts {
@@ -25,7 +27,8 @@ struct NumberParts {
 NumberParts scanNumber(std::string_view s) {
     NumberParts p;
     size_t i = 0;
-    while (i < s.size() && s[i] == ' ') ++i;
+    while (i < s.size() && s[i] == ' ')
+        ++i;
     if (i < s.size() && (s[i] == '+' || s[i] == '-')) {
         p.negative = s[i] == '-';
         ++i;
@@ -35,12 +38,14 @@ NumberParts scanNumber(std::string_view s) {
         }
     }
     size_t b = i;
-    while (i < s.size() && isDigit(s[i])) ++i;
+    while (i < s.size() && isDigit(s[i]))
+        ++i;
     p.intDigits = s.substr(b, i - b);
     if (i < s.size() && s[i] == '.') {
         ++i;
         b = i;
-        while (i < s.size() && isDigit(s[i])) ++i;
+        while (i < s.size() && isDigit(s[i]))
+            ++i;
         p.fracDigits = s.substr(b, i - b);
     }
     p.complete = true;
@@ -49,7 +54,8 @@ NumberParts scanNumber(std::string_view s) {
         bool neg = false;
         if (j < s.size() && (s[j] == '+' || s[j] == '-')) neg = s[j++] == '-';
         b = j;
-        while (j < s.size() && isDigit(s[j])) ++j;
+        while (j < s.size() && isDigit(s[j]))
+            ++j;
         if (j > b) {
             p.expDigits = s.substr(b, j - b);
             p.expNegative = neg;
@@ -68,7 +74,8 @@ double partsValue(const NumberParts& p, bool& overflow) {
     double v;
     if (p.fracDigits.empty() && p.expDigits.empty() && p.intDigits.size() <= 15) {
         int64_t n = 0;
-        for (char c : p.intDigits) n = n * 10 + (c - '0');
+        for (char c : p.intDigits)
+            n = n * 10 + (c - '0');
         v = static_cast<double>(n);
     } else {
         std::string t;
@@ -85,8 +92,10 @@ double partsValue(const NumberParts& p, bool& overflow) {
         auto r = std::from_chars(t.data(), t.data() + t.size(), v, std::chars_format::general);
         if (r.ec == std::errc::result_out_of_range) {
             // Too small underflows to zero; too large is no number.
-            if (p.expNegative) v = 0;
-            else overflow = true;
+            if (p.expNegative)
+                v = 0;
+            else
+                overflow = true;
         }
     }
     return p.negative ? -v : v;
@@ -121,7 +130,8 @@ double lenientNumber(std::string_view text) {
         if (digits) return static_cast<double>(n);
     }
     size_t i = 0;
-    while (i < text.size() && text[i] == ' ') ++i;
+    while (i < text.size() && text[i] == ' ')
+        ++i;
     text.remove_prefix(i);
     if (text.empty()) return 0;
     double v;
@@ -137,7 +147,8 @@ double lenientNumber(std::string_view text) {
 
 bool parseInteger(std::string_view s, int32_t& out) {
     size_t i = 0;
-    while (i < s.size() && s[i] == ' ') ++i;
+    while (i < s.size() && s[i] == ' ')
+        ++i;
     bool neg = false;
     if (i < s.size() && (s[i] == '+' || s[i] == '-')) neg = s[i++] == '-';
     int base = 10;
@@ -153,10 +164,14 @@ bool parseInteger(std::string_view s, int32_t& out) {
     for (; i < s.size(); ++i) {
         const char c = s[i];
         int d;
-        if (isDigit(c)) d = c - '0';
-        else if (base == 16 && c >= 'a' && c <= 'f') d = c - 'a' + 10;
-        else if (base == 16 && c >= 'A' && c <= 'F') d = c - 'A' + 10;
-        else return false;
+        if (isDigit(c))
+            d = c - '0';
+        else if (base == 16 && c >= 'a' && c <= 'f')
+            d = c - 'a' + 10;
+        else if (base == 16 && c >= 'A' && c <= 'F')
+            d = c - 'A' + 10;
+        else
+            return false;
         n = n * base + d;
         if (n > 0xFFFFFFFFull) return false;
     }
@@ -200,7 +215,8 @@ std::string formatNumber(double v) {
     int exp = 0;
     std::from_chars(sci.data() + epos + (sci[epos + 1] == '+' ? 2 : 1), sci.data() + sci.size(),
                     exp);
-    while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
+    while (digits.size() > 1 && digits.back() == '0')
+        digits.pop_back();
 
     std::string out;
     if (neg) out += '-';

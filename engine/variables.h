@@ -13,7 +13,7 @@
 namespace nv {
 
 class Variables {
-public:
+  public:
     // Writes a value; the empty value removes the name.
     void set(std::string_view name, std::string_view value);
     // Null when the name is missing.
@@ -24,7 +24,7 @@ public:
     std::string text() const;
     const std::vector<std::pair<std::string, std::string>>& items() const { return items_; }
 
-private:
+  private:
     std::vector<std::pair<std::string, std::string>> items_;
     std::unordered_map<std::string, size_t> index_; // lower-cased name -> position
 };

@@ -16,11 +16,13 @@ TEST(Cipher, RoundTripAnyBytes) {
     std::mt19937 gen(7);
     for (int n : {0, 1, 2, 255, 4096}) {
         std::string data(static_cast<size_t>(n), '\0');
-        for (auto& c : data) c = static_cast<char>(gen());
+        for (auto& c : data)
+            c = static_cast<char>(gen());
         uint32_t s1 = 99, s2 = 5;
         const std::string enc = CryptText(data, 1234, s1);
         ASSERT_EQ(enc.size(), data.size());
-        for (size_t i = 0; i < data.size(); ++i) EXPECT_NE(enc[i], data[i]); // key byte 1..254
+        for (size_t i = 0; i < data.size(); ++i)
+            EXPECT_NE(enc[i], data[i]); // key byte 1..254
         EXPECT_EQ(CryptText(enc, 1234, s2), data);
         EXPECT_EQ(s1, s2);
     }

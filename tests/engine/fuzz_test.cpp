@@ -43,10 +43,12 @@ TEST(Fuzz, EvaluatorConditionsAndSplitCall) {
 
 TEST(Fuzz, WholeScriptsEnd) {
     std::mt19937 gen(42);
-    static const char* words[] = {"for (i, 1, 3, 1)", "next", "if (b == 1)", "elseif (a << 2)",
-                                  "else", "endif", "while (b << 3)", "wend", "repeat",
-                                  "until (b >> 0)", "break", "exit", "procedure p", "procend",
-                                  "p", "b = b + 1", "writelog(b)", "a = mid(\"xy\", b, 1)"};
+    static const char* words[] = {"for (i, 1, 3, 1)", "next",        "if (b == 1)",
+                                  "elseif (a << 2)",  "else",        "endif",
+                                  "while (b << 3)",   "wend",        "repeat",
+                                  "until (b >> 0)",   "break",       "exit",
+                                  "procedure p",      "procend",     "p",
+                                  "b = b + 1",        "writelog(b)", "a = mid(\"xy\", b, 1)"};
     for (int i = 0; i < 3000; ++i) {
         std::string script;
         const int n = static_cast<int>(gen() % 12);

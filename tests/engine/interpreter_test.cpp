@@ -58,8 +58,8 @@ TEST(Run, PackageModeLogsNothingFromScripts) {
 TEST(Run, StopWhilePausedExecutesThePausedLineThenEnds) {
     Engine e;
     e.host.onEvents = [&](int n) {
-        if (n == 3) e.rc.pause();          // paused in the preamble of line 3
-        if (n == 10) e.rc.stop();          // stop from inside the pause wait
+        if (n == 3) e.rc.pause(); // paused in the preamble of line 3
+        if (n == 10) e.rc.stop(); // stop from inside the pause wait
     };
     e.run("writelog(1)\nwritelog(2)\nwritelog(3)\nwritelog(4)");
     EXPECT_EQ(e.host.plain(), (Lines{": Script started", ", from line 1: 1", ", from line 2: 2",
@@ -83,16 +83,17 @@ TEST(Run, DebugStepsReleaseOneLineAndStopSkipsTheWaitingLine) {
     e.host.onEvents = [&](int) {
         TExecute* ex = e.rc.current();
         if (ex && ex->stepWaiting()) {
-            if (++releases < 5) e.rc.run({});
-            else e.rc.stop();
+            if (++releases < 5)
+                e.rc.run({});
+            else
+                e.rc.stop();
         }
     };
     e.run("debugon\nfor (i, 1, 2, 1)\n\nwritelog(i)\nnext\nwritelog(\"never\")");
-    EXPECT_EQ(e.host.plain(),
-              (Lines{": Script started", "Next line to execute: for (i, 1, 2, 1)",
-                     "Next line to execute: ", "Next line to execute: writelog(i)",
-                     ", from line 4: 1", "Next line to execute: ",
-                     "Next line to execute: writelog(i)", ": Script finished"}));
+    EXPECT_EQ(e.host.plain(), (Lines{": Script started", "Next line to execute: for (i, 1, 2, 1)",
+                                     "Next line to execute: ", "Next line to execute: writelog(i)",
+                                     ", from line 4: 1", "Next line to execute: ",
+                                     "Next line to execute: writelog(i)", ": Script finished"}));
     EXPECT_EQ(e.host.watch, "error=0\ni=2");
 }
 
@@ -147,7 +148,8 @@ TEST(Include, DeciphersInReverseOrderAndSharesTheGenerator) {
     EXPECT_EQ(prog[1], ", from line 1: B\")writelog(\"A");
     // The generator continues from the last decipher: random() draws from that state.
     uint32_t expect = KeyFromText("");
-    for (int i = 0; i < 13; ++i) expect = nextRandomState(expect);
+    for (int i = 0; i < 13; ++i)
+        expect = nextRandomState(expect);
     EXPECT_EQ(e.rt.randomState, expect);
 }
 

@@ -48,13 +48,15 @@ TEST(Text, SplitLinesLikeTheEditor) {
     EXPECT_EQ(splitLines("a\n"), (std::vector<std::string>{"a"}));
     EXPECT_EQ(splitLines("a\n\n"), (std::vector<std::string>{"a", ""}));
     EXPECT_TRUE(splitLines("").empty());
-    EXPECT_EQ(splitLines(std::string("a\0b\xff", 4)), (std::vector<std::string>{std::string("a\0b\xff", 4)}));
+    EXPECT_EQ(splitLines(std::string("a\0b\xff", 4)),
+              (std::vector<std::string>{std::string("a\0b\xff", 4)}));
 }
 
 TEST(Validate, Messages) {
     using L = std::vector<std::string>;
     EXPECT_EQ(ValidateBlocks(L{"for (i,1,2,1)", "next"}), "");
-    EXPECT_EQ(ValidateBlocks(L{"a", "b", "c", "d", "e", "f", "next"}), "Error: unexpected next on line 7");
+    EXPECT_EQ(ValidateBlocks(L{"a", "b", "c", "d", "e", "f", "next"}),
+              "Error: unexpected next on line 7");
     EXPECT_EQ(ValidateBlocks(L{"while (x == 1)"}), "\r\nError: unterminated block (while)");
     EXPECT_EQ(ValidateBlocks(L{"for (i,1,2,1)", "endif"}),
               "Error: unexpected endif on line 2\r\nError: unterminated block (for)");

@@ -9,7 +9,8 @@ using namespace nv;
 TEST(Value, StrictNumberSyntax) {
     for (const char* yes : {"12", "-3.5", ".5", "5.", "1e3", "+7", ".", "e5", " 12 ", "1E-2"})
         EXPECT_TRUE(isNumber(yes)) << yes;
-    for (const char* no : {"", "-", "1e", "1,5", "0x10", "12abc", "1 2", "+", "1e+", "$10", "1e999"})
+    for (const char* no :
+         {"", "-", "1e", "1,5", "0x10", "12abc", "1 2", "+", "1e+", "$10", "1e999"})
         EXPECT_FALSE(isNumber(no)) << no;
     double v = -1;
     EXPECT_TRUE(isNumber("e5", &v));
@@ -21,13 +22,19 @@ TEST(Value, StrictNumberSyntax) {
 TEST(Value, LenientReading) {
     const std::pair<const char*, double> cases[] = {
         {"", 0}, {"abc", 0}, {"12abc", 12}, {"-5x", 5}, {"1.5x", 15}, {" 7", 7}, {"-2.5", -2.5}};
-    for (auto [t, v] : cases) EXPECT_EQ(lenientNumber(t), v) << t;
+    for (auto [t, v] : cases)
+        EXPECT_EQ(lenientNumber(t), v) << t;
 }
 
 TEST(Value, IntegerSyntax) {
-    const std::pair<const char*, int32_t> good[] = {{"42", 42},         {" -7", -7}, {"$ff", 255},
-                                                    {"0x10", 16},       {"X1f", 31}, {"+3", 3},
-                                                    {"2147483647", INT32_MAX}, {"-2147483648", INT32_MIN},
+    const std::pair<const char*, int32_t> good[] = {{"42", 42},
+                                                    {" -7", -7},
+                                                    {"$ff", 255},
+                                                    {"0x10", 16},
+                                                    {"X1f", 31},
+                                                    {"+3", 3},
+                                                    {"2147483647", INT32_MAX},
+                                                    {"-2147483648", INT32_MIN},
                                                     {"$FFFFFFFF", -1}};
     for (auto [t, v] : good) {
         int32_t out = 0;
@@ -41,12 +48,22 @@ TEST(Value, IntegerSyntax) {
 }
 
 TEST(Value, NumberWriter) {
-    const std::pair<double, const char*> cases[] = {
-        {0.1 + 0.2, "0.3"}, {2.5, "2.5"},       {2, "2"},          {1e20, "1E20"},
-        {1e-6, "1E-6"},     {1e-5, "0.00001"},  {1.0 / 3, "0.333333333333333"},
-        {-0.0, "0"},        {1000, "1000"},     {1e15, "1E15"},    {999999999999999, "999999999999999"},
-        {-1.5e-7, "-1.5E-7"}, {123456.789, "123456.789"}, {1.5e300, "1.5E300"}};
-    for (auto [v, t] : cases) EXPECT_EQ(formatNumber(v), t) << v;
+    const std::pair<double, const char*> cases[] = {{0.1 + 0.2, "0.3"},
+                                                    {2.5, "2.5"},
+                                                    {2, "2"},
+                                                    {1e20, "1E20"},
+                                                    {1e-6, "1E-6"},
+                                                    {1e-5, "0.00001"},
+                                                    {1.0 / 3, "0.333333333333333"},
+                                                    {-0.0, "0"},
+                                                    {1000, "1000"},
+                                                    {1e15, "1E15"},
+                                                    {999999999999999, "999999999999999"},
+                                                    {-1.5e-7, "-1.5E-7"},
+                                                    {123456.789, "123456.789"},
+                                                    {1.5e300, "1.5E300"}};
+    for (auto [v, t] : cases)
+        EXPECT_EQ(formatNumber(v), t) << v;
 }
 
 TEST(Value, WriterIgnoresTheLocale) {

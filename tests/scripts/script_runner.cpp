@@ -73,11 +73,14 @@ Result runScript(const fs::path& script, const std::string& input,
     posix_spawn_file_actions_addchdir_np(&fa, script.parent_path().c_str());
 
     std::vector<std::string> env;
-    for (char** e = environ; *e; ++e) env.emplace_back(*e);
+    for (char** e = environ; *e; ++e)
+        env.emplace_back(*e);
     env.emplace_back("QT_QPA_PLATFORM=offscreen");
-    for (const auto& e : extraEnv) env.push_back(e);
+    for (const auto& e : extraEnv)
+        env.push_back(e);
     std::vector<char*> envp;
-    for (auto& e : env) envp.push_back(e.data());
+    for (auto& e : env)
+        envp.push_back(e.data());
     envp.push_back(nullptr);
     std::string exe = NORVANE_RUN, arg = script.filename().string();
     char* argv[] = {exe.data(), arg.data(), nullptr};
@@ -123,7 +126,7 @@ Result runScript(const fs::path& script, const std::string& input,
 }
 
 class ScriptTest : public testing::Test {
-public:
+  public:
     explicit ScriptTest(fs::path script) : script_(std::move(script)) {}
     void TestBody() override {
         fs::path expectedPath = script_;
@@ -137,8 +140,10 @@ public:
             std::string word, rest;
             d >> word;
             std::getline(d >> std::ws, rest);
-            if (word == "exit") status = std::stoi(rest);
-            else if (word == "env") env.push_back(rest);
+            if (word == "exit")
+                status = std::stoi(rest);
+            else if (word == "env")
+                env.push_back(rest);
             expected.erase(expected.begin());
         }
         fs::path inPath = script_;
@@ -151,14 +156,16 @@ public:
         for (size_t i = 0; i < n; ++i) {
             const std::string a = i < actual.size() ? maskTime(actual[i]) : "<missing>";
             const std::string e = i < expected.size() ? expected[i] : "<none>";
-            const bool match = e.rfind("~ ", 0) == 0 ? std::regex_match(a, std::regex(e.substr(2)))
-                                                    : a == e;
-            if (!match) diff += "line " + std::to_string(i + 1) + ":\n  got:  " + a + "\n  want: " + e + "\n";
+            const bool match =
+                e.rfind("~ ", 0) == 0 ? std::regex_match(a, std::regex(e.substr(2))) : a == e;
+            if (!match)
+                diff +=
+                    "line " + std::to_string(i + 1) + ":\n  got:  " + a + "\n  want: " + e + "\n";
         }
         EXPECT_TRUE(diff.empty()) << script_ << "\n" << diff;
     }
 
-private:
+  private:
     fs::path script_;
 };
 
