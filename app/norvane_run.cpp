@@ -1,11 +1,11 @@
 // norvane-run: runs one script file exactly as the Run command would, with no window, and
 // writes every log line to standard output as it is added.
 #include <QApplication>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
+#include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -42,6 +42,35 @@ const char* kHelp =
     "   2  a fatal error ended the run\n"
     "  64  bad command line, or the script file cannot be read\n";
 
+// The whole script file (a pipe such as /dev/stdin will do); a folder is refused.
+bool readScript(const char* path, std::string& text, std::string& why) {
+    const int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        why = std::strerror(errno);
+        return false;
+    }
+    struct stat st {};
+    bool ok = fstat(fd, &st) == 0;
+    if (ok && S_ISDIR(st.st_mode)) {
+        why = "it is a folder";
+        ok = false;
+    }
+    char buf[65536];
+    while (ok) {
+        const ssize_t n = read(fd, buf, sizeof buf);
+        if (n < 0) {
+            why = std::strerror(errno);
+            ok = false;
+        } else if (n == 0) {
+            break;
+        } else {
+            text.append(buf, static_cast<size_t>(n));
+        }
+    }
+    close(fd);
+    return ok;
+}
+
 bool haveDisplay() {
     const char* x = std::getenv("DISPLAY");
     const char* w = std::getenv("WAYLAND_DISPLAY");
@@ -59,11 +88,9 @@ int main(int argc, char** argv) {
         std::fputs("norvane-run: expected one script file (see norvane-run --help)\n", stderr);
         return kExitUsage;
     }
-    std::ifstream in(argv[1], std::ios::binary);
-    std::string text;
-    if (in) text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    if (!in || in.bad()) {
-        std::fprintf(stderr, "norvane-run: cannot read %s: %s\n", argv[1], std::strerror(errno));
+    std::string text, why;
+    if (!readScript(argv[1], text, why)) {
+        std::fprintf(stderr, "norvane-run: cannot read %s: %s\n", argv[1], why.c_str());
         return kExitUsage;
     }
 

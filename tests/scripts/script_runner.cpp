@@ -62,15 +62,15 @@ struct Result {
     std::string out;
 };
 
-Result runScript(const fs::path& script, const std::string& input,
-                 const std::vector<std::string>& extraEnv) {
+Result runRunner(const std::vector<std::string>& args, const fs::path& cwd,
+                 const std::string& input, const std::vector<std::string>& extraEnv) {
     int outPipe[2], inPipe[2];
     if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(inPipe, O_CLOEXEC) != 0) return {};
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
     posix_spawn_file_actions_adddup2(&fa, inPipe[0], 0);
     posix_spawn_file_actions_adddup2(&fa, outPipe[1], 1);
-    posix_spawn_file_actions_addchdir_np(&fa, script.parent_path().c_str());
+    posix_spawn_file_actions_addchdir_np(&fa, cwd.c_str());
 
     std::vector<std::string> env;
     for (char** e = environ; *e; ++e)
@@ -82,10 +82,14 @@ Result runScript(const fs::path& script, const std::string& input,
     for (auto& e : env)
         envp.push_back(e.data());
     envp.push_back(nullptr);
-    std::string exe = NORVANE_RUN, arg = script.filename().string();
-    char* argv[] = {exe.data(), arg.data(), nullptr};
+    std::string exe = NORVANE_RUN;
+    std::vector<std::string> argStore = args;
+    std::vector<char*> argv{exe.data()};
+    for (auto& a : argStore)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
     pid_t pid;
-    const int rc = posix_spawn(&pid, exe.c_str(), &fa, nullptr, argv, envp.data());
+    const int rc = posix_spawn(&pid, exe.c_str(), &fa, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&fa);
     close(outPipe[1]);
     close(inPipe[0]);
@@ -148,7 +152,8 @@ class ScriptTest : public testing::Test {
         }
         fs::path inPath = script_;
         inPath.replace_extension(".in");
-        const Result r = runScript(script_, fs::exists(inPath) ? readFile(inPath) : "", env);
+        const Result r = runRunner({script_.filename().string()}, script_.parent_path(),
+                                   fs::exists(inPath) ? readFile(inPath) : "", env);
         const std::vector<std::string> actual = lines(r.out);
         EXPECT_EQ(r.status, status) << r.out;
         std::string diff;
@@ -170,6 +175,28 @@ class ScriptTest : public testing::Test {
 };
 
 } // namespace
+
+// The command line itself: help, usage errors and files that cannot be run.
+TEST(Runner, CommandLine) {
+    const fs::path tmp = fs::temp_directory_path();
+    const struct {
+        std::vector<std::string> args;
+        int status;
+    } cases[] = {
+        {{"--help"}, 0},
+        {{}, 64},
+        {{"a.nvs", "b.nvs"}, 64},
+        {{""}, 64},
+        {{"/nonexistent/script.nvs"}, 64},
+        {{tmp.string()}, 64}, // a folder
+        {{"/dev/null"}, 0},   // an empty script
+    };
+    for (const auto& c : cases) {
+        const Result r = runRunner(c.args, tmp, "", {});
+        EXPECT_EQ(r.status, c.status) << (c.args.empty() ? "(none)" : c.args[0]) << "\n" << r.out;
+    }
+    EXPECT_NE(runRunner({"--help"}, tmp, "", {}).out.find("Exit status:"), std::string::npos);
+}
 
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
