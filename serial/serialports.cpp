@@ -243,20 +243,9 @@ void SerialPorts::install(Runtime& rt) {
 
     // The receive and line functions share their port checks; `read` gives the result.
     auto portFunction = [this](std::string_view fname, auto read) {
-        const std::string invalid = std::string(fname) + ": Serial port not valid.";
-        const std::string notOpen = std::string(fname) + ": Serial port not open.";
-        return [this, invalid, notOpen, read](FnCall& call) -> FnResult {
-            cleanUpConnections();
-            const auto n = portNumberStrict(call.args[0]);
-            if (!n) {
-                call.ex.RaiseScriptError(invalid);
-                return {};
-            }
-            const TTerminal* t = terminal(*n);
-            if (!t) {
-                call.ex.RaiseScriptError(notOpen);
-                return {};
-            }
+        return [this, fname, read](FnCall& call) -> FnResult {
+            const TTerminal* t = strictConnection(call.ex, call.args[0], fname);
+            if (!t) return {};
             return textResult(call.argsOk, read(*t));
         };
     };
@@ -337,35 +326,28 @@ bool SerialPorts::cmdLine(TExecute& ex, const std::vector<std::string>& a, std::
     return true;
 }
 
-bool SerialPorts::cmdSend(TExecute& ex, const std::vector<std::string>& a) {
-    if (a[1].empty()) return true;
+TTerminal* SerialPorts::strictConnection(TExecute& ex, const std::string& port,
+                                         std::string_view name) {
     cleanUpConnections();
-    const auto n = portNumberStrict(a[0]);
+    const auto n = portNumberStrict(port);
     if (!n) {
-        ex.RaiseScriptError("send: Serial port not valid.");
-        return true;
+        ex.RaiseScriptError(std::string(name) + ": Serial port not valid.");
+        return nullptr;
     }
     TTerminal* t = terminal(*n);
-    if (!t) {
-        ex.RaiseScriptError("send: Serial port not open.");
-        return true;
-    }
-    t->send(a[1]);
+    if (!t) ex.RaiseScriptError(std::string(name) + ": Serial port not open.");
+    return t;
+}
+
+bool SerialPorts::cmdSend(TExecute& ex, const std::vector<std::string>& a) {
+    if (a[1].empty()) return true;
+    if (TTerminal* t = strictConnection(ex, a[0], "send")) t->send(a[1]);
     return true;
 }
 
 bool SerialPorts::cmdFlush(TExecute& ex, const std::vector<std::string>& a) {
-    cleanUpConnections();
-    const auto n = portNumberStrict(a[0]);
-    if (!n) {
-        ex.RaiseScriptError("flush: Serial port not valid.");
-        return true;
-    }
-    TTerminal* t = terminal(*n);
-    if (!t) {
-        ex.RaiseScriptError("flush: Serial port not open.");
-        return true;
-    }
+    TTerminal* t = strictConnection(ex, a[0], "flush");
+    if (!t) return true;
     if (a.size() == 1) {
         t->clearReceived();
         return true;

@@ -86,6 +86,10 @@ class SerialPorts {
     bool cmdShowTerm(TExecute& ex, const std::vector<std::string>& args);
     bool cmdHideTerm(TExecute& ex, const std::vector<std::string>& args);
     bool cmdSetPort(TExecute& ex);
+    // The strict rule used by send, flush, receive and the line functions: after the
+    // clean-up, the connection named by `port`, or null with "<name>: Serial port not
+    // valid." or "<name>: Serial port not open." reported.
+    TTerminal* strictConnection(TExecute& ex, const std::string& port, std::string_view name);
 
     QWidget* mainWindow_;
     int& terminalX_;
