@@ -301,14 +301,8 @@ struct Table : ::testing::Test {
     int x = 0, y = 0;
     std::unique_ptr<SerialPorts> ports;
     void SetUp() override {
-        PortMap map;
-        for (int n = 1; n <= 96; ++n)
-            map.set(n, "");
-        map.set(1, "/dev/fake1");
-        map.set(3, "/dev/fake3");
+        PortMap map = fakeComOneAndThree(*fake);
         map.set(7, "/dev/fake7"); // mapped, but no device there
-        fake->line("/dev/fake1");
-        fake->line("/dev/fake3");
         ports = std::make_unique<SerialPorts>(
             nullptr, x, y, SerialPorts::Options{std::unique_ptr<SerialPlatform>(fake), map, ""});
     }

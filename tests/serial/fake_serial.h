@@ -9,6 +9,7 @@
 #include <mutex>
 #include <string>
 
+#include "serial/portmap.h"
 #include "serial/serialdevice.h"
 
 namespace nv::serial::test {
@@ -141,5 +142,17 @@ class FakePlatform final : public SerialPlatform {
   private:
     std::map<std::string, std::shared_ptr<FakeLine>> lines_;
 };
+
+// A port map with only com1 and com3, both on lines of `fake`; no default devices.
+inline PortMap fakeComOneAndThree(FakePlatform& fake) {
+    PortMap map;
+    for (int n = 1; n <= 96; ++n)
+        map.set(n, "");
+    map.set(1, "/dev/fake1");
+    map.set(3, "/dev/fake3");
+    fake.line("/dev/fake1");
+    fake.line("/dev/fake3");
+    return map;
+}
 
 } // namespace nv::serial::test

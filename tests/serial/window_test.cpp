@@ -57,13 +57,7 @@ struct Windows : ::testing::Test {
     RunControl rc{rt};
     std::unique_ptr<SerialPorts> ports;
     void SetUp() override {
-        PortMap map;
-        for (int n = 1; n <= 96; ++n)
-            map.set(n, "");
-        map.set(1, "/dev/fake1");
-        map.set(3, "/dev/fake3");
-        fake->line("/dev/fake1");
-        fake->line("/dev/fake3");
+        const PortMap map = fakeComOneAndThree(*fake);
         mainWindow.setGeometry(100, 100, 600, 400);
         ports = std::make_unique<SerialPorts>(
             &mainWindow, x, y,
