@@ -14,8 +14,8 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("Quorl Application"));
     QApplication::setStyle(QStringLiteral("Fusion"));
 
-    nv::TMainForm form;
-    QObject::connect(&form, &nv::TMainForm::windowClosed, &app, &QCoreApplication::quit);
+    nv::MainWindow form;
+    QObject::connect(&form, &nv::MainWindow::windowClosed, &app, &QCoreApplication::quit);
 
     const QStringList args = QCoreApplication::arguments().mid(1);
     nv::Package package;

@@ -11,10 +11,10 @@
 #include <unistd.h>
 
 #include "app/runner_host.h"
-#include "app/subsystems.h"
 #include "engine/runcontrol.h"
 #include "engine/runtime.h"
 #include "engine/text.h"
+#include "wiring/subsystems.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-// Files and system commands. Scripts work on one open file at a time, whose handle `TDM`
+// Files and system commands. Scripts work on one open file at a time, whose handle `OpenFile`
 // holds for the life of the program (a file opened by one run can be used by the next):
 // the commands fcreate, fclose, fseek and the functions fopen, fread, fwrite. Besides the
 // file, scripts reach outside through exec (start a program or open a document, never
@@ -18,11 +18,11 @@ class QWidget;
 namespace nv {
 
 class Runtime;
-class TExecute;
+class Interpreter;
 
 // The data module: the one open file's handle. 0: no file open; above 0: the descriptor of
 // the open file (never a standard stream); -1: the last fopen failed.
-struct TDM {
+struct OpenFile {
     int handle = 0;
 };
 
@@ -38,7 +38,7 @@ class FilesAndSystem {
     FilesAndSystem(const FilesAndSystem&) = delete;
     FilesAndSystem& operator=(const FilesAndSystem&) = delete;
 
-    const TDM& dataModule() const { return dm_; }
+    const OpenFile& dataModule() const { return dm_; }
 
   private:
     void installFiles(Runtime& rt);
@@ -46,7 +46,7 @@ class FilesAndSystem {
     std::string inputBox(const std::string& caption, const std::string& prompt,
                          const std::string& def);
 
-    TDM dm_;
+    OpenFile dm_;
     QWidget* mainWindow_;
     LineReader reader_;
 };

@@ -12,95 +12,95 @@
 namespace nv {
 namespace {
 
-std::string evaluated(TExecute& ex, const std::string& text) {
+std::string evaluated(Interpreter& ex, const std::string& text) {
     std::string v;
-    ex.Evaluate(text, v);
+    ex.evaluate(text, v);
     return v;
 }
 
 } // namespace
 
 void FilesAndSystem::installFiles(Runtime& rt) {
-    rt.setCommand("fcreate(", [](TExecute& ex, const std::string& line, int) {
+    rt.setCommand("fcreate(", [](Interpreter& ex, const std::string& line, int) {
         std::vector<std::string> texts;
         if (!matchCall(line, "fcreate", 1, texts)) return true;
         try {
             const std::string name = evaluated(ex, texts[0]);
-            ex.ClearScriptError();
-            if (!sys::createEmpty(name)) ex.RaiseScriptError("fcreate: error creating file");
+            ex.clearScriptError();
+            if (!sys::createEmpty(name)) ex.raiseScriptError("fcreate: error creating file");
         } catch (const std::exception&) {
-            ex.RaiseScriptError("fcreate: error creating file");
+            ex.raiseScriptError("fcreate: error creating file");
         }
         return true;
     });
 
-    rt.setCommand("fclose(", [this](TExecute& ex, const std::string& line, int) {
+    rt.setCommand("fclose(", [this](Interpreter& ex, const std::string& line, int) {
         std::vector<std::string> texts;
         if (!matchCall(line, "fclose", 0, texts)) return true;
-        ex.ClearScriptError();
+        ex.clearScriptError();
         const int h = dm_.handle;
         dm_.handle = 0;
-        if (h > 0 && !sys::closeFd(h)) ex.RaiseScriptError("fclose: error closing file");
+        if (h > 0 && !sys::closeFd(h)) ex.raiseScriptError("fclose: error closing file");
         return true;
     });
 
-    rt.setCommand("fseek(", [this](TExecute& ex, const std::string& line, int) {
+    rt.setCommand("fseek(", [this](Interpreter& ex, const std::string& line, int) {
         std::vector<std::string> texts;
         if (!matchCall(line, "fseek", 2, texts)) return true;
         if (dm_.handle <= 0) {
-            ex.RaiseScriptError("fseek: file not open");
+            ex.raiseScriptError("fseek: file not open");
             return true;
         }
         try {
             const std::string offsetText = evaluated(ex, texts[0]);
             const std::string modeText = evaluated(ex, texts[1]);
-            ex.ClearScriptError();
+            ex.clearScriptError();
             int32_t mode = 0, offset = 0;
             if (!parseInteger(modeText, mode)) {
-                ex.RaiseScriptError("fseek: error seeking in file");
+                ex.raiseScriptError("fseek: error seeking in file");
             } else if (mode < 0 || mode > 2) {
-                ex.RaiseScriptError("fseek: invalid seeking mode");
+                ex.raiseScriptError("fseek: invalid seeking mode");
             } else if (!parseInteger(offsetText, offset) ||
                        sys::seekFd(dm_.handle, offset, mode) < 0) {
-                ex.RaiseScriptError("fseek: error seeking in file");
+                ex.raiseScriptError("fseek: error seeking in file");
             }
         } catch (const std::exception&) {
-            ex.RaiseScriptError("fseek: error seeking in file");
+            ex.raiseScriptError("fseek: error seeking in file");
         }
         return true;
     });
 
     rt.setFunction("fopen", 1, [this](FnCall& c) -> FnResult {
         if (dm_.handle >= 1) {
-            c.ex.RaiseScriptError("fopen: another file is open:" + formatInt(dm_.handle));
+            c.ex.raiseScriptError("fopen: another file is open:" + formatInt(dm_.handle));
             return {false, {}};
         }
         const std::string name = evaluated(c.ex, c.argTexts[0]);
-        c.ex.ClearScriptError();
+        c.ex.clearScriptError();
         dm_.handle = sys::openExisting(name);
         // A file that cannot be opened leaves -1 as the handle and says so in `error`, so
         // a script that checks `error` does not go on to write into nothing.
-        if (dm_.handle < 0) c.ex.RaiseScriptError("fopen: error opening file");
+        if (dm_.handle < 0) c.ex.raiseScriptError("fopen: error opening file");
         return numberResult(true, formatInt(dm_.handle));
     });
 
     rt.setFunction("fread", 1, [this](FnCall& c) -> FnResult {
         if (dm_.handle < 1) {
-            c.ex.RaiseScriptError("fread: file not open");
+            c.ex.raiseScriptError("fread: file not open");
             return {false, {}};
         }
         const std::string countText = evaluated(c.ex, c.argTexts[0]);
-        c.ex.ClearScriptError();
+        c.ex.clearScriptError();
         int32_t count = 0;
         std::string data;
         try {
             if (!parseInteger(countText, count) ||
                 !sys::readFd(dm_.handle, count > 0 ? uint64_t(count) : 0, data)) {
-                c.ex.RaiseScriptError("fread: error reading from file");
+                c.ex.raiseScriptError("fread: error reading from file");
                 return textResult(true, "");
             }
         } catch (const std::exception&) { // the file held more than memory does
-            c.ex.RaiseScriptError("fread: error reading from file");
+            c.ex.raiseScriptError("fread: error reading from file");
             return textResult(true, "");
         }
         return textResult(true, data);
@@ -108,14 +108,14 @@ void FilesAndSystem::installFiles(Runtime& rt) {
 
     rt.setFunction("fwrite", 1, [this](FnCall& c) -> FnResult {
         if (dm_.handle < 1) {
-            c.ex.RaiseScriptError("fwrite: file not open");
+            c.ex.raiseScriptError("fwrite: file not open");
             return {false, {}};
         }
         const std::string data = evaluated(c.ex, c.argTexts[0]);
-        c.ex.ClearScriptError();
+        c.ex.clearScriptError();
         uint64_t written = 0;
         if (!sys::writeFd(dm_.handle, data, written) || written < 1)
-            c.ex.RaiseScriptError("fwrite: error writing to file");
+            c.ex.raiseScriptError("fwrite: error writing to file");
         return numberResult(true, formatInt(static_cast<int64_t>(written)));
     });
 }

@@ -65,39 +65,39 @@ std::string FilesAndSystem::inputBox(const std::string& caption, const std::stri
 }
 
 void FilesAndSystem::installSystem(Runtime& rt) {
-    rt.setCommand("exec(", [](TExecute& ex, const std::string& line, int) {
+    rt.setCommand("exec(", [](Interpreter& ex, const std::string& line, int) {
         std::vector<std::string> texts;
         if (!matchCall(line, "exec", 1, texts)) return true;
         std::string target;
-        ex.Evaluate(texts[0], target);
-        ex.ClearScriptError();
+        ex.evaluate(texts[0], target);
+        ex.clearScriptError();
         bool started = false;
         try {
             started = sys::startDetached(sys::planLaunch(target));
         } catch (const std::exception&) {
         }
         if (started) {
-            ex.LogMessage("External application was stared: " + target);
+            ex.logMessage("External application was stared: " + target);
         } else {
-            ex.LogMessage("External application was not started: " + target);
-            ex.RaiseScriptError("exec: error starting external application..");
+            ex.logMessage("External application was not started: " + target);
+            ex.raiseScriptError("exec: error starting external application..");
         }
         return true;
     });
 
-    rt.setCommand("setidle(", [](TExecute& ex, const std::string& line, int) {
+    rt.setCommand("setidle(", [](Interpreter& ex, const std::string& line, int) {
         std::vector<std::string> texts;
         if (!matchCall(line, "setidle", 1, texts)) return true;
         std::string value;
-        ex.Evaluate(texts[0], value);
-        ex.ClearScriptError();
+        ex.evaluate(texts[0], value);
+        ex.clearScriptError();
         int32_t ms = 0;
         if (!parseInteger(value, ms)) {
-            ex.LogMessage("Cannot set idle time");
-            ex.RaiseScriptError("setidle: unexpected argument");
+            ex.logMessage("Cannot set idle time");
+            ex.raiseScriptError("setidle: unexpected argument");
         } else if (ms < 0) {
-            ex.LogMessage("Idle time not set, must be a positive integer value");
-            ex.RaiseScriptError("setidle: idle time must be positive");
+            ex.logMessage("Idle time not set, must be a positive integer value");
+            ex.raiseScriptError("setidle: idle time must be positive");
         } else {
             ex.setIdleMs(ms);
         }
@@ -105,7 +105,7 @@ void FilesAndSystem::installSystem(Runtime& rt) {
     });
 
     // showmain: not a command in package mode, where the window stays hidden.
-    rt.setCommand("showmain", [this](TExecute& ex, const std::string&, int) {
+    rt.setCommand("showmain", [this](Interpreter& ex, const std::string&, int) {
         if (ex.runtime().packageMode) return false;
         if (mainWindow_) {
             if (mainWindow_->isMinimized())
@@ -120,7 +120,7 @@ void FilesAndSystem::installSystem(Runtime& rt) {
 
     // hidemain: a command only when the script mentions openrack, so that a rack window
     // remains through which the user can bring the main window back.
-    rt.setCommand("hidemain", [this](TExecute& ex, const std::string&, int) {
+    rt.setCommand("hidemain", [this](Interpreter& ex, const std::string&, int) {
         if (ex.runtime().host().editorText().find("openrack") == std::string::npos) return false;
         if (!ex.runtime().packageMode && mainWindow_) mainWindow_->hide();
         return true;
@@ -133,7 +133,7 @@ void FilesAndSystem::installSystem(Runtime& rt) {
             // it would lose what was entered.
             return textResult(c.argsOk || !answer.empty(), answer);
         } catch (const std::exception&) {
-            c.ex.RaiseScriptError("inputbox: unexpected argument.");
+            c.ex.raiseScriptError("inputbox: unexpected argument.");
             return textResult(false, "");
         }
     });

@@ -47,11 +47,11 @@ constexpr int kMaxConditionDepth = 200;
 
 } // namespace
 
-bool TExecute::EvaluateCondition(std::string_view text, bool& truth) {
-    return evaluateCondition(text, truth, 0);
+bool Interpreter::evaluateCondition(std::string_view text, bool& truth) {
+    return reduceCondition(text, truth, 0);
 }
 
-bool TExecute::evaluateCondition(std::string_view text, bool& truth, int depth) {
+bool Interpreter::reduceCondition(std::string_view text, bool& truth, int depth) {
     if (depth > kMaxConditionDepth) return false;
     std::string s = compact(text);
     enum { None, And, Or } op = None;
@@ -88,11 +88,11 @@ bool TExecute::evaluateCondition(std::string_view text, bool& truth, int depth) 
             }
             if (balance == std::string::npos) return false;
             bool sub = false;
-            evaluateCondition(std::string_view(s).substr(open, balance - open + 1), sub, depth + 1);
+            reduceCondition(std::string_view(s).substr(open, balance - open + 1), sub, depth + 1);
             result = sub;
             isBool = true;
             groupEnd = balance;
-        } else if (!EvaluateComparison(inner, value, isBool, result)) {
+        } else if (!evaluateComparison(inner, value, isBool, result)) {
             return false;
         }
 
@@ -127,21 +127,21 @@ bool TExecute::evaluateCondition(std::string_view text, bool& truth, int depth) 
     return true;
 }
 
-bool TExecute::EvaluateComparison(std::string_view inner, std::string& value, bool& isBool,
-                                  bool& result) {
+bool Interpreter::evaluateComparison(std::string_view inner, std::string& value, bool& isBool,
+                                     bool& result) {
     size_t p;
     const int op = findComparisonOperator(inner, p);
     if (op >= 0) {
         std::string l, r;
-        if (Evaluate(trimView(inner.substr(0, p)), l) &&
-            Evaluate(trimView(inner.substr(p + 2)), r)) {
+        if (evaluate(trimView(inner.substr(0, p)), l) &&
+            evaluate(trimView(inner.substr(p + 2)), r)) {
             result = compare(op, l, r);
             isBool = true;
             return true;
         }
     }
     isBool = false;
-    return Evaluate(inner, value);
+    return evaluate(inner, value);
 }
 
 } // namespace nv

@@ -82,11 +82,11 @@ bool applyOperator(std::string& left, const std::string& right, char op, bool fi
 
 } // namespace
 
-bool TExecute::Evaluate(std::string_view text, std::string& value) {
+bool Interpreter::evaluate(std::string_view text, std::string& value) {
     return evaluateCompact(compact(text), value);
 }
 
-bool TExecute::evaluateCompact(std::string_view compacted, std::string& value) {
+bool Interpreter::evaluateCompact(std::string_view compacted, std::string& value) {
     // Loop bounds and counters are mostly plain integers, which evaluate to themselves
     // unless a rack control bears that name.
     if (isCanonicalInteger(compacted) && !(rt_.instruments && rt_.instruments->shown())) {
@@ -94,7 +94,7 @@ bool TExecute::evaluateCompact(std::string_view compacted, std::string& value) {
         return true;
     }
     size_t close = compacted.find(')');
-    if (close == std::string_view::npos) return EvaluateFlat(compacted, value);
+    if (close == std::string_view::npos) return evaluateFlat(compacted, value);
 
     std::string s(compacted);
     // A value spliced back may hold parentheses and bring back an earlier text; such a loop
@@ -109,23 +109,23 @@ bool TExecute::evaluateCompact(std::string_view compacted, std::string& value) {
             return false;
         }
         const size_t open = s.rfind('(', close);
-        if (open == std::string::npos) return EvaluateFlat(s, value);
+        if (open == std::string::npos) return evaluateFlat(s, value);
         inner.assign(s, open + 1, close - open - 1);
         size_t from;
         if (open == 0 || isGrouping(s[open - 1])) {
-            if (!EvaluateFlat(inner, part)) break;
+            if (!evaluateFlat(inner, part)) break;
             from = open;
         } else {
             from = open - 1;
             while (from > 0 && !isNameStopper(s[from - 1]))
                 --from;
             const std::string name = s.substr(from, open - from);
-            if (!CallFunction(name, inner, part)) {
+            if (!callFunction(name, inner, part)) {
                 if (s.size() < 2) {
                     value.clear();
                     return false;
                 }
-                return EvaluateFlat(std::string_view(s).substr(1, s.size() - 2), value);
+                return evaluateFlat(std::string_view(s).substr(1, s.size() - 2), value);
             }
         }
         s.replace(from, close - from + 1, part);
@@ -141,10 +141,10 @@ bool TExecute::evaluateCompact(std::string_view compacted, std::string& value) {
         }
         close = s.find(')');
     }
-    return EvaluateFlat(s, value);
+    return evaluateFlat(s, value);
 }
 
-bool TExecute::EvaluateFlat(std::string_view text, std::string& value) {
+bool Interpreter::evaluateFlat(std::string_view text, std::string& value) {
     std::string_view t = trimView(text);
     if (t.size() >= 2 && t.front() == '(' && t.back() == ')') t = t.substr(1, t.size() - 2);
 
@@ -160,7 +160,7 @@ bool TExecute::EvaluateFlat(std::string_view text, std::string& value) {
     auto finishOperand = [&](size_t end) {
         std::string_view raw = trimView(t.substr(start, end - start));
         if (pendingOp == 0) {
-            if (!raw.empty()) ResolveOperand(raw, value);
+            if (!raw.empty()) resolveOperand(raw, value);
             return;
         }
         if (faulted) return;
@@ -168,7 +168,7 @@ bool TExecute::EvaluateFlat(std::string_view text, std::string& value) {
         if (raw.empty())
             operand.clear();
         else
-            ResolveOperand(raw, operand);
+            resolveOperand(raw, operand);
         if (!applyOperator(value, operand, pendingOp, firstStep)) faulted = true;
         firstStep = false;
     };
@@ -186,7 +186,7 @@ bool TExecute::EvaluateFlat(std::string_view text, std::string& value) {
     return !faulted && !value.empty();
 }
 
-bool TExecute::ResolveOperand(std::string_view text, std::string& value) {
+bool Interpreter::resolveOperand(std::string_view text, std::string& value) {
     if (rt_.instruments && rt_.instruments->readControl(*this, text, value)) return true;
     if (isCanonicalInteger(text)) {
         value.assign(text);
@@ -205,7 +205,7 @@ bool TExecute::ResolveOperand(std::string_view text, std::string& value) {
         value.assign(text.size() >= 2 ? text.substr(1, text.size() - 2) : std::string_view());
         return true;
     }
-    if (const std::string* v = FVariables.get(text)) {
+    if (const std::string* v = variables_.get(text)) {
         value = *v;
         return true;
     }
@@ -213,7 +213,7 @@ bool TExecute::ResolveOperand(std::string_view text, std::string& value) {
     return false;
 }
 
-bool TExecute::CallFunction(std::string_view name, std::string_view inner, std::string& value) {
+bool Interpreter::callFunction(std::string_view name, std::string_view inner, std::string& value) {
     const Runtime::FunctionRow* row = nullptr;
     std::string callText;
     callText.reserve(name.size() + inner.size() + 2);
@@ -235,7 +235,7 @@ bool TExecute::CallFunction(std::string_view name, std::string_view inner, std::
     if (row->eval != ArgEval::Custom) {
         call.args.resize(argTexts.size());
         for (size_t i = 0; i < argTexts.size(); ++i) {
-            if (!Evaluate(argTexts[i], call.args[i])) {
+            if (!evaluate(argTexts[i], call.args[i])) {
                 call.argsOk = false;
                 if (row->eval == ArgEval::UntilFail) {
                     for (size_t j = i; j < argTexts.size(); ++j)
@@ -245,7 +245,7 @@ bool TExecute::CallFunction(std::string_view name, std::string_view inner, std::
             }
         }
     }
-    if (row->clearsError) ClearScriptError();
+    if (row->clearsError) clearScriptError();
     FnResult r = row->handler(call);
     value = std::move(r.value);
     return r.ok;

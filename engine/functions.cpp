@@ -46,7 +46,7 @@ std::vector<std::string> splitFields(std::string_view text, std::string_view sep
 // An integer argument or the function's "unexpected argument." message.
 bool intArg(FnCall& c, size_t i, int32_t& out, const char* message) {
     if (parseInteger(c.args[i], out)) return true;
-    c.ex.RaiseScriptError(message);
+    c.ex.raiseScriptError(message);
     return false;
 }
 
@@ -75,7 +75,7 @@ FnResult fnLen(FnCall& c) {
 
 FnResult fnAsc(FnCall& c) {
     if (c.args[0].empty()) {
-        c.ex.RaiseScriptError("asc: unexpected argument.");
+        c.ex.raiseScriptError("asc: unexpected argument.");
         return {};
     }
     return numberResult(c.argsOk, formatInt(static_cast<unsigned char>(c.args[0][0])));
@@ -143,7 +143,7 @@ FnResult fnPow(FnCall& c) {
         return {};
     const double r = std::pow(double(b), double(e));
     if (!std::isfinite(r)) { // 0 to a negative power, or beyond the range of a real
-        c.ex.RaiseScriptError("pow: unexpected argument.");
+        c.ex.raiseScriptError("pow: unexpected argument.");
         return {};
     }
     return numberResult(c.argsOk, formatNumber(r));
@@ -174,7 +174,7 @@ FnResult fnSplit(FnCall& c) {
 FnResult fnGetBit(FnCall& c) {
     int32_t v, k;
     if (!parseInteger(c.args[0], v) || !parseInteger(c.args[1], k) || k < 0) {
-        c.ex.RaiseScriptError("get_bit: error getting bit");
+        c.ex.raiseScriptError("get_bit: error getting bit");
         return {};
     }
     const int64_t mask = k < 63 ? (int64_t{1} << k) : 0;
@@ -200,7 +200,7 @@ FnResult fnDay(FnCall&) {
 FnResult fnGetticks(FnCall& c) {
     timespec ts{};
     if (clock_gettime(CLOCK_MONOTONIC, &ts) != 0) {
-        c.ex.RaiseScriptError("getticks: undocumented error.");
+        c.ex.raiseScriptError("getticks: undocumented error.");
         return textResult(true, "");
     }
     const int64_t ms = int64_t(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
@@ -209,24 +209,24 @@ FnResult fnGetticks(FnCall& c) {
 
 // writelog(value): the time, ", from line ", the line index and the value. In package mode
 // the line is taken and nothing happens.
-bool cmdWritelog(TExecute& ex, const std::string& line, int index) {
+bool cmdWritelog(Interpreter& ex, const std::string& line, int index) {
     std::vector<std::string> args;
     if (ex.runtime().packageMode || !matchCall(line, "writelog", 1, args)) return true;
     std::string value;
-    ex.Evaluate(args[0], value);
-    ex.ClearScriptError();
+    ex.evaluate(args[0], value);
+    ex.clearScriptError();
     ex.appendChecked(timeText() + ", from line " + formatInt(index) + ": " + value);
     return true;
 }
 
-bool cmdDebugon(TExecute& ex, const std::string&, int) {
+bool cmdDebugon(Interpreter& ex, const std::string&, int) {
     if (ex.runtime().packageMode) return true;
     ex.setDebug(true);
     ex.host().showWatch();
     return true;
 }
 
-bool cmdDebugoff(TExecute& ex, const std::string&, int) {
+bool cmdDebugoff(Interpreter& ex, const std::string&, int) {
     if (ex.runtime().packageMode) return true;
     ex.setDebug(false);
     ex.host().hideWatch();
@@ -234,11 +234,11 @@ bool cmdDebugoff(TExecute& ex, const std::string&, int) {
 }
 
 // Only `showline()` turns highlighting on; the bare word does nothing.
-bool cmdShowline(TExecute& ex, const std::string& line, int) {
+bool cmdShowline(Interpreter& ex, const std::string& line, int) {
     if (ex.runtime().packageMode) return true;
     std::vector<std::string> args;
     if (matchCall(line, "showline", 0, args)) {
-        ex.ClearScriptError();
+        ex.clearScriptError();
         ex.setShowLine();
     }
     return true;

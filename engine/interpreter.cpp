@@ -14,29 +14,29 @@
 
 namespace nv {
 
-TExecute::TExecute(Runtime& rt) : rt_(rt), host_(rt.host()) {}
+Interpreter::Interpreter(Runtime& rt) : rt_(rt), host_(rt.host()) {}
 
-TExecute::~TExecute() = default;
+Interpreter::~Interpreter() = default;
 
-ScriptHost& TExecute::host() {
+ScriptHost& Interpreter::host() {
     return host_;
 }
 
-void TExecute::RaiseScriptError(std::string_view message) {
-    FVariables.set("error", "1");
-    FLastError.assign(message);
+void Interpreter::raiseScriptError(std::string_view message) {
+    variables_.set("error", "1");
+    lastError_.assign(message);
 }
 
-void TExecute::ClearScriptError() {
-    FVariables.set("error", "0");
+void Interpreter::clearScriptError() {
+    variables_.set("error", "0");
 }
 
-void TExecute::appendChecked(std::string_view text) {
+void Interpreter::appendChecked(std::string_view text) {
     if (host_.logLineCount() > 500) host_.clearLog();
     host_.appendLog(text);
 }
 
-void TExecute::LogMessage(std::string_view message) {
+void Interpreter::logMessage(std::string_view message) {
     if (rt_.packageMode) return;
     std::string line = timeText();
     line += ": ";
@@ -44,64 +44,64 @@ void TExecute::LogMessage(std::string_view message) {
     appendChecked(line);
 }
 
-const TExecute::LineInfo& TExecute::line(int index) {
-    if (index < 0 || static_cast<size_t>(index) >= FProgram.size())
+const Interpreter::LineInfo& Interpreter::line(int index) {
+    if (index < 0 || static_cast<size_t>(index) >= program_.size())
         throw ProgramIndexError("List index out of bounds (" + std::to_string(index) + ")");
     auto& slot = lineInfo_[static_cast<size_t>(index)];
     if (!slot) slot = std::make_unique<LineInfo>(classifyLine(index));
     return *slot;
 }
 
-const std::string& TExecute::trimmedLine(int index) {
+const std::string& Interpreter::trimmedLine(int index) {
     return line(index).trimmed;
 }
 
-void TExecute::Run(const std::vector<std::string>& editorLines) {
-    FVariables.clear();
-    SetVariable("error", "0");
+void Interpreter::run(const std::vector<std::string>& editorLines) {
+    variables_.clear();
+    setVariable("error", "0");
     prepare(editorLines);
-    FPaused = 0;
-    FStopRequested = 0;
-    FLine = 1;
-    for (size_t i = 0; i < FProgram.size(); ++i) {
-        if (equalsNoCase(FProgram[i], "begin")) {
-            FLine = static_cast<int32_t>(i) + 1;
+    paused_ = false;
+    stopRequested_ = false;
+    currentLine_ = 1;
+    for (size_t i = 0; i < program_.size(); ++i) {
+        if (equalsNoCase(program_[i], "begin")) {
+            currentLine_ = static_cast<int32_t>(i) + 1;
             break;
         }
     }
     do {
-        const std::string& t = trimmedLine(FLine);
+        const std::string& t = trimmedLine(currentLine_);
         if (!t.empty()) {
             if (t == "end") break;
-            ExecuteLine(FLine);
+            executeLine(currentLine_);
         }
-        ++FLine;
-    } while (static_cast<size_t>(FLine) < FProgram.size() && !FStopRequested);
+        ++currentLine_;
+    } while (static_cast<size_t>(currentLine_) < program_.size() && !stopRequested_);
     rt_.rackOpened = false;
 }
 
 // Pending break/exit, debug stop, one pass over the event queue, the pause wait, the line
 // highlight and the idle time; then the dispatcher.
-void TExecute::ExecuteLine(int& index) {
-    if (FBreakPending || FExitPending) return;
-    if (FDebug) {
-        FStepWait = 1;
+void Interpreter::executeLine(int& index) {
+    if (breakPending_ || exitPending_) return;
+    if (debug_) {
+        stepWait_ = true;
         host_.setRunState(RunState::WaitingForStep);
-        host_.setWatchText(FVariables.text());
+        host_.setWatchText(variables_.text());
         appendChecked("Next line to execute: " + trimmedLine(index));
         host_.processEvents();
-        while (FStepWait) {
-            if (FStopRequested) return;
+        while (stepWait_) {
+            if (stopRequested_) return;
             host_.processEvents();
         }
     }
     host_.processEvents();
-    if (FStopRequested) return;
-    while (FPaused)
+    if (stopRequested_) return;
+    while (paused_)
         host_.processEvents();
-    if (FShowLine) host_.highlightLine(index - 1);
-    if (FIdleMs > 0)
-        std::this_thread::sleep_for(std::chrono::milliseconds(FIdleMs));
+    if (showLine_) host_.highlightLine(index - 1);
+    if (idleMs_ > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(idleMs_));
     else
         sched_yield();
 
@@ -118,31 +118,31 @@ void TExecute::ExecuteLine(int& index) {
     dispatch(index);
 }
 
-void TExecute::dispatch(int& index) {
+void Interpreter::dispatch(int& index) {
     const LineInfo& li = line(index);
     switch (li.kind) {
     case LineKind::Comment:
         return;
     case LineKind::For:
-        RunForLoop(li, index);
+        runFor(li, index);
         return;
     case LineKind::If:
-        RunIf(std::string_view(li.trimmed).substr(3), index);
+        runIf(std::string_view(li.trimmed).substr(3), index);
         return;
     case LineKind::While:
-        RunWhile(std::string_view(li.trimmed).substr(6), index);
+        runWhile(std::string_view(li.trimmed).substr(6), index);
         return;
     case LineKind::Repeat:
-        RunRepeat(index);
+        runRepeat(index);
         return;
     case LineKind::Break:
-        FBreakPending = 1;
+        breakPending_ = true;
         return;
     case LineKind::Exit:
-        FExitPending = 1;
+        exitPending_ = true;
         return;
     case LineKind::ProcCall:
-        CallProcedure(li.target);
+        callProcedure(li.target);
         return;
     case LineKind::ProcDef:
         if (li.target >= 0) index = li.target;
@@ -157,14 +157,14 @@ void TExecute::dispatch(int& index) {
     assign(li);
 }
 
-void TExecute::assign(const LineInfo& li) {
+void Interpreter::assign(const LineInfo& li) {
     if (rt_.instruments && rt_.instruments->assignControl(*this, li.assignName, li.valueText))
         return;
     std::string value;
     if (evaluateCompact(li.valueCompact, value))
-        FVariables.set(li.assignName, value);
+        variables_.set(li.assignName, value);
     else
-        FVariables.set(li.assignName, {});
+        variables_.set(li.assignName, {});
 }
 
 } // namespace nv

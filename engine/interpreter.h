@@ -1,4 +1,4 @@
-// TExecute, the interpreter: one object per run, created by the Run command and destroyed
+// Interpreter, the interpreter: one object per run, created by the Run command and destroyed
 // when the run ends. It prepares the program lines (include expansion, `begin`/`end`
 // framing), walks them, dispatches each line to a statement or a command, evaluates
 // expressions and conditions, calls built-in functions and keeps the variable store.
@@ -36,57 +36,57 @@ struct ProgramIndexError : std::out_of_range {
     using std::out_of_range::out_of_range;
 };
 
-// Deepest nesting of ExecuteLine (procedure calls and nested blocks) before the run ends
+// Deepest nesting of executeLine (procedure calls and nested blocks) before the run ends
 // with a fatal error instead of exhausting the stack.
 inline constexpr int kMaxLineDepth = 3000;
 
-class TExecute {
+class Interpreter {
   public:
-    explicit TExecute(Runtime& rt);
-    ~TExecute();
-    TExecute(const TExecute&) = delete;
-    TExecute& operator=(const TExecute&) = delete;
+    explicit Interpreter(Runtime& rt);
+    ~Interpreter();
+    Interpreter(const Interpreter&) = delete;
+    Interpreter& operator=(const Interpreter&) = delete;
 
     // Prepares the program from the editor's lines and runs the top-level loop.
-    void Run(const std::vector<std::string>& editorLines);
+    void run(const std::vector<std::string>& editorLines);
 
-    void Pause() { FPaused = 1; }
-    void Resume() { FPaused = 0; }
-    void Stop() { FStopRequested = 1; }
-    const char* StateText() const { return FPaused ? "Paused" : "Running"; }
-    bool stepWaiting() const { return FStepWait != 0; }
-    void releaseStep() { FStepWait = 0; }
-    bool stopRequested() const { return FStopRequested != 0; }
+    void pause() { paused_ = true; }
+    void resume() { paused_ = false; }
+    void stop() { stopRequested_ = true; }
+    const char* stateText() const { return paused_ ? "Paused" : "Running"; }
+    bool stepWaiting() const { return stepWait_; }
+    void releaseStep() { stepWait_ = false; }
+    bool stopRequested() const { return stopRequested_; }
 
     // Error protocol.
-    void RaiseScriptError(std::string_view message);
-    void ClearScriptError();
-    const std::string& lastError() const { return FLastError; }
+    void raiseScriptError(std::string_view message);
+    void clearScriptError();
+    const std::string& lastError() const { return lastError_; }
 
     // The log: 500-line check, time stamp, ": ", message. Nothing in package mode.
-    void LogMessage(std::string_view message);
+    void logMessage(std::string_view message);
     // The 500-line check, then `text` added as it stands (no time stamp).
     void appendChecked(std::string_view text);
 
     // Expressions (the full evaluator); success means a non-empty value.
-    bool Evaluate(std::string_view text, std::string& value);
+    bool evaluate(std::string_view text, std::string& value);
     // Conditions: returns whether the text could be reduced; writes `truth` when a
     // comparison group is combined.
-    bool EvaluateCondition(std::string_view text, bool& truth);
+    bool evaluateCondition(std::string_view text, bool& truth);
 
-    Variables& variables() { return FVariables; }
-    void SetVariable(std::string_view name, std::string_view value) { FVariables.set(name, value); }
+    Variables& variables() { return variables_; }
+    void setVariable(std::string_view name, std::string_view value) { variables_.set(name, value); }
 
     // Debug commands.
-    void setDebug(bool on) { FDebug = on ? 1 : 0; }
-    void setShowLine() { FShowLine = 1; }
+    void setDebug(bool on) { debug_ = on; }
+    void setShowLine() { showLine_ = true; }
 
-    int idleMs() const { return FIdleMs; }
-    void setIdleMs(int ms) { FIdleMs = ms; }
+    int idleMs() const { return idleMs_; }
+    void setIdleMs(int ms) { idleMs_ = ms; }
 
     Runtime& runtime() { return rt_; }
     ScriptHost& host();
-    const std::vector<std::string>& program() const { return FProgram; }
+    const std::vector<std::string>& program() const { return program_; }
 
     // Test seam: prepare the program lines without running them.
     void prepare(const std::vector<std::string>& editorLines);
@@ -94,23 +94,23 @@ class TExecute {
   private:
     struct LineInfo;
 
-    void ExecuteLine(int& index);
+    void executeLine(int& index);
     void dispatch(int& index);
     void assign(const LineInfo& li);
-    void RunForLoop(const LineInfo& li, int& index);
-    void RunIf(std::string_view cond, int& index);
-    void RunWhile(std::string_view cond, int& index);
-    void RunRepeat(int& index);
-    void CallProcedure(int defIndex);
-    bool IncludeFile(const std::string& line, std::string& text);
+    void runFor(const LineInfo& li, int& index);
+    void runIf(std::string_view cond, int& index);
+    void runWhile(std::string_view cond, int& index);
+    void runRepeat(int& index);
+    void callProcedure(int defIndex);
+    bool includeFile(const std::string& line, std::string& text);
 
     LineInfo classifyLine(int index);
     bool evaluateCompact(std::string_view compacted, std::string& value);
-    bool EvaluateFlat(std::string_view text, std::string& value);
-    bool ResolveOperand(std::string_view text, std::string& value);
-    bool CallFunction(std::string_view name, std::string_view inner, std::string& value);
-    bool EvaluateComparison(std::string_view inner, std::string& value, bool& isBool, bool& result);
-    bool evaluateCondition(std::string_view text, bool& truth, int depth);
+    bool evaluateFlat(std::string_view text, std::string& value);
+    bool resolveOperand(std::string_view text, std::string& value);
+    bool callFunction(std::string_view name, std::string_view inner, std::string& value);
+    bool evaluateComparison(std::string_view inner, std::string& value, bool& isBool, bool& result);
+    bool reduceCondition(std::string_view text, bool& truth, int depth);
 
     const LineInfo& line(int index);
     const std::string& trimmedLine(int index);
@@ -119,18 +119,18 @@ class TExecute {
     Runtime& rt_;
     ScriptHost& host_;
 
-    uint8_t FStopRequested = 0;
-    uint8_t FPaused = 0;
-    Variables FVariables;
-    std::vector<std::string> FProgram;
-    int32_t FLine = 0;
-    uint8_t FDebug = 0;
-    uint8_t FBreakPending = 0;
-    uint8_t FExitPending = 0;
-    uint8_t FStepWait = 0;
-    int32_t FIdleMs = 0;
-    std::string FLastError;
-    uint8_t FShowLine = 0;
+    bool stopRequested_ = false;
+    bool paused_ = false;
+    Variables variables_;
+    std::vector<std::string> program_;
+    int32_t currentLine_ = 0;
+    bool debug_ = false;
+    bool breakPending_ = false;
+    bool exitPending_ = false;
+    bool stepWait_ = false;
+    int32_t idleMs_ = 0;
+    std::string lastError_;
+    bool showLine_ = false;
 
     // Facts about a program line that cannot change during a run, computed on first use.
     std::vector<std::unique_ptr<LineInfo>> lineInfo_;

@@ -14,7 +14,7 @@ namespace nv {
 
 enum class LineKind { Comment, For, If, While, Repeat, Break, Exit, ProcCall, ProcDef, Other };
 
-struct TExecute::LineInfo {
+struct Interpreter::LineInfo {
     std::string trimmed;
     LineKind kind = LineKind::Other;
     // ProcCall: index of the definition line. ProcDef: index of its `procend`, or -1.

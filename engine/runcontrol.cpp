@@ -21,8 +21,8 @@ void runHooks(const std::vector<std::function<void()>>& hooks) {
 RunOutcome RunControl::run(const std::vector<std::string>& editorLines) {
     ScriptHost& host = rt_.host();
     if (current_) {
-        if (std::string_view(current_->StateText()) == "Paused") {
-            current_->Resume();
+        if (std::string_view(current_->stateText()) == "Paused") {
+            current_->resume();
             host.setRunState(RunState::Running);
             current_->appendChecked(timeText() + ": Script resumed");
         }
@@ -35,13 +35,13 @@ RunOutcome RunControl::run(const std::vector<std::string>& editorLines) {
     }
 
     host.clearLog();
-    const std::string message = ValidateBlocks(editorLines);
+    const std::string message = validateBlocks(editorLines);
     if (!message.empty()) {
         host.appendLog(message);
         return RunOutcome::Refused;
     }
     rt_.rackOpened = false;
-    TExecute ex(rt_);
+    Interpreter ex(rt_);
     current_ = &ex;
     host.setRunState(RunState::Running);
     runHooks(rt_.onRunStart);
@@ -50,7 +50,7 @@ RunOutcome RunControl::run(const std::vector<std::string>& editorLines) {
 
     RunOutcome outcome = RunOutcome::Finished;
     try {
-        ex.Run(editorLines);
+        ex.run(editorLines);
     } catch (const ProgramIndexError&) {
         // A block scan ran past the last line (an unclosed block in included text): the run
         // ends without a fatal-error line.
@@ -72,15 +72,15 @@ RunOutcome RunControl::run(const std::vector<std::string>& editorLines) {
 
 void RunControl::pause() {
     if (!current_) return;
-    current_->Pause();
+    current_->pause();
     current_->appendChecked(timeText() + ": Script paused");
     rt_.host().setRunState(RunState::Paused);
 }
 
 void RunControl::stop() {
     if (current_) {
-        current_->Stop();
-        current_->Resume();
+        current_->stop();
+        current_->resume();
     }
     rt_.rackOpened = false;
     runHooks(rt_.onStop);

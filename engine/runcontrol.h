@@ -1,5 +1,5 @@
 // The Run, Pause and Stop commands of the main window, without the window: the main window
-// and the headless runner both drive runs through this class. It owns the current TExecute
+// and the headless runner both drive runs through this class. It owns the current Interpreter
 // while a run exists, validates the blocks, writes the start, pause, resume and finish
 // lines, and catches the failure that ends a run.
 //
@@ -15,7 +15,7 @@
 namespace nv {
 
 class Runtime;
-class TExecute;
+class Interpreter;
 
 enum class RunOutcome {
     Finished, // the run ended normally or by Stop
@@ -36,14 +36,14 @@ class RunControl {
     void stop();
 
     bool running() const { return current_ != nullptr; }
-    TExecute* current() { return current_; }
+    Interpreter* current() { return current_; }
 
   private:
     Runtime& rt_;
-    TExecute* current_ = nullptr;
+    Interpreter* current_ = nullptr;
 };
 
 // Block validation of the editor's lines; empty when the blocks are sound.
-std::string ValidateBlocks(const std::vector<std::string>& lines);
+std::string validateBlocks(const std::vector<std::string>& lines);
 
 } // namespace nv

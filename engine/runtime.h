@@ -19,15 +19,15 @@
 
 namespace nv {
 
-class TExecute;
+class Interpreter;
 class ScriptHost;
 
-// A command handler gets the trimmed line and the line index that ExecuteLine received
+// A command handler gets the trimmed line and the line index that executeLine received
 // (writelog shows it). It returns true when it took the line; false lets the dispatcher go
 // on with its next tests (showmain in package mode, hidemain without a rack).
-using CommandHandler = std::function<bool(TExecute& ex, const std::string& line, int lineIndex)>;
+using CommandHandler = std::function<bool(Interpreter& ex, const std::string& line, int lineIndex)>;
 
-// How CallFunction evaluates a row's arguments before its handler runs.
+// How callFunction evaluates a row's arguments before its handler runs.
 enum class ArgEval {
     All,       // every argument, left to right
     UntilFail, // left to right, stopping at the first empty value (later ones stay empty)
@@ -35,7 +35,7 @@ enum class ArgEval {
 };
 
 struct FnCall {
-    TExecute& ex;
+    Interpreter& ex;
     const std::vector<std::string>& argTexts; // as written, trimmed, quotes kept
     std::vector<std::string> args;            // evaluated values (empty for ArgEval::Custom)
     bool argsOk = true;                       // every evaluated argument was non-empty
@@ -70,9 +70,10 @@ class InstrumentAccess {
     virtual bool shown() const = 0;
     // True when a readable control of that exact name exists on the shown rack; `value`
     // then holds its reading (possibly empty).
-    virtual bool readControl(TExecute& ex, std::string_view name, std::string& value) = 0;
+    virtual bool readControl(Interpreter& ex, std::string_view name, std::string& value) = 0;
     // True when a settable control of that exact name took the assignment.
-    virtual bool assignControl(TExecute& ex, std::string_view name, std::string_view valueText) = 0;
+    virtual bool assignControl(Interpreter& ex, std::string_view name,
+                               std::string_view valueText) = 0;
 };
 
 class Runtime {
@@ -108,7 +109,7 @@ class Runtime {
         std::string_view name;
         int argc;
         ArgEval eval;
-        bool clearsError; // ClearScriptError once the arguments are evaluated
+        bool clearsError; // clearScriptError once the arguments are evaluated
         FunctionHandler handler;
     };
     std::vector<CommandRow>& commands() { return commands_; }

@@ -36,48 +36,48 @@ bool readWholeFile(const std::string& path, std::string& out) {
 
 } // namespace
 
-bool TExecute::IncludeFile(const std::string& line, std::string& text) {
+bool Interpreter::includeFile(const std::string& line, std::string& text) {
     std::string name;
     std::vector<std::string> args;
     if (!splitCall(line, name, args) || name != "include" || args.size() != 2) return false;
     std::string file, password;
-    Evaluate(args[0], file);
-    Evaluate(args[1], password);
-    ClearScriptError();
+    evaluate(args[0], file);
+    evaluate(args[1], password);
+    clearScriptError();
     std::string content;
     if (!readWholeFile(file, content)) {
-        RaiseScriptError("include: cannot include file.");
+        raiseScriptError("include: cannot include file.");
         return false;
     }
     text = CryptText(content, KeyFromText(password), rt_.randomState);
     return true;
 }
 
-void TExecute::prepare(const std::vector<std::string>& editorLines) {
-    FProgram = editorLines;
+void Interpreter::prepare(const std::vector<std::string>& editorLines) {
+    program_ = editorLines;
     for (const std::string& l : editorLines) {
         if (!startsWith(l, "include(")) continue;
         std::string text;
-        if (!IncludeFile(l, text)) continue;
+        if (!includeFile(l, text)) continue;
         // No separator: an included file without a final line break joins its last line
         // to the first program line.
-        text += joinLines(FProgram);
-        FProgram = splitLines(text);
+        text += joinLines(program_);
+        program_ = splitLines(text);
     }
-    FProgram.insert(FProgram.begin(), "begin");
-    FProgram.emplace_back("end");
+    program_.insert(program_.begin(), "begin");
+    program_.emplace_back("end");
 
     lineInfo_.clear();
-    lineInfo_.resize(FProgram.size());
+    lineInfo_.resize(program_.size());
     procedures_.clear();
-    for (size_t i = 0; i < FProgram.size(); ++i) {
-        const std::string& l = FProgram[i];
+    for (size_t i = 0; i < program_.size(); ++i) {
+        const std::string& l = program_[i];
         if (l.size() >= 10 && equalsNoCase(std::string_view(l).substr(0, 10), "procedure "))
             procedures_.emplace(lowerAscii(l), static_cast<int>(i)); // the first one wins
     }
 }
 
-std::string ValidateBlocks(const std::vector<std::string>& lines) {
+std::string validateBlocks(const std::vector<std::string>& lines) {
     std::string message;
     std::vector<const char*> stack;
     struct Closer {

@@ -1,5 +1,5 @@
 // Statements and control flow. Blocks are found by scanning program lines at run time;
-// bodies run through ExecuteLine with a line index that nested statements move forward.
+// bodies run through executeLine with a line index that nested statements move forward.
 #include <cmath>
 #include <cstdlib>
 
@@ -28,9 +28,9 @@ int32_t loopBound(const std::string& text) {
 
 } // namespace
 
-TExecute::LineInfo TExecute::classifyLine(int index) {
+Interpreter::LineInfo Interpreter::classifyLine(int index) {
     LineInfo li;
-    li.trimmed = trim(FProgram[static_cast<size_t>(index)]);
+    li.trimmed = trim(program_[static_cast<size_t>(index)]);
     const std::string& L = li.trimmed;
     const std::string C = compact(L);
     if (!C.empty() && C[0] == '#') {
@@ -61,8 +61,8 @@ TExecute::LineInfo TExecute::classifyLine(int index) {
         li.target = it->second;
     } else if (startsWith(L, "procedure ")) {
         li.kind = LineKind::ProcDef;
-        for (size_t j = static_cast<size_t>(index); j < FProgram.size(); ++j) {
-            if (trimView(FProgram[j]) == "procend") {
+        for (size_t j = static_cast<size_t>(index); j < program_.size(); ++j) {
+            if (trimView(program_[j]) == "procend") {
                 li.target = static_cast<int>(j);
                 break;
             }
@@ -84,7 +84,7 @@ TExecute::LineInfo TExecute::classifyLine(int index) {
     return li;
 }
 
-void TExecute::RunForLoop(const LineInfo& li, int& index) {
+void Interpreter::runFor(const LineInfo& li, int& index) {
     if (!li.forValid) return;
     int64_t pass = 1;
     int j = index;
@@ -114,19 +114,19 @@ void TExecute::RunForLoop(const LineInfo& li, int& index) {
         }
         const std::string counter = formatInt(start + (pass - 1) * step);
         for (j = index + 1; trimmedLine(j) != "next"; ++j) {
-            FVariables.set(li.forVar, counter);
-            ExecuteLine(j);
+            variables_.set(li.forVar, counter);
+            executeLine(j);
         }
         ++pass;
-        if (pass - 1 > count || FBreakPending || FExitPending || FStopRequested) break;
+        if (pass - 1 > count || breakPending_ || exitPending_ || stopRequested_) break;
     }
-    FBreakPending = 0;
+    breakPending_ = false;
     index = j;
 }
 
-void TExecute::RunIf(std::string_view cond, int& index) {
+void Interpreter::runIf(std::string_view cond, int& index) {
     bool truth = false;
-    if (!EvaluateCondition(cond, truth)) return;
+    if (!evaluateCondition(cond, truth)) return;
     if (truth) {
         int k = index + 1;
         bool skipping = false;
@@ -136,7 +136,7 @@ void TExecute::RunIf(std::string_view cond, int& index) {
             if (!skipping && (t == "else" || startsWith(t, "elseif ("))) skipping = true;
             const bool isEndif = t == "endif";
             if (!skipping) {
-                ExecuteLine(k);
+                executeLine(k);
             } else {
                 if (startsWith(t, "if ("))
                     ++opens;
@@ -155,7 +155,7 @@ void TExecute::RunIf(std::string_view cond, int& index) {
         ++index;
         const std::string& t = trimmedLine(index);
         if (!found && opens == closes && startsWith(t, "elseif (")) {
-            RunIf(std::string_view(t).substr(7), index);
+            runIf(std::string_view(t).substr(7), index);
             --index;
             return;
         }
@@ -163,22 +163,22 @@ void TExecute::RunIf(std::string_view cond, int& index) {
         const bool isEndif = t == "endif";
         if (isEndif) ++closes;
         if (opens == closes && t == "else") found = true;
-        if (found) ExecuteLine(index);
+        if (found) executeLine(index);
         if (isEndif && closes == opens + 1) break;
     }
 }
 
-void TExecute::RunWhile(std::string_view cond, int& index) {
+void Interpreter::runWhile(std::string_view cond, int& index) {
     bool truth = false;
-    if (!EvaluateCondition(cond, truth)) return;
+    if (!evaluateCondition(cond, truth)) return;
     if (truth) {
         int j;
         do {
             host_.processEvents();
             for (j = index + 1; trimmedLine(j) != "wend"; ++j)
-                ExecuteLine(j);
-            EvaluateCondition(cond, truth);
-        } while (truth && !FBreakPending && !FExitPending && !FStopRequested);
+                executeLine(j);
+            evaluateCondition(cond, truth);
+        } while (truth && !breakPending_ && !exitPending_ && !stopRequested_);
         index = j;
     } else {
         int opens = 0, closes = 0;
@@ -190,37 +190,37 @@ void TExecute::RunWhile(std::string_view cond, int& index) {
                 break;
         }
     }
-    FBreakPending = 0;
+    breakPending_ = false;
 }
 
-void TExecute::RunRepeat(int& index) {
+void Interpreter::runRepeat(int& index) {
     int k = index + 1;
     bool truth = false;
     for (;;) {
         const std::string& t = trimmedLine(k);
         if (startsWith(t, "until (")) {
             host_.processEvents();
-            EvaluateCondition(std::string_view(t).substr(6), truth);
-            if (truth || FBreakPending || FExitPending || FStopRequested) break;
+            evaluateCondition(std::string_view(t).substr(6), truth);
+            if (truth || breakPending_ || exitPending_ || stopRequested_) break;
             k = index + 1;
         } else {
-            ExecuteLine(k);
+            executeLine(k);
             ++k;
         }
     }
     index = k;
-    FBreakPending = 0;
+    breakPending_ = false;
 }
 
-void TExecute::CallProcedure(int defIndex) {
-    for (int k = defIndex + 1; !FStopRequested; ++k) {
+void Interpreter::callProcedure(int defIndex) {
+    for (int k = defIndex + 1; !stopRequested_; ++k) {
         const std::string& t = trimmedLine(k);
         if (t.empty()) continue;
-        if (t == "procend" || FExitPending) {
-            FExitPending = 0;
+        if (t == "procend" || exitPending_) {
+            exitPending_ = false;
             return;
         }
-        ExecuteLine(k);
+        executeLine(k);
     }
 }
 

@@ -1,7 +1,7 @@
 // The variable store: an ordered list of name=value pairs. Names are compared ignoring
 // letter case (A..Z); writing keeps the name as last written; the empty value deletes.
 //
-// Threading: owned by one TExecute, user-interface thread only. Errors: none.
+// Threading: owned by one Interpreter, user-interface thread only. Errors: none.
 #pragma once
 
 #include <string>

@@ -65,9 +65,9 @@ void retire(QTcpSocket* s, QObject* owner) {
     if (s->state() == QAbstractSocket::UnconnectedState) s->deleteLater();
 }
 
-void fail(TExecute& ex, std::string_view logLine, std::string_view message) {
-    if (!logLine.empty()) ex.LogMessage(logLine);
-    ex.RaiseScriptError(message);
+void fail(Interpreter& ex, std::string_view logLine, std::string_view message) {
+    if (!logLine.empty()) ex.logMessage(logLine);
+    ex.raiseScriptError(message);
 }
 
 // An IPv4 peer of a dual-stack socket shows as ::ffff:a.b.c.d; scripts expect the dotted
@@ -100,10 +100,10 @@ bool resolveHost(const std::string& host, QHostAddress& out) {
 } // namespace
 
 TcpSubsystem::TcpSubsystem(Runtime& rt, size_t bufferCapacity)
-    : WSS(new QTcpServer(this)), srvBuf_(bufferCapacity), cliBuf_(bufferCapacity) {
-    connect(WSS, &QTcpServer::newConnection, this, &TcpSubsystem::WSSClientConnect);
+    : server_(new QTcpServer(this)), srvBuf_(bufferCapacity), cliBuf_(bufferCapacity) {
+    connect(server_, &QTcpServer::newConnection, this, &TcpSubsystem::onServerClientConnected);
 
-    using Handler = void (TcpSubsystem::*)(TExecute&, const std::vector<std::string>&);
+    using Handler = void (TcpSubsystem::*)(Interpreter&, const std::vector<std::string>&);
     struct Row {
         const char* keyword;
         const char* name;
@@ -132,7 +132,7 @@ TcpSubsystem::TcpSubsystem(Runtime& rt, size_t bufferCapacity)
          "tcp_write: error writing to socket client."},
     };
     for (const Row& row : rows) {
-        rt.setCommand(row.keyword, [this, &row](TExecute& ex, const std::string& line, int) {
+        rt.setCommand(row.keyword, [this, &row](Interpreter& ex, const std::string& line, int) {
             std::string name;
             std::vector<std::string> texts;
             if (!splitCall(line, name, texts) || name != row.name || texts.size() < row.minArgs ||
@@ -141,8 +141,8 @@ TcpSubsystem::TcpSubsystem(Runtime& rt, size_t bufferCapacity)
             try {
                 std::vector<std::string> values(texts.size());
                 for (size_t i = 0; i < texts.size(); ++i)
-                    ex.Evaluate(texts[i], values[i]);
-                ex.ClearScriptError();
+                    ex.evaluate(texts[i], values[i]);
+                ex.clearScriptError();
                 (this->*row.handler)(ex, values);
             } catch (const std::exception&) {
                 fail(ex, row.failLog, row.failMessage);
@@ -158,7 +158,7 @@ TcpSubsystem::TcpSubsystem(Runtime& rt, size_t bufferCapacity)
                                                       : std::string());
     });
     rt.setFunction("tcp_isconnected", 0,
-                   [this](FnCall&) { return textResult(true, isConnected(WS1) ? "1" : "0"); });
+                   [this](FnCall&) { return textResult(true, isConnected(client_) ? "1" : "0"); });
 
     rt.onRunStart.push_back([this] {
         running_ = true;
@@ -175,11 +175,11 @@ TcpSubsystem::TcpSubsystem(Runtime& rt, size_t bufferCapacity)
 TcpSubsystem::~TcpSubsystem() = default;
 
 bool TcpSubsystem::listening() const {
-    return WSS->isListening();
+    return server_->isListening();
 }
 
 int TcpSubsystem::serverPort() const {
-    return WSS->isListening() ? WSS->serverPort() : 0;
+    return server_->isListening() ? server_->serverPort() : 0;
 }
 
 void TcpSubsystem::closeAll() {
@@ -195,38 +195,38 @@ void TcpSubsystem::closeServerClient() {
 }
 
 void TcpSubsystem::closeServer() {
-    WSS->close();
+    server_->close();
     // Connections the server accepted but has not announced yet go with it.
-    while (QTcpSocket* s = WSS->nextPendingConnection())
+    while (QTcpSocket* s = server_->nextPendingConnection())
         retire(s, this);
 }
 
 void TcpSubsystem::closeClient() {
-    QTcpSocket* c = WS1;
-    WS1 = nullptr;
+    QTcpSocket* c = client_;
+    client_ = nullptr;
     retire(c, this);
 }
 
 // --- server -------------------------------------------------------------------------------
 
-void TcpSubsystem::srvOpen(TExecute& ex, const std::vector<std::string>& args) {
+void TcpSubsystem::srvOpen(Interpreter& ex, const std::vector<std::string>& args) {
     const std::string& port = args[0];
     quint16 p = 0;
-    if (!parsePort(port, p) || !WSS->listen(QHostAddress::AnyIPv4, p)) {
+    if (!parsePort(port, p) || !server_->listen(QHostAddress::AnyIPv4, p)) {
         fail(ex, "Socket server not started", "tcp_srv_open: error starting socket server.");
         return;
     }
-    ex.LogMessage("Socket server listen on port : " + port);
+    ex.logMessage("Socket server listen on port : " + port);
 }
 
-void TcpSubsystem::srvClose(TExecute& ex, const std::vector<std::string>&) {
+void TcpSubsystem::srvClose(Interpreter& ex, const std::vector<std::string>&) {
     closeServerClient();
     closeServer();
     srvBuf_.clear();
-    ex.LogMessage("Socket server stoped");
+    ex.logMessage("Socket server stoped");
 }
 
-void TcpSubsystem::srvFlush(TExecute& ex, const std::vector<std::string>& args) {
+void TcpSubsystem::srvFlush(Interpreter& ex, const std::vector<std::string>& args) {
     if (args.empty()) {
         srvBuf_.clear();
     } else {
@@ -237,10 +237,10 @@ void TcpSubsystem::srvFlush(TExecute& ex, const std::vector<std::string>& args) 
         }
         srvBuf_.dropFront(n);
     }
-    ex.LogMessage("Socket server buffer flushed");
+    ex.logMessage("Socket server buffer flushed");
 }
 
-void TcpSubsystem::srvWrite(TExecute& ex, const std::vector<std::string>& args) {
+void TcpSubsystem::srvWrite(Interpreter& ex, const std::vector<std::string>& args) {
     const std::string& data = args[0];
     if (!isConnected(client0_) ||
         client0_->write(data.data(), static_cast<qint64>(data.size())) < 0) {
@@ -252,8 +252,8 @@ void TcpSubsystem::srvWrite(TExecute& ex, const std::vector<std::string>& args) 
     client0_->flush();
 }
 
-void TcpSubsystem::WSSClientConnect() {
-    while (QTcpSocket* s = WSS->nextPendingConnection()) {
+void TcpSubsystem::onServerClientConnected() {
+    while (QTcpSocket* s = server_->nextPendingConnection()) {
         if (client0_) {
             // Beyond the one client: refused without disturbing the client being served.
             // Whatever it sends meanwhile stays in the kernel, not in memory here.
@@ -268,18 +268,19 @@ void TcpSubsystem::WSSClientConnect() {
         // delayed acknowledgement of the first piece.
         s->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         srvBuf_.clear();
-        connect(s, &QIODevice::readyRead, this, [this, s] { ClientDataAvailable(s); });
-        connect(s, &QAbstractSocket::disconnected, this, [this, s] { WSSClientDisconnect(s); });
-        if (s->bytesAvailable() > 0) ClientDataAvailable(s);
+        connect(s, &QIODevice::readyRead, this, [this, s] { onServerDataAvailable(s); });
+        connect(s, &QAbstractSocket::disconnected, this,
+                [this, s] { onServerClientDisconnected(s); });
+        if (s->bytesAvailable() > 0) onServerDataAvailable(s);
     }
 }
 
-void TcpSubsystem::ClientDataAvailable(QTcpSocket* client) {
+void TcpSubsystem::onServerDataAvailable(QTcpSocket* client) {
     if (!running_ || client != client0_) return;
     srvBuf_.append(bytesOf(client->readAll()));
 }
 
-void TcpSubsystem::WSSClientDisconnect(QTcpSocket* client) {
+void TcpSubsystem::onServerClientDisconnected(QTcpSocket* client) {
     if (client != client0_) return;
     srvBuf_.clear();
     client0_ = nullptr;
@@ -289,7 +290,7 @@ void TcpSubsystem::WSSClientDisconnect(QTcpSocket* client) {
 
 // --- client -------------------------------------------------------------------------------
 
-void TcpSubsystem::cliOpen(TExecute& ex, const std::vector<std::string>& args) {
+void TcpSubsystem::cliOpen(Interpreter& ex, const std::vector<std::string>& args) {
     const std::string& host = args[0];
     const std::string& port = args[1];
     quint16 p = 0;
@@ -302,22 +303,22 @@ void TcpSubsystem::cliOpen(TExecute& ex, const std::vector<std::string>& args) {
     cliBuf_.clear();
     QTcpSocket* s = new QTcpSocket(this);
     s->setReadBufferSize(kSocketReadBuffer);
-    connect(s, &QIODevice::readyRead, this, &TcpSubsystem::WS1DataAvailable);
-    // Small writes go out at once (see WSSClientConnect); the option needs the connection.
+    connect(s, &QIODevice::readyRead, this, &TcpSubsystem::onClientDataAvailable);
+    // Small writes go out at once (see onServerClientConnected); the option needs the connection.
     connect(s, &QAbstractSocket::connected, s,
             [s] { s->setSocketOption(QAbstractSocket::LowDelayOption, 1); });
-    WS1 = s;
+    client_ = s;
     s->connectToHost(address, p);
-    ex.LogMessage("Client socket open to " + host + ":" + port);
+    ex.logMessage("Client socket open to " + host + ":" + port);
 }
 
-void TcpSubsystem::cliClose(TExecute& ex, const std::vector<std::string>&) {
+void TcpSubsystem::cliClose(Interpreter& ex, const std::vector<std::string>&) {
     closeClient();
     cliBuf_.clear();
-    ex.LogMessage("Socket client closed");
+    ex.logMessage("Socket client closed");
 }
 
-void TcpSubsystem::cliFlush(TExecute& ex, const std::vector<std::string>& args) {
+void TcpSubsystem::cliFlush(Interpreter& ex, const std::vector<std::string>& args) {
     if (args.empty()) {
         cliBuf_.clear();
     } else {
@@ -329,25 +330,25 @@ void TcpSubsystem::cliFlush(TExecute& ex, const std::vector<std::string>& args) 
         }
         cliBuf_.dropFront(n);
     }
-    ex.LogMessage("Socket client buffer flushed");
+    ex.logMessage("Socket client buffer flushed");
 }
 
-void TcpSubsystem::cliWrite(TExecute& ex, const std::vector<std::string>& args) {
-    if (!isConnected(WS1)) {
+void TcpSubsystem::cliWrite(Interpreter& ex, const std::vector<std::string>& args) {
+    if (!isConnected(client_)) {
         fail(ex, "Write error, not connected.", "tcp_write: error writing to socket client.");
         return;
     }
     const std::string& data = args[0];
-    if (WS1->write(data.data(), static_cast<qint64>(data.size())) < 0) {
+    if (client_->write(data.data(), static_cast<qint64>(data.size())) < 0) {
         fail(ex, "Write error,socket client.", "tcp_write: error writing to socket client.");
         return;
     }
-    WS1->flush();
+    client_->flush();
 }
 
-void TcpSubsystem::WS1DataAvailable() {
-    if (!running_ || !WS1) return;
-    const QByteArray data = WS1->readAll();
+void TcpSubsystem::onClientDataAvailable() {
+    if (!running_ || !client_) return;
+    const QByteArray data = client_->readAll();
     const std::string_view all = bytesOf(data);
     for (size_t at = 0; at < all.size(); at += kClientChunk) {
         const std::string_view chunk = all.substr(at, kClientChunk);

@@ -1,5 +1,5 @@
-// The TCP side of scripts: one server `WSS` that listens on all interfaces for a single
-// client, and one client connection `WS1`, each with its receive buffer. The commands
+// The TCP side of scripts: one server `server_` that listens on all interfaces for a single
+// client, and one client connection `client_`, each with its receive buffer. The commands
 // tcp_srv_open/close/flush/write and tcp_open/close/flush/write drive them; the functions
 // tcp_srv_read, tcp_read, tcp_srv_hasclient and tcp_isconnected read their state.
 //
@@ -35,7 +35,7 @@ class QTcpSocket;
 namespace nv {
 
 class Runtime;
-class TExecute;
+class Interpreter;
 
 class TcpSubsystem : public QObject {
     Q_OBJECT
@@ -58,27 +58,27 @@ class TcpSubsystem : public QObject {
     int serverPort() const;
 
   private:
-    void srvOpen(TExecute& ex, const std::vector<std::string>& args);
-    void srvClose(TExecute& ex, const std::vector<std::string>& args);
-    void srvFlush(TExecute& ex, const std::vector<std::string>& args);
-    void srvWrite(TExecute& ex, const std::vector<std::string>& args);
-    void cliOpen(TExecute& ex, const std::vector<std::string>& args);
-    void cliClose(TExecute& ex, const std::vector<std::string>& args);
-    void cliFlush(TExecute& ex, const std::vector<std::string>& args);
-    void cliWrite(TExecute& ex, const std::vector<std::string>& args);
+    void srvOpen(Interpreter& ex, const std::vector<std::string>& args);
+    void srvClose(Interpreter& ex, const std::vector<std::string>& args);
+    void srvFlush(Interpreter& ex, const std::vector<std::string>& args);
+    void srvWrite(Interpreter& ex, const std::vector<std::string>& args);
+    void cliOpen(Interpreter& ex, const std::vector<std::string>& args);
+    void cliClose(Interpreter& ex, const std::vector<std::string>& args);
+    void cliFlush(Interpreter& ex, const std::vector<std::string>& args);
+    void cliWrite(Interpreter& ex, const std::vector<std::string>& args);
 
-    void WSSClientConnect();
-    void ClientDataAvailable(QTcpSocket* client);
-    void WSSClientDisconnect(QTcpSocket* client);
-    void WS1DataAvailable();
+    void onServerClientConnected();
+    void onServerDataAvailable(QTcpSocket* client);
+    void onServerClientDisconnected(QTcpSocket* client);
+    void onClientDataAvailable();
 
     void closeServerClient();
     void closeServer();
     void closeClient();
 
-    QTcpServer* WSS;
-    QPointer<QTcpSocket> client0_; // the one served client of WSS
-    QPointer<QTcpSocket> WS1;      // a fresh socket per tcp_open
+    QTcpServer* server_;
+    QPointer<QTcpSocket> client0_; // the one served client of server_
+    QPointer<QTcpSocket> client_;  // a fresh socket per tcp_open
     RecvBuffer srvBuf_, cliBuf_;
     bool running_ = false;
 };

@@ -22,11 +22,13 @@ struct BoxSpec {
 
 } // namespace
 
-TFrmSet::TFrmSet(PortLister freePorts, QWidget* parent)
+PortDialog::PortDialog(PortLister freePorts, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
                           Qt::MSWindowsFixedSizeDialogHint),
       freePorts_(std::move(freePorts)) {
+    // The window name the rack's root-name rule compares against.
+    setObjectName("TFrmSet");
     setWindowTitle("Port settings");
     setFixedSize(178, 210);
     setModal(true);
@@ -47,7 +49,7 @@ TFrmSet::TFrmSet(PortLister freePorts, QWidget* parent)
         {"Parity :", {"none", "even", "odd", "mark", "space"}, "none"},
         {"Stopbits :", {"1", "1.5", "2"}, "1"},
     };
-    QComboBox** boxes[] = {&ComboBox1, &ComboBox2, &ComboBox3, &ComboBox4, &ComboBox5};
+    QComboBox** boxes[] = {&portBox, &baudBox, &dataBitsBox, &parityBox, &stopBitsBox};
     for (int i = 0; i < 5; ++i) {
         auto* box = new QComboBox(panel);
         box->setObjectName(QString("ComboBox%1").arg(i + 1));
@@ -62,51 +64,51 @@ TFrmSet::TFrmSet(PortLister freePorts, QWidget* parent)
 
     // The port list shows each port's device path beside its name; the box itself keeps the
     // name alone, which is what the script receives.
-    auto* model = new QStandardItemModel(0, 2, ComboBox1);
-    ComboBox1->setModel(model);
-    auto* view = new QTreeView(ComboBox1);
+    auto* model = new QStandardItemModel(0, 2, portBox);
+    portBox->setModel(model);
+    auto* view = new QTreeView(portBox);
     view->setRootIsDecorated(false);
     view->setHeaderHidden(true);
     view->setAllColumnsShowFocus(true);
-    ComboBox1->setView(view);
-    ComboBox1->setModelColumn(0);
+    portBox->setView(view);
+    portBox->setModelColumn(0);
 
-    Button1 = new QPushButton("Ok", this);
-    Button1->setObjectName("Button1");
-    Button1->setDefault(true);
-    connect(Button1, &QPushButton::clicked, this, &QDialog::accept);
+    okButton = new QPushButton("Ok", this);
+    okButton->setObjectName("Button1");
+    okButton->setDefault(true);
+    connect(okButton, &QPushButton::clicked, this, &QDialog::accept);
 
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(6, 6, 6, 6);
     outer->addWidget(panel);
-    outer->addWidget(Button1, 0, Qt::AlignHCenter);
+    outer->addWidget(okButton, 0, Qt::AlignHCenter);
 }
 
-void TFrmSet::FormShow() {
-    auto* model = static_cast<QStandardItemModel*>(ComboBox1->model());
+void PortDialog::fillPortList() {
+    auto* model = static_cast<QStandardItemModel*>(portBox->model());
     model->removeRows(0, model->rowCount());
     for (const auto& [name, path] : freePorts_()) {
         model->appendRow({new QStandardItem(QString::fromStdString(name)),
                           new QStandardItem(QString::fromLocal8Bit(path.c_str()))});
     }
-    if (auto* view = qobject_cast<QTreeView*>(ComboBox1->view())) {
+    if (auto* view = qobject_cast<QTreeView*>(portBox->view())) {
         view->resizeColumnToContents(0);
         view->resizeColumnToContents(1);
         view->setMinimumWidth(view->columnWidth(0) + view->columnWidth(1) + 24);
     }
-    ComboBox1->setCurrentIndex(model->rowCount() > 0 ? 0 : -1);
-    if (model->rowCount() == 0) ComboBox1->setEditText(QString());
+    portBox->setCurrentIndex(model->rowCount() > 0 ? 0 : -1);
+    if (model->rowCount() == 0) portBox->setEditText(QString());
 }
 
-void TFrmSet::showEvent(QShowEvent* e) {
-    FormShow();
+void PortDialog::showEvent(QShowEvent* e) {
+    fillPortList();
     QDialog::showEvent(e);
 }
 
-bool TFrmSet::choose(PortChoice& out) {
+bool PortDialog::choose(PortChoice& out) {
     if (exec() != QDialog::Accepted) return false;
     const auto text = [](QComboBox* b) { return b->currentText().toStdString(); };
-    out = {text(ComboBox1), text(ComboBox2), text(ComboBox3), text(ComboBox4), text(ComboBox5)};
+    out = {text(portBox), text(baudBox), text(dataBitsBox), text(parityBox), text(stopBitsBox)};
     return true;
 }
 

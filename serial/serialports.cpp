@@ -42,7 +42,7 @@ std::optional<int32_t> integerOf(std::string_view text) {
 
 // Splits a command line and evaluates its arguments when the name is exactly `keyword` and
 // the argument count is one the command takes. False: the line does nothing at all.
-bool parseCommand(TExecute& ex, const std::string& line, std::string_view keyword,
+bool parseCommand(Interpreter& ex, const std::string& line, std::string_view keyword,
                   const std::vector<size_t>& counts, std::vector<std::string>& values) {
     std::string name;
     std::vector<std::string> args;
@@ -53,8 +53,8 @@ bool parseCommand(TExecute& ex, const std::string& line, std::string_view keywor
     if (!countOk) return false;
     values.assign(args.size(), {});
     for (size_t i = 0; i < args.size(); ++i)
-        ex.Evaluate(args[i], values[i]);
-    ex.ClearScriptError();
+        ex.evaluate(args[i], values[i]);
+    ex.clearScriptError();
     return true;
 }
 
@@ -76,13 +76,13 @@ constexpr LineCommand kLineCommands[] = {
 // The modem-line functions and the flag each reads.
 struct LineFunction {
     std::string_view name;
-    int (TTerminal::*flag)() const;
+    int (TerminalWindow::*flag)() const;
 };
 constexpr LineFunction kLineFunctions[] = {
-    {"getcts", &TTerminal::cts},
-    {"getdsr", &TTerminal::dsr},
-    {"getrlsd", &TTerminal::rlsd},
-    {"getring", &TTerminal::ring},
+    {"getcts", &TerminalWindow::cts},
+    {"getdsr", &TerminalWindow::dsr},
+    {"getrlsd", &TerminalWindow::rlsd},
+    {"getring", &TerminalWindow::ring},
 };
 
 } // namespace
@@ -106,7 +106,7 @@ SerialPorts::SerialPorts(QWidget* mainWindow, int& terminalX, int& terminalY, Op
       layoutFile_(options.layoutFile.empty()
                       ? (QCoreApplication::applicationDirPath() + "/terminal.res").toStdString()
                       : std::move(options.layoutFile)) {
-    if (mainWindow_) dialog_ = new TFrmSet([this] { return freePorts(); }, mainWindow_);
+    if (mainWindow_) dialog_ = new PortDialog([this] { return freePorts(); }, mainWindow_);
 }
 
 // Connections are owned here and closed with it, whatever the script left open.
@@ -116,7 +116,7 @@ SerialPorts::~SerialPorts() {
         t.reset();
 }
 
-TTerminal* SerialPorts::terminal(int n) const {
+TerminalWindow* SerialPorts::terminal(int n) const {
     return n >= 1 && n <= kMaxPort ? table_[n].get() : nullptr;
 }
 
@@ -140,7 +140,7 @@ void SerialPorts::probeAndCleanUp() {
 
 void SerialPorts::cleanUpConnections() {
     for (int n = 1; n <= kMaxPort; ++n) {
-        TTerminal* t = table_[n].get();
+        TerminalWindow* t = table_[n].get();
         if (t && !t->isOpen() && !ports_.path(n).empty() && platform_->probe(ports_.path(n)))
             table_[n].reset();
     }
@@ -154,9 +154,9 @@ std::vector<std::pair<std::string, std::string>> SerialPorts::freePorts() {
     return out;
 }
 
-TTerminal* SerialPorts::OpenPort(const std::string& name, const std::string& baud,
-                                 const std::string& dataBits, const std::string& parity,
-                                 const std::string& stopBits) {
+TerminalWindow* SerialPorts::OpenPort(const std::string& name, const std::string& baud,
+                                      const std::string& dataBits, const std::string& parity,
+                                      const std::string& stopBits) {
     // The dialog's choices take precedence, all of them applying to one port: the effective
     // one. Every text is checked before anything is created, so a failure leaves the table
     // and the pending settings as they were.
@@ -170,7 +170,7 @@ TTerminal* SerialPorts::OpenPort(const std::string& name, const std::string& bau
     std::string layoutError;
     if (!loadTerminalLayout(layoutFile_, layout, layoutError)) return nullptr;
 
-    auto t = std::make_unique<TTerminal>(*platform_, terminalX_, terminalY_);
+    auto t = std::make_unique<TerminalWindow>(*platform_, terminalX_, terminalY_);
     t->applyLayout(layout);
     const QRect main = mainWindow_ ? mainWindow_->frameGeometry() : QRect(0, 0, 0, 0);
     t->move(main.x() + main.width() - t->width(), main.y() + 20);
@@ -186,7 +186,7 @@ TTerminal* SerialPorts::OpenPort(const std::string& name, const std::string& bau
     const Word* s = findWord(kStopWords, pending.stopBits.empty() ? stopBits : pending.stopBits);
     if (s) t->settings.stopBits = s->value;
 
-    TTerminal* raw = t.get();
+    TerminalWindow* raw = t.get();
     table_[*n] = std::move(t);
     raw->openPort();
     raw->setWindowTitle(QString::fromStdString(raw->portName));
@@ -204,7 +204,7 @@ void SerialPorts::install(Runtime& rt) {
         const std::string name(keyword.substr(0, keyword.size() - 1));
         const std::vector<size_t> allowed(counts);
         rt.setCommand(keyword,
-                      [this, name, allowed, action](TExecute& ex, const std::string& line, int) {
+                      [this, name, allowed, action](Interpreter& ex, const std::string& line, int) {
                           Args values;
                           if (parseCommand(ex, line, name, allowed, values))
                               action(this, ex, values);
@@ -212,24 +212,25 @@ void SerialPorts::install(Runtime& rt) {
                       });
     };
     command("openport(", {5},
-            [](SerialPorts* s, TExecute& ex, const Args& a) { s->cmdOpenPort(ex, a); });
+            [](SerialPorts* s, Interpreter& ex, const Args& a) { s->cmdOpenPort(ex, a); });
     command("closeport(", {1},
-            [](SerialPorts* s, TExecute& ex, const Args& a) { s->cmdClosePort(ex, a); });
+            [](SerialPorts* s, Interpreter& ex, const Args& a) { s->cmdClosePort(ex, a); });
     for (const auto& lc : kLineCommands) {
         const std::string keyword = std::string(lc.keyword) + "(";
         const std::string_view cmd = lc.keyword;
         command(keyword, {1},
-                [cmd](SerialPorts* s, TExecute& ex, const Args& a) { s->cmdLine(ex, a, cmd); });
+                [cmd](SerialPorts* s, Interpreter& ex, const Args& a) { s->cmdLine(ex, a, cmd); });
     }
-    command("send(", {2}, [](SerialPorts* s, TExecute& ex, const Args& a) { s->cmdSend(ex, a); });
+    command("send(", {2},
+            [](SerialPorts* s, Interpreter& ex, const Args& a) { s->cmdSend(ex, a); });
     command("flush(", {1, 2},
-            [](SerialPorts* s, TExecute& ex, const Args& a) { s->cmdFlush(ex, a); });
+            [](SerialPorts* s, Interpreter& ex, const Args& a) { s->cmdFlush(ex, a); });
     command("showterm(", {4},
-            [](SerialPorts* s, TExecute& ex, const Args& a) { s->cmdShowTerm(ex, a); });
+            [](SerialPorts* s, Interpreter& ex, const Args& a) { s->cmdShowTerm(ex, a); });
     command("hideterm(", {1},
-            [](SerialPorts* s, TExecute& ex, const Args& a) { s->cmdHideTerm(ex, a); });
+            [](SerialPorts* s, Interpreter& ex, const Args& a) { s->cmdHideTerm(ex, a); });
     rt.setCommand("setport",
-                  [this](TExecute& ex, const std::string&, int) { return cmdSetPort(ex); });
+                  [this](Interpreter& ex, const std::string&, int) { return cmdSetPort(ex); });
 
     rt.setFunction("enumports", 0, [this](FnCall& call) {
         probeAndCleanUp();
@@ -244,24 +245,24 @@ void SerialPorts::install(Runtime& rt) {
     // The receive and line functions share their port checks; `read` gives the result.
     auto portFunction = [this](std::string_view fname, auto read) {
         return [this, fname, read](FnCall& call) -> FnResult {
-            const TTerminal* t = strictConnection(call.ex, call.args[0], fname);
+            const TerminalWindow* t = strictConnection(call.ex, call.args[0], fname);
             if (!t) return {};
             return textResult(call.argsOk, read(*t));
         };
     };
     rt.setFunction("receive", 1,
-                   portFunction("receive", [](const TTerminal& t) -> const std::string& {
+                   portFunction("receive", [](const TerminalWindow& t) -> const std::string& {
                        return t.received();
                    }));
     for (const auto& lf : kLineFunctions) {
         const auto flag = lf.flag;
-        rt.setFunction(lf.name, 1, portFunction(lf.name, [flag](const TTerminal& t) {
+        rt.setFunction(lf.name, 1, portFunction(lf.name, [flag](const TerminalWindow& t) {
                            return std::to_string((t.*flag)());
                        }));
     }
 }
 
-bool SerialPorts::cmdOpenPort(TExecute& ex, const std::vector<std::string>& a) {
+bool SerialPorts::cmdOpenPort(Interpreter& ex, const std::vector<std::string>& a) {
     const std::string& port = a[0];
     probeAndCleanUp();
     const std::string& effective = pending.port.empty() ? port : pending.port;
@@ -270,83 +271,84 @@ bool SerialPorts::cmdOpenPort(TExecute& ex, const std::vector<std::string>& a) {
     for (const auto& name : portList_)
         listed |= nv::equalsNoCase(name, upper) || nv::equalsNoCase("\\\\.\\" + name, upper);
     if (!listed) {
-        ex.LogMessage("Port already open or not available: " + effective);
-        ex.RaiseScriptError("openport: port already open or not available.");
+        ex.logMessage("Port already open or not available: " + effective);
+        ex.raiseScriptError("openport: port already open or not available.");
         return true;
     }
     int32_t tmp;
     if (!nv::parseInteger(a[1], tmp) || !nv::parseInteger(a[2], tmp) ||
         !findWord(kParityLetters, a[3]) || !findWord(kStopWords, a[4])) {
-        ex.LogMessage("Cannot open port: " + effective);
-        ex.RaiseScriptError("openport: unexpected argument.");
+        ex.logMessage("Cannot open port: " + effective);
+        ex.raiseScriptError("openport: unexpected argument.");
         return true;
     }
     const std::string effectiveCopy = effective; // OpenPort empties the pending name
-    TTerminal* t = OpenPort(port, a[1], a[2], a[3], a[4]);
+    TerminalWindow* t = OpenPort(port, a[1], a[2], a[3], a[4]);
     // Only a connection that really opened is reported as opened.
     if (t && t->isOpen()) {
-        ex.LogMessage("Port opened: " + effectiveCopy);
+        ex.logMessage("Port opened: " + effectiveCopy);
     } else {
-        ex.LogMessage("Cannot open port: " + effectiveCopy);
-        ex.RaiseScriptError("openport: cannot open port.");
+        ex.logMessage("Cannot open port: " + effectiveCopy);
+        ex.raiseScriptError("openport: cannot open port.");
     }
     return true;
 }
 
-bool SerialPorts::cmdClosePort(TExecute& ex, const std::vector<std::string>& a) {
+bool SerialPorts::cmdClosePort(Interpreter& ex, const std::vector<std::string>& a) {
     cleanUpConnections();
     const auto n = portNumberGeneral(a[0]);
     if (!n) {
-        ex.RaiseScriptError("closeport: error closing port.");
+        ex.raiseScriptError("closeport: error closing port.");
         return true;
     }
     if (terminal(*n)) {
         destroy(*n); // closes the port before the slot is emptied
-        ex.LogMessage("Port closed: " + a[0]);
+        ex.logMessage("Port closed: " + a[0]);
     } else {
-        ex.LogMessage("Port is not open: " + a[0]);
+        ex.logMessage("Port is not open: " + a[0]);
     }
     return true;
 }
 
-bool SerialPorts::cmdLine(TExecute& ex, const std::vector<std::string>& a, std::string_view cmd) {
+bool SerialPorts::cmdLine(Interpreter& ex, const std::vector<std::string>& a,
+                          std::string_view cmd) {
     const LineCommand* lc = nullptr;
     for (const auto& c : kLineCommands)
         if (c.keyword == cmd) lc = &c;
     cleanUpConnections();
     const auto n = portNumberGeneral(a[0]);
     if (!n) {
-        ex.RaiseScriptError(lc->failure);
+        ex.raiseScriptError(lc->failure);
         return true;
     }
-    TTerminal* t = terminal(*n);
+    TerminalWindow* t = terminal(*n);
     if (!t) return true;
     const bool ok = lc->rts ? t->setRts(lc->state) : t->setDtr(lc->state);
-    if (ok) ex.LogMessage(std::string(lc->logText) + a[0]);
+    if (ok) ex.logMessage(std::string(lc->logText) + a[0]);
     return true;
 }
 
-TTerminal* SerialPorts::strictConnection(TExecute& ex, const std::string& port,
-                                         std::string_view name) {
+TerminalWindow* SerialPorts::strictConnection(Interpreter& ex, const std::string& port,
+                                              std::string_view name) {
     cleanUpConnections();
     const auto n = portNumberStrict(port);
     if (!n) {
-        ex.RaiseScriptError(std::string(name) + ": Serial port not valid.");
+        ex.raiseScriptError(std::string(name) + ": Serial port not valid.");
         return nullptr;
     }
-    TTerminal* t = terminal(*n);
-    if (!t) ex.RaiseScriptError(std::string(name) + ": Serial port not open.");
+    TerminalWindow* t = terminal(*n);
+    if (!t) ex.raiseScriptError(std::string(name) + ": Serial port not open.");
     return t;
 }
 
-bool SerialPorts::cmdSend(TExecute& ex, const std::vector<std::string>& a) {
+bool SerialPorts::cmdSend(Interpreter& ex, const std::vector<std::string>& a) {
     if (a[1].empty()) return true;
-    if (TTerminal* t = strictConnection(ex, a[0], "send")) t->send(a[1]);
+    if (TerminalWindow* t = strictConnection(ex, a[0], "send")) t->send(a[1]);
     return true;
 }
 
-bool SerialPorts::cmdFlush(TExecute& ex, const std::vector<std::string>& a) {
-    TTerminal* t = strictConnection(ex, a[0], "flush");
+bool SerialPorts::cmdFlush(Interpreter& ex, const std::vector<std::string>& a) {
+    TerminalWindow* t = strictConnection(ex, a[0], "flush");
     if (!t) return true;
     if (a.size() == 1) {
         t->clearReceived();
@@ -354,24 +356,24 @@ bool SerialPorts::cmdFlush(TExecute& ex, const std::vector<std::string>& a) {
     }
     const auto count = integerOf(a[1]);
     if (!count) {
-        ex.RaiseScriptError("flush: Serial port not valid.");
+        ex.raiseScriptError("flush: Serial port not valid.");
         return true;
     }
     t->deleteReceived(*count);
     return true;
 }
 
-bool SerialPorts::cmdShowTerm(TExecute& ex, const std::vector<std::string>& a) {
+bool SerialPorts::cmdShowTerm(Interpreter& ex, const std::vector<std::string>& a) {
     static constexpr std::string_view kFailure = "showterm: error opening terminal window.";
     cleanUpConnections();
     const auto n = portNumberGeneral(a[0]);
     if (!n) {
-        ex.RaiseScriptError(kFailure);
+        ex.raiseScriptError(kFailure);
         return true;
     }
-    TTerminal* t = terminal(*n);
+    TerminalWindow* t = terminal(*n);
     if (!t) {
-        ex.RaiseScriptError("showterm: Serial port not open.");
+        ex.raiseScriptError("showterm: Serial port not open.");
         return true;
     }
     if (t->isVisible()) return true;
@@ -380,30 +382,30 @@ bool SerialPorts::cmdShowTerm(TExecute& ex, const std::vector<std::string>& a) {
     t->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
     t->setWindowFlag(Qt::WindowMaximizeButtonHint, true);
     const auto width = integerOf(a[1]);
-    if (!width) return ex.RaiseScriptError(kFailure), true;
+    if (!width) return ex.raiseScriptError(kFailure), true;
     t->resize(*width, t->height());
     const auto height = integerOf(a[2]);
-    if (!height) return ex.RaiseScriptError(kFailure), true;
+    if (!height) return ex.raiseScriptError(kFailure), true;
     t->resize(t->width(), *height);
     // A trace line must hold at least one byte; a very wide one would only build huge lines.
     const auto perLine = integerOf(a[3]);
-    if (!perLine || *perLine < 1 || *perLine > 4096) return ex.RaiseScriptError(kFailure), true;
+    if (!perLine || *perLine < 1 || *perLine > 4096) return ex.raiseScriptError(kFailure), true;
     t->bytesPerLine = *perLine;
     t->show();
     t->raise();
     return true;
 }
 
-bool SerialPorts::cmdHideTerm(TExecute& ex, const std::vector<std::string>& a) {
+bool SerialPorts::cmdHideTerm(Interpreter& ex, const std::vector<std::string>& a) {
     cleanUpConnections();
     const auto n = portNumberGeneral(a[0]);
     if (!n) {
-        ex.RaiseScriptError("hideterm: error hiding terminal window.");
+        ex.raiseScriptError("hideterm: error hiding terminal window.");
         return true;
     }
-    TTerminal* t = terminal(*n);
+    TerminalWindow* t = terminal(*n);
     if (!t) {
-        ex.RaiseScriptError("hideterm: serial port not open.");
+        ex.raiseScriptError("hideterm: serial port not open.");
         return true;
     }
     t->hide();
@@ -412,11 +414,11 @@ bool SerialPorts::cmdHideTerm(TExecute& ex, const std::vector<std::string>& a) {
 
 // Without a window (the headless runner) the dialog cannot be shown: it behaves as a dialog
 // closed by its frame, and nothing is stored.
-bool SerialPorts::cmdSetPort(TExecute& ex) {
+bool SerialPorts::cmdSetPort(Interpreter& ex) {
     PortChoice choice;
     if (!dialog_ || !dialog_->choose(choice)) return true;
     pending = choice;
-    ex.SetVariable("myport", choice.port);
+    ex.setVariable("myport", choice.port);
     return true;
 }
 

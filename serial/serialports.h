@@ -33,7 +33,7 @@ class QWidget;
 
 namespace nv {
 class Runtime;
-class TExecute;
+class Interpreter;
 } // namespace nv
 
 namespace nv::serial {
@@ -65,31 +65,32 @@ class SerialPorts {
     std::vector<std::pair<std::string, std::string>> freePorts();
 
     // Creates a connection and opens it; null when the names or numbers cannot be used.
-    TTerminal* OpenPort(const std::string& name, const std::string& baud,
-                        const std::string& dataBits, const std::string& parity,
-                        const std::string& stopBits);
+    TerminalWindow* OpenPort(const std::string& name, const std::string& baud,
+                             const std::string& dataBits, const std::string& parity,
+                             const std::string& stopBits);
 
     // The connection in slot n, or null (also for n outside 1..256).
-    TTerminal* terminal(int n) const;
+    TerminalWindow* terminal(int n) const;
     void destroy(int n);
 
     PortChoice pending; // the dialog's choices for the next OpenPort
     const PortMap& ports() const { return ports_; }
-    TFrmSet* dialog() const { return dialog_.data(); }
+    PortDialog* dialog() const { return dialog_.data(); }
 
   private:
-    bool cmdOpenPort(TExecute& ex, const std::vector<std::string>& args);
-    bool cmdClosePort(TExecute& ex, const std::vector<std::string>& args);
-    bool cmdLine(TExecute& ex, const std::vector<std::string>& args, std::string_view cmd);
-    bool cmdSend(TExecute& ex, const std::vector<std::string>& args);
-    bool cmdFlush(TExecute& ex, const std::vector<std::string>& args);
-    bool cmdShowTerm(TExecute& ex, const std::vector<std::string>& args);
-    bool cmdHideTerm(TExecute& ex, const std::vector<std::string>& args);
-    bool cmdSetPort(TExecute& ex);
+    bool cmdOpenPort(Interpreter& ex, const std::vector<std::string>& args);
+    bool cmdClosePort(Interpreter& ex, const std::vector<std::string>& args);
+    bool cmdLine(Interpreter& ex, const std::vector<std::string>& args, std::string_view cmd);
+    bool cmdSend(Interpreter& ex, const std::vector<std::string>& args);
+    bool cmdFlush(Interpreter& ex, const std::vector<std::string>& args);
+    bool cmdShowTerm(Interpreter& ex, const std::vector<std::string>& args);
+    bool cmdHideTerm(Interpreter& ex, const std::vector<std::string>& args);
+    bool cmdSetPort(Interpreter& ex);
     // The strict rule used by send, flush, receive and the line functions: after the
     // clean-up, the connection named by `port`, or null with "<name>: Serial port not
     // valid." or "<name>: Serial port not open." reported.
-    TTerminal* strictConnection(TExecute& ex, const std::string& port, std::string_view name);
+    TerminalWindow* strictConnection(Interpreter& ex, const std::string& port,
+                                     std::string_view name);
 
     QWidget* mainWindow_;
     int& terminalX_;
@@ -97,10 +98,10 @@ class SerialPorts {
     std::unique_ptr<SerialPlatform> platform_;
     PortMap ports_;
     std::string layoutFile_;
-    std::array<std::unique_ptr<TTerminal>, kMaxPort + 1> table_;
+    std::array<std::unique_ptr<TerminalWindow>, kMaxPort + 1> table_;
     std::vector<std::string> portList_;
     // A child of the main window, which may be destroyed first and then deletes it.
-    QPointer<TFrmSet> dialog_;
+    QPointer<PortDialog> dialog_;
 };
 
 // Where the settings file is: "norvane.ini" in the program's folder, or

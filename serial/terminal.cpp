@@ -103,22 +103,23 @@ void appendReceived(std::string& buffer, std::string_view arrival) {
     buffer.append(arrival);
 }
 
-// --- TCommThread -----------------------------------------------------------------------
+// --- ReceiveThread -----------------------------------------------------------------------
 
-TCommThread::TCommThread(TTerminal& owner, SerialDevice& device) : owner_(owner), device_(device) {}
+ReceiveThread::ReceiveThread(TerminalWindow& owner, SerialDevice& device)
+    : owner_(owner), device_(device) {}
 
-TCommThread::~TCommThread() {
+ReceiveThread::~ReceiveThread() {
     stop();
 }
 
 // The counters' starting point is read before the thread runs, so that a change made right
 // after the port opened is not taken for the starting point.
-void TCommThread::start() {
+void ReceiveThread::start() {
     haveCounters_ = device_.counters(last_);
-    thread_ = std::thread([this] { Execute(); });
+    thread_ = std::thread([this] { waitLoop(); });
 }
 
-void TCommThread::stop() {
+void ReceiveThread::stop() {
     {
         std::lock_guard lock(hand_->m);
         hand_->stopping = true;
@@ -128,11 +129,11 @@ void TCommThread::stop() {
     if (thread_.joinable()) thread_.join();
 }
 
-void TCommThread::wantWrite(bool on) {
+void ReceiveThread::wantWrite(bool on) {
     if (wantWrite_.exchange(on) != on && on) device_.wake();
 }
 
-void TCommThread::Execute() {
+void ReceiveThread::waitLoop() {
     LineCounters& last = last_;
     const bool haveCounters = haveCounters_;
     for (;;) {
@@ -177,14 +178,14 @@ void TCommThread::Execute() {
 // Posts the event to the user-interface thread and blocks until it has run there or the
 // connection is closing; a queued event whose connection is closing does nothing, so stop()
 // never waits for the user-interface thread.
-bool TCommThread::handOver(const PortEvent& ev) {
+bool ReceiveThread::handOver(const PortEvent& ev) {
     auto hand = hand_;
     {
         std::lock_guard lock(hand->m);
         if (hand->stopping) return false;
         hand->done = false;
     }
-    TTerminal* owner = &owner_;
+    TerminalWindow* owner = &owner_;
     QMetaObject::invokeMethod(
         owner,
         [owner, hand, ev] {
@@ -205,30 +206,30 @@ bool TCommThread::handOver(const PortEvent& ev) {
     return !hand->stopping;
 }
 
-// --- TTerminal -------------------------------------------------------------------------
+// --- TerminalWindow -------------------------------------------------------------------------
 
-TTerminal::TTerminal(SerialPlatform& platform, int& rememberedX, int& rememberedY)
+TerminalWindow::TerminalWindow(SerialPlatform& platform, int& rememberedX, int& rememberedY)
     : QWidget(nullptr, Qt::Window | Qt::WindowStaysOnTopHint), platform_(platform),
       rememberedX_(rememberedX), rememberedY_(rememberedY) {
-    Memo1 = new QPlainTextEdit(this);
-    Memo1->setObjectName("Memo1");
-    Memo1->setReadOnly(true);
-    Memo1->setUndoRedoEnabled(false);
+    memo = new QPlainTextEdit(this);
+    memo->setObjectName("Memo1");
+    memo->setReadOnly(true);
+    memo->setUndoRedoEnabled(false);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(Memo1);
+    layout->addWidget(memo);
     memoTimer_.setSingleShot(true);
     memoTimer_.setInterval(kMemoRefreshMs);
     QObject::connect(&memoTimer_, &QTimer::timeout, this, [this] { flushMemo(); });
     applyLayout(TerminalLayout{});
 }
 
-TTerminal::~TTerminal() {
+TerminalWindow::~TerminalWindow() {
     rememberPosition();
     closePort();
 }
 
-void TTerminal::applyLayout(const TerminalLayout& l) {
+void TerminalWindow::applyLayout(const TerminalLayout& l) {
     setWindowFlag(Qt::WindowMinimizeButtonHint, true);
     setWindowFlag(Qt::WindowMaximizeButtonHint, l.sizeable);
     if (l.sizeable) {
@@ -238,29 +239,29 @@ void TTerminal::applyLayout(const TerminalLayout& l) {
     } else {
         setFixedSize(l.clientWidth, l.clientHeight);
     }
-    QPalette p = Memo1->palette();
+    QPalette p = memo->palette();
     p.setColor(QPalette::Base, rgb(l.memoColor));
     p.setColor(QPalette::Text, rgb(l.memoFontColor));
-    Memo1->setPalette(p);
-    Memo1->setVerticalScrollBarPolicy(l.verticalScrollBar ? Qt::ScrollBarAlwaysOn
-                                                          : Qt::ScrollBarAlwaysOff);
-    Memo1->setHorizontalScrollBarPolicy(l.horizontalScrollBar ? Qt::ScrollBarAlwaysOn
-                                                              : Qt::ScrollBarAlwaysOff);
-    Memo1->setLineWrapMode(l.horizontalScrollBar ? QPlainTextEdit::NoWrap
-                                                 : QPlainTextEdit::WidgetWidth);
+    memo->setPalette(p);
+    memo->setVerticalScrollBarPolicy(l.verticalScrollBar ? Qt::ScrollBarAlwaysOn
+                                                         : Qt::ScrollBarAlwaysOff);
+    memo->setHorizontalScrollBarPolicy(l.horizontalScrollBar ? Qt::ScrollBarAlwaysOn
+                                                             : Qt::ScrollBarAlwaysOff);
+    memo->setLineWrapMode(l.horizontalScrollBar ? QPlainTextEdit::NoWrap
+                                                : QPlainTextEdit::WidgetWidth);
     QFont f(QString::fromStdString(l.memoFontName));
     f.setStyleHint(QFont::TypeWriter);
     if (l.memoFontPixels > 0) f.setPixelSize(l.memoFontPixels);
-    Memo1->setFont(f);
+    memo->setFont(f);
 }
 
-bool TTerminal::openPort() {
+bool TerminalWindow::openPort() {
     if (open_) return true;
-    Memo1->setReadOnly(true);
-    QFont f = Memo1->font();
+    memo->setReadOnly(true);
+    QFont f = memo->font();
     f.setFamily("Terminal"); // a fixed-pitch face stands in where it is not installed
     f.setStyleHint(QFont::TypeWriter);
-    Memo1->setFont(f);
+    memo->setFont(f);
 
     openError_.clear();
     device_ = platform_.open(devicePath, &openError_);
@@ -282,12 +283,12 @@ bool TTerminal::openPort() {
         return false;
     }
     open_ = true;
-    thread_ = std::make_unique<TCommThread>(*this, *device_);
+    thread_ = std::make_unique<ReceiveThread>(*this, *device_);
     thread_->start();
     return true;
 }
 
-void TTerminal::closePort() {
+void TerminalWindow::closePort() {
     if (!open_) return;
     open_ = false;
     device_->purge();
@@ -298,17 +299,17 @@ void TTerminal::closePort() {
     pendingOut_.clear();
 }
 
-bool TTerminal::setDtr(int state) {
+bool TerminalWindow::setDtr(int state) {
     if (!open_ || (state != 0 && state != 1)) return false;
     return device_->setDtr(state == 1);
 }
 
-bool TTerminal::setRts(int state) {
+bool TerminalWindow::setRts(int state) {
     if (!open_ || (state != 0 && state != 1)) return false;
     return device_->setRts(state == 1);
 }
 
-void TTerminal::send(std::string_view bytes) {
+void TerminalWindow::send(std::string_view bytes) {
     if (!open_ || bytes.empty()) return;
     if (isVisible()) trace("(S) ", bytes);
     // Bytes the port cannot take now wait here until it has room; a send never blocks the
@@ -317,7 +318,7 @@ void TTerminal::send(std::string_view bytes) {
     writePending();
 }
 
-void TTerminal::writePending() {
+void TerminalWindow::writePending() {
     while (open_ && !pendingOut_.empty()) {
         const long w = device_->write(pendingOut_.data(), pendingOut_.size());
         if (w < 0) {
@@ -330,7 +331,7 @@ void TTerminal::writePending() {
     if (thread_) thread_->wantWrite(!pendingOut_.empty());
 }
 
-void TTerminal::deleteReceived(long long n) {
+void TerminalWindow::deleteReceived(long long n) {
     if (n <= 0) return;
     if (static_cast<unsigned long long>(n) >= receiveBuffer_.size())
         receiveBuffer_.clear();
@@ -338,7 +339,7 @@ void TTerminal::deleteReceived(long long n) {
         receiveBuffer_.erase(0, static_cast<size_t>(n));
 }
 
-void TTerminal::onPortEvent(const PortEvent& ev) {
+void TerminalWindow::onPortEvent(const PortEvent& ev) {
     if (!open_) return;
     if (ev.writable) writePending();
     if (ev.mask & kEvRxChar) receiveBytes();
@@ -350,7 +351,7 @@ void TTerminal::onPortEvent(const PortEvent& ev) {
     }
 }
 
-void TTerminal::receiveBytes() {
+void TerminalWindow::receiveBytes() {
     if (!open_) return;
     const size_t count = std::clamp<size_t>(device_->queued(), 1, kReadChunk);
     std::string bytes(count, '\0');
@@ -361,18 +362,18 @@ void TTerminal::receiveBytes() {
     appendReceived(receiveBuffer_, bytes);
 }
 
-void TTerminal::status(const PortEvent& ev) {
+void TerminalWindow::status(const PortEvent& ev) {
     // Each flag holds its line's state as read after the change, so a line that changes
     // twice between two events is still reported as it is.
     struct LineFlag {
         uint32_t event, line;
-        int TTerminal::*flag;
+        int TerminalWindow::*flag;
     };
     static constexpr LineFlag kFlags[] = {
-        {kEvCts, kModemCts, &TTerminal::cts_},
-        {kEvDsr, kModemDsr, &TTerminal::dsr_},
-        {kEvRlsd, kModemRlsd, &TTerminal::rlsd_},
-        {kEvRing, kModemRing, &TTerminal::ring_},
+        {kEvCts, kModemCts, &TerminalWindow::cts_},
+        {kEvDsr, kModemDsr, &TerminalWindow::dsr_},
+        {kEvRlsd, kModemRlsd, &TerminalWindow::rlsd_},
+        {kEvRing, kModemRing, &TerminalWindow::ring_},
     };
     for (const auto& f : kFlags)
         if (ev.mask & f.event) this->*f.flag = (ev.modem & f.line) ? 1 : 0;
@@ -387,7 +388,7 @@ void TTerminal::status(const PortEvent& ev) {
 // about to be added: returns the index of the first of them that the rule leaves standing.
 // Only those are formatted and handed to the pane, so a burst costs at most one clear and
 // about 300 lines however long it is.
-size_t TTerminal::applyMemoRule(size_t k) {
+size_t TerminalWindow::applyMemoRule(size_t k) {
     size_t first = 0;
     for (size_t i = 0; i < k; ++i) {
         if (memoLines_ > kMemoLineLimit) {
@@ -401,7 +402,7 @@ size_t TTerminal::applyMemoRule(size_t k) {
     return first;
 }
 
-void TTerminal::trace(std::string_view tag, std::string_view bytes) {
+void TerminalWindow::trace(std::string_view tag, std::string_view bytes) {
     const size_t n = static_cast<size_t>(std::max(1, bytesPerLine));
     const size_t first = applyMemoRule((bytes.size() + n - 1) / n);
     for (auto& line : traceLines(tag, bytes.substr(first * n), bytesPerLine))
@@ -409,7 +410,7 @@ void TTerminal::trace(std::string_view tag, std::string_view bytes) {
     scheduleMemo();
 }
 
-void TTerminal::addMemoLine(std::string line) {
+void TerminalWindow::addMemoLine(std::string line) {
     applyMemoRule(1);
     memoPending_.push_back(std::move(line));
     scheduleMemo();
@@ -417,13 +418,13 @@ void TTerminal::addMemoLine(std::string line) {
 
 // The pane is brought up to date at most every kMemoRefreshMs: a stream then costs one pane
 // update per refresh instead of one per arrival, and the event loop stays responsive.
-void TTerminal::scheduleMemo() {
+void TerminalWindow::scheduleMemo() {
     if (!memoTimer_.isActive()) memoTimer_.start();
 }
 
-void TTerminal::flushMemo() {
+void TerminalWindow::flushMemo() {
     memoTimer_.stop();
-    if (memoClearPending_) Memo1->clear();
+    if (memoClearPending_) memo->clear();
     memoClearPending_ = false;
     if (memoPending_.empty()) return;
     QString text;
@@ -432,15 +433,15 @@ void TTerminal::flushMemo() {
         text += shown(memoPending_[i]);
     }
     memoPending_.clear();
-    Memo1->appendPlainText(text);
+    memo->appendPlainText(text);
 }
 
-void TTerminal::rememberPosition() {
+void TerminalWindow::rememberPosition() {
     rememberedX_ = x();
     rememberedY_ = y();
 }
 
-void TTerminal::closeEvent(QCloseEvent* e) {
+void TerminalWindow::closeEvent(QCloseEvent* e) {
     rememberPosition();
     hide();
     e->ignore();

@@ -1,6 +1,6 @@
-// One serial port connection: TTerminal, the open port together with its terminal window
-// (a top-most window whose read-only pane Memo1 traces the traffic in hexadecimal), and
-// TCommThread, its receive thread. The thread only waits for port events (bytes, room to
+// One serial port connection: TerminalWindow, the open port together with its terminal window
+// (a top-most window whose read-only pane "Memo1" traces the traffic in hexadecimal), and
+// ReceiveThread, its receive thread. The thread only waits for port events (bytes, room to
 // write, modem-line changes, line errors, the device going away) and hands each one to the
 // user-interface thread, blocking until it has been handled there; reading, the receive
 // buffer, the line flags and the trace all live on the user-interface thread, so nothing is
@@ -68,12 +68,12 @@ struct PortEvent {
     bool gone = false;
 };
 
-class TTerminal;
+class TerminalWindow;
 
-class TCommThread {
+class ReceiveThread {
   public:
-    TCommThread(TTerminal& owner, SerialDevice& device);
-    ~TCommThread(); // stops and joins
+    ReceiveThread(TerminalWindow& owner, SerialDevice& device);
+    ~ReceiveThread(); // stops and joins
     void start();
     void stop();
     // The user-interface thread has bytes waiting to be written.
@@ -86,10 +86,10 @@ class TCommThread {
         bool stopping = false;
         bool done = false;
     };
-    void Execute();
+    void waitLoop();
     bool handOver(const PortEvent& ev);
 
-    TTerminal& owner_;
+    TerminalWindow& owner_;
     SerialDevice& device_;
     std::shared_ptr<HandOver> hand_ = std::make_shared<HandOver>();
     std::atomic<bool> wantWrite_{false};
@@ -98,12 +98,12 @@ class TCommThread {
     std::thread thread_;
 };
 
-class TTerminal : public QWidget {
+class TerminalWindow : public QWidget {
   public:
     // `rememberedX/Y` are the program's remembered terminal position, written when the user
     // closes the window and when the connection is destroyed.
-    TTerminal(SerialPlatform& platform, int& rememberedX, int& rememberedY);
-    ~TTerminal() override;
+    TerminalWindow(SerialPlatform& platform, int& rememberedX, int& rememberedY);
+    ~TerminalWindow() override;
 
     void applyLayout(const TerminalLayout& layout);
 
@@ -133,8 +133,8 @@ class TTerminal : public QWidget {
     int ring() const { return ring_; }
     int rlsd() const { return rlsd_; }
 
-    QPlainTextEdit* Memo1 = nullptr;
-    // Lines in Memo1 as the 300-line rule counts them, including lines still waiting for the
+    QPlainTextEdit* memo = nullptr;
+    // Lines in the pane as the 300-line rule counts them, including lines still waiting for the
     // pane's next refresh; flushMemo() brings the pane up to date at once.
     int memoLines() const { return memoLines_; }
     void flushMemo();
@@ -159,7 +159,7 @@ class TTerminal : public QWidget {
     int& rememberedX_;
     int& rememberedY_;
     std::unique_ptr<SerialDevice> device_;
-    std::unique_ptr<TCommThread> thread_;
+    std::unique_ptr<ReceiveThread> thread_;
     bool open_ = false;
     std::string openError_;
     int cts_ = 0, dsr_ = 0, ring_ = 0, rlsd_ = 0;

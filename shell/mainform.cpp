@@ -1,6 +1,5 @@
 #include "shell/mainform.h"
 
-#include "app/subsystems.h"
 #include "engine/runcontrol.h"
 #include "engine/runtime.h"
 #include "engine/text.h"
@@ -9,6 +8,7 @@
 #include "shell/platform.h"
 #include "shell/scripteditor.h"
 #include "watch/watchwindow.h"
+#include "wiring/subsystems.h"
 
 #include <QAction>
 #include <QApplication>
@@ -49,11 +49,12 @@ struct ItemStates {
     Tri idle, running, paused, waitingForStep;
 };
 const ItemStates kItemStates[] = {
-    {"SBRun1 Run1", On, Off, On, On},
-    {"SBStop1", Off, On, On, On},
-    {"Stop1", Off, On, Off, On},
-    {"SBPause1 Pause1", Off, On, Off, Off},
-    {"SBOpen1 SBNew1 SBSaveone SBSave1 File1 Help1 TBItem1", On, Off, Keep, Keep},
+    {"runButton runAction", On, Off, On, On},
+    {"stopButton", Off, On, On, On},
+    {"stopAction", Off, On, Off, On},
+    {"pauseButton pauseAction", Off, On, Off, Off},
+    {"openButton newButton saveButton saveAsButton fileMenu helpMenu buildAction", On, Off, Keep,
+     Keep},
 };
 
 Tri stateFor(const ItemStates& row, RunState s) {
@@ -91,9 +92,9 @@ QIcon themed(const char* name, QStyle::StandardPixmap fallback) {
 
 } // namespace
 
-TMainForm::TMainForm() : TMainForm(Options{}) {}
+MainWindow::MainWindow() : MainWindow(Options{}) {}
 
-TMainForm::TMainForm(const Options& options)
+MainWindow::MainWindow(const Options& options)
     : programDir_(options.programDir.isEmpty() ? QCoreApplication::applicationDirPath()
                                                : options.programDir),
       platform_(options.platform ? options.platform : &ShellPlatform::system()) {
@@ -109,12 +110,12 @@ TMainForm::TMainForm(const Options& options)
     // the watch window and the about box.
     subs_ = std::make_unique<Subsystems>(*rt_, this);
     rc_ = std::make_unique<RunControl>(*rt_);
-    watch_ = std::make_unique<TFrmWatch>(this);
+    watch_ = std::make_unique<WatchWindow>(this);
     watch_->positionChanged = [this](QPoint p) {
         subs_->positions.watchX = p.x();
         subs_->positions.watchY = p.y();
     };
-    about_ = std::make_unique<TFrmAbout>(this);
+    about_ = std::make_unique<AboutBox>(this);
 
     dialogs.openScript = [this](const QString& dir) {
         return QFileDialog::getOpenFileName(this, QStringLiteral("Open script"), dir,
@@ -147,7 +148,7 @@ TMainForm::TMainForm(const Options& options)
             dialogs.error(QStringLiteral("No program could open %1").arg(url.toDisplayString()));
     };
     editor_->openUrl = [this](const QUrl& url) { dialogs.openUrl(url); };
-    connect(editor_, &ScriptEditor::encodingChanged, this, &TMainForm::updateStatus);
+    connect(editor_, &ScriptEditor::encodingChanged, this, &MainWindow::updateStatus);
     rackWindow = [] {
         for (QWidget* w : QApplication::topLevelWidgets())
             if (w->objectName() == QLatin1String("TFrmRack")) return w;
@@ -161,7 +162,7 @@ TMainForm::TMainForm(const Options& options)
     qApp->installEventFilter(this);
 }
 
-TMainForm::~TMainForm() {
+MainWindow::~MainWindow() {
     qApp->removeEventFilter(this);
     rc_.reset();
     subs_.reset();
@@ -169,7 +170,7 @@ TMainForm::~TMainForm() {
 
 // ---- building ----
 
-void TMainForm::buildCentral() {
+void MainWindow::buildCentral() {
     editor_ = new ScriptEditor(this);
     log_ = new QPlainTextEdit(this);
     log_->setObjectName(QStringLiteral("LMemo"));
@@ -246,10 +247,10 @@ void TMainForm::buildCentral() {
     logFlush_ = new QTimer(this);
     logFlush_->setSingleShot(true);
     logFlush_->setInterval(40);
-    connect(logFlush_, &QTimer::timeout, this, &TMainForm::flushLog);
+    connect(logFlush_, &QTimer::timeout, this, &MainWindow::flushLog);
 }
 
-void TMainForm::buildActions() {
+void MainWindow::buildActions() {
     auto make = [this](const char* name, const QString& text, const QIcon& icon = {}) {
         auto* a = new QAction(icon, text, this);
         a->setObjectName(QString::fromLatin1(name));
@@ -264,28 +265,28 @@ void TMainForm::buildActions() {
     const QIcon pauseIcon = themed("media-playback-pause", QStyle::SP_MediaPause);
 
     // Menu items.
-    QAction* open = make("Open1", QStringLiteral("&Open..."), openIcon);
+    QAction* open = make("openAction", QStringLiteral("&Open..."), openIcon);
     open->setShortcut(QKeySequence::Open);
-    QAction* neu = make("New1", QStringLiteral("&New"), newIcon);
+    QAction* neu = make("newAction", QStringLiteral("&New"), newIcon);
     neu->setShortcut(QKeySequence::New);
-    QAction* save = make("Save1", QStringLiteral("&Save"), saveIcon);
+    QAction* save = make("saveAction", QStringLiteral("&Save"), saveIcon);
     save->setShortcut(QKeySequence::Save);
-    QAction* saveAs = make("Saveas1", QStringLiteral("Save &as..."), saveAsIcon);
+    QAction* saveAs = make("saveAsAction", QStringLiteral("Save &as..."), saveAsIcon);
     saveAs->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
-    QAction* html = make("Exportashtml1", QStringLiteral("&Export as html..."));
-    QAction* quit = make("Quit1", QStringLiteral("&Quit"));
+    QAction* html = make("exportHtmlAction", QStringLiteral("&Export as html..."));
+    QAction* quit = make("quitAction", QStringLiteral("&Quit"));
     quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
-    QAction* run = make("Run1", QStringLiteral("&Run"), runIcon);
+    QAction* run = make("runAction", QStringLiteral("&Run"), runIcon);
     run->setShortcut(QKeySequence(Qt::Key_F9));
-    QAction* stop = make("Stop1", QStringLiteral("&Stop"), stopIcon);
-    QAction* pause = make("Pause1", QStringLiteral("&Pause"), pauseIcon);
+    QAction* stop = make("stopAction", QStringLiteral("&Stop"), stopIcon);
+    QAction* pause = make("pauseAction", QStringLiteral("&Pause"), pauseIcon);
     // Build: the builder plugs its command into this item.
-    QAction* build = make("TBItem1", QStringLiteral("&Build..."));
-    QAction* find = make("Find1", QStringLiteral("&Find..."));
+    QAction* build = make("buildAction", QStringLiteral("&Build..."));
+    QAction* find = make("findAction", QStringLiteral("&Find..."));
     find->setShortcut(QKeySequence::Find);
-    QAction* help = make("Help2", QStringLiteral("&Help"));
+    QAction* help = make("helpAction", QStringLiteral("&Help"));
     help->setShortcut(QKeySequence::HelpContents);
-    QAction* about = make("About1", QStringLiteral("&About"));
+    QAction* about = make("aboutAction", QStringLiteral("&About"));
 
     // The status bar shows each item's hint while the pointer is on it.
     const std::pair<QAction*, const char*> hints[] = {
@@ -306,41 +307,41 @@ void TMainForm::buildActions() {
     for (const auto& [a, hint] : hints)
         a->setStatusTip(QString::fromLatin1(hint));
 
-    connect(open, &QAction::triggered, this, &TMainForm::openScript);
-    connect(neu, &QAction::triggered, this, &TMainForm::newScript);
-    connect(save, &QAction::triggered, this, &TMainForm::saveScript);
-    connect(saveAs, &QAction::triggered, this, &TMainForm::saveScriptAs);
-    connect(html, &QAction::triggered, this, &TMainForm::exportHtml);
+    connect(open, &QAction::triggered, this, &MainWindow::openScript);
+    connect(neu, &QAction::triggered, this, &MainWindow::newScript);
+    connect(save, &QAction::triggered, this, &MainWindow::saveScript);
+    connect(saveAs, &QAction::triggered, this, &MainWindow::saveScriptAs);
+    connect(html, &QAction::triggered, this, &MainWindow::exportHtml);
     connect(quit, &QAction::triggered, this, &QWidget::close);
-    connect(run, &QAction::triggered, this, &TMainForm::runScript);
-    connect(stop, &QAction::triggered, this, &TMainForm::stopScript);
-    connect(pause, &QAction::triggered, this, &TMainForm::pauseScript);
-    connect(find, &QAction::triggered, this, &TMainForm::showFind);
-    connect(help, &QAction::triggered, this, &TMainForm::showHelp);
-    connect(about, &QAction::triggered, this, &TMainForm::showAbout);
+    connect(run, &QAction::triggered, this, &MainWindow::runScript);
+    connect(stop, &QAction::triggered, this, &MainWindow::stopScript);
+    connect(pause, &QAction::triggered, this, &MainWindow::pauseScript);
+    connect(find, &QAction::triggered, this, &MainWindow::showFind);
+    connect(help, &QAction::triggered, this, &MainWindow::showHelp);
+    connect(about, &QAction::triggered, this, &MainWindow::showAbout);
 
     // Buttons: their own items, since their enabled states differ from the menu's.
     struct Button {
         const char* name;
         QString text, hint;
         QIcon icon;
-        void (TMainForm::*slot)();
+        void (MainWindow::*slot)();
     };
     const Button buttons[] = {
-        {"SBOpen1", QStringLiteral("Open"), QStringLiteral("Open script"), openIcon,
-         &TMainForm::openScript},
-        {"SBNew1", QStringLiteral("New"), QStringLiteral("New script"), newIcon,
-         &TMainForm::newScript},
-        {"SBSaveone", QStringLiteral("Save"), QStringLiteral("Save script"), saveIcon,
-         &TMainForm::saveScript},
-        {"SBSave1", QStringLiteral("Save as"), QStringLiteral("Save script as"), saveAsIcon,
-         &TMainForm::saveScriptAs},
-        {"SBRun1", QStringLiteral("Run"), QStringLiteral("Run script"), runIcon,
-         &TMainForm::runScript},
-        {"SBStop1", QStringLiteral("Stop"), QStringLiteral("Stop script"), stopIcon,
-         &TMainForm::stopScript},
-        {"SBPause1", QStringLiteral("Pause"), QStringLiteral("Pause script"), pauseIcon,
-         &TMainForm::pauseScript},
+        {"openButton", QStringLiteral("Open"), QStringLiteral("Open script"), openIcon,
+         &MainWindow::openScript},
+        {"newButton", QStringLiteral("New"), QStringLiteral("New script"), newIcon,
+         &MainWindow::newScript},
+        {"saveButton", QStringLiteral("Save"), QStringLiteral("Save script"), saveIcon,
+         &MainWindow::saveScript},
+        {"saveAsButton", QStringLiteral("Save as"), QStringLiteral("Save script as"), saveAsIcon,
+         &MainWindow::saveScriptAs},
+        {"runButton", QStringLiteral("Run"), QStringLiteral("Run script"), runIcon,
+         &MainWindow::runScript},
+        {"stopButton", QStringLiteral("Stop"), QStringLiteral("Stop script"), stopIcon,
+         &MainWindow::stopScript},
+        {"pauseButton", QStringLiteral("Pause"), QStringLiteral("Pause script"), pauseIcon,
+         &MainWindow::pauseScript},
     };
     for (const Button& b : buttons) {
         QAction* a = make(b.name, b.text, b.icon);
@@ -350,7 +351,7 @@ void TMainForm::buildActions() {
     }
 
     fileMenu_ = new QMenu(QStringLiteral("&File"), this);
-    fileMenu_->menuAction()->setObjectName(QStringLiteral("File1"));
+    fileMenu_->menuAction()->setObjectName(QStringLiteral("fileMenu"));
     fileMenu_->addActions({open, neu, save, saveAs});
     fileMenu_->addSeparator();
     fileMenu_->addAction(html);
@@ -358,21 +359,21 @@ void TMainForm::buildActions() {
     fileMenu_->addAction(quit);
 
     auto* editMenu = new QMenu(QStringLiteral("&Edit"), this);
-    editMenu->menuAction()->setObjectName(QStringLiteral("Edit1"));
+    editMenu->menuAction()->setObjectName(QStringLiteral("editMenu"));
     editMenu->addAction(find);
 
     scriptMenu_ = new QMenu(QStringLiteral("&Script"), this);
-    scriptMenu_->menuAction()->setObjectName(QStringLiteral("Script1"));
+    scriptMenu_->menuAction()->setObjectName(QStringLiteral("scriptMenu"));
     scriptMenu_->addActions({run, stop, pause});
     scriptMenu_->addSeparator();
     scriptMenu_->addAction(build);
 
     helpMenu_ = new QMenu(QStringLiteral("&Help"), this);
-    helpMenu_->menuAction()->setObjectName(QStringLiteral("Help1"));
+    helpMenu_->menuAction()->setObjectName(QStringLiteral("helpMenu"));
     helpMenu_->addActions({help, about});
 }
 
-void TMainForm::buildBars() {
+void MainWindow::buildBars() {
     setDockOptions(QMainWindow::AnimatedDocks);
     auto makeBar = [this](const char* name, const QString& title) {
         auto* bar = new QToolBar(title, this);
@@ -387,7 +388,7 @@ void TMainForm::buildBars() {
     auto* menus = new QMenuBar(menuBar_);
     menus->setNativeMenuBar(false);
     menus->addMenu(fileMenu_);
-    menus->addMenu(findChild<QAction*>(QStringLiteral("Edit1"))->menu());
+    menus->addMenu(findChild<QAction*>(QStringLiteral("editMenu"))->menu());
     menus->addMenu(scriptMenu_);
     menus->addMenu(helpMenu_);
     menuBar_->addWidget(menus);
@@ -397,8 +398,8 @@ void TMainForm::buildBars() {
     buttonBar_ = makeBar("TBT2", QStringLiteral("Norvane"));
     // Icons only: the bar leaves room on its row for the recent-files bar.
     buttonBar_->setToolButtonStyle(Qt::ToolButtonIconOnly);
-    for (const char* n :
-         {"SBOpen1", "SBNew1", "SBSaveone", "SBSave1", "", "SBRun1", "SBStop1", "SBPause1"}) {
+    for (const char* n : {"openButton", "newButton", "saveButton", "saveAsButton", "", "runButton",
+                          "stopButton", "pauseButton"}) {
         if (!*n)
             buttonBar_->addSeparator();
         else
@@ -414,13 +415,13 @@ void TMainForm::buildBars() {
     addToolBar(Qt::TopToolBarArea, recentBar_);
 }
 
-QAction* TMainForm::item(const QString& name) const {
+QAction* MainWindow::item(const QString& name) const {
     for (QMenu* m : {fileMenu_, scriptMenu_, helpMenu_})
         if (m && m->menuAction()->objectName() == name) return m->menuAction();
     return findChild<QAction*>(name, Qt::FindDirectChildrenOnly);
 }
 
-void TMainForm::refreshRecentBar() {
+void MainWindow::refreshRecentBar() {
     for (QAction* a : recentBar_->actions()) {
         recentBar_->removeAction(a);
         a->deleteLater();
@@ -431,7 +432,7 @@ void TMainForm::refreshRecentBar() {
         // A "&" in a file name is shown, not taken as an accelerator.
         label = label.left(2) + label.mid(2).replace(QLatin1Char('&'), QLatin1String("&&"));
         auto* a = new QAction(label, recentBar_);
-        a->setObjectName(QStringLiteral("MRU%1").arg(i + 1));
+        a->setObjectName(QStringLiteral("recent%1").arg(i + 1));
         a->setToolTip(paths[i]);
         // The accelerator works even when the entry is folded into the bar's overflow menu.
         a->setShortcut(
@@ -444,17 +445,17 @@ void TMainForm::refreshRecentBar() {
 
 // ---- the engine's host ----
 
-void TMainForm::processEvents() {
+void MainWindow::processEvents() {
     QCoreApplication::processEvents();
 }
 
-void TMainForm::clearLog() {
+void MainWindow::clearLog() {
     pendingLog_.clear();
     log_->clear();
     logLines_ = 0;
 }
 
-void TMainForm::appendLog(std::string_view text) {
+void MainWindow::appendLog(std::string_view text) {
     QString t = displayText(text);
     int breaks = 0;
     for (qsizetype i = 0; i < t.size(); ++i) {
@@ -474,18 +475,18 @@ void TMainForm::appendLog(std::string_view text) {
     if (!logFlush_->isActive()) logFlush_->start();
 }
 
-void TMainForm::flushLog() {
+void MainWindow::flushLog() {
     if (pendingLog_.isEmpty()) return;
     log_->appendPlainText(pendingLog_.join(QLatin1Char('\n')));
     pendingLog_.clear();
 }
 
-QString TMainForm::logText() {
+QString MainWindow::logText() {
     flushLog();
     return log_->toPlainText();
 }
 
-void TMainForm::setRunState(RunState state) {
+void MainWindow::setRunState(RunState state) {
     state_ = state;
     for (const ItemStates& row : kItemStates) {
         const Tri t = stateFor(row, state);
@@ -494,54 +495,54 @@ void TMainForm::setRunState(RunState state) {
             if (QAction* a = item(name)) a->setEnabled(t == On);
     }
     // Choosing a recent file replaces the editor text: not while that text is running.
-    recentBar_->setEnabled(item(QStringLiteral("File1"))->isEnabled());
+    recentBar_->setEnabled(item(QStringLiteral("fileMenu"))->isEnabled());
     updateStatus();
 }
 
-void TMainForm::setEditorReadOnly(bool readOnly) {
+void MainWindow::setEditorReadOnly(bool readOnly) {
     editor_->setReadOnly(readOnly);
 }
 
-void TMainForm::highlightLine(int line) {
+void MainWindow::highlightLine(int line) {
     editor_->setExecutingLine(line);
 }
 
-void TMainForm::setWatchText(std::string_view text) {
+void MainWindow::setWatchText(std::string_view text) {
     watch_->setWatchText(text);
 }
 
-void TMainForm::showWatch() {
+void MainWindow::showWatch() {
     if (rt_->packageMode) return;
     watch_->showAt(QPoint(subs_->positions.watchX, subs_->positions.watchY));
 }
 
-void TMainForm::hideWatch() {
+void MainWindow::hideWatch() {
     if (rt_->packageMode) return;
     watch_->hide();
 }
 
-std::string TMainForm::editorText() const {
+std::string MainWindow::editorText() const {
     return editor_->bytes();
 }
 
-void TMainForm::quitApplication() {
+void MainWindow::quitApplication() {
     closed_ = true;
     QCoreApplication::quit();
 }
 
-void TMainForm::updateStatus() {
+void MainWindow::updateStatus() {
     stateLabel_->setText(stateName(state_));
     encodingLabel_->setText(editor_->encoding() == TextEncoding::Utf8 ? QStringLiteral("UTF-8")
                                                                       : QStringLiteral("Latin-1"));
 }
 
-bool TMainForm::running() const {
+bool MainWindow::running() const {
     return rc_ && rc_->running();
 }
 
 // ---- Run, Pause, Stop ----
 
-void TMainForm::runScript() {
+void MainWindow::runScript() {
     if (running()) {
         rc_->run({});
         return;
@@ -551,21 +552,21 @@ void TMainForm::runScript() {
     flushLog();
 }
 
-void TMainForm::pauseScript() {
+void MainWindow::pauseScript() {
     rc_->pause();
 }
 
-void TMainForm::stopScript() {
+void MainWindow::stopScript() {
     rc_->stop();
 }
 
 // ---- files ----
 
-void TMainForm::setCaptionFor(const QString& path) {
+void MainWindow::setCaptionFor(const QString& path) {
     setWindowTitle(kCaptionPrefix + (path.isEmpty() ? kUntitled : QFileInfo(path).fileName()));
 }
 
-bool TMainForm::loadIntoEditor(const QString& path, QString& error) {
+bool MainWindow::loadIntoEditor(const QString& path, QString& error) {
     std::string bytes;
     if (!platform_->readFile(path, bytes, error)) return false;
     editor_->setBytes(bytes);
@@ -574,11 +575,11 @@ bool TMainForm::loadIntoEditor(const QString& path, QString& error) {
     return true;
 }
 
-bool TMainForm::writeEditorTo(const QString& path, QString& error) {
+bool MainWindow::writeEditorTo(const QString& path, QString& error) {
     return platform_->writeFile(path, editor_->bytes(), error);
 }
 
-bool TMainForm::openFile(const QString& path) {
+bool MainWindow::openFile(const QString& path) {
     const bool holdsLine = startLine_ || editor_->length() > 0;
     if (holdsLine && !dialogs.confirm(QStringLiteral(
                          "All unsaved changes will be lost. Open another file now ?")))
@@ -595,13 +596,13 @@ bool TMainForm::openFile(const QString& path) {
     return true;
 }
 
-void TMainForm::openScript() {
+void MainWindow::openScript() {
     if (running()) return;
     const QString path = dialogs.openScript(programDir_);
     if (!path.isEmpty()) openFile(path);
 }
 
-void TMainForm::newScript() {
+void MainWindow::newScript() {
     if (running()) return;
     editor_->setBytes({});
     startLine_ = false;
@@ -610,7 +611,7 @@ void TMainForm::newScript() {
     updateStatus();
 }
 
-void TMainForm::saveScript() {
+void MainWindow::saveScript() {
     if (running()) return;
     if (currentFile_.isEmpty()) {
         saveScriptAs();
@@ -621,7 +622,7 @@ void TMainForm::saveScript() {
         dialogs.error(QStringLiteral("Error saving file\n\n%1").arg(error));
 }
 
-void TMainForm::saveScriptAs() {
+void MainWindow::saveScriptAs() {
     if (running()) return;
     const QString proposed = windowTitle().mid(kCaptionPrefix.size()).left(100);
     QString path = dialogs.saveScript(programDir_, proposed);
@@ -639,7 +640,7 @@ void TMainForm::saveScriptAs() {
     refreshRecentBar();
 }
 
-void TMainForm::exportHtml() {
+void MainWindow::exportHtml() {
     if (running()) return;
     QString path = dialogs.saveHtml(QDir::currentPath());
     if (path.isEmpty()) return;
@@ -653,7 +654,7 @@ void TMainForm::exportHtml() {
         dialogs.error(QStringLiteral("The page was not written.\n\n%1").arg(error));
 }
 
-void TMainForm::openRecent(int index) {
+void MainWindow::openRecent(int index) {
     if (running() || index < 0 || index >= static_cast<int>(recent_.paths().size())) return;
     const QString path = recent_.paths()[static_cast<size_t>(index)];
     QString error;
@@ -665,7 +666,7 @@ void TMainForm::openRecent(int index) {
     setCaptionFor(path);
 }
 
-bool TMainForm::runFileAtStart(const QString& path) {
+bool MainWindow::runFileAtStart(const QString& path) {
     QString error;
     if (!loadIntoEditor(path, error)) {
         dialogs.error(QStringLiteral("The script could not be run.\n\n%1").arg(error));
@@ -675,13 +676,13 @@ bool TMainForm::runFileAtStart(const QString& path) {
     return true;
 }
 
-void TMainForm::setPackageMode(bool on) {
+void MainWindow::setPackageMode(bool on) {
     rt_->packageMode = on;
 }
 
 // ---- Help, About, Find, Esc ----
 
-void TMainForm::showHelp() {
+void MainWindow::showHelp() {
     if (running()) return;
     const QString page = QDir(programDir_).filePath(QStringLiteral("Help/html/index.html"));
     if (!QFileInfo(page).isFile()) {
@@ -691,19 +692,19 @@ void TMainForm::showHelp() {
     dialogs.openUrl(QUrl::fromLocalFile(page));
 }
 
-void TMainForm::showAbout() {
+void MainWindow::showAbout() {
     if (running()) return;
     about_->move(pos() + QPoint(125, 125));
     about_->exec();
 }
 
-void TMainForm::showFind() {
+void MainWindow::showFind() {
     findBar_->show();
     findEdit_->setFocus();
     findEdit_->selectAll();
 }
 
-bool TMainForm::handleEscape() {
+bool MainWindow::handleEscape() {
     if (!rt_->rackOpened || !running()) return false;
     QWidget* rack = rackWindow ? rackWindow() : nullptr;
     if (!rack) return false;
@@ -714,7 +715,7 @@ bool TMainForm::handleEscape() {
     return true;
 }
 
-bool TMainForm::eventFilter(QObject* watched, QEvent* e) {
+bool MainWindow::eventFilter(QObject* watched, QEvent* e) {
     if (e->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(e)->key() == Qt::Key_Escape) {
         auto* w = qobject_cast<QWidget*>(watched);
         if (w && w->window() == this) {
@@ -731,11 +732,11 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* e) {
 
 // ---- settings ----
 
-int TMainForm::logPaneHeight() const {
+int MainWindow::logPaneHeight() const {
     return shownOnce_ ? log_->height() : logHeight_;
 }
 
-void TMainForm::showEvent(QShowEvent* e) {
+void MainWindow::showEvent(QShowEvent* e) {
     QMainWindow::showEvent(e);
     if (shownOnce_) return;
     shownOnce_ = true;
@@ -745,7 +746,7 @@ void TMainForm::showEvent(QShowEvent* e) {
     splitter_->setSizes({total - logH, logH});
 }
 
-void TMainForm::readSettings() {
+void MainWindow::readSettings() {
     const IniFile ini = loadIni(settingsPaths_.readPath, *platform_);
     WindowSettings s;
     readWindowSettings(ini, s);
@@ -773,7 +774,7 @@ void TMainForm::readSettings() {
     applyBars(s);
 }
 
-void TMainForm::writeSettings() {
+void MainWindow::writeSettings() {
     const QString& target = settingsPaths_.writePath;
     // Keys other parts of the program keep in the file (the port table) are carried over.
     IniFile ini = loadIni(QFileInfo::exists(target) ? target : settingsPaths_.readPath, *platform_);
@@ -802,19 +803,19 @@ void TMainForm::writeSettings() {
     saveIni(ini, target, *platform_, error); // a settings file that cannot be written is ignored
 }
 
-void TMainForm::applyBars(const WindowSettings& s) {
+void MainWindow::applyBars(const WindowSettings& s) {
     applyBarPlaces(*this,
                    {{menuBar_, s.menuBar}, {buttonBar_, s.toolBar}, {recentBar_, s.recentBar}});
 }
 
-void TMainForm::collectBars(WindowSettings& s) const {
+void MainWindow::collectBars(WindowSettings& s) const {
     const std::vector<QToolBar*> all{menuBar_, buttonBar_, recentBar_};
     s.menuBar = currentBarPlace(*this, all, menuBar_);
     s.toolBar = currentBarPlace(*this, all, buttonBar_);
     s.recentBar = currentBarPlace(*this, all, recentBar_);
 }
 
-void TMainForm::closeEvent(QCloseEvent* e) {
+void MainWindow::closeEvent(QCloseEvent* e) {
     if (running()) rc_->stop();
     if (!rt_->packageMode) writeSettings();
     closed_ = true;

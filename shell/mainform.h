@@ -1,4 +1,4 @@
-// The main window (`TMainForm`): the script editor `SMemo`, the log pane `LMemo`, the menu
+// The main window (`MainWindow`): the script editor `SMemo`, the log pane `LMemo`, the menu
 // bar, button bar and recent-files bar as movable tool bars, the Run, Pause and Stop
 // commands, the script files with their recent list and HTML export, Help and About, and the
 // settings file. It is the engine's host: the interpreter runs inside the Run command and
@@ -37,19 +37,19 @@ class RunControl;
 class ScriptEditor;
 class ShellPlatform;
 class Subsystems;
-class TFrmAbout;
-class TFrmWatch;
+class AboutBox;
+class WatchWindow;
 
-class TMainForm : public QMainWindow, public ScriptHost {
+class MainWindow : public QMainWindow, public ScriptHost {
     Q_OBJECT
   public:
     struct Options {
         QString programDir;                // empty: the folder of the program file
         ShellPlatform* platform = nullptr; // null: the real system
     };
-    TMainForm();
-    explicit TMainForm(const Options& options);
-    ~TMainForm() override;
+    MainWindow();
+    explicit MainWindow(const Options& options);
+    ~MainWindow() override;
 
     // The ways a person is asked something. Tests replace them so that nothing blocks.
     struct Dialogs {
@@ -106,8 +106,8 @@ class TMainForm : public QMainWindow, public ScriptHost {
     QString logText();
     ScriptEditor* editor() const { return editor_; }
     QPlainTextEdit* logPane() const { return log_; }
-    TFrmWatch* watchWindow() const { return watch_.get(); }
-    TFrmAbout* aboutBox() const { return about_.get(); }
+    WatchWindow* watchWindow() const { return watch_.get(); }
+    AboutBox* aboutBox() const { return about_.get(); }
     Runtime& runtime() { return *rt_; }
     RunControl& runControl() { return *rc_; }
     Subsystems& subsystems() { return *subs_; }
@@ -115,7 +115,7 @@ class TMainForm : public QMainWindow, public ScriptHost {
     QToolBar* menuBarDock() const { return menuBar_; }
     QToolBar* buttonBar() const { return buttonBar_; }
     QToolBar* recentBar() const { return recentBar_; }
-    // Every menu item and button by its name (SBRun1, Run1, File1, TBItem1, ...).
+    // Every menu item and button by its name (runButton, runAction, fileMenu, buildAction, ...).
     QAction* item(const QString& name) const;
     bool closed() const { return closed_; }
 
@@ -155,8 +155,8 @@ class TMainForm : public QMainWindow, public ScriptHost {
     std::unique_ptr<Runtime> rt_;
     std::unique_ptr<Subsystems> subs_;
     std::unique_ptr<RunControl> rc_;
-    std::unique_ptr<TFrmWatch> watch_;
-    std::unique_ptr<TFrmAbout> about_;
+    std::unique_ptr<WatchWindow> watch_;
+    std::unique_ptr<AboutBox> about_;
 
     ScriptEditor* editor_ = nullptr;
     QPlainTextEdit* log_ = nullptr;

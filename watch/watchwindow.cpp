@@ -14,7 +14,8 @@
 
 namespace nv {
 
-TFrmWatch::TFrmWatch(QWidget* parent) : QWidget(parent, Qt::Tool), memo_(new QPlainTextEdit(this)) {
+WatchWindow::WatchWindow(QWidget* parent)
+    : QWidget(parent, Qt::Tool), memo_(new QPlainTextEdit(this)) {
     setObjectName(QStringLiteral("TFrmWatch"));
     setWindowTitle(QStringLiteral("Watch"));
     setWindowFlag(Qt::WindowMinimizeButtonHint, false);
@@ -31,27 +32,27 @@ TFrmWatch::TFrmWatch(QWidget* parent) : QWidget(parent, Qt::Tool), memo_(new QPl
     resize(212, 348);
 }
 
-void TFrmWatch::showAt(QPoint topLeft) {
+void WatchWindow::showAt(QPoint topLeft) {
     move(topLeft);
     show();
     raise();
 }
 
-void TFrmWatch::setWatchText(std::string_view bytes) {
+void WatchWindow::setWatchText(std::string_view bytes) {
     memo_->clear();
     memo_->setPlainText(displayText(bytes));
 }
 
-QString TFrmWatch::text() const {
+QString WatchWindow::text() const {
     return memo_->toPlainText();
 }
 
-void TFrmWatch::hideEvent(QHideEvent* e) {
+void WatchWindow::hideEvent(QHideEvent* e) {
     QWidget::hideEvent(e);
     if (positionChanged && !e->spontaneous()) positionChanged(pos());
 }
 
-TFrmAbout::TFrmAbout(QWidget* parent)
+AboutBox::AboutBox(QWidget* parent)
     : QDialog(parent, Qt::FramelessWindowHint | Qt::Dialog), product_(new QLabel(this)) {
     setObjectName(QStringLiteral("TFrmAbout"));
     setModal(true);
@@ -79,16 +80,16 @@ TFrmAbout::TFrmAbout(QWidget* parent)
     row->addWidget(close, 0, Qt::AlignBottom);
 }
 
-QString TFrmAbout::productLine() const {
+QString AboutBox::productLine() const {
     return product_->text();
 }
 
-void TFrmAbout::showEvent(QShowEvent* e) {
+void AboutBox::showEvent(QShowEvent* e) {
     product_->setText(QStringLiteral("Norvane 2.0"));
     QDialog::showEvent(e);
 }
 
-void TFrmAbout::paintEvent(QPaintEvent*) {
+void AboutBox::paintEvent(QPaintEvent*) {
     QPainter p(this);
     QLinearGradient g(0, 0, 0, height());
     g.setColorAt(0, QColor(46, 160, 67));

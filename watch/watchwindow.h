@@ -1,5 +1,5 @@
-// The watch window (`TFrmWatch`) of debug mode, which shows the running script's variables
-// as name=value lines before each stepped line, and the about box (`TFrmAbout`).
+// The watch window (`WatchWindow`) of debug mode, which shows the running script's variables
+// as name=value lines before each stepped line, and the about box (`AboutBox`).
 //
 // The watch window exists for the whole life of the program: hidden at start, shown at the
 // remembered watch position by `debugon`, hidden by `debugoff`; closing it only hides it and
@@ -20,10 +20,10 @@ class QLabel;
 
 namespace nv {
 
-class TFrmWatch : public QWidget {
+class WatchWindow : public QWidget {
     Q_OBJECT
   public:
-    explicit TFrmWatch(QWidget* parent = nullptr);
+    explicit WatchWindow(QWidget* parent = nullptr);
 
     void showAt(QPoint topLeft);
     void setWatchText(std::string_view bytes);
@@ -39,10 +39,10 @@ class TFrmWatch : public QWidget {
     QPlainTextEdit* memo_;
 };
 
-class TFrmAbout : public QDialog {
+class AboutBox : public QDialog {
     Q_OBJECT
   public:
-    explicit TFrmAbout(QWidget* parent = nullptr);
+    explicit AboutBox(QWidget* parent = nullptr);
     // The product and version line, set each time the box is shown.
     QString productLine() const;
 

@@ -159,7 +159,7 @@ StreamResult streamInProcess(size_t total) {
     Pty pty;
     auto platform = nv::serial::posixSerialPlatform();
     int x = 0, y = 0;
-    nv::serial::TTerminal term(*platform, x, y);
+    nv::serial::TerminalWindow term(*platform, x, y);
     term.devicePath = pty.slave;
     term.settings = {115200, 8, nv::serial::ParityNone, nv::serial::StopOne};
     term.openPort();

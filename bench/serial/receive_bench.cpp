@@ -30,8 +30,8 @@ struct Setup {
     nv::Runtime rt{host};
     int x = 0, y = 0;
     std::unique_ptr<nv::serial::SerialPorts> ports;
-    std::unique_ptr<nv::TExecute> ex;
-    nv::serial::TTerminal* term = nullptr;
+    std::unique_ptr<nv::Interpreter> ex;
+    nv::serial::TerminalWindow* term = nullptr;
 
     Setup() {
         int s = -1;
@@ -45,7 +45,7 @@ struct Setup {
             nullptr, x, y, nv::serial::SerialPorts::Options{nullptr, map, ""});
         ports->install(rt);
         term = ports->OpenPort("com101", "115200", "8", "n", "1");
-        ex = std::make_unique<nv::TExecute>(rt);
+        ex = std::make_unique<nv::Interpreter>(rt);
     }
     void fill(size_t n) {
         term->clearReceived();
@@ -69,7 +69,7 @@ void BM_ReceivePollShort(benchmark::State& st) {
     g->fill(20);
     std::string v;
     for (auto _ : st) {
-        g->ex->Evaluate("receive(\"com101\")", v);
+        g->ex->evaluate("receive(\"com101\")", v);
         benchmark::DoNotOptimize(v);
     }
 }
@@ -79,7 +79,7 @@ void BM_ReceivePollFull8K(benchmark::State& st) {
     g->fill(8192);
     std::string v;
     for (auto _ : st) {
-        g->ex->Evaluate("receive(\"com101\")", v);
+        g->ex->evaluate("receive(\"com101\")", v);
         benchmark::DoNotOptimize(v);
     }
 }
@@ -103,7 +103,7 @@ BENCHMARK(BM_ReceiveHandlerOnly8K);
 void BM_EvaluatorCallWithoutPort(benchmark::State& st) {
     std::string v;
     for (auto _ : st) {
-        g->ex->Evaluate("len(\"abc\")", v);
+        g->ex->evaluate("len(\"abc\")", v);
         benchmark::DoNotOptimize(v);
     }
 }

@@ -58,9 +58,9 @@ int main(int argc, char** argv) {
     const Clock::time_point start = Clock::now();
     QApplication app(argc, argv);
     QTemporaryDir program;
-    nv::TMainForm::Options options;
+    nv::MainWindow::Options options;
     options.programDir = program.path();
-    auto form = std::make_unique<nv::TMainForm>(options);
+    auto form = std::make_unique<nv::MainWindow>(options);
     form->show();
     if (!QTest::qWaitForWindowExposed(form.get())) std::printf("window never exposed\n");
     report("start-up to the shown window", msSince(start), 300);

@@ -44,7 +44,7 @@ class TestHost : public nv::ScriptHost {
     std::string editor;
 };
 
-// A log line without its time stamp: "Socket server stoped" for a LogMessage line, the
+// A log line without its time stamp: "Socket server stoped" for a logMessage line, the
 // value alone for a writelog line, "Script started" for the engine's own lines.
 inline std::string withoutTime(const std::string& line) {
     if (line.size() < 8) return line;

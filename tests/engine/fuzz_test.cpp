@@ -25,17 +25,17 @@ std::string randomText(std::mt19937& gen, size_t maxLen) {
 
 TEST(Fuzz, EvaluatorConditionsAndSplitCall) {
     Engine e;
-    TExecute ex(e.rt);
-    ex.SetVariable("a", "(a)");
-    ex.SetVariable("b", "1");
+    Interpreter ex(e.rt);
+    ex.setVariable("a", "(a)");
+    ex.setVariable("b", "1");
     std::mt19937 gen(20261210);
     std::string value, name;
     std::vector<std::string> args;
     for (int i = 0; i < 60000; ++i) {
         const std::string t = randomText(gen, 40);
-        ex.Evaluate(t, value);
+        ex.evaluate(t, value);
         bool truth = false;
-        ex.EvaluateCondition(t, truth);
+        ex.evaluateCondition(t, truth);
         splitCall(t, name, args);
     }
     SUCCEED();

@@ -38,12 +38,12 @@ TEST(Run, LogIsClearedPastFiveHundredLines) {
 TEST(Run, FiveHundredAndFirstLineClearsThePane) {
     Engine e;
     e.host.log.assign(501, "x");
-    TExecute ex(e.rt);
-    ex.LogMessage("hello");
+    Interpreter ex(e.rt);
+    ex.logMessage("hello");
     ASSERT_EQ(e.host.log.size(), 1u);
     EXPECT_EQ(e.host.plain()[0], ": hello");
     e.host.log.assign(500, "x");
-    ex.LogMessage("kept");
+    ex.logMessage("kept");
     EXPECT_EQ(e.host.log.size(), 501u);
 }
 
@@ -81,7 +81,7 @@ TEST(Run, DebugStepsReleaseOneLineAndStopSkipsTheWaitingLine) {
     Engine e;
     int releases = 0;
     e.host.onEvents = [&](int) {
-        TExecute* ex = e.rc.current();
+        Interpreter* ex = e.rc.current();
         if (ex && ex->stepWaiting()) {
             if (++releases < 5)
                 e.rc.run({});
@@ -165,7 +165,7 @@ TEST(Include, FailureSetsErrorAndTheRunGoesOn) {
 
 TEST(Variables, StoreRules) {
     Engine e;
-    TExecute ex(e.rt);
+    Interpreter ex(e.rt);
     auto& v = ex.variables();
     v.set("X", "5");
     v.set("x", "6");
@@ -183,39 +183,39 @@ TEST(Variables, StoreRules) {
 
 TEST(Evaluate, BytesSurvive) {
     Engine e;
-    TExecute ex(e.rt);
+    Interpreter ex(e.rt);
     const std::string bin("a\0\x80\xff", 4);
-    ex.SetVariable("b", bin);
+    ex.setVariable("b", bin);
     std::string v;
-    EXPECT_TRUE(ex.Evaluate("b & b", v));
+    EXPECT_TRUE(ex.evaluate("b & b", v));
     EXPECT_EQ(v, bin + bin);
-    EXPECT_TRUE(ex.Evaluate("tohex(b)", v));
+    EXPECT_TRUE(ex.evaluate("tohex(b)", v));
     EXPECT_EQ(v, "61 00 80 ff");
 }
 
 TEST(Evaluate, SelfReproducingTextEnds) {
     Engine e;
-    TExecute ex(e.rt);
-    ex.SetVariable("x", "(x)");
-    ex.SetVariable("y", "((y))");
+    Interpreter ex(e.rt);
+    ex.setVariable("x", "(x)");
+    ex.setVariable("y", "((y))");
     std::string v;
-    EXPECT_FALSE(ex.Evaluate("(x)", v));
-    EXPECT_FALSE(ex.Evaluate("(y)", v)); // grows on every pass
+    EXPECT_FALSE(ex.evaluate("(x)", v));
+    EXPECT_FALSE(ex.evaluate("(y)", v)); // grows on every pass
     bool truth = false;
-    EXPECT_FALSE(ex.EvaluateCondition("(x)", truth));
-    EXPECT_FALSE(ex.EvaluateCondition("(y)", truth));
+    EXPECT_FALSE(ex.evaluateCondition("(x)", truth));
+    EXPECT_FALSE(ex.evaluateCondition("(y)", truth));
 }
 
 TEST(Random, GeneratorSequence) {
     Engine e;
-    TExecute ex(e.rt);
+    Interpreter ex(e.rt);
     std::string v;
     uint32_t s = 0;
     for (int i = 0; i < 5; ++i) {
         s = nextRandomState(s);
-        ASSERT_TRUE(ex.Evaluate("random(100)", v) || v == "0");
+        ASSERT_TRUE(ex.evaluate("random(100)", v) || v == "0");
         EXPECT_EQ(v, std::to_string((uint64_t{100} * s) >> 32));
     }
-    EXPECT_TRUE(ex.Evaluate("random(0)", v) || v == "0");
+    EXPECT_TRUE(ex.evaluate("random(0)", v) || v == "0");
     EXPECT_EQ(v, "0");
 }

@@ -54,16 +54,16 @@ TEST(Text, SplitLinesLikeTheEditor) {
 
 TEST(Validate, Messages) {
     using L = std::vector<std::string>;
-    EXPECT_EQ(ValidateBlocks(L{"for (i,1,2,1)", "next"}), "");
-    EXPECT_EQ(ValidateBlocks(L{"a", "b", "c", "d", "e", "f", "next"}),
+    EXPECT_EQ(validateBlocks(L{"for (i,1,2,1)", "next"}), "");
+    EXPECT_EQ(validateBlocks(L{"a", "b", "c", "d", "e", "f", "next"}),
               "Error: unexpected next on line 7");
-    EXPECT_EQ(ValidateBlocks(L{"while (x == 1)"}), "\r\nError: unterminated block (while)");
-    EXPECT_EQ(ValidateBlocks(L{"for (i,1,2,1)", "endif"}),
+    EXPECT_EQ(validateBlocks(L{"while (x == 1)"}), "\r\nError: unterminated block (while)");
+    EXPECT_EQ(validateBlocks(L{"for (i,1,2,1)", "endif"}),
               "Error: unexpected endif on line 2\r\nError: unterminated block (for)");
     // `until (` anywhere on the line counts; letter case counts for the closers.
-    EXPECT_EQ(ValidateBlocks(L{"writelog(\"until (\")"}), "Error: unexpected until on line 1");
-    EXPECT_EQ(ValidateBlocks(L{"Next", "ENDIF"}), "");
+    EXPECT_EQ(validateBlocks(L{"writelog(\"until (\")"}), "Error: unexpected until on line 1");
+    EXPECT_EQ(validateBlocks(L{"Next", "ENDIF"}), "");
     // Only the innermost unterminated block is named.
-    EXPECT_EQ(ValidateBlocks(L{"procedure p", "repeat"}), "\r\nError: unterminated block (repeat)");
-    EXPECT_EQ(ValidateBlocks(L{"for(i,1,2,1)", "next"}), "Error: unexpected next on line 2");
+    EXPECT_EQ(validateBlocks(L{"procedure p", "repeat"}), "\r\nError: unterminated block (repeat)");
+    EXPECT_EQ(validateBlocks(L{"for(i,1,2,1)", "next"}), "Error: unexpected next on line 2");
 }

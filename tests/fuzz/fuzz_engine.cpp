@@ -32,23 +32,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     nv::Runtime rt(host);
     switch (data[0] % 4) {
     case 0: {
-        nv::TExecute ex(rt);
-        ex.SetVariable("a", "(a)");
+        nv::Interpreter ex(rt);
+        ex.setVariable("a", "(a)");
         std::string v;
-        ex.Evaluate(text, v);
+        ex.evaluate(text, v);
         break;
     }
     case 1: {
-        nv::TExecute ex(rt);
+        nv::Interpreter ex(rt);
         bool truth = false;
-        ex.EvaluateCondition(text, truth);
+        ex.evaluateCondition(text, truth);
         break;
     }
     case 2: {
         std::string name;
         std::vector<std::string> args;
         nv::splitCall(text, name, args);
-        nv::ValidateBlocks(nv::splitLines(text));
+        nv::validateBlocks(nv::splitLines(text));
         break;
     }
     default: {

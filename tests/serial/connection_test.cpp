@@ -33,8 +33,8 @@ struct PtyConnection : ::testing::Test {
     Pty pty;
     std::unique_ptr<SerialPlatform> platform = posixSerialPlatform();
     int x = 0, y = 0;
-    std::unique_ptr<TTerminal> term() {
-        auto t = std::make_unique<TTerminal>(*platform, x, y);
+    std::unique_ptr<TerminalWindow> term() {
+        auto t = std::make_unique<TerminalWindow>(*platform, x, y);
         t->devicePath = pty.path();
         return t;
     }
@@ -120,7 +120,7 @@ TEST_F(PtyConnection, VanishedDeviceEndsTheConnection) {
     ASSERT_TRUE(pumpUntil([&] { return !t->isOpen(); }));
     t->flushMemo();
     EXPECT_EQ(t->received(), "last"); // what came before stays readable
-    EXPECT_TRUE(t->Memo1->toPlainText().contains("PORT ERROR :I/O Error"));
+    EXPECT_TRUE(t->memo->toPlainText().contains("PORT ERROR :I/O Error"));
     t->send("ignored"); // a closed connection drops data quietly
 }
 
@@ -148,17 +148,17 @@ TEST_F(PtyConnection, TraceOnlyWhileVisibleAndPaneKeepsItsLineLimit) {
     pty.write("hidden");
     ASSERT_TRUE(pumpUntil([&] { return t->received() == "hidden"; }));
     t->flushMemo();
-    EXPECT_EQ(t->Memo1->toPlainText(), "");
+    EXPECT_EQ(t->memo->toPlainText(), "");
 
     t->show();
     pty.write("AB\r\n");
     ASSERT_TRUE(pumpUntil([&] { return t->received().size() == 10; }));
     t->send("HELLO WORLD\r");
     // The pane catches up by itself at its next refresh.
-    ASSERT_TRUE(pumpUntil([&] { return t->Memo1->blockCount() == 3; }));
-    EXPECT_EQ(t->Memo1->toPlainText().toStdString(), "(R)  41 42 0d 0a             : AB..    \n"
-                                                     "(S)  48 45 4c 4c 4f 20 57 4f : HELLO WO\n"
-                                                     "(S)  52 4c 44 0d             : RLD.    ");
+    ASSERT_TRUE(pumpUntil([&] { return t->memo->blockCount() == 3; }));
+    EXPECT_EQ(t->memo->toPlainText().toStdString(), "(R)  41 42 0d 0a             : AB..    \n"
+                                                    "(S)  48 45 4c 4c 4f 20 57 4f : HELLO WO\n"
+                                                    "(S)  52 4c 44 0d             : RLD.    ");
 
     // One byte a line: the pane is cleared before a line is added once it holds more than
     // 300, so after 3 + 700 lines it holds the last 703 - 2 * 301 = 101.
@@ -168,9 +168,9 @@ TEST_F(PtyConnection, TraceOnlyWhileVisibleAndPaneKeepsItsLineLimit) {
     ASSERT_TRUE(pumpUntil([&] { return t->received().size() == 710; }));
     t->flushMemo();
     EXPECT_EQ(t->memoLines(), 101);
-    EXPECT_EQ(t->Memo1->blockCount(), 101);
+    EXPECT_EQ(t->memo->blockCount(), 101);
     const auto tail = traceLines("(R) ", many.substr(699), 1);
-    EXPECT_TRUE(t->Memo1->toPlainText().endsWith(QString::fromLatin1(tail[0].c_str())));
+    EXPECT_TRUE(t->memo->toPlainText().endsWith(QString::fromLatin1(tail[0].c_str())));
 }
 
 TEST(Probe, ListsOnlyPortsThatCanBeOpenedExclusively) {
@@ -230,18 +230,18 @@ struct FakeConnection : ::testing::Test {
     FakePlatform platform;
     std::shared_ptr<FakeLine> line = platform.line("/dev/fake0");
     int x = 0, y = 0;
-    std::unique_ptr<TTerminal> t = std::make_unique<TTerminal>(platform, x, y);
+    std::unique_ptr<TerminalWindow> t = std::make_unique<TerminalWindow>(platform, x, y);
     void SetUp() override { t->devicePath = "/dev/fake0"; }
 };
 
 TEST_F(FakeConnection, LineFlagsStartAtZeroAndFollowEachChange) {
     struct Flag {
         uint32_t bit;
-        int (TTerminal::*read)() const;
-    } flags[] = {{kModemCts, &TTerminal::cts},
-                 {kModemDsr, &TTerminal::dsr},
-                 {kModemRlsd, &TTerminal::rlsd},
-                 {kModemRing, &TTerminal::ring}};
+        int (TerminalWindow::*read)() const;
+    } flags[] = {{kModemCts, &TerminalWindow::cts},
+                 {kModemDsr, &TerminalWindow::dsr},
+                 {kModemRlsd, &TerminalWindow::rlsd},
+                 {kModemRing, &TerminalWindow::ring}};
     for (const auto& f : flags)
         line->setLine(f.bit, true);
     ASSERT_TRUE(t->openPort());
@@ -269,7 +269,7 @@ TEST_F(FakeConnection, LineErrorsAddPortErrorLinesEvenWhenHidden) {
     line->update([](FakeLine& l) { ++l.counters.overrun; });
     ASSERT_TRUE(pumpUntil([&] { return t->memoLines() == 3; }));
     t->flushMemo();
-    EXPECT_EQ(t->Memo1->toPlainText().toStdString(),
+    EXPECT_EQ(t->memo->toPlainText().toStdString(),
               "PORT ERROR :Parity error\nPORT ERROR :\n"
               "PORT ERROR :Character-buffer overrun has occurred");
 }
@@ -310,7 +310,7 @@ struct Table : ::testing::Test {
 
 TEST_F(Table, DialogChoicesTakePrecedenceAndAreUsedOnce) {
     ports->pending = {"com3", "19200", "7", "even", "2"};
-    TTerminal* t = ports->OpenPort("com3", "9600", "8", "n", "1");
+    TerminalWindow* t = ports->OpenPort("com3", "9600", "8", "n", "1");
     ASSERT_TRUE(t && t->isOpen());
     EXPECT_EQ(fake->line("/dev/fake3")->settings, (LineSettings{19200, 7, ParityEven, StopTwo}));
     EXPECT_EQ(t->portName, "COM3");
@@ -341,7 +341,7 @@ TEST_F(Table, ProbeSkipsHeldPortsAndCleanUpDropsOnlyFreedOnes) {
 }
 
 TEST_F(Table, DestroyingANeverShownConnectionRemembersItsFirstPlace) {
-    TTerminal* t = ports->OpenPort("com1", "9600", "8", "n", "1");
+    TerminalWindow* t = ports->OpenPort("com1", "9600", "8", "n", "1");
     ASSERT_TRUE(t);
     const QPoint placed = t->pos();
     EXPECT_EQ(placed, QPoint(-t->width(), 20)); // no main window: placed from 0,0

@@ -65,11 +65,11 @@ struct Windows : ::testing::Test {
         ports->install(rt);
     }
     // Runs `action` on the dialog once it is up (bounded), from inside its modal loop.
-    void whenDialogShows(std::function<void(TFrmSet&)> action) {
+    void whenDialogShows(std::function<void(PortDialog&)> action) {
         auto* timer = new QTimer(&mainWindow);
         auto tries = std::make_shared<int>(0);
         QObject::connect(timer, &QTimer::timeout, [this, timer, tries, action] {
-            TFrmSet* d = ports->dialog();
+            PortDialog* d = ports->dialog();
             if (d->isVisible()) {
                 timer->stop();
                 action(*d);
@@ -94,16 +94,16 @@ TEST_F(Windows, TerminalWindowFollowsItsLayoutFile) {
     EXPECT_EQ(layout.memoFontColor, 0x00FF00u);
     EXPECT_TRUE(layout.verticalScrollBar);
 
-    TTerminal* t = ports->OpenPort("com1", "9600", "8", "n", "1");
+    TerminalWindow* t = ports->OpenPort("com1", "9600", "8", "n", "1");
     ASSERT_TRUE(t && t->isOpen());
     EXPECT_EQ(t->size(), QSize(246, 124));
     EXPECT_EQ(t->minimumSize(), t->maximumSize()) << "single border: not resizable";
     EXPECT_TRUE(t->windowFlags() & Qt::WindowStaysOnTopHint);
-    EXPECT_EQ(t->Memo1->palette().color(QPalette::Base), QColor(Qt::black));
-    EXPECT_EQ(t->Memo1->palette().color(QPalette::Text), QColor(0, 255, 0));
-    EXPECT_EQ(t->Memo1->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
-    EXPECT_TRUE(t->Memo1->isReadOnly());
-    EXPECT_EQ(t->Memo1->font().family(), "Terminal");
+    EXPECT_EQ(t->memo->palette().color(QPalette::Base), QColor(Qt::black));
+    EXPECT_EQ(t->memo->palette().color(QPalette::Text), QColor(0, 255, 0));
+    EXPECT_EQ(t->memo->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    EXPECT_TRUE(t->memo->isReadOnly());
+    EXPECT_EQ(t->memo->font().family(), "Terminal");
     // Placed at the main window's right edge, 20 pixels below its top.
     EXPECT_EQ(t->pos(), QPoint(mainWindow.frameGeometry().right() + 1 - 246, 120));
 
@@ -133,24 +133,24 @@ TEST_F(Windows, TerminalWindowFollowsItsLayoutFile) {
 
 TEST_F(Windows, DialogChoicesOpenThePortTheUserPicked) {
     std::vector<std::string> listed;
-    whenDialogShows([&](TFrmSet& d) {
-        for (int i = 0; i < d.ComboBox1->count(); ++i)
-            listed.push_back(d.ComboBox1->itemText(i).toStdString());
-        EXPECT_EQ(d.ComboBox1->currentText(), "com1");
-        EXPECT_EQ(d.ComboBox2->currentText(), "9600");
+    whenDialogShows([&](PortDialog& d) {
+        for (int i = 0; i < d.portBox->count(); ++i)
+            listed.push_back(d.portBox->itemText(i).toStdString());
+        EXPECT_EQ(d.portBox->currentText(), "com1");
+        EXPECT_EQ(d.baudBox->currentText(), "9600");
         EXPECT_EQ(d.windowTitle(), "Port settings");
-        d.ComboBox1->setCurrentIndex(1);
-        d.ComboBox2->setEditText("19200");
-        d.ComboBox3->setCurrentText("7");
-        d.ComboBox4->setCurrentText("even");
-        d.ComboBox5->setCurrentText("2");
+        d.portBox->setCurrentIndex(1);
+        d.baudBox->setEditText("19200");
+        d.dataBitsBox->setCurrentText("7");
+        d.parityBox->setCurrentText("even");
+        d.stopBitsBox->setCurrentText("2");
         screenshot(&d, "portdialog");
         if (!qEnvironmentVariableIsEmpty("NORVANE_SCREENSHOT_DIR")) {
-            d.ComboBox1->showPopup(); // the list with each port's device path
-            screenshot(d.ComboBox1->view()->window(), "portlist");
-            d.ComboBox1->hidePopup();
+            d.portBox->showPopup(); // the list with each port's device path
+            screenshot(d.portBox->view()->window(), "portlist");
+            d.portBox->hidePopup();
         }
-        d.Button1->click();
+        d.okButton->click();
     });
     rc.run(splitLines("setport\nopenport(myport, 9600, 8, \"n\", \"1\")\nwritelog(myport)"));
     EXPECT_EQ(listed, (std::vector<std::string>{"com1", "com3"}));
@@ -161,8 +161,8 @@ TEST_F(Windows, DialogChoicesOpenThePortTheUserPicked) {
 }
 
 TEST_F(Windows, DialogClosedByItsFrameStoresNothing) {
-    whenDialogShows([](TFrmSet& d) {
-        d.ComboBox2->setEditText("300");
+    whenDialogShows([](PortDialog& d) {
+        d.baudBox->setEditText("300");
         d.close();
     });
     rc.run(splitLines("myport = \"kept\"\nsetport\nwritelog(myport)"));
@@ -173,9 +173,9 @@ TEST_F(Windows, DialogClosedByItsFrameStoresNothing) {
 TEST_F(Windows, DialogWithNoFreePortLeavesMyportEmpty) {
     fake->line("/dev/fake1")->held = true;
     fake->line("/dev/fake3")->held = true;
-    whenDialogShows([](TFrmSet& d) {
-        EXPECT_EQ(d.ComboBox1->currentText(), "");
-        d.Button1->click();
+    whenDialogShows([](PortDialog& d) {
+        EXPECT_EQ(d.portBox->currentText(), "");
+        d.okButton->click();
     });
     rc.run(splitLines("setport\nwritelog(\"[\" & myport & \"]\")\n"
                       "openport(myport, 9600, 8, \"n\", \"1\")\nwritelog(geterror())"));

@@ -2,13 +2,13 @@
 // every dialog answered by the test, so that nothing blocks.
 #pragma once
 
-#include "app/subsystems.h"
 #include "engine/interpreter.h"
 #include "engine/runcontrol.h"
 #include "engine/runtime.h"
 #include "shell/mainform.h"
 #include "shell/platform.h"
 #include "shell/scripteditor.h"
+#include "wiring/subsystems.h"
 
 #include <QAction>
 #include <QApplication>
@@ -40,18 +40,18 @@ class WindowTest : public ::testing::Test {
   protected:
     QTemporaryDir program; // the program's folder: settings file, help pages
     QTemporaryDir work;    // script files
-    std::unique_ptr<nv::TMainForm> form;
+    std::unique_ptr<nv::MainWindow> form;
     QStringList errors, questions;
     bool answer = true;
     QString nextOpen, nextSave, nextHtml;
     std::vector<QUrl> opened;
 
-    nv::TMainForm& make(nv::ShellPlatform* platform = nullptr, bool show = true) {
+    nv::MainWindow& make(nv::ShellPlatform* platform = nullptr, bool show = true) {
         form.reset();
-        nv::TMainForm::Options o;
+        nv::MainWindow::Options o;
         o.programDir = program.path();
         o.platform = platform;
-        form = std::make_unique<nv::TMainForm>(o);
+        form = std::make_unique<nv::MainWindow>(o);
         auto& d = form->dialogs;
         d.openScript = [this](const QString&) { return nextOpen; };
         d.saveScript = [this](const QString&, const QString&) { return nextSave; };
@@ -91,14 +91,14 @@ class WindowTest : public ::testing::Test {
     // Enabled (1) or not (0): Run, Stop, Pause buttons and menu items, Open, File, Help, Build.
     std::string states() const {
         std::string s;
-        for (const char* n : {"SBRun1", "Run1", "SBStop1", "Stop1", "SBPause1", "Pause1", "SBOpen1",
-                              "File1", "Help1", "TBItem1"})
+        for (const char* n : {"runButton", "runAction", "stopButton", "stopAction", "pauseButton",
+                              "pauseAction", "openButton", "fileMenu", "helpMenu", "buildAction"})
             s += form->item(QString::fromLatin1(n))->isEnabled() ? '1' : '0';
         return s;
     }
 
     std::string variable(const char* name) {
-        nv::TExecute* ex = form->runControl().current();
+        nv::Interpreter* ex = form->runControl().current();
         if (!ex) return "<no run>";
         const std::string* v = ex->variables().get(name);
         return v ? *v : "";
@@ -123,7 +123,7 @@ class WindowTest : public ::testing::Test {
             form->stopScript();
         });
         guard.start(10000);
-        click("SBRun1");
+        click("runButton");
         *next = nullptr;
     }
 

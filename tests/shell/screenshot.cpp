@@ -21,9 +21,9 @@ int main(int argc, char** argv) {
         ini.write("[recent]\nMRU1=/home/lab/meter.nvs\nMRU2=/home/lab/psu-ramp.nvs\n"
                   "MRU3=/home/lab/burn-in.nvs\n");
     }
-    nv::TMainForm::Options options;
+    nv::MainWindow::Options options;
     options.programDir = program.path();
-    nv::TMainForm form(options);
+    nv::MainWindow form(options);
     form.editor()->setBytes(
         "# Ask the meter for a reading every second  {see https://norvane.test/meter}\n"
         "openport(\"com1\", 9600, 8, \"n\", \"1\")\n"

@@ -47,10 +47,10 @@ TEST_F(Window, StartsAsAnEditor) {
     EXPECT_EQ(form->menuBarDock()->windowTitle(), "Norvane");
     EXPECT_EQ(form->recentBar()->windowTitle(), "Recent files");
     for (auto [name, hint] :
-         {std::pair("SBOpen1", "Open script"), std::pair("SBSave1", "Save script as"),
-          std::pair("SBPause1", "Pause script")})
+         {std::pair("openButton", "Open script"), std::pair("saveAsButton", "Save script as"),
+          std::pair("pauseButton", "Pause script")})
         EXPECT_EQ(form->item(name)->toolTip(), hint);
-    EXPECT_EQ(form->item("Run1")->shortcut(), QKeySequence(Qt::Key_F9));
+    EXPECT_EQ(form->item("runAction")->shortcut(), QKeySequence(Qt::Key_F9));
 }
 
 TEST_F(Window, PauseResumeAndStopATightLoopWithinALine) {
@@ -62,7 +62,7 @@ TEST_F(Window, PauseResumeAndStopATightLoopWithinALine) {
             EXPECT_EQ(states(), kRunning);
             EXPECT_TRUE(form->editor()->isReadOnly());
             EXPECT_FALSE(form->recentBar()->isEnabled()) << "the running text stays in place";
-            click("SBPause1");
+            click("pauseButton");
         },
         [&] {
             EXPECT_EQ(states(), kPaused);
@@ -71,12 +71,12 @@ TEST_F(Window, PauseResumeAndStopATightLoopWithinALine) {
         [&] {
             // At most the line that was waiting has run since.
             EXPECT_LE(std::stoll(variable("n")) - std::stoll(atPause), 1);
-            click("SBRun1");
+            click("runButton");
         },
         [&] {
             EXPECT_EQ(states(), kRunning);
             EXPECT_GT(std::stoll(variable("n")), std::stoll(atPause) + 1);
-            click("SBStop1");
+            click("stopButton");
         },
     });
     EXPECT_EQ(states(), kIdle);
@@ -92,14 +92,14 @@ TEST_F(Window, StepsShowVariablesInTheWatchWindow) {
     form->subsystems().positions.watchX = 130;
     form->subsystems().positions.watchY = 140;
     script("debugon\nx = 1\ny = 2\nz = 3\n");
-    TFrmWatch* watch = form->watchWindow();
+    WatchWindow* watch = form->watchWindow();
     runWith({
         [&] {
             EXPECT_EQ(states(), kStepWait);
             EXPECT_TRUE(watch->isVisible());
             EXPECT_EQ(watch->pos(), QPoint(130, 140));
             EXPECT_NE(log().find("Next line to execute: x = 1"), std::string::npos);
-            click("SBRun1");
+            click("runButton");
         },
         [&] {
             EXPECT_NE(watch->text().indexOf("x=1"), -1) << watch->text().toStdString();
@@ -107,7 +107,7 @@ TEST_F(Window, StepsShowVariablesInTheWatchWindow) {
             // The user moves the watch window and closes it.
             watch->move(300, 310);
             watch->close();
-            click("SBStop1");
+            click("stopButton");
         },
     });
     EXPECT_EQ(log().find("Next line to execute: z = 3"), std::string::npos);
@@ -117,7 +117,7 @@ TEST_F(Window, StepsShowVariablesInTheWatchWindow) {
     script("debugon\nx = 1\n");
     runWith({[&] {
         EXPECT_EQ(watch->pos(), QPoint(300, 310));
-        click("SBStop1");
+        click("stopButton");
     }});
 }
 
@@ -127,7 +127,7 @@ TEST_F(Window, ShowlineMarksTheExecutingLineUntilTheRunEnds) {
     runWith({[&] {
         const int line = form->editor()->executingLine();
         EXPECT_TRUE(line >= 2 && line <= 4) << line;
-        click("SBStop1");
+        click("stopButton");
     }});
     EXPECT_EQ(form->editor()->executingLine(), -1);
 }
@@ -158,7 +158,7 @@ TEST_F(Window, EscSwitchesToTheRackOnlyWhileARackIsOpen) {
             QTest::keyClick(form->editor(), Qt::Key_Escape);
             EXPECT_FALSE(form->isVisible());
             form->show();
-            click("SBStop1");
+            click("stopButton");
         },
     });
     rack.hide();
@@ -184,7 +184,7 @@ TEST_F(Window, LogPaneCountsLinesAndKeepsTheFiveHundredLineRule) {
 TEST_F(Window, ValidationFailureIsShownAndNothingRuns) {
     make();
     script("for (i, 1, 2, 1)\nwritelog(i)\n");
-    click("SBRun1");
+    click("runButton");
     EXPECT_EQ(states(), kIdle);
     EXPECT_EQ(log().find("Script started"), std::string::npos);
     EXPECT_GE(form->logLineCount(), 1);
@@ -205,7 +205,7 @@ TEST_F(Window, SettingsWrittenAtCloseAreReadAtTheNextStart) {
     auto& p = form->subsystems().positions;
     p.terminalX = 1, p.terminalY = 2, p.rackX = 3, p.rackY = 4, p.watchX = 5, p.watchY = 6;
     nextOpen = path("a.nvs");
-    click("SBOpen1");
+    click("openButton");
     const int logHeight = form->logPane()->height();
     form->close();
 
@@ -255,7 +255,7 @@ TEST_F(Window, BadOrMissingSettingsStillStart) {
     EXPECT_TRUE(form->screen()->availableGeometry().contains(form->pos()))
         << "a place on no screen comes back onto one";
     script("x = 1\n");
-    click("SBRun1");
+    click("runButton");
     EXPECT_NE(log().find("Script finished"), std::string::npos);
 }
 
@@ -293,7 +293,7 @@ TEST_F(Window, OpenAsksOnlyWhenTheEditorHoldsALine) {
     make();
     nextOpen = path("one.nvs");
     answer = false;
-    click("SBOpen1"); // right after start the editor holds one empty line
+    click("openButton"); // right after start the editor holds one empty line
     EXPECT_EQ(questions, QStringList{"All unsaved changes will be lost. Open another file now ?"});
     EXPECT_EQ(form->windowTitle(), "Norvane - untitled.nvs");
 
@@ -306,7 +306,7 @@ TEST_F(Window, OpenAsksOnlyWhenTheEditorHoldsALine) {
     EXPECT_EQ(form->editor()->bytes(), "x = 1\n");
 
     QTest::keyClicks(form->editor(), "y");
-    click("SBNew1"); // New asks nothing and discards
+    click("newButton"); // New asks nothing and discards
     EXPECT_TRUE(questions.isEmpty());
     EXPECT_EQ(form->editor()->bytes(), "");
     EXPECT_EQ(form->windowTitle(), "Norvane - untitled.nvs");
@@ -323,12 +323,12 @@ TEST_F(Window, ScriptBytesSurviveOpenRunAndSave) {
         make();
         answer = true;
         nextOpen = path("s.nvs");
-        click("SBOpen1");
+        click("openButton");
         EXPECT_EQ(form->editor()->bytes(), bytes);
-        click("SBRun1");
+        click("runButton");
         EXPECT_NE(log().find(shown), std::string::npos) << log();
         writeFile(path("s.nvs"), "changed on disk");
-        click("SBSaveone");
+        click("saveButton");
         EXPECT_EQ(readFile(path("s.nvs")), bytes);
     }
 }
@@ -337,22 +337,22 @@ TEST_F(Window, TypingBeyondLatin1MovesTheScriptToUtf8) {
     writeFile(path("l.nvs"), "a\xE9");
     make();
     nextOpen = path("l.nvs");
-    click("SBOpen1");
+    click("openButton");
     form->editor()->setCursorPosition(0, 2);
     QKeyEvent euro(QEvent::KeyPress, 0, Qt::NoModifier, QString::fromUtf8("\u20AC"));
     QApplication::sendEvent(form->editor(), &euro);
-    click("SBSaveone");
+    click("saveButton");
     EXPECT_EQ(readFile(path("l.nvs")), "a\xC3\xA9\xE2\x82\xAC");
     EXPECT_NE(form->findChild<QStatusBar*>()->findChildren<QLabel*>().last()->text(), "Latin-1");
 
     // Pasting does the same.
     nextOpen = path("l2.nvs");
     writeFile(nextOpen, "b\xE9");
-    click("SBOpen1");
+    click("openButton");
     form->editor()->setCursorPosition(0, 2);
     QGuiApplication::clipboard()->setText(QString::fromUtf8("\u03A9"));
     QTest::keyClick(form->editor(), Qt::Key_V, Qt::ControlModifier);
-    click("SBSaveone");
+    click("saveButton");
     EXPECT_EQ(readFile(nextOpen), "b\xC3\xA9\xCE\xA9");
 }
 
@@ -369,20 +369,20 @@ TEST_F(Window, SaveAsNamesAndTheRecentList) {
     script("x = 1\n");
     for (const Case& c : cases) {
         nextSave = c.chosen;
-        click("SBSave1");
+        click("saveAsButton");
         EXPECT_EQ(readFile(c.written), "x = 1\n") << c.chosen.toStdString();
         EXPECT_EQ(form->windowTitle(), "Norvane - " + QFileInfo(c.written).fileName());
         EXPECT_EQ(form->recent().paths().front(), c.written);
     }
     // Save on a titled file writes it and leaves the list's order alone.
     nextOpen = path("plain.nvs");
-    click("SBOpen1");
+    click("openButton");
     EXPECT_EQ(form->recent().paths().front(), path("plain.nvs"));
     nextSave = path("other.nvs");
-    click("SBSave1");
+    click("saveAsButton");
     const auto order = form->recent().paths();
     script("y = 2\n");
-    click("SBSaveone");
+    click("saveButton");
     EXPECT_EQ(readFile(path("other.nvs")), "y = 2\n");
     EXPECT_EQ(form->recent().paths(), order);
 
@@ -417,23 +417,23 @@ TEST_F(Window, FileFailuresAreReportedAndChangeNothing) {
     make(&disk);
     answer = true;
     nextOpen = path("missing.nvs");
-    click("SBOpen1");
+    click("openButton");
     ASSERT_EQ(errors.size(), 1);
     EXPECT_TRUE(errors[0].startsWith("Error loading file " + path("missing.nvs")));
     EXPECT_EQ(form->windowTitle(), "Norvane - untitled.nvs");
     EXPECT_TRUE(form->recent().paths().empty());
 
     nextOpen = path("kept.nvs");
-    click("SBOpen1");
+    click("openButton");
     script("new text\n");
-    click("SBSaveone");
+    click("saveButton");
     ASSERT_EQ(errors.size(), 2);
     EXPECT_TRUE(errors[1].startsWith("Error saving file"));
     EXPECT_NE(errors[1].indexOf("No space left"), -1) << errors[1].toStdString();
     EXPECT_EQ(readFile(path("kept.nvs")), "old\n");
 
     nextSave = path("fresh.nvs");
-    click("SBSave1");
+    click("saveAsButton");
     EXPECT_EQ(errors.size(), 3);
     EXPECT_EQ(form->currentFile(), path("kept.nvs")) << "nothing below the failed write";
 
@@ -449,9 +449,9 @@ TEST_F(Window, RealWritesReplaceAtomicallyAndKeepPermissions) {
                                              QFileDevice::ReadGroup);
     make();
     nextOpen = path("p.nvs");
-    click("SBOpen1");
+    click("openButton");
     script("new\n");
-    click("SBSaveone");
+    click("saveButton");
     EXPECT_EQ(readFile(path("p.nvs")), "new\n");
     const auto mask = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
                       QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ReadOther;
@@ -466,7 +466,7 @@ TEST_F(Window, ExportAsHtmlShowsTheColoursAndMovesTheCurrentFolder) {
     QDir(work.path()).mkdir("pages");
     script("for (i, 1, 2, 1) # loop\nsend(\"a<b\", 0x1F) {see https://norvane.test/x}\nnext\n");
     nextHtml = path("pages/out");
-    form->item("Exportashtml1")->trigger();
+    form->item("exportHtmlAction")->trigger();
     const std::string html = readFile(path("pages/out.html"));
     QDir::setCurrent(before);
     EXPECT_NE(html.find("<span class=\"s3\">for</span>"), std::string::npos) << html;
@@ -486,9 +486,9 @@ TEST_F(Window, ExportChangesTheFolderScriptsUse) {
     QDir(work.path()).mkdir("there");
     writeFile(path("there/data.txt"), "found");
     nextHtml = path("there/page.html");
-    form->item("Exportashtml1")->trigger();
+    form->item("exportHtmlAction")->trigger();
     script("x = fopen(\"data.txt\")\nwritelog(\"open=\" & error)\n");
-    click("SBRun1");
+    click("runButton");
     QDir::setCurrent(before);
     EXPECT_NE(log().find("open=0"), std::string::npos) << log();
 }
@@ -581,17 +581,17 @@ TEST_F(Window, AboutBoxAndHelpPages) {
         product = form->aboutBox()->productLine();
         QTest::mouseClick(form->aboutBox()->findChild<QPushButton*>("CloseButton"), Qt::LeftButton);
     });
-    form->item("About1")->trigger();
+    form->item("aboutAction")->trigger();
     EXPECT_EQ(aboutAt, QPoint(225, 175));
     EXPECT_EQ(product, "Norvane 2.0");
     EXPECT_FALSE(form->aboutBox()->isVisible());
 
-    form->item("Help2")->trigger();
+    form->item("helpAction")->trigger();
     EXPECT_EQ(errors.size(), 1) << "no help pages installed";
     EXPECT_TRUE(opened.empty());
     QDir(program.path()).mkpath("Help/html");
     writeFile(program.filePath("Help/html/index.html"), "<html></html>");
-    form->item("Help2")->trigger();
+    form->item("helpAction")->trigger();
     ASSERT_EQ(opened.size(), 1u);
     EXPECT_EQ(opened[0], QUrl::fromLocalFile(program.filePath("Help/html/index.html")));
 }

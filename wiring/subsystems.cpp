@@ -1,4 +1,4 @@
-#include "app/subsystems.h"
+#include "wiring/subsystems.h"
 
 #include "commands/commands.h"
 #include "engine/runtime.h"
