@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "app/runner_host.h"
+#include "base/files.h"
 #include "engine/runcontrol.h"
 #include "engine/runtime.h"
 #include "engine/text.h"
@@ -42,35 +43,6 @@ const char* kHelp =
     "   2  a fatal error ended the run\n"
     "  64  bad command line, or the script file cannot be read\n";
 
-// The whole script file (a pipe such as /dev/stdin will do); a folder is refused.
-bool readScript(const char* path, std::string& text, std::string& why) {
-    const int fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        why = std::strerror(errno);
-        return false;
-    }
-    struct stat st {};
-    bool ok = fstat(fd, &st) == 0;
-    if (ok && S_ISDIR(st.st_mode)) {
-        why = "it is a folder";
-        ok = false;
-    }
-    char buf[65536];
-    while (ok) {
-        const ssize_t n = read(fd, buf, sizeof buf);
-        if (n < 0) {
-            why = std::strerror(errno);
-            ok = false;
-        } else if (n == 0) {
-            break;
-        } else {
-            text.append(buf, static_cast<size_t>(n));
-        }
-    }
-    close(fd);
-    return ok;
-}
-
 bool haveDisplay() {
     const char* x = std::getenv("DISPLAY");
     const char* w = std::getenv("WAYLAND_DISPLAY");
@@ -89,7 +61,7 @@ int main(int argc, char** argv) {
         return kExitUsage;
     }
     std::string text, why;
-    if (!readScript(argv[1], text, why)) {
+    if (!nv::readFile(argv[1], text, why)) {
         std::fprintf(stderr, "norvane-run: cannot read %s: %s\n", argv[1], why.c_str());
         return kExitUsage;
     }

@@ -1,11 +1,11 @@
 // exec, setidle, showmain, hidemain and inputbox.
 #include <QInputDialog>
-#include <QStringDecoder>
 #include <QWidget>
 #include <exception>
 #include <iostream>
 #include <unistd.h>
 
+#include "base/displaytext.h"
 #include "commands/commands.h"
 #include "commands/posix.h"
 #include "engine/host.h"
@@ -16,15 +16,6 @@
 
 namespace nv {
 namespace {
-
-// Script bytes shown to a person: UTF-8 where valid, Latin-1 otherwise.
-QString shown(const std::string& bytes) {
-    QStringDecoder utf8(QStringDecoder::Utf8);
-    QString s = utf8(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
-    if (utf8.hasError())
-        return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
-    return s;
-}
 
 bool readStdinLine(std::string& line) {
     if (!std::getline(std::cin, line)) return false;
@@ -53,9 +44,9 @@ std::string FilesAndSystem::inputBox(const std::string& caption, const std::stri
         return reader_(line) ? line : def;
     }
     QInputDialog dialog(mainWindow_);
-    dialog.setWindowTitle(shown(caption));
-    dialog.setLabelText(shown(prompt));
-    const QString shownDefault = shown(def);
+    dialog.setWindowTitle(displayText(caption));
+    dialog.setLabelText(displayText(prompt));
+    const QString shownDefault = displayText(def);
     dialog.setTextValue(shownDefault);
     if (dialog.exec() != QDialog::Accepted) return def;
     const QString answer = dialog.textValue();

@@ -2,6 +2,7 @@
 // innermost group outwards. Each side of a comparison is an expression.
 #include <functional>
 
+#include "base/limits.h"
 #include "engine/interpreter.h"
 #include "engine/text.h"
 #include "engine/value.h"
@@ -43,7 +44,7 @@ bool compare(int op, const std::string& l, const std::string& r) {
 
 // Nested conditions recurse once per doubled parenthesis; a text of thousands of them must
 // not exhaust the stack.
-constexpr int kMaxConditionDepth = 200;
+constexpr int kMaxConditionDepth = limits::kConditionDepth;
 
 } // namespace
 

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <thread>
 
+#include "base/limits.h"
 #include "engine/builtins.h"
 #include "engine/host.h"
 #include "engine/lineinfo.h"
@@ -32,7 +33,7 @@ void Interpreter::clearScriptError() {
 }
 
 void Interpreter::appendChecked(std::string_view text) {
-    if (host_.logLineCount() > 500) host_.clearLog();
+    if (host_.logLineCount() > limits::kLogLines) host_.clearLog();
     host_.appendLog(text);
 }
 

@@ -21,6 +21,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "base/limits.h"
 #include "engine/runtime.h"
 #include "engine/variables.h"
 
@@ -38,7 +39,7 @@ struct ProgramIndexError : std::out_of_range {
 
 // Deepest nesting of executeLine (procedure calls and nested blocks) before the run ends
 // with a fatal error instead of exhausting the stack.
-inline constexpr int kMaxLineDepth = 3000;
+inline constexpr int kMaxLineDepth = limits::kLineDepth;
 
 class Interpreter {
   public:

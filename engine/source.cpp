@@ -1,40 +1,12 @@
 // Script source preparation: include expansion, the `begin`/`end` frame, and the block
 // validation that the Run command makes before a run is created.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
+#include "base/files.h"
 #include "builder/cipher.h"
 #include "engine/lineinfo.h"
 #include "engine/runcontrol.h"
 #include "engine/text.h"
 
 namespace nv {
-
-namespace {
-
-// The whole content of a regular file, or false.
-bool readWholeFile(const std::string& path, std::string& out) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    struct stat st {};
-    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    out.clear();
-    char buf[65536];
-    while (ok) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0)
-            ok = false;
-        else if (n == 0)
-            break;
-        else
-            out.append(buf, static_cast<size_t>(n));
-    }
-    ::close(fd);
-    return ok;
-}
-
-} // namespace
 
 bool Interpreter::includeFile(const std::string& line, std::string& text) {
     std::string name;
@@ -44,8 +16,9 @@ bool Interpreter::includeFile(const std::string& line, std::string& text) {
     evaluate(args[0], file);
     evaluate(args[1], password);
     clearScriptError();
-    std::string content;
-    if (!readWholeFile(file, content)) {
+    // Only a regular file: a FIFO or device would block the run (and the window) forever.
+    std::string content, why;
+    if (!readFile(file, content, why, ReadOptions{.regularOnly = true})) {
         raiseScriptError("include: cannot include file.");
         return false;
     }

@@ -113,32 +113,4 @@ std::string joinLines(const std::vector<std::string>& lines) {
     return out;
 }
 
-char asciiLower(char c) {
-    return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
-}
-char asciiUpper(char c) {
-    return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c;
-}
-
-std::string lowerAscii(std::string_view s) {
-    std::string out(s);
-    for (auto& c : out)
-        c = asciiLower(c);
-    return out;
-}
-
-std::string upperAscii(std::string_view s) {
-    std::string out(s);
-    for (auto& c : out)
-        c = asciiUpper(c);
-    return out;
-}
-
-bool equalsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (asciiLower(a[i]) != asciiLower(b[i])) return false;
-    return true;
-}
-
 } // namespace nv

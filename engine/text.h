@@ -7,6 +7,8 @@
 // parentheses that do not balance ends and returns the arguments it found).
 #pragma once
 
+#include "base/ascii.h"
+
 #include <string>
 #include <string_view>
 #include <vector>
@@ -41,11 +43,5 @@ std::string joinLines(const std::vector<std::string>& lines);
 inline bool startsWith(std::string_view s, std::string_view prefix) {
     return s.substr(0, prefix.size()) == prefix;
 }
-char asciiLower(char c);
-char asciiUpper(char c);
-std::string lowerAscii(std::string_view s);
-std::string upperAscii(std::string_view s);
-// Letter case ignored for A..Z.
-bool equalsNoCase(std::string_view a, std::string_view b);
 
 } // namespace nv

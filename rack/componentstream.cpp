@@ -2,6 +2,10 @@
 
 #include "rack/realbits.h"
 
+#include "base/ascii.h"
+#include "base/files.h"
+#include "base/limits.h"
+
 #include <array>
 #include <cerrno>
 #include <cmath>
@@ -25,30 +29,7 @@ namespace {
 
 // Every nested list, collection and component costs one level of the reader's stack; a
 // hostile file of a few kilobytes could otherwise nest deep enough to overflow it.
-constexpr int kMaxDepth = 200;
-
-bool sameNameIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
-        if (x >= 'a' && x <= 'z') x -= 32;
-        if (y >= 'a' && y <= 'z') y -= 32;
-        if (x != y) return false;
-    }
-    return true;
-}
-
-std::string upper(std::string_view s) {
-    std::string r(s);
-    for (char& c : r)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-    return r;
-}
-
-// The one place that turns errno into words.
-std::string systemError(int err) {
-    return std::strerror(err);
-}
+constexpr int kMaxDepth = limits::kComponentDepth;
 
 // ---- binary reader ---------------------------------------------------------------------
 
@@ -509,7 +490,7 @@ std::optional<std::uint32_t> rgbOfTColor(std::uint32_t c) {
 
 const Property* Component::property(std::string_view n) const {
     for (const Property& p : properties)
-        if (sameNameIgnoringCase(p.name, n)) return &p;
+        if (equalsNoCase(p.name, n)) return &p;
     return nullptr;
 }
 Property* Component::property(std::string_view n) {
@@ -534,7 +515,7 @@ Component* Component::find(std::string_view n) {
 
 Document makeDocument(Component root) {
     Document d;
-    d.resourceName = upper(root.className);
+    d.resourceName = upperAscii(root.className);
     d.root = std::move(root);
     return d;
 }
@@ -561,26 +542,11 @@ ReadResult read(std::string_view bytes) {
     return r;
 }
 
-std::string loadBytes(const std::string& path, std::string& out) {
-    out.clear();
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return path + ": " + systemError(errno);
-    char buf[65536];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
-        out.append(buf, n);
-    int err = std::ferror(f) ? errno : 0;
-    std::fclose(f);
-    if (err) return path + ": " + systemError(err);
-    return {};
-}
-
 ReadResult readFile(const std::string& path) {
-    std::string data;
-    std::string err = loadBytes(path, data);
-    if (!err.empty()) {
+    std::string data, why;
+    if (!nv::readFile(path, data, why)) {
         ReadResult r;
-        r.error = err;
+        r.error = path + ": " + why;
         r.fileError = true;
         return r;
     }
@@ -594,37 +560,9 @@ std::string write(const Document& doc) {
 }
 
 std::string saveFile(const std::string& path, std::string_view bytes) {
-    // The temporary file gets the usual mode (0666 less the umask), or the mode of the file
-    // it replaces, rather than the private mode of mkstemp.
-    std::string tmp;
-    int fd = -1;
-    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-        tmp = path + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
-        fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) break;
-    }
-    if (fd < 0) return path + ": " + systemError(errno);
-    struct stat old {};
-    if (::stat(path.c_str(), &old) == 0) (void)::fchmod(fd, old.st_mode & 07777);
-    std::size_t done = 0;
-    int err = 0;
-    while (done < bytes.size()) {
-        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            err = errno;
-            break;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    if (!err && ::fsync(fd) != 0) err = errno;
-    if (::close(fd) != 0 && !err) err = errno;
-    if (!err && std::rename(tmp.c_str(), path.c_str()) != 0) err = errno;
-    if (err) {
-        std::remove(tmp.c_str());
-        return path + ": " + systemError(err);
-    }
-    return {};
+    std::string why;
+    if (safeSave(path, bytes, why)) return {};
+    return path + ": " + why;
 }
 
 // ---- building values -------------------------------------------------------------------
@@ -792,7 +730,7 @@ std::optional<std::uint32_t> asColor(const Value& v) {
     }
     if (v.type != VType::Ident) return std::nullopt;
     for (const NamedColor& c : kColors)
-        if (sameNameIgnoringCase(c.name, v.bytes)) return rgbOfTColor(c.tcolor);
+        if (equalsNoCase(c.name, v.bytes)) return rgbOfTColor(c.tcolor);
     return std::nullopt;
 }
 

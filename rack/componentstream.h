@@ -149,11 +149,8 @@ struct TextResult {
 };
 TextResult fromText(std::string_view text);
 
-// Reads a whole file into `out`. Returns an empty string on success, else the reason.
-std::string loadBytes(const std::string& path, std::string& out);
-
-// Writes `bytes` to `path` through a temporary file in the same folder that replaces the
-// target only once complete, so that a failed write never destroys an existing file.
+// Writes `bytes` to `path` with the program's safe save (base/files.h): a failed write never
+// destroys an existing file, links and special files are written through.
 // Returns an empty string on success, else the reason.
 std::string saveFile(const std::string& path, std::string_view bytes);
 

@@ -6,6 +6,9 @@
 
 #include "rack/realbits.h"
 
+#include "base/ascii.h"
+#include "base/limits.h"
+
 #include <charconv>
 #include <cstring>
 #include <stdexcept>
@@ -13,7 +16,7 @@
 namespace nv::rack {
 namespace {
 
-constexpr int kMaxDepth = 200;
+constexpr int kMaxDepth = limits::kComponentDepth;
 constexpr std::uint16_t kDefaultFlags = 0x1030;
 
 bool identStart(char c) {
@@ -73,13 +76,6 @@ bool isComponentKeyword(std::string_view s) {
 // Bare words that never read back as an identifier value.
 bool isReservedValueWord(std::string_view s) {
     return isOneOf(s, {"True", "False", "nil", "end", "object", "inherited", "inline"});
-}
-
-std::string upper(std::string_view s) {
-    std::string r(s);
-    for (char& c : r)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-    return r;
 }
 
 std::string hexBytes(std::string_view b) {
@@ -275,7 +271,8 @@ class TextWriter {
     std::string out;
 
     void document(const Document& doc) {
-        if (doc.resourceName != upper(doc.root.className) || doc.memoryFlags != kDefaultFlags) {
+        if (doc.resourceName != upperAscii(doc.root.className) ||
+            doc.memoryFlags != kDefaultFlags) {
             char flags[8];
             std::snprintf(flags, sizeof flags, "$%04X", doc.memoryFlags);
             out += "resource " + nameToken(doc.resourceName, false) + " flags " + flags + "\n";
@@ -609,7 +606,7 @@ class Parser {
         if (!(tok_.kind == Tok::Ident && isComponentKeyword(tok_.text)))
             fail("expected 'object' to begin the root component");
         doc.root = component(true);
-        if (!explicitHeader) doc.resourceName = upper(doc.root.className);
+        if (!explicitHeader) doc.resourceName = upperAscii(doc.root.className);
         if (isWord("trailer")) {
             advance();
             if (tok_.kind != Tok::Binary) fail("expected {hex bytes} after 'trailer'");

@@ -9,6 +9,8 @@
 // 2 wrong usage.
 #include "rack/componentstream.h"
 
+#include "base/files.h"
+
 #include <cstdio>
 #include <iostream>
 #include <iterator>
@@ -33,8 +35,9 @@ int fail(const std::string& message) {
 
 bool readInput(const std::string& path, std::string& out, std::string& err) {
     if (path != "-") {
-        err = nv::rack::loadBytes(path, out);
-        return err.empty();
+        if (nv::readFile(path, out, err)) return true;
+        err = path + ": " + err;
+        return false;
     }
     out.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
     if (std::cin.bad()) {

@@ -1,6 +1,7 @@
 #include "serial/portmap.h"
 
-#include <fstream>
+#include "base/ini.h"
+
 #include <sstream>
 
 #include "engine/text.h"
@@ -39,7 +40,12 @@ PortMap::PortMap() {
 PortMap PortMap::load(const std::string& settingsFile, const char* envPorts) {
     PortMap map;
     if (envPorts) map.apply(envPorts, ';');
-    if (!settingsFile.empty()) map.apply(iniSection(settingsFile, "ports"), '\n');
+    if (!settingsFile.empty()) {
+        std::string entries;
+        for (const auto& [key, value] : loadIni(settingsFile).entries("ports"))
+            entries += key + '=' + value + '\n';
+        map.apply(entries, '\n');
+    }
     return map;
 }
 
@@ -67,27 +73,6 @@ void PortMap::apply(std::string_view entries, char sep) {
             continue;
         set(std::stoi(std::string(digits)), nv::trim(entry.substr(eq + 1)));
     }
-}
-
-std::string iniSection(const std::string& file, std::string_view section) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) return {};
-    std::string line, out;
-    bool inside = false;
-    while (std::getline(in, line)) {
-        const std::string_view t = nv::trimView(line);
-        if (!t.empty() && t.front() == '[') {
-            const size_t close = t.find(']');
-            inside = close != std::string_view::npos &&
-                     nv::equalsNoCase(nv::trimView(t.substr(1, close - 1)), section);
-            continue;
-        }
-        if (inside && !t.empty() && t.front() != ';' && t.front() != '#') {
-            out.append(t);
-            out += '\n';
-        }
-    }
-    return out;
 }
 
 std::optional<int> portNumberGeneral(std::string_view name) {

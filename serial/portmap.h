@@ -36,9 +36,6 @@ class PortMap {
     std::array<std::string, kMaxPort + 1> paths_;
 };
 
-// The lines of section [ports] of an INI file, joined by '\n'; empty when there is none.
-std::string iniSection(const std::string& file, std::string_view section);
-
 // The general rule: the number after the first "com" of the lower-cased name ("COM4" 4,
 // "\\.\COM12" 12). Nothing when the rest is not an integer.
 std::optional<int> portNumberGeneral(std::string_view name);

@@ -14,14 +14,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+
+#include "base/files.h"
 #include <cstring>
 
 namespace nv::serial {
 
-std::string errnoText(int err) {
-    char buf[256];
-    const char* text = strerror_r(err, buf, sizeof buf);
-    return std::string(text) + " (" + std::to_string(err) + ")";
+std::string deviceErrorText(int err) {
+    return nv::errnoText(err) + " (" + std::to_string(err) + ")";
 }
 
 bool settingsValid(const LineSettings& s) {
@@ -202,7 +202,7 @@ class PosixPlatform final : public SerialPlatform {
 
     std::unique_ptr<SerialDevice> open(const std::string& path, std::string* error) override {
         auto fail = [&](const char* what, int err) -> std::unique_ptr<SerialDevice> {
-            if (error) *error = path + ": " + what + ": " + errnoText(err);
+            if (error) *error = path + ": " + what + ": " + deviceErrorText(err);
             return nullptr;
         };
         if (lockedByOther(path)) return fail("held by another program", EBUSY);

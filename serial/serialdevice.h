@@ -9,7 +9,7 @@
 // thread at once; wait() runs on the receive thread, wake() may be called from any thread,
 // everything else on the user-interface thread. Platform calls are thread-safe.
 // Error policy: nothing throws; calls return false (or -1) and the open reports a readable
-// reason built by errnoText(), the single place that turns errno into a message.
+// reason built by deviceErrorText() (errno in words and its number).
 #pragma once
 
 #include <cstddef>
@@ -110,6 +110,7 @@ class SerialPlatform {
 std::unique_ptr<SerialPlatform> posixSerialPlatform(std::string lockDir = "/var/lock");
 
 // "No such file or directory (2)": the one place that turns an errno value into a message.
-std::string errnoText(int err);
+// errno in words with its number, as device errors are shown: "No such file or directory (2)".
+std::string deviceErrorText(int err);
 
 } // namespace nv::serial

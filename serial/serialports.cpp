@@ -1,9 +1,9 @@
 #include "serial/serialports.h"
 
+#include "base/ini.h"
+
 #include <QCoreApplication>
-#include <QDir>
 #include <QFileInfo>
-#include <QStandardPaths>
 #include <cstdlib>
 
 #include "engine/interpreter.h"
@@ -88,11 +88,8 @@ constexpr LineFunction kLineFunctions[] = {
 } // namespace
 
 std::string settingsFilePath() {
-    const QString dir = QCoreApplication::applicationDirPath();
-    if (QFileInfo(dir).isWritable()) return (dir + "/norvane.ini").toStdString();
-    return (QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-            "/norvane/norvane.ini")
-        .toStdString();
+    return settingsPaths(QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString())
+        .readPath;
 }
 
 SerialPorts::SerialPorts(QWidget* mainWindow, int& terminalX, int& terminalY)

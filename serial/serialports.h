@@ -104,8 +104,7 @@ class SerialPorts {
     QPointer<PortDialog> dialog_;
 };
 
-// Where the settings file is: "norvane.ini" in the program's folder, or
-// $XDG_CONFIG_HOME/norvane/norvane.ini when that folder cannot be written.
+// The settings file the port map is read from (the one the window settings are read from).
 std::string settingsFilePath();
 
 } // namespace nv::serial

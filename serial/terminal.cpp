@@ -1,9 +1,10 @@
 #include "serial/terminal.h"
 
+#include "base/displaytext.h"
+
 #include <QCloseEvent>
 #include <QPlainTextEdit>
 #include <QScrollBar>
-#include <QUtf8StringView>
 #include <QVBoxLayout>
 
 namespace nv::serial {
@@ -48,12 +49,6 @@ constexpr int kMemoRefreshMs = 15;
 constexpr int kCounterIntervalMs = 20;
 // The most bytes one hand-over reads; more waiting bytes make another hand-over at once.
 constexpr size_t kReadChunk = 65536;
-
-QString shown(std::string_view bytes) {
-    const QUtf8StringView u(bytes.data(), static_cast<qsizetype>(bytes.size()));
-    if (u.isValidUtf8()) return u.toString();
-    return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
-}
 
 QColor rgb(uint32_t v) {
     return QColor((v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF);
@@ -430,7 +425,7 @@ void TerminalWindow::flushMemo() {
     QString text;
     for (size_t i = 0; i < memoPending_.size(); ++i) {
         if (i > 0) text += QLatin1Char('\n');
-        text += shown(memoPending_[i]);
+        text += displayText(memoPending_[i]);
     }
     memoPending_.clear();
     memo->appendPlainText(text);

@@ -14,6 +14,8 @@
 // to the pane; read and write failures are not script errors.
 #pragma once
 
+#include "base/limits.h"
+
 #include <QTimer>
 #include <QWidget>
 #include <atomic>
@@ -56,9 +58,9 @@ std::vector<std::string> traceLines(std::string_view tag, std::string_view bytes
 // The receive buffer's rule: past 8192 bytes, each arrival first deletes as many bytes from
 // the front as it brings.
 void appendReceived(std::string& buffer, std::string_view arrival);
-inline constexpr size_t kReceiveLimit = 8192;
+inline constexpr size_t kReceiveLimit = limits::kSerialReceiveBuffer;
 // The pane is cleared before a line is added once it holds more than this many lines.
-inline constexpr int kMemoLineLimit = 300;
+inline constexpr int kMemoLineLimit = limits::kTerminalLines;
 
 struct PortEvent {
     uint32_t mask = 0;   // kEv* bits

@@ -1,10 +1,10 @@
 #include "shell/mainform.h"
 
+#include "base/displaytext.h"
 #include "engine/runcontrol.h"
 #include "engine/runtime.h"
 #include "engine/text.h"
 #include "shell/bars.h"
-#include "shell/bytetext.h"
 #include "shell/platform.h"
 #include "shell/scripteditor.h"
 #include "watch/watchwindow.h"

@@ -4,7 +4,7 @@
 // machine cannot show (a full disk, a read-only program folder when running as root).
 //
 // Threading: user-interface thread. Error policy: calls return false and fill `error` with a
-// readable message (made by errnoMessage, the one place that turns errno into text); they
+// readable message (errno in words comes from base/files.h); they
 // never throw.
 #pragma once
 
@@ -23,9 +23,7 @@ class ShellPlatform {
     virtual ~ShellPlatform() = default;
 
     virtual bool readFile(const QString& path, std::string& bytes, QString& error);
-    // Writes through a temporary file in the same folder and renames it over the target, so
-    // that a failed write (a full disk) leaves the old file as it was. Where the folder
-    // cannot take a temporary file, the target is rewritten in place.
+    // The program's safe save (base/files.h): a failed write leaves the old file as it was.
     virtual bool writeFile(const QString& path, std::string_view bytes, QString& error);
     virtual bool canWriteDir(const QString& dir);
     virtual bool openWithSystem(const QUrl& url);

@@ -9,7 +9,7 @@
 // the desktop cannot handle does nothing.
 #pragma once
 
-#include "shell/bytetext.h"
+#include "base/displaytext.h"
 
 #include <Qsci/qsciscintilla.h>
 #include <functional>

@@ -14,15 +14,6 @@ namespace nv {
 
 namespace {
 
-bool sameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-        if (lower(a[i]) != lower(b[i])) return false;
-    }
-    return true;
-}
-
 std::string_view trimmed(std::string_view s) {
     while (!s.empty() && static_cast<unsigned char>(s.front()) <= ' ')
         s.remove_prefix(1);
@@ -65,92 +56,6 @@ QString fromBytes(const std::string& s) {
 }
 
 } // namespace
-
-// ---- IniFile ----
-
-void IniFile::parse(std::string_view bytes) {
-    sections_.clear();
-    sections_.push_back(Section{});
-    size_t start = 0;
-    while (start < bytes.size()) {
-        size_t end = bytes.find('\n', start);
-        if (end == std::string_view::npos) end = bytes.size();
-        std::string_view raw = bytes.substr(start, end - start);
-        if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
-        start = end + 1;
-
-        const std::string_view t = trimmed(raw);
-        if (t.size() >= 2 && t.front() == '[' && t.back() == ']') {
-            sections_.push_back(Section{std::string(trimmed(t.substr(1, t.size() - 2))), {}});
-            continue;
-        }
-        const size_t eq = t.find('=');
-        if (eq == std::string_view::npos || t.front() == ';' || t.front() == '#' || eq == 0) {
-            sections_.back().lines.push_back(Line{std::string(raw), {}, {}});
-            continue;
-        }
-        sections_.back().lines.push_back(Line{
-            {}, std::string(trimmed(t.substr(0, eq))), std::string(trimmed(t.substr(eq + 1)))});
-    }
-}
-
-std::string IniFile::serialize() const {
-    std::string out;
-    for (const Section& s : sections_) {
-        if (&s != &sections_.front()) out += '[' + s.name + "]\n";
-        for (const Line& l : s.lines) {
-            if (l.key.empty())
-                out += l.text;
-            else
-                out += l.key + '=' + l.value;
-            out += '\n';
-        }
-    }
-    return out;
-}
-
-IniFile::Section* IniFile::find(std::string_view section) {
-    for (size_t i = 1; i < sections_.size(); ++i)
-        if (sameName(sections_[i].name, section)) return &sections_[i];
-    return nullptr;
-}
-
-const IniFile::Section* IniFile::find(std::string_view section) const {
-    return const_cast<IniFile*>(this)->find(section);
-}
-
-std::optional<std::string> IniFile::value(std::string_view section, std::string_view key) const {
-    if (const Section* s = find(section))
-        for (const Line& l : s->lines)
-            if (!l.key.empty() && sameName(l.key, key)) return l.value;
-    return std::nullopt;
-}
-
-void IniFile::setValue(std::string_view section, std::string_view key, std::string_view value) {
-    if (sections_.empty()) sections_.push_back(Section{});
-    Section* s = find(section);
-    if (!s) {
-        sections_.push_back(Section{std::string(section), {}});
-        s = &sections_.back();
-    }
-    for (Line& l : s->lines)
-        if (!l.key.empty() && sameName(l.key, key)) {
-            l.value = std::string(value);
-            return;
-        }
-    // New keys go after the last key of the section, before trailing blank lines.
-    auto at = s->lines.end();
-    while (at != s->lines.begin() && std::prev(at)->key.empty() &&
-           trimmed(std::prev(at)->text).empty())
-        --at;
-    s->lines.insert(at, Line{{}, std::string(key), std::string(value)});
-}
-
-void IniFile::remove(std::string_view section, std::string_view key) {
-    if (Section* s = find(section))
-        std::erase_if(s->lines,
-                      [&](const Line& l) { return !l.key.empty() && sameName(l.key, key); });
-}
 
 // ---- window settings ----
 
@@ -235,15 +140,9 @@ void writeWindowSettings(IniFile& ini, const WindowSettings& s) {
 }
 
 SettingsLocation settingsLocation(const QString& programDir, ShellPlatform& platform) {
-    const QString local = QDir(programDir).filePath(QStringLiteral("norvane.ini"));
-    if (platform.canWriteDir(programDir)) return {local, local};
-
-    QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (config.isEmpty() || !QDir::isAbsolutePath(config))
-        config = QDir::homePath() + QStringLiteral("/.config");
-    const QString user = config + QStringLiteral("/norvane/norvane.ini");
-    // Until the user's own file exists, the one beside the program gives the defaults.
-    return {QFileInfo::exists(user) ? user : local, user};
+    const SettingsPaths p = settingsPaths(QFile::encodeName(programDir).toStdString(),
+                                          platform.canWriteDir(programDir));
+    return {fromBytes(p.readPath), fromBytes(p.writePath)};
 }
 
 IniFile loadIni(const QString& path, ShellPlatform& platform) {

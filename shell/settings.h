@@ -1,11 +1,6 @@
-// The settings file "norvane.ini": a small INI reader and writer that keeps every section
-// and key it does not know (other parts of the program keep their own keys in the same
-// file, such as the [ports] table), and the window settings with the fixed reading and
+// The main window's part of the settings file "norvane.ini" (base/ini.h reads and writes
+// the file and knows where it lives): the window settings with the fixed reading and
 // writing order of the main window.
-//
-// The file lives in the program's folder. When that folder cannot be written (a system-wide
-// install) the settings go to $XDG_CONFIG_HOME/norvane/norvane.ini instead, read from there
-// once that file exists, so that settings are never silently lost.
 //
 // Threading: user-interface thread. Error policy: a missing or unreadable file reads as
 // empty; a malformed integer ends the reading (what was read before it stays); write errors
@@ -18,34 +13,11 @@
 #include <string_view>
 #include <vector>
 
+#include "base/ini.h"
+
 namespace nv {
 
 class ShellPlatform;
-
-class IniFile {
-  public:
-    void parse(std::string_view bytes);
-    std::string serialize() const;
-
-    // Section and key names compare without regard to ASCII letter case.
-    std::optional<std::string> value(std::string_view section, std::string_view key) const;
-    void setValue(std::string_view section, std::string_view key, std::string_view value);
-    void remove(std::string_view section, std::string_view key);
-
-  private:
-    struct Line {
-        std::string text; // the whole line as read (comments, blank lines) when key is empty
-        std::string key;
-        std::string value;
-    };
-    struct Section {
-        std::string name;
-        std::vector<Line> lines;
-    };
-    Section* find(std::string_view section);
-    const Section* find(std::string_view section) const;
-    std::vector<Section> sections_; // the first one has no name: lines before any header
-};
 
 struct BarSettings {
     bool floating = false;

@@ -1,6 +1,6 @@
 #include "watch/watchwindow.h"
 
-#include "shell/bytetext.h"
+#include "base/displaytext.h"
 
 #include <QCloseEvent>
 #include <QFontDatabase>

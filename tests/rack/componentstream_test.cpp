@@ -3,6 +3,8 @@
 // code use, the terminal.res the build produces, and the norvane-rack tool itself.
 #include "rack/componentstream.h"
 
+#include "base/files.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -575,8 +577,8 @@ TEST(RackStream, WriteRefusesTreesTheFormatCannotHold) {
 }
 
 TEST(TerminalRes, BuiltLayoutHasTheTerminalWindowProperties) {
-    std::string bytes;
-    ASSERT_EQ(loadBytes(TERMINAL_RES, bytes), "");
+    std::string bytes, why;
+    ASSERT_TRUE(nv::readFile(TERMINAL_RES, bytes, why)) << why;
     ReadResult r = read(bytes);
     ASSERT_TRUE(r.ok) << r.message();
     EXPECT_EQ(bytes.substr(0, 13), "\xFF\x0A\0TTERMINAL\0"s);
@@ -624,8 +626,8 @@ int run(const std::string& args) {
 }
 
 std::string slurp(const std::string& path) {
-    std::string s;
-    EXPECT_EQ(loadBytes(path, s), "");
+    std::string s, why;
+    EXPECT_TRUE(nv::readFile(path, s, why)) << why;
     return s;
 }
 

@@ -157,7 +157,7 @@ TEST(Termios, RejectsWhatNoUartTakes) {
 }
 
 TEST(Errno, OnePlaceMakesTheMessage) {
-    EXPECT_EQ(errnoText(ENOENT), "No such file or directory (2)");
+    EXPECT_EQ(deviceErrorText(ENOENT), "No such file or directory (2)");
 }
 
 } // namespace

@@ -1,6 +1,6 @@
 // The window's parts that need no window: settings file reading and writing, the recent
 // list, the byte/text boundary, the script colouring, hints and web addresses.
-#include "shell/bytetext.h"
+#include "base/displaytext.h"
 #include "shell/platform.h"
 #include "shell/recentlist.h"
 #include "shell/scriptlexer.h"

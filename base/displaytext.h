@@ -4,19 +4,21 @@
 // or replaced on the way to the screen. The editor keeps the encoding a file was read in, so
 // that a file opened and saved unchanged is the same byte for byte.
 //
-// Pure functions, callable from any thread. Errors: none; every byte string is accepted.
+// This is the one place that decodes bytes for display: the log pane, the watch window,
+// terminal traces, dialogs and rack texts all call it. Pure functions, callable from any
+// thread. Errors: none; every byte string is accepted.
 #pragma once
 
 #include <QString>
 #include <string>
 #include <string_view>
 
+#include "base/utf8.h"
+
 namespace nv {
 
 enum class TextEncoding { Utf8, Latin1 };
 
-// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
-bool isValidUtf8(std::string_view bytes);
 inline TextEncoding detectEncoding(std::string_view bytes) {
     return isValidUtf8(bytes) ? TextEncoding::Utf8 : TextEncoding::Latin1;
 }

@@ -1,0 +1,46 @@
+// The program's limits in one place, each with the reason for its value. A limit is either
+// part of how the program behaves for scripts (the log's 500 lines, the terminal pane's 300)
+// or a guard that keeps a hostile or runaway input from exhausting the stack or memory.
+//
+// Constants only; no threading or error policy of its own: each user reports crossing a
+// limit in its own way (a fatal run error, a refused write, a clipped buffer).
+#pragma once
+
+#include <cstddef>
+
+namespace nv::limits {
+
+// The log pane is cleared before a line is added once it holds more than this many lines.
+// Scripts and users rely on that rhythm; it also keeps a run of days from filling memory.
+inline constexpr int kLogLines = 500;
+
+// A serial terminal window's pane is cleared the same way past this many lines.
+inline constexpr int kTerminalLines = 300;
+
+// Deepest nesting of script lines (procedure calls inside blocks inside procedures) before
+// the run ends with "Stack overflow": every level costs a few native stack frames, and 3000
+// levels stay well inside the 8 MiB main-thread stack, even under the sanitizers.
+inline constexpr int kLineDepth = 3000;
+
+// Deepest parenthesis nesting a condition is reduced through (recursive); a condition nested
+// deeper than any person writes is refused instead of exhausting the stack.
+inline constexpr int kConditionDepth = 200;
+
+// Deepest nesting of components in a rack file or its text form (the reader recurses).
+// Real front panels nest a handful of levels.
+inline constexpr int kComponentDepth = 200;
+
+// Bytes a serial port keeps in its receive buffer between two reads by the script; older
+// bytes are dropped first. Enough for any reply a script reads at once.
+inline constexpr std::size_t kSerialReceiveBuffer = 8192;
+
+// Bytes each TCP receive buffer keeps (newest kept). Far beyond any reply a script splices
+// into an expression (every read copies the whole buffer into the line being evaluated), yet
+// two flooded buffers cost nothing noticeable.
+inline constexpr std::size_t kTcpReceiveBuffer = std::size_t(16) << 20;
+
+// The TCP client takes received data in pieces of this size, each kept up to its first zero
+// byte: scripts written for this tool rely on that cut.
+inline constexpr std::size_t kTcpClientChunk = 128;
+
+} // namespace nv::limits
