@@ -21,54 +21,45 @@ std::string evaluated(Interpreter& ex, const std::string& text) {
 } // namespace
 
 void FilesAndSystem::installFiles(Runtime& rt) {
-    rt.setCommand("fcreate(", [](Interpreter& ex, const std::string& line, int) {
-        std::vector<std::string> texts;
-        if (!matchCall(line, "fcreate", 1, texts)) return true;
-        try {
-            const std::string name = evaluated(ex, texts[0]);
-            ex.clearScriptError();
-            if (!sys::createEmpty(name)) ex.raiseScriptError("fcreate: error creating file");
-        } catch (const std::exception&) {
-            ex.raiseScriptError("fcreate: error creating file");
-        }
-        return true;
-    });
+    rt.addCommand({.keyword = "fcreate(",
+                   .argCounts = {1},
+                   .failure = "fcreate: error creating file",
+                   .handler = [](CommandCall& c) {
+                       if (!sys::createEmpty(c.args[0]))
+                           c.ex.raiseScriptError("fcreate: error creating file");
+                       return true;
+                   }});
 
-    rt.setCommand("fclose(", [this](Interpreter& ex, const std::string& line, int) {
-        std::vector<std::string> texts;
-        if (!matchCall(line, "fclose", 0, texts)) return true;
-        ex.clearScriptError();
-        const int h = dm_.handle;
-        dm_.handle = 0;
-        if (h > 0 && !sys::closeFd(h)) ex.raiseScriptError("fclose: error closing file");
-        return true;
-    });
+    rt.addCommand({.keyword = "fclose(", .argCounts = {0}, .handler = [this](CommandCall& c) {
+                       const int h = dm_.handle;
+                       dm_.handle = 0;
+                       if (h > 0 && !sys::closeFd(h))
+                           c.ex.raiseScriptError("fclose: error closing file");
+                       return true;
+                   }});
 
-    rt.setCommand("fseek(", [this](Interpreter& ex, const std::string& line, int) {
-        std::vector<std::string> texts;
-        if (!matchCall(line, "fseek", 2, texts)) return true;
-        if (dm_.handle <= 0) {
-            ex.raiseScriptError("fseek: file not open");
-            return true;
-        }
-        try {
-            const std::string offsetText = evaluated(ex, texts[0]);
-            const std::string modeText = evaluated(ex, texts[1]);
-            ex.clearScriptError();
-            int32_t mode = 0, offset = 0;
-            if (!parseInteger(modeText, mode)) {
-                ex.raiseScriptError("fseek: error seeking in file");
-            } else if (mode < 0 || mode > 2) {
-                ex.raiseScriptError("fseek: invalid seeking mode");
-            } else if (!parseInteger(offsetText, offset) ||
-                       sys::seekFd(dm_.handle, offset, mode) < 0) {
-                ex.raiseScriptError("fseek: error seeking in file");
-            }
-        } catch (const std::exception&) {
-            ex.raiseScriptError("fseek: error seeking in file");
-        }
-        return true;
-    });
+    // Without an open file fseek evaluates nothing: its arguments' side effects do not happen.
+    rt.addCommand({.keyword = "fseek(",
+                   .argCounts = {2},
+                   .eval = ArgEval::Custom,
+                   .failure = "fseek: error seeking in file",
+                   .handler = [this](CommandCall& c) {
+                       if (dm_.handle <= 0) {
+                           c.ex.raiseScriptError("fseek: file not open");
+                           return true;
+                       }
+                       c.evaluateArgs();
+                       int32_t mode = 0, offset = 0;
+                       if (!parseInteger(c.args[1], mode)) {
+                           c.ex.raiseScriptError("fseek: error seeking in file");
+                       } else if (mode < 0 || mode > 2) {
+                           c.ex.raiseScriptError("fseek: invalid seeking mode");
+                       } else if (!parseInteger(c.args[0], offset) ||
+                                  sys::seekFd(dm_.handle, offset, mode) < 0) {
+                           c.ex.raiseScriptError("fseek: error seeking in file");
+                       }
+                       return true;
+                   }});
 
     rt.setFunction("fopen", 1, [this](FnCall& c) -> FnResult {
         if (dm_.handle >= 1) {

@@ -56,66 +56,59 @@ std::string FilesAndSystem::inputBox(const std::string& caption, const std::stri
 }
 
 void FilesAndSystem::installSystem(Runtime& rt) {
-    rt.setCommand("exec(", [](Interpreter& ex, const std::string& line, int) {
-        std::vector<std::string> texts;
-        if (!matchCall(line, "exec", 1, texts)) return true;
-        std::string target;
-        ex.evaluate(texts[0], target);
-        ex.clearScriptError();
-        bool started = false;
-        try {
-            started = sys::startDetached(sys::planLaunch(target));
-        } catch (const std::exception&) {
-        }
-        if (started) {
-            ex.logMessage("External application was stared: " + target);
-        } else {
-            ex.logMessage("External application was not started: " + target);
-            ex.raiseScriptError("exec: error starting external application..");
-        }
-        return true;
-    });
+    rt.addCommand({.keyword = "exec(", .argCounts = {1}, .handler = [](CommandCall& c) {
+                       const std::string& target = c.args[0];
+                       bool started = false;
+                       try {
+                           started = sys::startDetached(sys::planLaunch(target));
+                       } catch (const std::exception&) {
+                       }
+                       if (started) {
+                           c.ex.logMessage("External application was stared: " + target);
+                       } else {
+                           c.ex.logMessage("External application was not started: " + target);
+                           c.ex.raiseScriptError("exec: error starting external application..");
+                       }
+                       return true;
+                   }});
 
-    rt.setCommand("setidle(", [](Interpreter& ex, const std::string& line, int) {
-        std::vector<std::string> texts;
-        if (!matchCall(line, "setidle", 1, texts)) return true;
-        std::string value;
-        ex.evaluate(texts[0], value);
-        ex.clearScriptError();
-        int32_t ms = 0;
-        if (!parseInteger(value, ms)) {
-            ex.logMessage("Cannot set idle time");
-            ex.raiseScriptError("setidle: unexpected argument");
-        } else if (ms < 0) {
-            ex.logMessage("Idle time not set, must be a positive integer value");
-            ex.raiseScriptError("setidle: idle time must be positive");
-        } else {
-            ex.setIdleMs(ms);
-        }
-        return true;
-    });
+    rt.addCommand({.keyword = "setidle(", .argCounts = {1}, .handler = [](CommandCall& c) {
+                       int32_t ms = 0;
+                       if (!parseInteger(c.args[0], ms)) {
+                           c.ex.logMessage("Cannot set idle time");
+                           c.ex.raiseScriptError("setidle: unexpected argument");
+                       } else if (ms < 0) {
+                           c.ex.logMessage("Idle time not set, must be a positive integer value");
+                           c.ex.raiseScriptError("setidle: idle time must be positive");
+                       } else {
+                           c.ex.setIdleMs(ms);
+                       }
+                       return true;
+                   }});
 
     // showmain: not a command in package mode, where the window stays hidden.
-    rt.setCommand("showmain", [this](Interpreter& ex, const std::string&, int) {
-        if (ex.runtime().packageMode) return false;
-        if (mainWindow_) {
-            if (mainWindow_->isMinimized())
-                mainWindow_->showNormal();
-            else
-                mainWindow_->show();
-            mainWindow_->raise();
-            mainWindow_->activateWindow();
-        }
-        return true;
-    });
+    rt.addCommand({.keyword = "showmain", .handler = [this](CommandCall& c) {
+                       if (c.ex.runtime().packageMode) return false;
+                       if (mainWindow_) {
+                           if (mainWindow_->isMinimized())
+                               mainWindow_->showNormal();
+                           else
+                               mainWindow_->show();
+                           mainWindow_->raise();
+                           mainWindow_->activateWindow();
+                       }
+                       return true;
+                   }});
 
     // hidemain: a command only when the script mentions openrack, so that a rack window
     // remains through which the user can bring the main window back.
-    rt.setCommand("hidemain", [this](Interpreter& ex, const std::string&, int) {
-        if (ex.runtime().host().editorText().find("openrack") == std::string::npos) return false;
-        if (!ex.runtime().packageMode && mainWindow_) mainWindow_->hide();
-        return true;
-    });
+    rt.addCommand({.keyword = "hidemain", .handler = [this](CommandCall& c) {
+                       Runtime& rt = c.ex.runtime();
+                       if (rt.host().editorText().find("openrack") == std::string::npos)
+                           return false;
+                       if (!rt.packageMode && mainWindow_) mainWindow_->hide();
+                       return true;
+                   }});
 
     rt.setFunction("inputbox", 3, [this](FnCall& c) -> FnResult {
         try {

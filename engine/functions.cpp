@@ -207,40 +207,27 @@ FnResult fnGetticks(FnCall& c) {
     return textResult(true, formatInt(ms));
 }
 
-// writelog(value): the time, ", from line ", the line index and the value. In package mode
-// the line is taken and nothing happens.
-bool cmdWritelog(Interpreter& ex, const std::string& line, int index) {
-    std::vector<std::string> args;
-    if (ex.runtime().packageMode || !matchCall(line, "writelog", 1, args)) return true;
-    std::string value;
-    ex.evaluate(args[0], value);
-    ex.clearScriptError();
-    ex.appendChecked(timeText() + ", from line " + formatInt(index) + ": " + value);
+// writelog(value): the time, ", from line ", the line index and the value.
+bool cmdWritelog(CommandCall& c) {
+    c.ex.appendChecked(timeText() + ", from line " + formatInt(c.lineIndex) + ": " + c.args[0]);
     return true;
 }
 
-bool cmdDebugon(Interpreter& ex, const std::string&, int) {
-    if (ex.runtime().packageMode) return true;
-    ex.setDebug(true);
-    ex.host().showWatch();
+bool cmdDebugon(CommandCall& c) {
+    c.ex.setDebug(true);
+    c.ex.host().showWatch();
     return true;
 }
 
-bool cmdDebugoff(Interpreter& ex, const std::string&, int) {
-    if (ex.runtime().packageMode) return true;
-    ex.setDebug(false);
-    ex.host().hideWatch();
+bool cmdDebugoff(CommandCall& c) {
+    c.ex.setDebug(false);
+    c.ex.host().hideWatch();
     return true;
 }
 
 // Only `showline()` turns highlighting on; the bare word does nothing.
-bool cmdShowline(Interpreter& ex, const std::string& line, int) {
-    if (ex.runtime().packageMode) return true;
-    std::vector<std::string> args;
-    if (matchCall(line, "showline", 0, args)) {
-        ex.clearScriptError();
-        ex.setShowLine();
-    }
+bool cmdShowline(CommandCall& c) {
+    c.ex.setShowLine();
     return true;
 }
 
@@ -275,10 +262,17 @@ void installBuiltins(Runtime& rt) {
     for (const auto& f : functions)
         rt.setFunction(f.name, f.argc, f.fn);
 
-    rt.setCommand("writelog(", cmdWritelog);
-    rt.setCommand("debugon", cmdDebugon);
-    rt.setCommand("debugoff", cmdDebugoff);
-    rt.setCommand("showline", cmdShowline);
+    // The log and debug commands do nothing in package mode, where no log is shown.
+    rt.addCommand({.keyword = "writelog(",
+                   .argCounts = {1},
+                   .skippedInPackage = true,
+                   .handler = cmdWritelog});
+    rt.addCommand({.keyword = "debugon", .skippedInPackage = true, .handler = cmdDebugon});
+    rt.addCommand({.keyword = "debugoff", .skippedInPackage = true, .handler = cmdDebugoff});
+    rt.addCommand({.keyword = "showline",
+                   .argCounts = {0},
+                   .skippedInPackage = true,
+                   .handler = cmdShowline});
 }
 
 } // namespace nv

@@ -152,8 +152,8 @@ void Interpreter::dispatch(int& index) {
         break;
     }
     for (int row : li.commandRows) {
-        const auto& handler = rt_.commands()[static_cast<size_t>(row)].handler;
-        if (!handler || handler(*this, li.trimmed, index)) return;
+        const auto& take = rt_.commands()[static_cast<size_t>(row)].take;
+        if (!take || take(*this, li.trimmed, index)) return;
     }
     assign(li);
 }

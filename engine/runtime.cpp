@@ -3,6 +3,8 @@
 #include <stdexcept>
 
 #include "engine/builtins.h"
+#include "engine/interpreter.h"
+#include "engine/text.h"
 
 namespace nv {
 
@@ -87,14 +89,69 @@ Runtime::Runtime(ScriptHost& host) : host_(&host) {
     installBuiltins(*this);
 }
 
-void Runtime::setCommand(std::string_view keyword, CommandHandler handler) {
-    for (auto& row : commands_) {
-        if (row.keyword == keyword) {
-            row.handler = std::move(handler);
-            return;
-        }
+void CommandCall::evaluateArgs() {
+    args.assign(argTexts.size(), {});
+    argsOk = true;
+    for (size_t i = 0; i < argTexts.size(); ++i)
+        argsOk &= ex.evaluate(argTexts[i], args[i]);
+    if (clearsError) ex.clearScriptError();
+}
+
+namespace {
+
+// The protocol every command row shares: package-mode skip, splitting and counting,
+// evaluating, clearing the error state, and turning a failure into the command's message.
+bool takeCommand(const CommandSpec& spec, const std::string& name, Interpreter& ex,
+                 const std::string& line, int lineIndex) {
+    if (spec.skippedInPackage && ex.runtime().packageMode) return true;
+    CommandCall call{ex, line, lineIndex, {}, {}};
+    call.clearsError = spec.clearsError;
+    if (!spec.argCounts.empty()) {
+        std::string written;
+        if (!splitCall(line, written, call.argTexts) || written != name) return true;
+        bool counted = false;
+        for (int n : spec.argCounts)
+            counted |= call.argTexts.size() == static_cast<size_t>(n);
+        if (!counted) return true;
     }
-    throw std::logic_error("no command row for " + std::string(keyword));
+    if (spec.failure.empty()) {
+        if (spec.eval != ArgEval::Custom) call.evaluateArgs();
+        return spec.handler(call);
+    }
+    try {
+        if (spec.eval != ArgEval::Custom) call.evaluateArgs();
+        return spec.handler(call);
+    } catch (const ScriptFailure&) {
+        throw; // ends the run, as it would anywhere else
+    } catch (const ProgramIndexError&) {
+        throw;
+    } catch (const std::exception&) {
+        if (!spec.failureLog.empty()) ex.logMessage(spec.failureLog);
+        ex.raiseScriptError(spec.failure);
+        return true;
+    }
+}
+
+} // namespace
+
+void Runtime::addCommand(CommandSpec spec) {
+    if (!spec.handler)
+        throw std::logic_error("command without handler: " + std::string(spec.keyword));
+    if (spec.eval == ArgEval::UntilFail)
+        throw std::logic_error("commands evaluate all their arguments or none");
+    for (auto& row : commands_) {
+        if (row.keyword != spec.keyword) continue;
+        if (row.take)
+            throw std::logic_error("command plugged in twice: " + std::string(spec.keyword));
+        std::string name(spec.keyword);
+        if (!name.empty() && name.back() == '(') name.pop_back();
+        row.take = [spec = std::move(spec), name = std::move(name)](
+                       Interpreter& ex, const std::string& line, int lineIndex) {
+            return takeCommand(spec, name, ex, line, lineIndex);
+        };
+        return;
+    }
+    throw std::logic_error("no command row for " + std::string(spec.keyword));
 }
 
 void Runtime::setFunction(std::string_view name, int argc, FunctionHandler handler) {

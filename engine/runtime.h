@@ -22,12 +22,7 @@ namespace nv {
 class Interpreter;
 class ScriptHost;
 
-// A command handler gets the trimmed line and the line index that executeLine received
-// (writelog shows it). It returns true when it took the line; false lets the dispatcher go
-// on with its next tests (showmain in package mode, hidemain without a rack).
-using CommandHandler = std::function<bool(Interpreter& ex, const std::string& line, int lineIndex)>;
-
-// How callFunction evaluates a row's arguments before its handler runs.
+// How a function's or a command's arguments are evaluated before its handler runs.
 enum class ArgEval {
     All,       // every argument, left to right
     UntilFail, // left to right, stopping at the first empty value (later ones stay empty)
@@ -61,6 +56,53 @@ inline FnResult numberResult(bool ok, std::string v) {
 
 using FunctionHandler = std::function<FnResult(FnCall& call)>;
 
+// One command line on its way to its handler. For a call form the Runtime has split the
+// line, checked the name and the argument count and (unless the row says otherwise)
+// evaluated the arguments and cleared the error state before the handler runs.
+struct CommandCall {
+    Interpreter& ex;
+    const std::string& line;           // the trimmed line
+    int lineIndex;                     // the program line's index (writelog shows it)
+    std::vector<std::string> argTexts; // as written, trimmed, quotes kept
+    std::vector<std::string> args;     // evaluated values, one per argument text
+    bool argsOk = true;                // every evaluated argument was non-empty
+    bool clearsError = true;           // the row's rule, applied by evaluateArgs()
+
+    // Evaluates every argument, then clears the error state where the row says so: what
+    // the Runtime does before the handler unless the row evaluates its own.
+    void evaluateArgs();
+};
+
+// A handler returns true when it took the line. False ("not mine") lets the dispatcher try
+// the next row whose keyword the line begins with, and finally the assignment (showmain in
+// package mode, hidemain without a rack).
+using CommandHandler = std::function<bool(CommandCall& call)>;
+
+// A command's row: what is the same for every command happens once, in the Runtime, as
+// these fields say; the handler holds only what is the command's own.
+struct CommandSpec {
+    // The dispatcher's keyword as the table writes it: "openport(" or "setport".
+    std::string_view keyword = {};
+    // Call form: the accepted argument counts. The line is split (name(arg, ...)); a line
+    // whose name is not exactly the keyword's, or whose count is not one of these, does
+    // nothing and is taken. Empty: a bare word, not split (debugon, setport, showmain).
+    std::vector<int> argCounts = {};
+    // All: evaluate every argument before the handler. Custom: the handler calls
+    // call.evaluateArgs() itself when it wants them (fseek evaluates nothing when no file
+    // is open).
+    ArgEval eval = ArgEval::All;
+    // The error state is set to "0" once the arguments are evaluated.
+    bool clearsError = true;
+    // Taken and ignored in package mode (writelog and the debug commands).
+    bool skippedInPackage = false;
+    // A failure thrown inside the command becomes this script error (and `failureLog` a log
+    // line, when given). Empty: failures are not caught and end the run as fatal errors
+    // (ddown_settext, setvisible).
+    std::string_view failure = {};
+    std::string_view failureLog = {};
+    CommandHandler handler = {};
+};
+
 // Part of the rack: reading and setting controls by name. Installed by the rack subsystem.
 class InstrumentAccess {
   public:
@@ -82,9 +124,8 @@ class Runtime {
 
     ScriptHost& host() { return *host_; }
 
-    // Plug a handler into the dispatcher's row for `keyword` (as the table writes it,
-    // for example "openport(" or "setport").
-    void setCommand(std::string_view keyword, CommandHandler handler);
+    // Plug a command into the dispatcher's row for spec.keyword.
+    void addCommand(CommandSpec spec);
     // Plug a handler into the function row `name` with `argc` arguments.
     void setFunction(std::string_view name, int argc, FunctionHandler handler);
 
@@ -103,7 +144,9 @@ class Runtime {
     struct CommandRow {
         std::string_view keyword;
         bool onCompact; // true: the compact form must begin with it; false: the trimmed line
-        CommandHandler handler;
+        // The row's whole protocol around its command: true when it took the line. Empty
+        // until a subsystem plugs its command in (the line is then taken and does nothing).
+        std::function<bool(Interpreter& ex, const std::string& line, int lineIndex)> take;
     };
     struct FunctionRow {
         std::string_view name;

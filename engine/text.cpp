@@ -79,12 +79,6 @@ bool splitCall(std::string_view text, std::string& name, std::vector<std::string
     return true;
 }
 
-bool matchCall(std::string_view line, std::string_view name, size_t argc,
-               std::vector<std::string>& args) {
-    std::string callName;
-    return splitCall(line, callName, args) && callName == name && args.size() == argc;
-}
-
 std::vector<std::string> splitLines(std::string_view text) {
     std::vector<std::string> lines;
     size_t start = 0;

@@ -29,11 +29,6 @@ std::string compact(std::string_view s);
 // quotes. Text after the last `)` is ignored.
 bool splitCall(std::string_view text, std::string& name, std::vector<std::string>& args);
 
-// A command line of the form `name(...)` with exactly `argc` arguments, split into `args`.
-// A command does nothing at all for any other line.
-bool matchCall(std::string_view line, std::string_view name, size_t argc,
-               std::vector<std::string>& args);
-
 // Splits a text into lines the way the editor does: at CR LF, LF or a lone CR; a final
 // line break adds no empty line.
 std::vector<std::string> splitLines(std::string_view text);

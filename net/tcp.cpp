@@ -106,7 +106,6 @@ TcpSubsystem::TcpSubsystem(Runtime& rt, size_t bufferCapacity)
     using Handler = void (TcpSubsystem::*)(Interpreter&, const std::vector<std::string>&);
     struct Row {
         const char* keyword;
-        const char* name;
         size_t minArgs, maxArgs;
         Handler handler;
         // What an unexpected failure inside the command logs and reports.
@@ -114,41 +113,35 @@ TcpSubsystem::TcpSubsystem(Runtime& rt, size_t bufferCapacity)
         const char* failMessage;
     };
     static const Row rows[] = {
-        {"tcp_srv_open(", "tcp_srv_open", 1, 1, &TcpSubsystem::srvOpen, "Socket server not started",
+        {"tcp_srv_open(", 1, 1, &TcpSubsystem::srvOpen, "Socket server not started",
          "tcp_srv_open: error starting socket server."},
-        {"tcp_open(", "tcp_open", 2, 2, &TcpSubsystem::cliOpen, "",
-         "tcp_open: error opening the socket."},
-        {"tcp_srv_close(", "tcp_srv_close", 0, 0, &TcpSubsystem::srvClose, "",
+        {"tcp_open(", 2, 2, &TcpSubsystem::cliOpen, "", "tcp_open: error opening the socket."},
+        {"tcp_srv_close(", 0, 0, &TcpSubsystem::srvClose, "",
          "tcp_srv_close: error stoping socket server."},
-        {"tcp_close(", "tcp_close", 0, 0, &TcpSubsystem::cliClose, "",
+        {"tcp_close(", 0, 0, &TcpSubsystem::cliClose, "",
          "tcp_close: error closing the socket client."},
-        {"tcp_srv_flush(", "tcp_srv_flush", 0, 1, &TcpSubsystem::srvFlush,
-         "Socket server buffer not flushed", "tcp_srv_flush: error flushing socket server buffer."},
-        {"tcp_flush(", "tcp_flush", 0, 1, &TcpSubsystem::cliFlush, "",
+        {"tcp_srv_flush(", 0, 1, &TcpSubsystem::srvFlush, "Socket server buffer not flushed",
+         "tcp_srv_flush: error flushing socket server buffer."},
+        {"tcp_flush(", 0, 1, &TcpSubsystem::cliFlush, "",
          "tcp_flush: error flushing socket client buffer."},
-        {"tcp_srv_write(", "tcp_srv_write", 1, 1, &TcpSubsystem::srvWrite,
-         "Write error,server socket.", "tcp_srv_write: error writing to server socket."},
-        {"tcp_write(", "tcp_write", 1, 1, &TcpSubsystem::cliWrite, "Write error,socket client.",
+        {"tcp_srv_write(", 1, 1, &TcpSubsystem::srvWrite, "Write error,server socket.",
+         "tcp_srv_write: error writing to server socket."},
+        {"tcp_write(", 1, 1, &TcpSubsystem::cliWrite, "Write error,socket client.",
          "tcp_write: error writing to socket client."},
     };
     for (const Row& row : rows) {
-        rt.setCommand(row.keyword, [this, &row](Interpreter& ex, const std::string& line, int) {
-            std::string name;
-            std::vector<std::string> texts;
-            if (!splitCall(line, name, texts) || name != row.name || texts.size() < row.minArgs ||
-                texts.size() > row.maxArgs)
-                return true;
-            try {
-                std::vector<std::string> values(texts.size());
-                for (size_t i = 0; i < texts.size(); ++i)
-                    ex.evaluate(texts[i], values[i]);
-                ex.clearScriptError();
-                (this->*row.handler)(ex, values);
-            } catch (const std::exception&) {
-                fail(ex, row.failLog, row.failMessage);
-            }
-            return true;
-        });
+        std::vector<int> counts;
+        for (size_t n = row.minArgs; n <= row.maxArgs; ++n)
+            counts.push_back(static_cast<int>(n));
+        const Handler handler = row.handler;
+        rt.addCommand({.keyword = row.keyword,
+                       .argCounts = std::move(counts),
+                       .failure = row.failMessage,
+                       .failureLog = row.failLog,
+                       .handler = [this, handler](CommandCall& c) {
+                           (this->*handler)(c.ex, c.args);
+                           return true;
+                       }});
     }
 
     rt.setFunction("tcp_srv_read", 0, [this](FnCall&) { return textResult(true, srvBuf_.view()); });

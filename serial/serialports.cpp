@@ -40,37 +40,21 @@ std::optional<int32_t> integerOf(std::string_view text) {
     return v;
 }
 
-// Splits a command line and evaluates its arguments when the name is exactly `keyword` and
-// the argument count is one the command takes. False: the line does nothing at all.
-bool parseCommand(Interpreter& ex, const std::string& line, std::string_view keyword,
-                  const std::vector<size_t>& counts, std::vector<std::string>& values) {
-    std::string name;
-    std::vector<std::string> args;
-    if (!nv::splitCall(line, name, args) || name != keyword) return false;
-    bool countOk = false;
-    for (size_t c : counts)
-        countOk |= args.size() == c;
-    if (!countOk) return false;
-    values.assign(args.size(), {});
-    for (size_t i = 0; i < args.size(); ++i)
-        ex.evaluate(args[i], values[i]);
-    ex.clearScriptError();
-    return true;
-}
-
 // The line commands: which line, which way, and their texts.
 struct LineCommand {
     std::string_view keyword;
+    std::string_view call; // the dispatcher's keyword
     bool rts;
     int state;
     std::string_view logText;
     std::string_view failure;
 };
 constexpr LineCommand kLineCommands[] = {
-    {"setrts", true, 1, "Tried to set RTS for ", "setrts: error setting line."},
-    {"clearrts", true, 0, "Tried to clear RTS for ", "clearrts: error clearing line."},
-    {"setdtr", false, 1, "Tried to set DTR for ", "setdtr: error setting line."},
-    {"cleardtr", false, 0, "Tried to clear DTR for ", "cleardtr: error clearing line."},
+    {"setrts", "setrts(", true, 1, "Tried to set RTS for ", "setrts: error setting line."},
+    {"clearrts", "clearrts(", true, 0, "Tried to clear RTS for ", "clearrts: error clearing line."},
+    {"setdtr", "setdtr(", false, 1, "Tried to set DTR for ", "setdtr: error setting line."},
+    {"cleardtr", "cleardtr(", false, 0, "Tried to clear DTR for ",
+     "cleardtr: error clearing line."},
 };
 
 // The modem-line functions and the flag each reads.
@@ -196,26 +180,21 @@ TerminalWindow* SerialPorts::OpenPort(const std::string& name, const std::string
 
 void SerialPorts::install(Runtime& rt) {
     using Args = std::vector<std::string>;
-    auto command = [&](std::string_view keyword, std::initializer_list<size_t> counts,
-                       auto action) {
-        const std::string name(keyword.substr(0, keyword.size() - 1));
-        const std::vector<size_t> allowed(counts);
-        rt.setCommand(keyword,
-                      [this, name, allowed, action](Interpreter& ex, const std::string& line, int) {
-                          Args values;
-                          if (parseCommand(ex, line, name, allowed, values))
-                              action(this, ex, values);
-                          return true;
-                      });
+    auto command = [&](std::string_view keyword, std::vector<int> counts, auto action) {
+        rt.addCommand({.keyword = keyword,
+                       .argCounts = std::move(counts),
+                       .handler = [this, action](CommandCall& c) {
+                           action(this, c.ex, c.args);
+                           return true;
+                       }});
     };
     command("openport(", {5},
             [](SerialPorts* s, Interpreter& ex, const Args& a) { s->cmdOpenPort(ex, a); });
     command("closeport(", {1},
             [](SerialPorts* s, Interpreter& ex, const Args& a) { s->cmdClosePort(ex, a); });
     for (const auto& lc : kLineCommands) {
-        const std::string keyword = std::string(lc.keyword) + "(";
         const std::string_view cmd = lc.keyword;
-        command(keyword, {1},
+        command(lc.call, {1},
                 [cmd](SerialPorts* s, Interpreter& ex, const Args& a) { s->cmdLine(ex, a, cmd); });
     }
     command("send(", {2},
@@ -226,8 +205,8 @@ void SerialPorts::install(Runtime& rt) {
             [](SerialPorts* s, Interpreter& ex, const Args& a) { s->cmdShowTerm(ex, a); });
     command("hideterm(", {1},
             [](SerialPorts* s, Interpreter& ex, const Args& a) { s->cmdHideTerm(ex, a); });
-    rt.setCommand("setport",
-                  [this](Interpreter& ex, const std::string&, int) { return cmdSetPort(ex); });
+    rt.addCommand(
+        {.keyword = "setport", .handler = [this](CommandCall& c) { return cmdSetPort(c.ex); }});
 
     rt.setFunction("enumports", 0, [this](FnCall& call) {
         probeAndCleanUp();

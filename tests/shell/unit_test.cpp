@@ -1,17 +1,22 @@
 // The window's parts that need no window: settings file reading and writing, the recent
 // list, the byte/text boundary, the script colouring, hints and web addresses.
 #include "base/displaytext.h"
+#include "engine/host.h"
+#include "engine/runtime.h"
 #include "shell/platform.h"
 #include "shell/recentlist.h"
 #include "shell/scriptlexer.h"
 #include "shell/settings.h"
 #include "shell/startup.h"
+#include "wiring/subsystems.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <gtest/gtest.h>
+#include <set>
 
 using namespace nv;
 
@@ -269,4 +274,47 @@ TEST(StartUp, OnlyOneArgumentNamingAFileRunsIt) {
     Package p;
     QString error;
     EXPECT_FALSE(findPackage(QCoreApplication::applicationFilePath(), p, error));
+}
+
+// ---- the editor's tables against the engine's ----
+
+namespace {
+
+// A host that shows nothing: enough to build the runtime with every subsystem plugged in.
+struct SilentHost : ScriptHost {
+    void processEvents() override {}
+    int logLineCount() const override { return 0; }
+    void clearLog() override {}
+    void appendLog(std::string_view) override {}
+};
+
+std::string_view bareName(std::string_view keyword) {
+    while (!keyword.empty() && (keyword.back() == '(' || keyword.back() == ' '))
+        keyword.remove_suffix(1);
+    return keyword;
+}
+
+} // namespace
+
+TEST(EditorTables, EveryCommandAndFunctionIsColouredAndEveryHintNamesOne) {
+    SilentHost host;
+    Runtime rt(host);
+    Subsystems subsystems(rt, nullptr);
+    const auto& keywords = keywordTable();
+    auto isKeyword = [&](std::string_view n) {
+        return std::find(keywords.begin(), keywords.end(), n) != keywords.end();
+    };
+    std::set<std::string_view> runtimeNames{"include"};
+    for (const auto& row : rt.commands()) {
+        runtimeNames.insert(bareName(row.keyword));
+        EXPECT_TRUE(isKeyword(bareName(row.keyword))) << row.keyword;
+    }
+    for (const auto& row : rt.functions()) {
+        runtimeNames.insert(row.name);
+        EXPECT_TRUE(isKeyword(row.name)) << row.name;
+    }
+    for (std::string_view hint : hintDefinitions()) {
+        const std::string_view name = bareName(hint.substr(0, hint.find('(')));
+        EXPECT_TRUE(runtimeNames.count(name)) << hint;
+    }
 }
