@@ -193,6 +193,30 @@ TEST(Evaluate, BytesSurvive) {
     EXPECT_EQ(v, "61 00 80 ff");
 }
 
+// A text result holding a quote or a parenthesis is put back as a placeholder operand: the
+// value arrives whole, through further calls too, and nothing of the placeholder outlives
+// the evaluation or can be forged by data.
+TEST(Evaluate, SplicedResultsArriveWhole) {
+    Engine e;
+    Interpreter ex(e.rt);
+    const std::string data("q\"(\0)\x7f=,\"", 10);
+    ex.setVariable("d", data);
+    std::string v;
+    EXPECT_TRUE(ex.evaluate("mid(d, 1, 99) & \"z\"", v));
+    EXPECT_EQ(v, data + "z");
+    EXPECT_TRUE(ex.evaluate("mid(mid(d, 1, 99), 2, 3) & len(mid(d, 1, 99))", v));
+    EXPECT_EQ(v, data.substr(1, 3) + "10");
+    // Data shaped like a placeholder is only data, next to a real placeholder too.
+    const std::string fake("=\x7f" "0\x7f=");
+    ex.setVariable("f", fake);
+    EXPECT_TRUE(ex.evaluate("chr(34) & ucase(f) & mid(f, 1, 9)", v));
+    EXPECT_EQ(v, "\"" + fake + fake);
+    // The fallback after a failed call drops the text's first character: the placeholder
+    // standing there still reads whole.
+    EXPECT_TRUE(ex.evaluate("mid(d, 1, 99) & nosuch(1)", v));
+    EXPECT_EQ(v, data);
+}
+
 TEST(Evaluate, SelfReproducingTextEnds) {
     Engine e;
     Interpreter ex(e.rt);
