@@ -83,11 +83,12 @@ bool applyOperator(std::string& left, const std::string& right, char op, bool fi
 
 // A placeholder operand is `=`, DEL, a tag drawn once per run, the index of the kept result
 // in decimal, DEL, `=`. It holds no operator, quote, parenthesis, comma or blank, so every
-// later step (the flat walk, argument splitting, compaction, trimming) leaves it whole; its
-// `=` means it can never be a variable name (an assignment's name ends at the first `=`),
-// and the tag keeps data that happens to hold such a text from being taken for one. The
-// `=` at each end is padding: the fallback after a failed call drops the text's first and
-// last character, and the placeholder is still recognised without either of them.
+// later step (the flat walk, argument splitting, compaction, trimming) leaves it whole. It is
+// resolved before any name; its `=` (an assignment's name ends at the first `=`) and the tag
+// mean that no variable or control a script names is ever hidden by one, and that data which
+// happens to hold such a text is not taken for one. The `=` at each end is padding: the
+// fallback after a failed call drops the text's first and last character, and the
+// placeholder is still recognised without either of them.
 constexpr char kMark = '\x7f';
 
 } // namespace
