@@ -13,9 +13,12 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSocketNotifier>
 #include <QStatusBar>
 #include <Qsci/qsciscintillabase.h>
 #include <ctime>
+#include <thread>
+#include <unistd.h>
 
 using namespace nv;
 using nvtest::readFile;
@@ -123,6 +126,36 @@ TEST_F(Window, WaitingForTheUserCostsNoProcessorTime) {
         runWith(steps);
         EXPECT_EQ(states(), kIdle);
     }
+}
+
+// What ends a wait need not come from the window: a signal handler's self-pipe, watched by a
+// socket notifier, wakes a paused run that sleeps in the event loop. (Nothing else is due
+// after the pause but the 10 s guard, which would fail the test.)
+TEST_F(Window, SocketNotifierWakesAPausedRun) {
+    make();
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    QSocketNotifier notifier(fds[0], QSocketNotifier::Read);
+    QObject::connect(&notifier, &QSocketNotifier::activated, [&] {
+        char c;
+        EXPECT_EQ(read(fds[0], &c, 1), 1);
+        form->stopScript();
+    });
+    std::thread writer;
+    script(kEndless);
+    runWith({[&] { click("pauseButton"); },
+             [&] {
+                 EXPECT_EQ(states(), kPaused);
+                 writer = std::thread([w = fds[1]] {
+                     std::this_thread::sleep_for(std::chrono::milliseconds(200));
+                     EXPECT_EQ(write(w, "s", 1), 1);
+                 });
+             }});
+    writer.join();
+    EXPECT_EQ(states(), kIdle);
+    EXPECT_NE(log().find(": Script finished"), std::string::npos);
+    close(fds[0]);
+    close(fds[1]);
 }
 
 TEST_F(Window, StepsShowVariablesInTheWatchWindow) {
