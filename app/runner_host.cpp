@@ -9,7 +9,21 @@ namespace nv {
 
 void RunnerHost::processEvents() {
     QCoreApplication::processEvents();
-    if (rc_ && rc_->current() && rc_->current()->stepWaiting()) rc_->current()->releaseStep();
+    releaseStep();
+}
+
+bool RunnerHost::releaseStep() {
+    if (!rc_ || !rc_->current() || !rc_->current()->stepWaiting()) return false;
+    rc_->current()->releaseStep();
+    return true;
+}
+
+// A step is released at once, so only a pause (or nothing at all) can make the runner wait:
+// it then sleeps until an event, for example a signal seen through a socket notifier.
+void RunnerHost::waitForEvents() {
+    if (releaseStep()) return;
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    releaseStep();
 }
 
 void RunnerHost::appendLog(std::string_view text) {

@@ -20,6 +20,7 @@ class RunnerHost : public ScriptHost {
     void setRunControl(RunControl* rc) { rc_ = rc; }
 
     void processEvents() override;
+    void waitForEvents() override;
     int logLineCount() const override { return lines_; }
     void clearLog() override { lines_ = 0; }
     void appendLog(std::string_view text) override;
@@ -27,6 +28,9 @@ class RunnerHost : public ScriptHost {
     void setEditorText(std::string text) { editorText_ = std::move(text); }
 
   private:
+    // Releases a waiting debug step; false when none waits.
+    bool releaseStep();
+
     FILE* out_;
     RunControl* rc_ = nullptr;
     int lines_ = 0;

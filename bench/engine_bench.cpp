@@ -3,6 +3,7 @@
 //   - in process with a host whose event pass does nothing (the interpreter alone),
 //   - in process with the yield but no event pass,
 //   - through norvane-run (the real event pass and the yield), as a user runs it.
+// Also the time of two lines whose calls have 300,000 arguments (splitting must be linear).
 // Usage: bench_engine [path/to/norvane-run] [passes]
 #include <spawn.h>
 #include <sys/wait.h>
@@ -34,6 +35,18 @@ struct NullHost : nv::ScriptHost {
 
 std::string loopScript(long passes) {
     return "x = 0\nfor (i, 1, " + std::to_string(passes) + ", 1)\nx = x + 1\nnext\n";
+}
+
+// One command line and one function call with `n` arguments each: splitting a call must
+// stay linear in the length of the line (the window is frozen while one line runs).
+std::string wideCallScript(int n) {
+    std::string args;
+    args.reserve(size_t(n) * 8);
+    for (int i = 0; i < n; ++i) {
+        if (i) args += ", ";
+        args += std::to_string(i);
+    }
+    return "writelog(" + args + ")\nx = len(" + args + ")\n";
 }
 
 std::string longScript() {
@@ -88,6 +101,9 @@ int main(int argc, char** argv) {
     const double interp = inProcess(loopScript(passes));
     std::printf("interpreter alone (no event pass): %8.0f lines/s  (%.3f us/line)\n",
                 passes / interp, interp * 1e6 / passes);
+
+    const double wide = inProcess(wideCallScript(300000));
+    std::printf("two lines of 300,000 arguments:    %8.1f ms\n", wide * 1e3);
 
     const double empty = viaRunner(runner, "");
     const double run = viaRunner(runner, loopScript(passes)) - empty;

@@ -1,5 +1,6 @@
 // The expression evaluator: innermost parentheses first, results spliced back into the text,
 // then a flat walk strictly left to right with no precedence.
+#include <chrono>
 #include <cmath>
 #include <functional>
 
@@ -80,13 +81,99 @@ bool applyOperator(std::string& left, const std::string& right, char op, bool fi
     }
 }
 
+// A placeholder operand is `=`, DEL, a tag drawn once per run, the index of the kept result
+// in decimal, DEL, `=`. It holds no operator, quote, parenthesis, comma or blank, so every
+// later step (the flat walk, argument splitting, compaction, trimming) leaves it whole. It is
+// resolved before any name; its `=` (an assignment's name ends at the first `=`) and the tag
+// mean that no variable or control a script names is ever hidden by one, and that data which
+// happens to hold such a text is not taken for one. The `=` at each end is padding: the
+// fallback after a failed call drops the text's first and last character, and the
+// placeholder is still recognised without either of them.
+constexpr char kMark = '\x7f';
+
 } // namespace
+
+std::string Interpreter::placeholderFor(std::string_view value) {
+    if (placeholderTag_.empty()) {
+        // Not a secret, only unlikely to occur in received data.
+        uint64_t x = uint64_t(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+                     uint64_t(reinterpret_cast<uintptr_t>(this));
+        x = (x ^ (x >> 31)) * 0x9E3779B97F4A7C15ull;
+        placeholderTag_ += kMark;
+        for (int i = 0; i < 16; ++i, x >>= 4)
+            placeholderTag_ += "0123456789abcdef"[x & 15];
+        placeholderTag_ += '_';
+    }
+    std::string p = "=";
+    p += placeholderTag_;
+    p += formatInt(static_cast<int64_t>(spliced_.size()));
+    p += kMark;
+    p += '=';
+    spliced_.emplace_back(value);
+    return p;
+}
+
+bool Interpreter::resolvePlaceholder(std::string_view operand, std::string& value) const {
+    bool padded = false;
+    if (!operand.empty() && operand.front() == '=') {
+        operand.remove_prefix(1);
+        padded = true;
+    }
+    if (!operand.empty() && operand.back() == '=') {
+        operand.remove_suffix(1);
+        padded = true;
+    }
+    const size_t tag = placeholderTag_.size();
+    if (!padded || operand.size() < tag + 2 || operand.substr(0, tag) != placeholderTag_ ||
+        operand.back() != kMark)
+        return false;
+    size_t index = 0;
+    for (char c : operand.substr(tag, operand.size() - tag - 1)) {
+        if (c < '0' || c > '9' || index > spliced_.size()) return false;
+        index = index * 10 + size_t(c - '0');
+    }
+    if (index >= spliced_.size()) return false;
+    value = spliced_[index];
+    return true;
+}
+
+// A placeholder that ended up inside a quoted text (a call written inside a quoted literal is
+// still called) becomes the quoted result that the text would have held before.
+void Interpreter::expandPlaceholders(std::string& text) const {
+    std::string out;
+    size_t from = 0;
+    for (size_t p = text.find(placeholderTag_); p != std::string::npos;
+         p = text.find(placeholderTag_, p + 1)) {
+        if (p == 0 || text[p - 1] != '=') continue;
+        const size_t end = text.find(kMark, p + 1);
+        if (end == std::string::npos || end + 1 >= text.size() || text[end + 1] != '=') continue;
+        std::string value;
+        if (!resolvePlaceholder(std::string_view(text).substr(p - 1, end - p + 3), value)) continue;
+        out.append(text, from, p - 1 - from);
+        out += '"';
+        out += value;
+        out += '"';
+        from = end + 2;
+        p = end + 1;
+    }
+    if (from == 0) return;
+    out.append(text, from, std::string::npos);
+    text = std::move(out);
+}
 
 bool Interpreter::evaluate(std::string_view text, std::string& value) {
     return evaluateCompact(compact(text), value);
 }
 
 bool Interpreter::evaluateCompact(std::string_view compacted, std::string& value) {
+    struct DepthGuard {
+        Interpreter& ex;
+        explicit DepthGuard(Interpreter& e) : ex(e) { ++ex.evaluationDepth_; }
+        ~DepthGuard() {
+            if (--ex.evaluationDepth_ == 0) ex.spliced_.clear();
+        }
+    } guard(*this);
+
     // Loop bounds and counters are mostly plain integers, which evaluate to themselves
     // unless a rack control bears that name.
     if (isCanonicalInteger(compacted) && !(rt_.instruments && rt_.instruments->shown())) {
@@ -128,6 +215,11 @@ bool Interpreter::evaluateCompact(std::string_view compacted, std::string& value
                 return evaluateFlat(std::string_view(s).substr(1, s.size() - 2), value);
             }
         }
+        // A text result holding a quote or a parenthesis goes back as a placeholder, so that
+        // its value arrives unchanged; every other result goes back as written.
+        if (from != open && part.size() >= 2 && part.front() == '"' && part.back() == '"' &&
+            part.find_first_of("\"()", 1) < part.size() - 1)
+            part = placeholderFor(std::string_view(part).substr(1, part.size() - 2));
         s.replace(from, close - from + 1, part);
         if (part.find_first_of("()") != std::string::npos) {
             const size_t h = std::hash<std::string>{}(s);
@@ -187,6 +279,7 @@ bool Interpreter::evaluateFlat(std::string_view text, std::string& value) {
 }
 
 bool Interpreter::resolveOperand(std::string_view text, std::string& value) {
+    if (!spliced_.empty() && resolvePlaceholder(text, value)) return true;
     if (rt_.instruments && rt_.instruments->readControl(*this, text, value)) return true;
     if (isCanonicalInteger(text)) {
         value.assign(text);
@@ -203,6 +296,7 @@ bool Interpreter::resolveOperand(std::string_view text, std::string& value) {
     }
     if (!text.empty() && text.front() == '"' && text.back() == '"') {
         value.assign(text.size() >= 2 ? text.substr(1, text.size() - 2) : std::string_view());
+        if (!spliced_.empty()) expandPlaceholders(value);
         return true;
     }
     if (const std::string* v = variables_.get(text)) {
@@ -236,6 +330,9 @@ bool Interpreter::callFunction(std::string_view name, std::string_view inner, st
         call.args.resize(argTexts.size());
         for (size_t i = 0; i < argTexts.size(); ++i) {
             if (!evaluate(argTexts[i], call.args[i])) {
+                // A failed argument counts as empty, whatever partial result an arithmetic
+                // fault left behind (`len(5 / 0)` is 0).
+                call.args[i].clear();
                 call.argsOk = false;
                 if (row->eval == ArgEval::UntilFail) {
                     for (size_t j = i; j < argTexts.size(); ++j)

@@ -43,7 +43,9 @@ std::vector<std::string> splitFields(std::string_view text, std::string_view sep
     return fields;
 }
 
-// An integer argument or the function's "unexpected argument." message.
+// An integer argument or the function's "unexpected argument." message. A function that
+// reports its own error still succeeds with the empty value (text functions `""`, number
+// functions nothing), so that the rest of the expression keeps its meaning.
 bool intArg(FnCall& c, size_t i, int32_t& out, const char* message) {
     if (parseInteger(c.args[i], out)) return true;
     c.ex.raiseScriptError(message);
@@ -99,7 +101,7 @@ FnResult fnMid(FnCall& c) {
     int32_t start, count;
     if (!intArg(c, 1, start, "mid: unexpected argument.") ||
         !intArg(c, 2, count, "mid: unexpected argument."))
-        return {};
+        return textResult(c.argsOk, "");
     const std::string& s = c.args[0];
     if (start < 1) start = 1;
     if (count < 0 || size_t(start) > s.size()) return textResult(c.argsOk, "");
@@ -110,7 +112,7 @@ FnResult fnDel(FnCall& c) {
     int32_t start, count;
     if (!intArg(c, 1, start, "del: unexpected argument.") ||
         !intArg(c, 2, count, "del: unexpected argument."))
-        return {};
+        return textResult(c.argsOk, "");
     std::string s = c.args[0];
     if (start >= 1 && size_t(start) <= s.size() && count > 0)
         s.erase(size_t(start) - 1, size_t(count));
@@ -119,7 +121,7 @@ FnResult fnDel(FnCall& c) {
 
 FnResult fnChr(FnCall& c) {
     int32_t n;
-    if (!intArg(c, 0, n, "chr: unexpected argument.")) return {};
+    if (!intArg(c, 0, n, "chr: unexpected argument.")) return textResult(c.argsOk, "");
     return textResult(c.argsOk, std::string(1, static_cast<char>(n & 0xFF)));
 }
 
@@ -129,7 +131,7 @@ FnResult fnTrim(FnCall& c) {
 
 FnResult fnRandom(FnCall& c) {
     int32_t n;
-    if (!intArg(c, 0, n, "random: unexpected argument.")) return {};
+    if (!intArg(c, 0, n, "random: unexpected argument.")) return numberResult(c.argsOk, "");
     uint32_t& s = c.ex.runtime().randomState;
     s = nextRandomState(s);
     const auto r = static_cast<uint32_t>((uint64_t{static_cast<uint32_t>(n)} * s) >> 32);
@@ -140,11 +142,11 @@ FnResult fnPow(FnCall& c) {
     int32_t b, e;
     if (!intArg(c, 0, b, "pow: unexpected argument.") ||
         !intArg(c, 1, e, "pow: unexpected argument."))
-        return {};
+        return numberResult(c.argsOk, "");
     const double r = std::pow(double(b), double(e));
     if (!std::isfinite(r)) { // 0 to a negative power, or beyond the range of a real
         c.ex.raiseScriptError("pow: unexpected argument.");
-        return {};
+        return numberResult(c.argsOk, "");
     }
     return numberResult(c.argsOk, formatNumber(r));
 }
@@ -159,7 +161,7 @@ FnResult fnExtract3(FnCall& c) {
 
 FnResult fnExtract1(FnCall& c) {
     int32_t n;
-    if (!intArg(c, 0, n, "extract: unexpected argument.")) return {};
+    if (!intArg(c, 0, n, "extract: unexpected argument.")) return textResult(c.argsOk, "");
     const auto& fields = c.ex.runtime().splitFields;
     if (n < 1 || size_t(n) > fields.size()) return textResult(c.argsOk, "");
     return textResult(c.argsOk, fields[size_t(n) - 1]);
@@ -175,7 +177,7 @@ FnResult fnGetBit(FnCall& c) {
     int32_t v, k;
     if (!parseInteger(c.args[0], v) || !parseInteger(c.args[1], k) || k < 0) {
         c.ex.raiseScriptError("get_bit: error getting bit");
-        return {};
+        return numberResult(true, "");
     }
     const int64_t mask = k < 63 ? (int64_t{1} << k) : 0;
     return numberResult(true, (int64_t{v} & mask) > 0 ? "1" : "0");

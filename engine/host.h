@@ -22,6 +22,11 @@ class ScriptHost {
     // Dispatch every pending event once, then return. Pause, Stop, a second Run, serial
     // and socket events all run from here, between two script lines.
     virtual void processEvents() = 0;
+    // The same, but when nothing is pending, sleep until an event arrives. The pause and step
+    // waits use it, so that a run that waits for the user costs no processor time; whatever
+    // ends the wait (Stop, a second Run, a signal seen through a socket notifier) is itself
+    // an event and wakes it. A host without an event loop need not wait.
+    virtual void waitForEvents() { processEvents(); }
 
     // The log pane: a list of strings. `appendLog` adds one string, which may hold line
     // breaks (the validation message does). The 500-line rule is the engine's business.

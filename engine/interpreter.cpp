@@ -93,13 +93,13 @@ void Interpreter::executeLine(int& index) {
         host_.processEvents();
         while (stepWait_) {
             if (stopRequested_) return;
-            host_.processEvents();
+            host_.waitForEvents();
         }
     }
     host_.processEvents();
     if (stopRequested_) return;
     while (paused_)
-        host_.processEvents();
+        host_.waitForEvents();
     if (showLine_) host_.highlightLine(index - 1);
     if (idleMs_ > 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(idleMs_));

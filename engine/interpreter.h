@@ -110,6 +110,9 @@ class Interpreter {
     bool evaluateFlat(std::string_view text, std::string& value);
     bool resolveOperand(std::string_view text, std::string& value);
     bool callFunction(std::string_view name, std::string_view inner, std::string& value);
+    std::string placeholderFor(std::string_view value);
+    bool resolvePlaceholder(std::string_view operand, std::string& value) const;
+    void expandPlaceholders(std::string& text) const;
     bool evaluateComparison(std::string_view inner, std::string& value, bool& isBool, bool& result);
     bool reduceCondition(std::string_view text, bool& truth, int depth);
 
@@ -138,6 +141,14 @@ class Interpreter {
     // Lower-cased program lines that define procedures -> index of the first such line.
     std::unordered_map<std::string, int> procedures_;
     int depth_ = 0;
+
+    // Text function results that hold `"`, `(` or `)`: the expression text gets a placeholder
+    // operand in their place (read back as a quoted text, they would corrupt the quote state
+    // or be scanned as calls). Kept while the outermost evaluation lasts, since argument
+    // evaluations of a call see the placeholders of the text around them.
+    std::vector<std::string> spliced_;
+    int evaluationDepth_ = 0;
+    std::string placeholderTag_; // drawn on first use
 };
 
 } // namespace nv

@@ -136,12 +136,19 @@ double lenientNumber(std::string_view text) {
     if (text.empty()) return 0;
     double v;
     if (isNumber(text, &v)) return v;
-    // Not a number as a whole: the digits met before the first misfit, as one number.
+    // Not a number as a whole: the digits met before the first misfit, as one number. They
+    // are converted together, correctly rounded; adding them up one by one would lose
+    // precision past 15 digits.
     const NumberParts p = scanNumber(text);
     const std::string_view read = text.substr(0, p.end);
-    double n = 0;
+    std::string digits;
+    digits.reserve(read.size());
     for (char c : read)
-        if (isDigit(c)) n = n * 10 + (c - '0');
+        if (isDigit(c)) digits += c;
+    if (digits.empty()) return 0;
+    double n = 0;
+    const auto r = std::from_chars(digits.data(), digits.data() + digits.size(), n);
+    if (r.ec == std::errc::result_out_of_range) return HUGE_VAL;
     return n;
 }
 
@@ -175,14 +182,10 @@ bool parseInteger(std::string_view s, int32_t& out) {
         n = n * base + d;
         if (n > 0xFFFFFFFFull) return false;
     }
-    int64_t v;
-    if (base == 16) {
-        v = static_cast<int32_t>(static_cast<uint32_t>(n)); // $FFFFFFFF is -1
-    } else {
-        v = static_cast<int64_t>(n);
-        if (!neg && v > INT32_MAX) return false;
-        if (neg && v > int64_t{INT32_MAX} + 1) return false;
-    }
+    // Hexadecimal is a magnitude like decimal, not a 32-bit pattern: `$FFFFFFFF` does not fit.
+    const auto v = static_cast<int64_t>(n);
+    if (!neg && v > INT32_MAX) return false;
+    if (neg && v > int64_t{INT32_MAX} + 1) return false;
     out = static_cast<int32_t>(neg ? -v : v);
     return true;
 }

@@ -449,6 +449,10 @@ void MainWindow::processEvents() {
     QCoreApplication::processEvents();
 }
 
+void MainWindow::waitForEvents() {
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+}
+
 void MainWindow::clearLog() {
     pendingLog_.clear();
     log_->clear();

@@ -66,6 +66,7 @@ class MainWindow : public QMainWindow, public ScriptHost {
 
     // ---- ScriptHost ----
     void processEvents() override;
+    void waitForEvents() override;
     int logLineCount() const override { return logLines_; }
     void clearLog() override;
     void appendLog(std::string_view text) override;

@@ -18,8 +18,13 @@ struct FakeHost : nv::ScriptHost {
     std::string watch;
     int events = 0;
     std::function<void(int)> onEvents;
+    // Per pass over the "event queue": whether the engine asked to sleep until an event.
+    std::vector<bool> waited;
 
-    void processEvents() override {
+    void processEvents() override { pass(false); }
+    void waitForEvents() override { pass(true); }
+    void pass(bool wait) {
+        waited.push_back(wait);
         ++events;
         if (onEvents) onEvents(events);
     }

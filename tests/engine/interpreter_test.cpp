@@ -77,6 +77,61 @@ TEST(Run, PauseAndResume) {
                                      ", from line 1: 1", ": Script finished"}));
 }
 
+// Waiting for Run after Pause, or for the next step, sleeps in the host's event wait instead
+// of spinning over the queue; the other passes do not wait.
+TEST(Run, PauseAndStepWaitsSleepUntilAnEvent) {
+    Engine e;
+    e.host.onEvents = [&](int n) {
+        if (n == 1) e.rc.pause();
+        if (n == 4) e.rc.run({}); // resume
+        if (n == 7) e.rc.run({}); // release the step
+    };
+    e.run("debugon\nwritelog(1)");
+    EXPECT_EQ(e.host.waited,
+              (std::vector<bool>{false, true, true, true, false, true, true, false}));
+    EXPECT_EQ(e.host.plain().back(), ": Script finished");
+    EXPECT_EQ(e.host.plain()[e.host.log.size() - 2], ", from line 2: 1");
+}
+
+// Stop runs the stop hooks when it is given (they close what the script opened), also when
+// no run exists, and before the run unwinds to its end hooks.
+TEST(Run, StopRunsTheStopHooksAtOnce) {
+    Engine e;
+    Lines order;
+    e.rt.onStop.push_back([&] { order.push_back("stop"); });
+    e.rt.onRunEnd.push_back([&] { order.push_back("end"); });
+    e.host.onEvents = [&](int n) {
+        if (n != 2) return;
+        e.rc.stop();
+        order.push_back("stop given");
+    };
+    e.run("writelog(1)\nwritelog(2)\nwritelog(3)");
+    EXPECT_EQ(order, (Lines{"stop", "stop given", "end"}));
+    EXPECT_EQ(e.host.plain(), (Lines{": Script started", ", from line 1: 1", ": Script finished"}));
+    order.clear();
+    e.rc.stop();
+    EXPECT_EQ(order, (Lines{"stop"}));
+}
+
+// A command handler that declines its line (returns false) hands it on to the next row whose
+// keyword the line begins with, and after the last such row to the assignment.
+TEST(Dispatch, DeclinedLineGoesToTheNextRowThenToTheAssignment) {
+    Engine e;
+    Lines seen;
+    e.rt.setCommand("showmain", [&](Interpreter&, const std::string& line, int) {
+        seen.push_back("first " + line);
+        return false;
+    });
+    e.rt.commands().push_back({"showmain", false, [&](Interpreter&, const std::string& line, int) {
+                                   seen.push_back("second " + line);
+                                   return line == "showmain";
+                               }});
+    e.run("showmain\nshowmainx = 5\nwritelog(showmainx)");
+    EXPECT_EQ(seen, (Lines{"first showmain", "second showmain", "first showmainx = 5",
+                           "second showmainx = 5"}));
+    EXPECT_EQ(e.host.plain()[1], ", from line 3: 5");
+}
+
 TEST(Run, DebugStepsReleaseOneLineAndStopSkipsTheWaitingLine) {
     Engine e;
     int releases = 0;
@@ -191,6 +246,31 @@ TEST(Evaluate, BytesSurvive) {
     EXPECT_EQ(v, bin + bin);
     EXPECT_TRUE(ex.evaluate("tohex(b)", v));
     EXPECT_EQ(v, "61 00 80 ff");
+}
+
+// A text result holding a quote or a parenthesis is put back as a placeholder operand: the
+// value arrives whole, through further calls too, and nothing of the placeholder outlives
+// the evaluation or can be forged by data.
+TEST(Evaluate, SplicedResultsArriveWhole) {
+    Engine e;
+    Interpreter ex(e.rt);
+    const std::string data("q\"(\0)\x7f=,\"", 10);
+    ex.setVariable("d", data);
+    std::string v;
+    EXPECT_TRUE(ex.evaluate("mid(d, 1, 99) & \"z\"", v));
+    EXPECT_EQ(v, data + "z");
+    EXPECT_TRUE(ex.evaluate("mid(mid(d, 1, 99), 2, 3) & len(mid(d, 1, 99))", v));
+    EXPECT_EQ(v, data.substr(1, 3) + "10");
+    // Data shaped like a placeholder is only data, next to a real placeholder too.
+    const std::string fake("=\x7f"
+                           "0\x7f=");
+    ex.setVariable("f", fake);
+    EXPECT_TRUE(ex.evaluate("chr(34) & ucase(f) & mid(f, 1, 9)", v));
+    EXPECT_EQ(v, "\"" + fake + fake);
+    // The fallback after a failed call drops the text's first character: the placeholder
+    // standing there still reads whole.
+    EXPECT_TRUE(ex.evaluate("mid(d, 1, 99) & nosuch(1)", v));
+    EXPECT_EQ(v, data);
 }
 
 TEST(Evaluate, SelfReproducingTextEnds) {

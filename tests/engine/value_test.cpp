@@ -21,7 +21,16 @@ TEST(Value, StrictNumberSyntax) {
 
 TEST(Value, LenientReading) {
     const std::pair<const char*, double> cases[] = {
-        {"", 0}, {"abc", 0}, {"12abc", 12}, {"-5x", 5}, {"1.5x", 15}, {" 7", 7}, {"-2.5", -2.5}};
+        {"", 0},
+        {"abc", 0},
+        {"12abc", 12},
+        {"-5x", 5},
+        {"1.5x", 15},
+        {" 7", 7},
+        {"-2.5", -2.5},
+        // Past 15 digits the digits are still one correctly rounded whole number.
+        {"87915795054720153x", 87915795054720153.0},
+        {"12345678901234567.89x", 1234567890123456789.0}};
     for (auto [t, v] : cases)
         EXPECT_EQ(lenientNumber(t), v) << t;
 }
@@ -35,13 +44,15 @@ TEST(Value, IntegerSyntax) {
                                                     {"+3", 3},
                                                     {"2147483647", INT32_MAX},
                                                     {"-2147483648", INT32_MIN},
-                                                    {"$FFFFFFFF", -1}};
+                                                    {"$7FFFFFFF", INT32_MAX},
+                                                    {"-$80000000", INT32_MIN}};
     for (auto [t, v] : good) {
         int32_t out = 0;
         EXPECT_TRUE(parseInteger(t, out)) << t;
         EXPECT_EQ(out, v) << t;
     }
-    for (const char* bad : {"", "2.0", "2.5", "12a", "2147483648", "$", "0x", "1 ", "$100000000"}) {
+    for (const char* bad : {"", "2.0", "2.5", "12a", "2147483648", "$", "0x", "1 ", "$100000000",
+                            "$FFFFFFFF", "$80000000", "-$80000001"}) {
         int32_t out;
         EXPECT_FALSE(parseInteger(bad, out)) << bad;
     }

@@ -13,8 +13,12 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSocketNotifier>
 #include <QStatusBar>
 #include <Qsci/qsciscintillabase.h>
+#include <ctime>
+#include <thread>
+#include <unistd.h>
 
 using namespace nv;
 using nvtest::readFile;
@@ -85,6 +89,73 @@ TEST_F(Window, PauseResumeAndStopATightLoopWithinALine) {
     const size_t started = text.find(": Script started"), paused = text.find(": Script paused"),
                  resumed = text.find(": Script resumed"), finished = text.find(": Script finished");
     EXPECT_TRUE(started < paused && paused < resumed && resumed < finished) << text;
+}
+
+// A paused run, and a run waiting for its next step, sleep in the event loop: the window's
+// thread uses next to no processor time until Run or Stop wakes it. (Spinning over the event
+// queue used the thread's whole share; the bound is loose so that a loaded machine passes.)
+TEST_F(Window, WaitingForTheUserCostsNoProcessorTime) {
+    make();
+    auto threadCpu = [] {
+        timespec ts{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+        return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
+    };
+    auto wallClock = [] {
+        timespec ts{};
+        clock_gettime(CLOCK_MONOTONIC, &ts);
+        return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
+    };
+    for (const std::string& text : {kEndless, "debugon\n" + kEndless}) {
+        script(text);
+        double cpu0 = 0, wall0 = 0;
+        std::vector<std::function<void()>> steps;
+        if (text == kEndless) steps.push_back([&] { click("pauseButton"); });
+        steps.push_back([&] {
+            EXPECT_EQ(states(), text == kEndless ? kPaused : kStepWait);
+            cpu0 = threadCpu();
+            wall0 = wallClock();
+        });
+        for (int i = 0; i < 10; ++i)
+            steps.push_back([] {});
+        steps.push_back([&] {
+            const double cpu = threadCpu() - cpu0, wall = wallClock() - wall0;
+            EXPECT_LT(cpu, 0.25 * wall) << cpu << " s of " << wall << " s";
+            click("stopButton");
+        });
+        runWith(steps);
+        EXPECT_EQ(states(), kIdle);
+    }
+}
+
+// What ends a wait need not come from the window: a signal handler's self-pipe, watched by a
+// socket notifier, wakes a paused run that sleeps in the event loop. (Nothing else is due
+// after the pause but the 10 s guard, which would fail the test.)
+TEST_F(Window, SocketNotifierWakesAPausedRun) {
+    make();
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    QSocketNotifier notifier(fds[0], QSocketNotifier::Read);
+    QObject::connect(&notifier, &QSocketNotifier::activated, [&] {
+        char c;
+        EXPECT_EQ(read(fds[0], &c, 1), 1);
+        form->stopScript();
+    });
+    std::thread writer;
+    script(kEndless);
+    runWith({[&] { click("pauseButton"); },
+             [&] {
+                 EXPECT_EQ(states(), kPaused);
+                 writer = std::thread([w = fds[1]] {
+                     std::this_thread::sleep_for(std::chrono::milliseconds(200));
+                     EXPECT_EQ(write(w, "s", 1), 1);
+                 });
+             }});
+    writer.join();
+    EXPECT_EQ(states(), kIdle);
+    EXPECT_NE(log().find(": Script finished"), std::string::npos);
+    close(fds[0]);
+    close(fds[1]);
 }
 
 TEST_F(Window, StepsShowVariablesInTheWatchWindow) {
