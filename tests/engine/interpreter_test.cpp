@@ -118,10 +118,10 @@ TEST(Run, StopRunsTheStopHooksAtOnce) {
 TEST(Dispatch, DeclinedLineGoesToTheNextRowThenToTheAssignment) {
     Engine e;
     Lines seen;
-    e.rt.setCommand("showmain", [&](Interpreter&, const std::string& line, int) {
-        seen.push_back("first " + line);
-        return false;
-    });
+    e.rt.addCommand({.keyword = "showmain", .handler = [&](CommandCall& c) {
+                         seen.push_back("first " + c.line);
+                         return false;
+                     }});
     e.rt.commands().push_back({"showmain", false, [&](Interpreter&, const std::string& line, int) {
                                    seen.push_back("second " + line);
                                    return line == "showmain";
