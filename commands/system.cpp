@@ -1,6 +1,6 @@
 // exec, setidle, showmain, hidemain and inputbox.
+#include <QByteArrayView>
 #include <QInputDialog>
-#include <QStringDecoder>
 #include <QWidget>
 #include <exception>
 #include <iostream>
@@ -17,13 +17,12 @@
 namespace nv {
 namespace {
 
-// Script bytes shown to a person: UTF-8 where valid, Latin-1 otherwise.
+// Script bytes shown to a person: UTF-8 where the whole text is valid, Latin-1 otherwise.
+// The check looks at the whole text at once: a decoder fed piece by piece would hold back a
+// final byte that merely starts a UTF-8 sequence and drop it.
 QString shown(const std::string& bytes) {
-    QStringDecoder utf8(QStringDecoder::Utf8);
-    QString s = utf8(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
-    if (utf8.hasError())
-        return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
-    return s;
+    const QByteArrayView view(bytes.data(), static_cast<qsizetype>(bytes.size()));
+    return view.isValidUtf8() ? QString::fromUtf8(view) : QString::fromLatin1(view);
 }
 
 bool readStdinLine(std::string& line) {

@@ -1,6 +1,8 @@
 // Script source preparation: include expansion, the `begin`/`end` frame, and the block
 // validation that the Run command makes before a run is created.
+#include <cerrno>
 #include <fcntl.h>
+#include <new>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,24 +15,34 @@ namespace nv {
 
 namespace {
 
-// The whole content of a regular file, or false.
+// The whole content of a regular file, or false. A name with a zero byte would reach the
+// file named by its first part, and anything but a regular file (a FIFO, a device) could
+// hold the run forever: both are refused. The open itself must not wait for a FIFO's
+// writer, hence O_NONBLOCK before the type is known.
 bool readWholeFile(const std::string& path, std::string& out) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (path.find('\0') != std::string::npos) return false;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) return false;
     struct stat st {};
     bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
     out.clear();
     char buf[65536];
-    while (ok) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0)
-            ok = false;
-        else if (n == 0)
-            break;
-        else
-            out.append(buf, static_cast<size_t>(n));
+    try {
+        while (ok) {
+            const ssize_t n = ::read(fd, buf, sizeof buf);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0)
+                ok = false;
+            else if (n == 0)
+                break;
+            else
+                out.append(buf, static_cast<size_t>(n));
+        }
+    } catch (const std::bad_alloc&) { // a file larger than memory cannot be included
+        ok = false;
     }
     ::close(fd);
+    if (!ok) std::string().swap(out);
     return ok;
 }
 
@@ -45,12 +57,15 @@ bool Interpreter::includeFile(const std::string& line, std::string& text) {
     evaluate(args[1], password);
     clearScriptError();
     std::string content;
-    if (!readWholeFile(file, content)) {
-        raiseScriptError("include: cannot include file.");
-        return false;
+    try {
+        if (readWholeFile(file, content)) {
+            text = CryptText(content, KeyFromText(password), rt_.randomState);
+            return true;
+        }
+    } catch (const std::bad_alloc&) { // no room for the deciphered copy
     }
-    text = CryptText(content, KeyFromText(password), rt_.randomState);
-    return true;
+    raiseScriptError("include: cannot include file.");
+    return false;
 }
 
 void Interpreter::prepare(const std::vector<std::string>& editorLines) {

@@ -815,6 +815,12 @@ void MainWindow::collectBars(WindowSettings& s) const {
     s.recentBar = currentBarPlace(*this, all, recentBar_);
 }
 
+void MainWindow::closeWithoutQuestions() {
+    askOnClose_ = false;
+    close();
+}
+
+// Any question asked on close must be skipped while askOnClose_ is off.
 void MainWindow::closeEvent(QCloseEvent* e) {
     if (running()) rc_->stop();
     if (!rt_->packageMode) writeSettings();
