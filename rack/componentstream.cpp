@@ -567,8 +567,14 @@ std::string loadBytes(const std::string& path, std::string& out) {
     if (!f) return path + ": " + systemError(errno);
     char buf[65536];
     std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
-        out.append(buf, n);
+    try {
+        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
+            out.append(buf, n);
+    } catch (const std::bad_alloc&) {
+        std::fclose(f);
+        std::string().swap(out);
+        return path + ": larger than the available memory";
+    }
     int err = std::ferror(f) ? errno : 0;
     std::fclose(f);
     if (err) return path + ": " + systemError(err);
@@ -819,6 +825,14 @@ std::optional<std::string> textProperty(const Component& c, std::string_view nam
 }
 std::optional<bool> boolProperty(const Component& c, std::string_view name) {
     return propertyAs(c, name, asBool);
+}
+std::optional<int> pixelSizeProperty(const Component& c, std::string_view name, int limit) {
+    const std::optional<std::int64_t> v = intProperty(c, name);
+    if (!v) return std::nullopt;
+    // Compared before negating: the smallest 64-bit integer has no positive counterpart.
+    const std::int64_t cap = limit < 0 ? 0 : limit;
+    if (*v >= cap || *v <= -cap) return static_cast<int>(cap);
+    return static_cast<int>(*v < 0 ? -*v : *v);
 }
 
 } // namespace nv::rack

@@ -275,6 +275,10 @@ class TextWriter {
     std::string out;
 
     void document(const Document& doc) {
+        // The binary header takes any name up to its zero byte, the text form names of up to
+        // 255 bytes, as everywhere else: a longer one could not be read back.
+        if (doc.resourceName.size() > 255)
+            throw std::invalid_argument("rack text: resource name longer than 255 bytes");
         if (doc.resourceName != upper(doc.root.className) || doc.memoryFlags != kDefaultFlags) {
             char flags[8];
             std::snprintf(flags, sizeof flags, "$%04X", doc.memoryFlags);
@@ -1076,6 +1080,8 @@ TextResult fromText(std::string_view text) {
     } catch (const TextFailure& f) {
         r.line = f.line;
         r.error = f.what;
+    } catch (const std::bad_alloc&) {
+        r.error = "out of memory";
     }
     return r;
 }

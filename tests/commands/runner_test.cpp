@@ -158,8 +158,8 @@ TEST(RunnerSignals, AScriptWaitingForStandardInputStops) {
 TEST(RunnerMemory, AScriptLargerThanMemoryIsAnUnreadableInput) {
     QTemporaryDir dir;
     const std::string script = dir.path().toStdString() + "/huge.nvs";
-    ASSERT_EQ(::truncate((writeFile(script, ""), script.c_str()), off_t(3) << 30), 0);
-    Runner r(script, dir.path().toStdString(), rlim_t(1536) << 20);
+    ASSERT_EQ(::truncate((writeFile(script, ""), script.c_str()), off_t(1) << 30), 0);
+    Runner r(script, dir.path().toStdString(), rlim_t(512) << 20);
     EXPECT_EQ(r.finish(std::chrono::seconds(60)), 64) << r.output;
 }
 
@@ -167,9 +167,9 @@ TEST(RunnerMemory, AnIncludeLargerThanMemoryCannotBeIncluded) {
     QTemporaryDir dir;
     const std::string d = dir.path().toStdString();
     ASSERT_EQ(
-        ::truncate((writeFile(d + "/huge.inc", ""), (d + "/huge.inc").c_str()), off_t(3) << 30), 0);
+        ::truncate((writeFile(d + "/huge.inc", ""), (d + "/huge.inc").c_str()), off_t(1) << 30), 0);
     writeFile(d + "/inc.nvs", "include(\"huge.inc\", \"\")\nwritelog(geterror())\n");
-    Runner r(d + "/inc.nvs", d, rlim_t(1536) << 20);
+    Runner r(d + "/inc.nvs", d, rlim_t(512) << 20);
     EXPECT_EQ(r.finish(std::chrono::seconds(60)), 0) << r.output;
     EXPECT_NE(r.output.find("from line 2: include: cannot include file."), std::string::npos)
         << r.output;
