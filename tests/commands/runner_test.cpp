@@ -1,12 +1,13 @@
-// norvane-run as a process: signals that stop a run, inputs larger than the memory it may
-// use, and FIFOs that must never hold a run. Each run has a hard limit after which it is
-// killed, so a run that blocks fails the test instead of hanging it.
+// norvane-run as a process: signals that stop a run (and SIGTERM to the window program), inputs
+// larger than the memory it may use, and FIFOs that must never hold a run. Each run has a hard
+// limit after which it is killed, so a run that blocks fails the test instead of hanging it.
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <sys/resource.h>
@@ -28,7 +29,8 @@ void writeFile(const std::string& path, const std::string& bytes) {
 class Runner {
   public:
     // `addressSpace` > 0 limits the child's virtual memory (bytes).
-    Runner(const std::string& script, const std::string& cwd, rlim_t addressSpace = 0) {
+    Runner(const std::string& script, const std::string& cwd, rlim_t addressSpace = 0,
+           const std::string& program = NORVANE_RUN) {
         int out[2], in[2];
         if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(in, O_CLOEXEC) != 0) return;
         pid_ = ::fork();
@@ -41,7 +43,7 @@ class Runner {
                 ::setrlimit(RLIMIT_AS, &lim);
             }
             ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-            ::execl(NORVANE_RUN, NORVANE_RUN, script.c_str(), static_cast<char*>(nullptr));
+            ::execl(program.c_str(), program.c_str(), script.c_str(), static_cast<char*>(nullptr));
             ::_exit(121);
         }
         ::close(out[1]);
@@ -152,6 +154,26 @@ TEST(RunnerSignals, AScriptWaitingForStandardInputStops) {
     r.signal(SIGTERM);
     EXPECT_EQ(r.finish(std::chrono::seconds(20)), 128 + SIGTERM) << r.output;
     EXPECT_NE(r.output.find(": Script finished\n"), std::string::npos) << r.output;
+}
+
+// The window program: SIGTERM closes the window as the user would, without asking, stops
+// the running script and writes the settings. The program runs from a copy in a fresh
+// folder, so that its settings file lands there.
+TEST(WindowSignals, SigtermClosesTheWindowAndWritesTheSettings) {
+    QTemporaryDir dir;
+    const std::string d = dir.path().toStdString();
+    std::filesystem::copy_file(NORVANE_GUI, d + "/norvane");
+    writeFile(d + "/endless.nvs",
+              "fcreate(\"started\")\ni = 0\nrepeat\ni = i + 1\nuntil (i < 0)\n");
+    Runner r(d + "/endless.nvs", d, 0, d + "/norvane");
+    const auto deadline = Clock::now() + std::chrono::seconds(30);
+    while (!std::filesystem::exists(d + "/started") && Clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_TRUE(std::filesystem::exists(d + "/started"));
+    EXPECT_FALSE(std::filesystem::exists(d + "/norvane.ini"));
+    r.signal(SIGTERM);
+    EXPECT_EQ(r.finish(), 128 + SIGTERM);
+    EXPECT_TRUE(std::filesystem::exists(d + "/norvane.ini"));
 }
 
 // The input is a sparse file: big to read, nothing on disk.
