@@ -14,6 +14,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDialog>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -817,6 +818,10 @@ void MainWindow::collectBars(WindowSettings& s) const {
 
 void MainWindow::closeWithoutQuestions() {
     askOnClose_ = false;
+    // A dialog that is open (an inputbox, a message box) is answered with Cancel, so that the
+    // run waiting on it can unwind.
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* d = qobject_cast<QDialog*>(w); d && d->isVisible()) d->reject();
     close();
 }
 

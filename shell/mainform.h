@@ -119,8 +119,8 @@ class MainWindow : public QMainWindow, public ScriptHost {
     QAction* item(const QString& name) const;
     bool closed() const { return closed_; }
     // Closes the window at once without asking anything (a script with unsaved changes
-    // included): the program is being ended from outside, by SIGTERM. Settings are written
-    // as on any close.
+    // included; open dialogs are cancelled): the program is being ended from outside, by
+    // SIGTERM. Settings are written as on any close.
     void closeWithoutQuestions();
 
     // Reads the settings file now (done once at creation).

@@ -136,7 +136,7 @@ TEST(RunnerSignals, ASecondSignalEndsAtOnce) {
     writeFile(script, "writelog(\"ready\")\nsetidle(600000)\nx = 1\nx = 2\n");
     Runner r(script, dir.path().toStdString());
     ASSERT_TRUE(r.waitFor("ready")) << r.output;
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    std::this_thread::sleep_for(std::chrono::seconds(1)); // into the idle time
     r.signal(SIGINT);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     r.signal(SIGTERM);
@@ -160,20 +160,28 @@ TEST(RunnerSignals, AScriptWaitingForStandardInputStops) {
 // the running script and writes the settings. The program runs from a copy in a fresh
 // folder, so that its settings file lands there.
 TEST(WindowSignals, SigtermClosesTheWindowAndWritesTheSettings) {
-    QTemporaryDir dir;
-    const std::string d = dir.path().toStdString();
-    std::filesystem::copy_file(NORVANE_GUI, d + "/norvane");
-    writeFile(d + "/endless.nvs",
-              "fcreate(\"started\")\ni = 0\nrepeat\ni = i + 1\nuntil (i < 0)\n");
-    Runner r(d + "/endless.nvs", d, 0, d + "/norvane");
-    const auto deadline = Clock::now() + std::chrono::seconds(30);
-    while (!std::filesystem::exists(d + "/started") && Clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    ASSERT_TRUE(std::filesystem::exists(d + "/started"));
-    EXPECT_FALSE(std::filesystem::exists(d + "/norvane.ini"));
-    r.signal(SIGTERM);
-    EXPECT_EQ(r.finish(), 128 + SIGTERM);
-    EXPECT_TRUE(std::filesystem::exists(d + "/norvane.ini"));
+    const char* scripts[] = {
+        "fcreate(\"started\")\ni = 0\nrepeat\ni = i + 1\nuntil (i < 0)\n",
+        // A dialog open at the time is cancelled: the run waiting on it unwinds.
+        "fcreate(\"started\")\na = inputbox(\"T\", \"Waiting\", \"d\")\ni = 0\nrepeat\n"
+        "i = i + 1\nuntil (i < 0)\n",
+    };
+    for (const char* script : scripts) {
+        QTemporaryDir dir;
+        const std::string d = dir.path().toStdString();
+        std::filesystem::copy_file(NORVANE_GUI, d + "/norvane");
+        writeFile(d + "/script.nvs", script);
+        Runner r(d + "/script.nvs", d, 0, d + "/norvane");
+        const auto deadline = Clock::now() + std::chrono::seconds(30);
+        while (!std::filesystem::exists(d + "/started") && Clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        ASSERT_TRUE(std::filesystem::exists(d + "/started")) << script;
+        EXPECT_FALSE(std::filesystem::exists(d + "/norvane.ini"));
+        std::this_thread::sleep_for(std::chrono::milliseconds(300)); // the dialog is up
+        r.signal(SIGTERM);
+        EXPECT_EQ(r.finish(), 128 + SIGTERM) << script;
+        EXPECT_TRUE(std::filesystem::exists(d + "/norvane.ini")) << script;
+    }
 }
 
 // The input is a sparse file: big to read, nothing on disk.
