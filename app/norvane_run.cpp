@@ -2,15 +2,18 @@
 // writes every log line to standard output as it is added.
 #include <QApplication>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <new>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "app/runner_host.h"
+#include "app/stopsignals.h"
 #include "base/files.h"
 #include "engine/runcontrol.h"
 #include "engine/runtime.h"
@@ -38,10 +41,13 @@ const char* kHelp =
     "    NORVANE_PORTS, for example NORVANE_PORTS='com1=/dev/ttyUSB0;com2=/dev/pts/5'.\n"
     "\n"
     "Exit status:\n"
-    "   0  the run finished (also after a script error, which never ends a run)\n"
-    "   1  block validation refused the script; nothing ran\n"
-    "   2  a fatal error ended the run\n"
-    "  64  bad command line, or the script file cannot be read\n";
+    "     0  the run finished (also after a script error, which never ends a run)\n"
+    "     1  block validation refused the script; nothing ran\n"
+    "     2  a fatal error ended the run (also when memory ran out)\n"
+    "    64  bad command line, or the script file cannot be read (also when it is\n"
+    "        larger than the memory the program may use)\n"
+    " 128+N  signal N ended the run (SIGTERM 143, SIGINT 130, SIGHUP 129): the run\n"
+    "        stopped as by the Stop command and finished; a second signal ends at once\n";
 
 bool haveDisplay() {
     const char* x = std::getenv("DISPLAY");
@@ -49,23 +55,7 @@ bool haveDisplay() {
     return (x && *x) || (w && *w);
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
-    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-        std::fputs(kHelp, stdout);
-        return kExitFinished;
-    }
-    if (argc != 2 || argv[1][0] == '\0') {
-        std::fputs("norvane-run: expected one script file (see norvane-run --help)\n", stderr);
-        return kExitUsage;
-    }
-    std::string text, why;
-    if (!nv::readFile(argv[1], text, why)) {
-        std::fprintf(stderr, "norvane-run: cannot read %s: %s\n", argv[1], why.c_str());
-        return kExitUsage;
-    }
-
+int runScript(int& argc, char** argv, const std::string& text) {
     // No display: the windows that subsystems create (terminal windows, the rack) live on
     // the offscreen platform.
     if (!std::getenv("QT_QPA_PLATFORM") && !haveDisplay())
@@ -90,12 +80,44 @@ int main(int argc, char** argv) {
     nv::RunControl rc(rt);
     host.setRunControl(&rc);
 
-    switch (rc.run(nv::splitLines(text))) {
+    // SIGTERM, SIGINT and SIGHUP stop the run as the Stop command does; the status then
+    // tells that a signal ended it, so that a time-out is never read as success.
+    nv::StopSignals stopSignals({SIGTERM, SIGINT, SIGHUP}, [&rc] { rc.stop(); });
+    const nv::RunOutcome outcome = rc.run(nv::splitLines(text));
+    if (const int sig = nv::StopSignals::received()) return 128 + sig;
+    switch (outcome) {
     case nv::RunOutcome::Refused:
         return kExitRefused;
     case nv::RunOutcome::Fatal:
         return kExitFatal;
     default:
         return kExitFinished;
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::fputs(kHelp, stdout);
+        return kExitFinished;
+    }
+    if (argc != 2 || argv[1][0] == '\0') {
+        std::fputs("norvane-run: expected one script file (see norvane-run --help)\n", stderr);
+        return kExitUsage;
+    }
+    std::string text, why;
+    if (!nv::readFile(argv[1], text, why)) {
+        std::fprintf(stderr, "norvane-run: cannot read %s: %s\n", argv[1], why.c_str());
+        return kExitUsage;
+    }
+
+    try {
+        return runScript(argc, argv, text);
+    } catch (const std::bad_alloc&) {
+        // The run itself reports its own failures; this is a failure around it (the
+        // program's text split into lines, the windows set up) with no memory left.
+        std::fputs("norvane-run: not enough memory\n", stderr);
+        return kExitFatal;
     }
 }

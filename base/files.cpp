@@ -133,11 +133,11 @@ bool readFile(const std::string& path, std::string& bytes, std::string& error,
         }
     } catch (const std::bad_alloc&) {
         ::close(fd);
-        error = "file too large for memory";
+        error = "larger than the available memory";
         return false;
     } catch (const std::length_error&) {
         ::close(fd);
-        error = "file too large for memory";
+        error = "larger than the available memory";
         return false;
     }
     ::close(fd);

@@ -28,7 +28,7 @@ struct ReadOptions {
 };
 
 // Reads the whole file. A folder is refused. A file larger than memory is refused with
-// "file too large for memory" instead of aborting.
+// "larger than the available memory" instead of aborting.
 bool readFile(const std::string& path, std::string& bytes, std::string& error,
               ReadOptions options = {});
 

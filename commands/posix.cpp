@@ -63,8 +63,18 @@ std::vector<std::string> splitCommandLine(const std::string& text) {
 
 } // namespace
 
+// The kernel reads a path up to its first zero byte: a name holding one would reach
+// another file than the script named.
+bool usablePath(const std::string& path) {
+    return path.find('\0') == std::string::npos;
+}
+
 int openExisting(const std::string& path) {
-    int fd = retryEintr([&] { return ::open(path.c_str(), O_RDWR | O_CLOEXEC); });
+    if (!usablePath(path)) return -1;
+    // Non-blocking: a FIFO or device must never hold the script's thread in open or read.
+    // O_NOCTTY: a terminal opened as a file must not become the program's controlling one.
+    int fd = retryEintr(
+        [&] { return ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC); });
     if (fd >= 0 && fd < 3) {
         const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
         ::close(fd);
@@ -74,6 +84,7 @@ int openExisting(const std::string& path) {
 }
 
 bool createEmpty(const std::string& path) {
+    if (!usablePath(path)) return false;
     const int fd = retryEintr(
         [&] { return ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666); });
     if (fd < 0) return false;
@@ -101,6 +112,10 @@ bool readFd(int fd, uint64_t count, std::string& out) {
         const size_t at = out.size();
         out.resize(at + piece);
         const ssize_t n = retryEintr([&] { return ::read(fd, out.data() + at, piece); });
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) { // all that a FIFO holds now
+            out.resize(at);
+            break;
+        }
         if (n < 0) {
             out.clear();
             return false;
@@ -140,7 +155,7 @@ std::string findInPath(const std::string& name) {
 }
 
 LaunchPlan planLaunch(const std::string& target, const std::string& opener) {
-    if (target.empty()) return {};
+    if (target.empty() || !usablePath(target)) return {};
     struct stat st {};
     const bool exists = ::stat(target.c_str(), &st) == 0;
     if (exists && isExecutableFile(target))
@@ -161,7 +176,9 @@ LaunchPlan planLaunch(const std::string& target, const std::string& opener) {
 }
 
 bool startDetached(const LaunchPlan& plan) {
-    if (plan.program.empty()) return false;
+    if (plan.program.empty() || !usablePath(plan.program)) return false;
+    for (const std::string& a : plan.args)
+        if (!usablePath(a)) return false;
     // Everything the children need is built before fork: after it only async-signal-safe
     // calls are allowed.
     std::vector<char*> argv;

@@ -15,8 +15,12 @@
 
 namespace nv::sys {
 
-// Opens an existing file for reading and writing. The descriptor is close-on-exec and
-// never 0, 1 or 2 (a script's file must not become a standard stream). -1 on failure.
+// False when the name holds a zero byte, where the kernel would cut it.
+bool usablePath(const std::string& path);
+
+// Opens an existing file for reading and writing. The descriptor is close-on-exec,
+// non-blocking (a FIFO or device gives what it holds and never waits) and never 0, 1 or 2
+// (a script's file must not become a standard stream). -1 on failure.
 int openExisting(const std::string& path);
 // Creates the file empty, or truncates an existing one, and closes it again.
 bool createEmpty(const std::string& path);
@@ -24,7 +28,8 @@ bool closeFd(int fd);
 // whence: 0 from the beginning, 1 from the current position, 2 from the end. Returns the
 // new position or -1.
 int64_t seekFd(int fd, int64_t offset, int whence);
-// Reads up to `count` bytes, fewer at the end of the file. Storage grows with what is
+// Reads up to `count` bytes, fewer at the end of the file or when a FIFO or device has no
+// more at the moment. Storage grows with what is
 // actually read, so a huge count on a small file costs nothing.
 bool readFd(int fd, uint64_t count, std::string& out);
 // Writes all of `data` unless a fault stops it; `written` counts what went out.

@@ -1,4 +1,5 @@
 // exec, setidle, showmain, hidemain and inputbox.
+#include <QByteArrayView>
 #include <QInputDialog>
 #include <QWidget>
 #include <exception>

@@ -1,5 +1,7 @@
 // Script source preparation: include expansion, the `begin`/`end` frame, and the block
 // validation that the Run command makes before a run is created.
+#include <new>
+
 #include "base/files.h"
 #include "builder/cipher.h"
 #include "engine/lineinfo.h"
@@ -16,14 +18,18 @@ bool Interpreter::includeFile(const std::string& line, std::string& text) {
     evaluate(args[0], file);
     evaluate(args[1], password);
     clearScriptError();
-    // Only a regular file: a FIFO or device would block the run (and the window) forever.
+    // Only a regular file: a FIFO or device would hold the run (and the window) forever. A
+    // name with a zero byte is refused rather than cut, and a file larger than memory fails.
     std::string content, why;
-    if (!readFile(file, content, why, ReadOptions{.regularOnly = true})) {
-        raiseScriptError("include: cannot include file.");
-        return false;
+    try {
+        if (readFile(file, content, why, ReadOptions{.regularOnly = true})) {
+            text = CryptText(content, KeyFromText(password), rt_.randomState);
+            return true;
+        }
+    } catch (const std::bad_alloc&) { // no room for the deciphered copy
     }
-    text = CryptText(content, KeyFromText(password), rt_.randomState);
-    return true;
+    raiseScriptError("include: cannot include file.");
+    return false;
 }
 
 void Interpreter::prepare(const std::vector<std::string>& editorLines) {

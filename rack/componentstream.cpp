@@ -19,11 +19,26 @@
 
 namespace nv::rack {
 
-bool Value::operator==(const Value&) const = default;
-bool Item::operator==(const Item&) const = default;
-bool Property::operator==(const Property&) const = default;
-bool Component::operator==(const Component&) const = default;
-bool Document::operator==(const Document&) const = default;
+// Spelled out rather than defaulted: clang 14 crashes on defaulted comparisons of these
+// mutually recursive types, and the fuzz target is built with clang.
+bool Value::operator==(const Value& o) const {
+    return type == o.type && integer == o.integer && bytes == o.bytes && list == o.list &&
+           set == o.set && items == o.items;
+}
+bool Item::operator==(const Item& o) const {
+    return index == o.index && properties == o.properties;
+}
+bool Property::operator==(const Property& o) const {
+    return name == o.name && value == o.value;
+}
+bool Component::operator==(const Component& o) const {
+    return className == o.className && name == o.name && prefix == o.prefix &&
+           position == o.position && properties == o.properties && children == o.children;
+}
+bool Document::operator==(const Document& o) const {
+    return resourceName == o.resourceName && memoryFlags == o.memoryFlags && root == o.root &&
+           trailer == o.trailer;
+}
 
 namespace {
 
@@ -757,6 +772,14 @@ std::optional<std::string> textProperty(const Component& c, std::string_view nam
 }
 std::optional<bool> boolProperty(const Component& c, std::string_view name) {
     return propertyAs(c, name, asBool);
+}
+std::optional<int> pixelSizeProperty(const Component& c, std::string_view name, int limit) {
+    const std::optional<std::int64_t> v = intProperty(c, name);
+    if (!v) return std::nullopt;
+    // Compared before negating: the smallest 64-bit integer has no positive counterpart.
+    const std::int64_t cap = limit < 0 ? 0 : limit;
+    if (*v >= cap || *v <= -cap) return static_cast<int>(cap);
+    return static_cast<int>(*v < 0 ? -*v : *v);
 }
 
 } // namespace nv::rack

@@ -16,8 +16,9 @@
 // Errors: read, fromText and readFile never throw and never crash on hostile input; they
 // return a result whose message names the byte offset (binary) or line (text) and what was
 // expected there. write throws std::invalid_argument for a tree the format cannot hold
-// (a name over 255 bytes, an integer outside its type, ...), and toText for a value of
-// unknown type; trees from read and fromText always write.
+// (a name over 255 bytes, an integer outside its type, ...), and toText for a tree the text
+// form cannot carry back (a value of unknown type, a resource name over 255 bytes); trees
+// from read and fromText always write.
 #pragma once
 
 #include <cstddef>
@@ -138,6 +139,7 @@ ReadResult readFile(const std::string& path);
 // The file's bytes. The size field always holds the true stream size.
 std::string write(const Document& doc);
 
+// Throws std::invalid_argument for a tree whose text fromText would refuse.
 std::string toText(const Document& doc);
 
 struct TextResult {
@@ -190,5 +192,9 @@ std::optional<std::int64_t> intProperty(const Component& c, std::string_view nam
 std::optional<std::string> identProperty(const Component& c, std::string_view name);
 std::optional<std::string> textProperty(const Component& c, std::string_view name);
 std::optional<bool> boolProperty(const Component& c, std::string_view name);
+// A size in pixels from an integer property whose sign carries a meaning of its own (as in
+// Font.Height: negative for the character height, positive for the cell height): its
+// magnitude, clamped to `limit`, so that no stored value overflows or asks for an absurd size.
+std::optional<int> pixelSizeProperty(const Component& c, std::string_view name, int limit);
 
 } // namespace nv::rack

@@ -271,8 +271,11 @@ class TextWriter {
     std::string out;
 
     void document(const Document& doc) {
-        if (doc.resourceName != upperAscii(doc.root.className) ||
-            doc.memoryFlags != kDefaultFlags) {
+        // The binary header takes any name up to its zero byte, the text form names of up to
+        // 255 bytes, as everywhere else: a longer one could not be read back.
+        if (doc.resourceName.size() > 255)
+            throw std::invalid_argument("rack text: resource name longer than 255 bytes");
+        if (doc.resourceName != upperAscii(doc.root.className) || doc.memoryFlags != kDefaultFlags) {
             char flags[8];
             std::snprintf(flags, sizeof flags, "$%04X", doc.memoryFlags);
             out += "resource " + nameToken(doc.resourceName, false) + " flags " + flags + "\n";
@@ -1073,6 +1076,8 @@ TextResult fromText(std::string_view text) {
     } catch (const TextFailure& f) {
         r.line = f.line;
         r.error = f.what;
+    } catch (const std::bad_alloc&) {
+        r.error = "out of memory";
     }
     return r;
 }

@@ -5,8 +5,9 @@
 //     norvane-rack from-text INPUT [OUTPUT]
 //
 // "-" or a missing OUTPUT means standard output; "-" as INPUT means standard input. Exit
-// status: 0 done, 1 the input could not be read or converted (nothing is written then),
-// 2 wrong usage.
+// status: 0 done, 1 the input could not be read or converted (nothing is written then;
+// also for an input larger than the memory the tool may use, and for a file whose text
+// form could not be converted back), 2 wrong usage.
 #include "rack/componentstream.h"
 
 #include "base/files.h"
@@ -14,6 +15,7 @@
 #include <cstdio>
 #include <iostream>
 #include <iterator>
+#include <new>
 #include <stdexcept>
 #include <string>
 
@@ -54,32 +56,57 @@ std::string writeOutput(const std::string& path, const std::string& bytes) {
     return {};
 }
 
+// to-text refuses what from-text could not turn back into the same file, so that a layout
+// kept as text always builds.
+int toText(const std::string& name, const std::string& data, std::string& result) {
+    nv::rack::ReadResult r = nv::rack::read(data);
+    if (!r.ok) return fail(name + ": " + r.message());
+    try {
+        result = nv::rack::toText(r.doc);
+    } catch (const std::invalid_argument& e) {
+        return fail(name + ": " + e.what());
+    }
+    nv::rack::TextResult back = nv::rack::fromText(result);
+    if (!back.ok || !(back.doc == r.doc))
+        return fail(name + ": its text form would not read back" +
+                    (back.ok ? std::string(" unchanged") : ": " + back.message()));
+    return 0;
+}
+
+int fromText(const std::string& name, const std::string& data, std::string& result) {
+    nv::rack::TextResult r = nv::rack::fromText(data);
+    if (!r.ok) return fail(name + ":" + std::to_string(r.line) + ": " + r.error);
+    try {
+        result = nv::rack::write(r.doc);
+    } catch (const std::invalid_argument& e) {
+        return fail(name + ": " + e.what());
+    }
+    return 0;
+}
+
+int convert(const std::string& mode, const std::string& input, const std::string& output) {
+    std::string data, err;
+    if (!readInput(input, data, err)) return fail(err);
+    const std::string name = input == "-" ? "standard input" : input;
+    std::string result;
+    const int status =
+        mode == "to-text" ? toText(name, data, result) : fromText(name, data, result);
+    if (status != 0) return status;
+    err = writeOutput(output, result);
+    if (!err.empty()) return fail(err);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     if (argc < 3 || argc > 4) return usage();
-    std::string mode = argv[1], input = argv[2], output = argc == 4 ? argv[3] : "-";
+    const std::string mode = argv[1], input = argv[2], output = argc == 4 ? argv[3] : "-";
     if (mode != "to-text" && mode != "from-text") return usage();
-
-    std::string data, err;
-    if (!readInput(input, data, err)) return fail(err);
-    std::string name = input == "-" ? "standard input" : input;
-
-    std::string result;
-    if (mode == "to-text") {
-        nv::rack::ReadResult r = nv::rack::read(data);
-        if (!r.ok) return fail(name + ": " + r.message());
-        result = nv::rack::toText(r.doc);
-    } else {
-        nv::rack::TextResult r = nv::rack::fromText(data);
-        if (!r.ok) return fail(name + ":" + std::to_string(r.line) + ": " + r.error);
-        try {
-            result = nv::rack::write(r.doc);
-        } catch (const std::invalid_argument& e) {
-            return fail(name + ": " + e.what());
-        }
+    try {
+        return convert(mode, input, output);
+    } catch (const std::bad_alloc&) {
+        return fail((input == "-" ? std::string("standard input") : input) +
+                    ": larger than the available memory");
     }
-    err = writeOutput(output, result);
-    if (!err.empty()) return fail(err);
-    return 0;
 }

@@ -17,6 +17,10 @@ constexpr ScrollStyle kScrollStyles[] = {
     {"ssBoth", true, true},
 };
 
+// Taller than any screen: a larger stored height is a damaged file, and Qt would try to
+// render glyphs of that size.
+constexpr int kMaxFontPixels = 1000;
+
 } // namespace
 
 bool loadTerminalLayout(const std::string& path, TerminalLayout& out, std::string& error) {
@@ -39,8 +43,8 @@ bool loadTerminalLayout(const std::string& path, TerminalLayout& out, std::strin
     if (auto v = rack::colorProperty(*memo, "Color")) l.memoColor = *v;
     if (auto v = rack::colorProperty(*memo, "Font.Color")) l.memoFontColor = *v;
     if (auto v = rack::textProperty(*memo, "Font.Name")) l.memoFontName = *v;
-    if (auto v = rack::intProperty(*memo, "Font.Height"))
-        l.memoFontPixels = static_cast<int>(*v < 0 ? -*v : *v);
+    if (auto v = rack::pixelSizeProperty(*memo, "Font.Height", kMaxFontPixels))
+        l.memoFontPixels = *v;
     if (auto v = rack::identProperty(*memo, "ScrollBars")) {
         for (const auto& s : kScrollStyles)
             if (*v == s.ident) {

@@ -14,6 +14,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDialog>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -819,6 +820,16 @@ void MainWindow::collectBars(WindowSettings& s) const {
     s.recentBar = currentBarPlace(*this, all, recentBar_);
 }
 
+void MainWindow::closeWithoutQuestions() {
+    askOnClose_ = false;
+    // A dialog that is open (an inputbox, a message box) is answered with Cancel, so that the
+    // run waiting on it can unwind.
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* d = qobject_cast<QDialog*>(w); d && d->isVisible()) d->reject();
+    close();
+}
+
+// Any question asked on close must be skipped while askOnClose_ is off.
 void MainWindow::closeEvent(QCloseEvent* e) {
     if (running()) rc_->stop();
     if (!rt_->packageMode) writeSettings();

@@ -119,6 +119,10 @@ class MainWindow : public QMainWindow, public ScriptHost {
     // Every menu item and button by its name (runButton, runAction, fileMenu, buildAction, ...).
     QAction* item(const QString& name) const;
     bool closed() const { return closed_; }
+    // Closes the window at once without asking anything (a script with unsaved changes
+    // included; open dialogs are cancelled): the program is being ended from outside, by
+    // SIGTERM. Settings are written as on any close.
+    void closeWithoutQuestions();
 
     // Reads the settings file now (done once at creation).
     void readSettings();
@@ -180,6 +184,7 @@ class MainWindow : public QMainWindow, public ScriptHost {
     // Right after start the editor holds one empty line (Open asks); after New it holds none.
     bool startLine_ = true;
     bool closed_ = false;
+    bool askOnClose_ = true; // off while closeWithoutQuestions closes
     bool shownOnce_ = false;
     int logHeight_ = 160;
 

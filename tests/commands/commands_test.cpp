@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 #include "commands/commands.h"
 #include "commands/posix.h"
@@ -149,12 +150,12 @@ TEST_F(Files, FailuresReportTheirMessagesAndTheScriptGoesOn) {
          {"1 fcreate: error creating file"}},
         {"fcreate(\"" + path("no/such/dir/f.txt") + "\")\n" + kReport,
          {"1 fcreate: error creating file"}},
-        // A file that cannot be opened leaves -1 and says so; the next fopen may try again,
-        // and fseek still sees no open file.
+        // A file that cannot be opened is -1 without a message; the next fopen may try
+        // again, and fseek still sees no open file.
         {"h = fopen(\"" + dir.path().toStdString() + "\")\n" + kReport +
              "writelog(h)\nfseek(0, 0)\n" + kReport + "h = fopen(\"" + existing + "\")\n" +
              kReport + "fclose()",
-         {"1 fopen: error opening file", "-1", "1 fseek: file not open", "0 fseek: file not open"}},
+         {"0 ", "-1", "1 fseek: file not open", "0 fseek: file not open"}},
         {"fclose()\n" + kReport, {"0 "}},
         {"fseek(0, 0)\n" + kReport + "x = fread(1)\n" + kReport + "x = fwrite(\"a\")\n" + kReport,
          {"1 fseek: file not open", "1 fread: file not open", "1 fwrite: file not open"}},
@@ -176,6 +177,45 @@ TEST_F(Files, FailuresReportTheirMessagesAndTheScriptGoesOn) {
         }()) << c.script;
     }
     EXPECT_EQ(readFile(existing), "");
+}
+
+// The kernel cuts a path at its first zero byte; such a name must not reach the file named
+// by its first part.
+TEST_F(Files, NamesWithAZeroByteAreRefused) {
+    const std::string file = path("data.txt");
+    struct Case {
+        std::string script;
+        Lines expected;
+    };
+    const Case cases[] = {
+        {"fcreate(\"FILE\" & chr(0) & \".new\")\n" + kReport, {"1 fcreate: error creating file"}},
+        {"h = fopen(\"FILE\" & chr(0) & \".new\")\n" + kReport + "writelog(h)\nfclose()",
+         {"0 ", "-1"}},
+        {"exec(\"/bin/true\" & chr(0) & \" x\")\n" + kReport,
+         {"External application was not started: /bin/true" + std::string(1, '\0') + " x",
+          "1 exec: error starting external application.."}},
+    };
+    for (const Case& c : cases) {
+        writeFile(file, "kept");
+        Rig rig;
+        EXPECT_EQ(rig.run(replace(c.script, "FILE", file)), c.expected) << c.script;
+        EXPECT_EQ(readFile(file), "kept") << c.script;
+    }
+}
+
+// The open file never takes descriptor 0, 1 or 2, even when one of them is free: a script
+// writing its file must not write into a standard stream, nor a child inherit it as one.
+TEST_F(Files, TheOpenFileNeverTakesAStandardStream) {
+    const std::string file = path("data.txt");
+    writeFile(file, "x");
+    const int savedIn = ::dup(0);
+    ASSERT_GE(savedIn, 0);
+    ::close(0); // the lowest free descriptor is now 0
+    const int h = nv::sys::openExisting(file);
+    ::dup2(savedIn, 0);
+    ::close(savedIn);
+    EXPECT_GE(h, 3);
+    if (h >= 0) nv::sys::closeFd(h);
 }
 
 TEST(Exec, PlansFollowTheKindOfTarget) {
@@ -324,6 +364,26 @@ writelog(b)
 )");
     EXPECT_EQ(seen, (std::vector<std::string>{"Caption|Prompt|def", "Second|Again|kept"}));
     EXPECT_EQ(log, (Lines{"r\xc3\xa9ponse", "kept"}));
+}
+
+// Bytes that are not UTF-8 show as Latin-1, down to a final byte that would begin a UTF-8
+// sequence; left unchanged, the default comes back as its own bytes.
+TEST(InputBox, ShowsAFinalLatin1ByteAndGivesItBack) {
+    QWidget window;
+    Rig rig(&window);
+    std::string seen;
+    QTimer driver;
+    QObject::connect(&driver, &QTimer::timeout, [&] {
+        auto* dlg = qobject_cast<QInputDialog*>(QApplication::activeModalWidget());
+        if (!dlg) return;
+        seen = (dlg->labelText() + "|" + dlg->textValue()).toStdString();
+        dlg->accept();
+    });
+    driver.start(10);
+    const Lines log = rig.run("a = inputbox(\"T\", \"caf\" & chr(195), \"na\" & chr(195))\n"
+                              "writelog(tohex(a))\n");
+    EXPECT_EQ(seen, "caf\xc3\x83|na\xc3\x83"); // U+00C3 in UTF-8
+    EXPECT_EQ(log, (Lines{"6e 61 c3"}));
 }
 
 #ifdef NORVANE_RUN

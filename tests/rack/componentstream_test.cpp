@@ -576,6 +576,38 @@ TEST(RackStream, WriteRefusesTreesTheFormatCannotHold) {
     EXPECT_NO_THROW(write(docWith(stringValue(std::string(256, 'x')))));
 }
 
+// A size whose sign carries a meaning (Font.Height) gives its magnitude, clamped: the
+// smallest 64-bit integer has no positive counterpart, and no font is a billion pixels tall.
+TEST(RackStream, PixelSizesAreMagnitudesClampedToTheLimit) {
+    const struct {
+        std::int64_t stored;
+        int pixels;
+    } cases[] = {{-13, 13},         {13, 13},         {0, 0},
+                 {-1000, 1000},     {1001, 1000},     {INT64_MIN, 1000},
+                 {INT64_MAX, 1000}, {INT32_MIN, 1000}};
+    for (const auto& c : cases) {
+        Component memo;
+        memo.set("Font.Height", intValue(c.stored));
+        EXPECT_EQ(pixelSizeProperty(memo, "Font.Height", 1000), c.pixels) << c.stored;
+    }
+    EXPECT_EQ(pixelSizeProperty(Component{}, "Font.Height", 1000), std::nullopt);
+}
+
+// The binary header takes a resource name of any length; the text form cannot carry one
+// over 255 bytes back, so toText refuses it instead of writing text that never converts.
+TEST(RackText, AResourceNameTheTextCannotCarryIsRefused) {
+    const std::string stream = "TPF0" + ss("TForm1") + ss("Form1") + '\0' + '\0';
+    const ReadResult longest = read(resource(std::string(255, 'N'), stream));
+    ASSERT_TRUE(longest.ok) << longest.message();
+    const TextResult back = fromText(toText(longest.doc));
+    ASSERT_TRUE(back.ok) << back.message();
+    EXPECT_EQ(back.doc, longest.doc);
+
+    const ReadResult tooLong = read(resource(std::string(256, 'N'), stream));
+    ASSERT_TRUE(tooLong.ok) << tooLong.message();
+    EXPECT_THROW(toText(tooLong.doc), std::invalid_argument);
+}
+
 TEST(TerminalRes, BuiltLayoutHasTheTerminalWindowProperties) {
     std::string bytes, why;
     ASSERT_TRUE(nv::readFile(TERMINAL_RES, bytes, why)) << why;
@@ -674,6 +706,35 @@ TEST(RackTool, FailuresExplainAndLeaveTheOutputAlone) {
     std::error_code ec;
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path, ec), {}), 5)
         << "no temporary files left behind";
+}
+
+TEST(RackTool, RefusesWhatItCouldNotConvertBack) {
+    TempDir dir;
+    const std::string stream = "TPF0" + ss("TForm1") + ss("Form1") + '\0' + '\0';
+    spit(dir / "long.res", resource(std::string(300, 'N'), stream));
+    spit(dir / "keep", "precious");
+    EXPECT_EQ(run("to-text " + dir / "long.res" + " " + dir / "keep" + " 2> " + dir / "err"), 1);
+    EXPECT_EQ(slurp(dir / "keep"), "precious");
+    EXPECT_NE(slurp(dir / "err").find("resource name longer than 255 bytes"), std::string::npos)
+        << slurp(dir / "err");
+}
+
+// An input larger than the memory the tool may use is reported as unreadable (status 1),
+// by name and through standard input. The input is a sparse file: big, nothing on disk.
+TEST(RackTool, AnInputLargerThanMemoryIsReportedNotAnAbort) {
+    TempDir dir;
+    spit(dir / "huge.res", "");
+    std::filesystem::resize_file(dir / "huge.res", std::uintmax_t(512) << 20);
+    const std::string limit = "prlimit --as=268435456 ";
+    for (const std::string& args :
+         {"to-text " + dir / "huge.res" + " /dev/null", "to-text - /dev/null < " + dir / "huge.res",
+          "from-text " + dir / "huge.res" + " /dev/null"}) {
+        const int status = std::system(
+            ("timeout 60 " + limit + "'" NORVANE_RACK "' " + args + " 2> " + dir / "err").c_str());
+        EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), 1) << args;
+        EXPECT_NE(slurp(dir / "err").find("larger than the available memory"), std::string::npos)
+            << args << ": " << slurp(dir / "err");
+    }
 }
 
 } // namespace

@@ -1,0 +1,240 @@
+// norvane-run as a process: signals that stop a run (and SIGTERM to the window program), inputs
+// larger than the memory it may use, and FIFOs that must never hold a run. Each run has a hard
+// limit after which it is killed, so a run that blocks fails the test instead of hanging it.
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+void writeFile(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// One norvane-run process with its standard input and output on pipes.
+class Runner {
+  public:
+    // `addressSpace` > 0 limits the child's virtual memory (bytes).
+    Runner(const std::string& script, const std::string& cwd, rlim_t addressSpace = 0,
+           const std::string& program = NORVANE_RUN) {
+        int out[2], in[2];
+        if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(in, O_CLOEXEC) != 0) return;
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::dup2(in[0], 0);
+            ::dup2(out[1], 1);
+            if (::chdir(cwd.c_str()) != 0) ::_exit(120);
+            if (addressSpace > 0) {
+                const rlimit lim{addressSpace, addressSpace};
+                ::setrlimit(RLIMIT_AS, &lim);
+            }
+            ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+            ::execl(program.c_str(), program.c_str(), script.c_str(), static_cast<char*>(nullptr));
+            ::_exit(121);
+        }
+        ::close(out[1]);
+        ::close(in[0]);
+        out_ = out[0];
+        in_ = in[1]; // kept open: a script reading standard input waits on it
+        ::fcntl(out_, F_SETFL, O_NONBLOCK);
+    }
+    ~Runner() {
+        if (pid_ > 0 && status_ < 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+        if (out_ >= 0) ::close(out_);
+        if (in_ >= 0) ::close(in_);
+    }
+
+    // Reads output until `text` shows up or the process ends; false after `limit`.
+    bool waitFor(const std::string& text, std::chrono::seconds limit = std::chrono::seconds(30)) {
+        const auto deadline = Clock::now() + limit;
+        while (output.find(text) == std::string::npos) {
+            if (!pump() || Clock::now() > deadline) return output.find(text) != std::string::npos;
+        }
+        return true;
+    }
+    // The exit status (128 + N for a process killed by signal N); -1 when it was still
+    // running after `limit` and had to be killed.
+    int finish(std::chrono::seconds limit = std::chrono::seconds(30)) {
+        const auto deadline = Clock::now() + limit;
+        for (;;) {
+            pump();
+            int st = 0;
+            const pid_t r = ::waitpid(pid_, &st, WNOHANG);
+            if (r == pid_) {
+                while (pump()) {
+                }
+                status_ = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+                return status_;
+            }
+            if (Clock::now() > deadline) return -1;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+    void signal(int sig) { ::kill(pid_, sig); }
+    bool started() const { return pid_ > 0; }
+
+    std::string output;
+
+  private:
+    // False at the end of the output.
+    bool pump() {
+        char buf[4096];
+        const ssize_t n = ::read(out_, buf, sizeof buf);
+        if (n > 0) output.append(buf, static_cast<size_t>(n));
+        if (n == 0) return false;
+        if (n < 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        return true;
+    }
+
+    pid_t pid_ = -1;
+    int out_ = -1, in_ = -1;
+    int status_ = -1;
+};
+
+// Counts up forever; "ready" tells that the run is under way.
+const char* kEndless = "writelog(\"ready\")\ni = 0\nrepeat\ni = i + 1\nuntil (i < 0)\n";
+
+} // namespace
+
+TEST(RunnerSignals, StopTheRunAndExitWith128PlusTheSignal) {
+    QTemporaryDir dir;
+    const std::string script = dir.path().toStdString() + "/endless.nvs";
+    writeFile(script, kEndless);
+    for (const int sig : {SIGTERM, SIGINT, SIGHUP}) {
+        Runner r(script, dir.path().toStdString());
+        ASSERT_TRUE(r.started());
+        ASSERT_TRUE(r.waitFor("ready")) << r.output;
+        r.signal(sig);
+        EXPECT_EQ(r.finish(), 128 + sig) << r.output;
+        // The run unwound as Stop does: the finish line is its last line.
+        EXPECT_NE(r.output.find(": Script finished\n"), std::string::npos) << r.output;
+    }
+}
+
+TEST(RunnerSignals, ASecondSignalEndsAtOnce) {
+    // A long idle time keeps the run from reaching its next line, so the first signal's
+    // Stop cannot take effect; the second ends the process anyway.
+    QTemporaryDir dir;
+    const std::string script = dir.path().toStdString() + "/idle.nvs";
+    writeFile(script, "writelog(\"ready\")\nsetidle(600000)\nx = 1\nx = 2\n");
+    Runner r(script, dir.path().toStdString());
+    ASSERT_TRUE(r.waitFor("ready")) << r.output;
+    std::this_thread::sleep_for(std::chrono::seconds(1)); // into the idle time
+    r.signal(SIGINT);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    r.signal(SIGTERM);
+    EXPECT_EQ(r.finish(std::chrono::seconds(20)), 128 + SIGTERM) << r.output;
+    EXPECT_EQ(r.output.find("Script finished"), std::string::npos) << r.output;
+}
+
+TEST(RunnerSignals, AScriptWaitingForStandardInputStops) {
+    QTemporaryDir dir;
+    const std::string script = dir.path().toStdString() + "/ask.nvs";
+    writeFile(script, "writelog(\"ready\")\na = inputbox(\"T\", \"P\", \"d\")\nwritelog(a)\n");
+    Runner r(script, dir.path().toStdString()); // its standard input stays open and empty
+    ASSERT_TRUE(r.waitFor("ready")) << r.output;
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    r.signal(SIGTERM);
+    EXPECT_EQ(r.finish(std::chrono::seconds(20)), 128 + SIGTERM) << r.output;
+    EXPECT_NE(r.output.find(": Script finished\n"), std::string::npos) << r.output;
+}
+
+// The window program: SIGTERM closes the window as the user would, without asking, stops
+// the running script and writes the settings. The program runs from a copy in a fresh
+// folder, so that its settings file lands there.
+TEST(WindowSignals, SigtermClosesTheWindowAndWritesTheSettings) {
+    const char* scripts[] = {
+        "fcreate(\"started\")\ni = 0\nrepeat\ni = i + 1\nuntil (i < 0)\n",
+        // A dialog open at the time is cancelled: the run waiting on it unwinds.
+        "fcreate(\"started\")\na = inputbox(\"T\", \"Waiting\", \"d\")\ni = 0\nrepeat\n"
+        "i = i + 1\nuntil (i < 0)\n",
+    };
+    for (const char* script : scripts) {
+        QTemporaryDir dir;
+        const std::string d = dir.path().toStdString();
+        std::filesystem::copy_file(NORVANE_GUI, d + "/norvane");
+        writeFile(d + "/script.nvs", script);
+        Runner r(d + "/script.nvs", d, 0, d + "/norvane");
+        const auto deadline = Clock::now() + std::chrono::seconds(30);
+        while (!std::filesystem::exists(d + "/started") && Clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        ASSERT_TRUE(std::filesystem::exists(d + "/started")) << script;
+        EXPECT_FALSE(std::filesystem::exists(d + "/norvane.ini"));
+        std::this_thread::sleep_for(std::chrono::milliseconds(300)); // the dialog is up
+        r.signal(SIGTERM);
+        EXPECT_EQ(r.finish(), 128 + SIGTERM) << script;
+        EXPECT_TRUE(std::filesystem::exists(d + "/norvane.ini")) << script;
+    }
+}
+
+// The input is a sparse file: big to read, nothing on disk.
+TEST(RunnerMemory, AScriptLargerThanMemoryIsAnUnreadableInput) {
+    QTemporaryDir dir;
+    const std::string script = dir.path().toStdString() + "/huge.nvs";
+    ASSERT_EQ(::truncate((writeFile(script, ""), script.c_str()), off_t(1) << 30), 0);
+    Runner r(script, dir.path().toStdString(), rlim_t(512) << 20);
+    EXPECT_EQ(r.finish(std::chrono::seconds(60)), 64) << r.output;
+}
+
+TEST(RunnerMemory, AnIncludeLargerThanMemoryCannotBeIncluded) {
+    QTemporaryDir dir;
+    const std::string d = dir.path().toStdString();
+    ASSERT_EQ(
+        ::truncate((writeFile(d + "/huge.inc", ""), (d + "/huge.inc").c_str()), off_t(1) << 30), 0);
+    writeFile(d + "/inc.nvs", "include(\"huge.inc\", \"\")\nwritelog(geterror())\n");
+    Runner r(d + "/inc.nvs", d, rlim_t(512) << 20);
+    EXPECT_EQ(r.finish(std::chrono::seconds(60)), 0) << r.output;
+    EXPECT_NE(r.output.find("from line 2: include: cannot include file."), std::string::npos)
+        << r.output;
+}
+
+TEST(RunnerFifo, IncludeRefusesAFifoInsteadOfWaitingForAWriter) {
+    QTemporaryDir dir;
+    const std::string d = dir.path().toStdString();
+    ASSERT_EQ(::mkfifo((d + "/pipe").c_str(), 0600), 0);
+    writeFile(d + "/inc.nvs", "include(\"pipe\", \"\")\nwritelog(geterror())\n");
+    Runner r(d + "/inc.nvs", d);
+    EXPECT_EQ(r.finish(std::chrono::seconds(20)), 0) << r.output;
+    EXPECT_NE(r.output.find("from line 2: include: cannot include file."), std::string::npos)
+        << r.output;
+}
+
+TEST(RunnerFifo, FreadReturnsWhatAFifoHoldsAndNeverWaits) {
+    QTemporaryDir dir;
+    const std::string d = dir.path().toStdString();
+    const std::string fifo = d + "/pipe";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    // Held open for the whole run with three bytes in it: the FIFO never reaches its end.
+    const int held = ::open(fifo.c_str(), O_RDWR | O_NONBLOCK);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(::write(held, "abc", 3), 3);
+    writeFile(d + "/read.nvs", "h = fopen(\"pipe\")\nwritelog(fread(10))\nx = fread(10)\n"
+                               "writelog(len(x) & \" \" & error)\nfclose()\n");
+    Runner r(d + "/read.nvs", d);
+    EXPECT_EQ(r.finish(std::chrono::seconds(20)), 0) << r.output;
+    ::close(held);
+    EXPECT_NE(r.output.find("from line 2: abc\n"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("from line 4: 0 0\n"), std::string::npos) << r.output;
+}
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

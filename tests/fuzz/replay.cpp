@@ -1,0 +1,33 @@
+// Runs a libFuzzer entry over files named on the command line, without libFuzzer: the seed
+// corpus stays a test of the normal build, and a crash found by fuzzing can be replayed
+// under a debugger.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
+
+int main(int argc, char** argv) {
+    std::vector<std::filesystem::path> files;
+    for (int i = 1; i < argc; ++i) {
+        const std::filesystem::path p = argv[i];
+        if (std::filesystem::is_directory(p)) {
+            for (const auto& e : std::filesystem::directory_iterator(p))
+                if (e.is_regular_file()) files.push_back(e.path());
+        } else {
+            files.push_back(p);
+        }
+    }
+    for (const auto& f : files) {
+        std::ifstream in(f, std::ios::binary);
+        const std::string bytes{std::istreambuf_iterator<char>(in), {}};
+        LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    }
+    std::printf("replayed %zu inputs\n", files.size());
+    return files.empty() ? 1 : 0;
+}
