@@ -12,9 +12,11 @@
 namespace nv {
 namespace {
 
+// A failed argument counts as empty, as for every function: its partial result (7 of
+// `7 / 0`) must not become a count or a name.
 std::string evaluated(Interpreter& ex, const std::string& text) {
     std::string v;
-    ex.evaluate(text, v);
+    if (!ex.evaluate(text, v)) v.clear();
     return v;
 }
 
