@@ -4,22 +4,36 @@
 // The `.out` file:
 //   - time stamps at the start of a line are written `HH:MM:SS` (any time matches);
 //   - a line that starts with `~ ` is an ECMAScript regular expression for the whole line;
-//   - a first line `#! exit N` sets the expected exit status (default 0);
-//   - a first or second line `#! env NAME=VALUE` adds an environment variable.
+//   - leading directive lines, each starting with `#! `:
+//       `#! exit N`           the expected exit status (default 0);
+//       `#! env NAME=VALUE`   an environment variable for the run;
+//       `#! serial`           serial peers for the run, mapped through NORVANE_PORTS:
+//                             com101 a pseudo-terminal whose far end echoes every byte,
+//                             com102 a pseudo-terminal whose far end stays silent,
+//                             com103 a plain file, com104 a path that does not exist.
 // A `.in` file beside the script is fed to its standard input (else input is empty).
 // Scripts run with their own folder as the current directory, so includes and files they
 // write are found relative to it; each run has a 60 s limit.
+// NORVANE_UPDATE_EXPECTED=1 rewrites each `.out` from the actual output (directives kept),
+// for review with git diff.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <regex>
 #include <sstream>
 #include <thread>
@@ -129,6 +143,47 @@ Result runRunner(const std::vector<std::string>& args, const fs::path& cwd,
     return r;
 }
 
+// A pseudo-terminal whose far end either echoes every byte back or stays silent, until the
+// test ends. The program opens the slave's path as its port.
+class PtyPeer {
+  public:
+    explicit PtyPeer(bool echo) {
+        int slave = -1;
+        char name[256] = {};
+        if (openpty(&master_, &slave, name, nullptr, nullptr) != 0) return;
+        path_ = name;
+        close(slave);
+        if (echo) thread_ = std::thread([this] { echoLoop(); });
+    }
+    ~PtyPeer() {
+        run_ = false;
+        if (thread_.joinable()) thread_.join();
+        if (master_ >= 0) close(master_);
+    }
+    const std::string& path() const { return path_; }
+
+  private:
+    void echoLoop() {
+        char buf[4096];
+        while (run_) {
+            pollfd p{master_, POLLIN, 0};
+            if (poll(&p, 1, 20) <= 0) continue;
+            const ssize_t n = read(master_, buf, sizeof buf);
+            for (ssize_t off = 0; n > 0 && off < n && run_;) {
+                const ssize_t w = write(master_, buf + off, static_cast<size_t>(n - off));
+                if (w > 0)
+                    off += w;
+                else
+                    poll(nullptr, 0, 5);
+            }
+        }
+    }
+    int master_ = -1;
+    std::string path_;
+    std::atomic<bool> run_{true};
+    std::thread thread_;
+};
+
 class ScriptTest : public testing::Test {
   public:
     explicit ScriptTest(fs::path script) : script_(std::move(script)) {}
@@ -138,8 +193,11 @@ class ScriptTest : public testing::Test {
         ASSERT_TRUE(fs::exists(expectedPath)) << "missing " << expectedPath;
         std::vector<std::string> expected = lines(readFile(expectedPath));
         int status = 0;
-        std::vector<std::string> env;
+        std::vector<std::string> env, directives;
+        std::unique_ptr<PtyPeer> echo, silent;
+        const fs::path plain = fs::temp_directory_path() / "norvane-script-plain-file";
         while (!expected.empty() && expected.front().rfind("#! ", 0) == 0) {
+            directives.push_back(expected.front());
             std::istringstream d(expected.front().substr(3));
             std::string word, rest;
             d >> word;
@@ -148,6 +206,14 @@ class ScriptTest : public testing::Test {
                 status = std::stoi(rest);
             else if (word == "env")
                 env.push_back(rest);
+            else if (word == "serial") {
+                echo = std::make_unique<PtyPeer>(true);
+                silent = std::make_unique<PtyPeer>(false);
+                std::ofstream(plain) << "not a port";
+                env.push_back("NORVANE_PORTS=com101=" + echo->path() + ";com102=" + silent->path() +
+                              ";com103=" + plain.string() + ";com104=/dev/norvane-no-such-port");
+            } else
+                ADD_FAILURE() << "unknown directive " << expected.front();
             expected.erase(expected.begin());
         }
         fs::path inPath = script_;
@@ -155,6 +221,13 @@ class ScriptTest : public testing::Test {
         const Result r = runRunner({script_.filename().string()}, script_.parent_path(),
                                    fs::exists(inPath) ? readFile(inPath) : "", env);
         const std::vector<std::string> actual = lines(r.out);
+        if (std::getenv("NORVANE_UPDATE_EXPECTED")) {
+            std::ofstream update(expectedPath, std::ios::binary);
+            for (const auto& d : directives)
+                update << d << '\n';
+            for (const auto& a : actual)
+                update << maskTime(a) << '\n';
+        }
         EXPECT_EQ(r.status, status) << r.out;
         std::string diff;
         const size_t n = std::max(actual.size(), expected.size());
@@ -204,12 +277,25 @@ int main(int argc, char** argv) {
     for (const auto& e : fs::recursive_directory_iterator(SCRIPT_DIR))
         if (e.path().extension() == ".nvs") scripts.push_back(e.path());
     std::sort(scripts.begin(), scripts.end());
+    std::vector<std::string> registered{"Runner.CommandLine"};
     for (const auto& s : scripts) {
         const std::string suite = fs::relative(s.parent_path(), SCRIPT_DIR).string();
-        const std::string name = s.stem().string();
+        // CTest selects each script by a gtest filter, where '-' would start the negative
+        // patterns: such names are registered with '_' instead.
+        std::string name = s.stem().string();
+        std::replace(name.begin(), name.end(), '-', '_');
+        registered.push_back((suite == "." ? "scripts" : suite) + "." + name);
         testing::RegisterTest(suite == "." ? "scripts" : suite.c_str(), name.c_str(), nullptr,
                               nullptr, __FILE__, __LINE__,
                               [s]() -> testing::Test* { return new ScriptTest(s); });
+    }
+    // CTest names one test by its exact filter: a filter that names nothing is a script
+    // that vanished or a name that no longer matches, never a pass.
+    const std::string filter = testing::GTEST_FLAG(filter);
+    if (filter.find_first_of("*?:-") == std::string::npos &&
+        std::find(registered.begin(), registered.end(), filter) == registered.end()) {
+        std::fprintf(stderr, "no script test named %s\n", filter.c_str());
+        return 1;
     }
     return RUN_ALL_TESTS();
 }
