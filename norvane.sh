@@ -4,6 +4,7 @@
 #                               (examples/hello.nvs by default; the window when there is a
 #                               display, else the headless runner printing the log)
 #   ./norvane.sh test           set up, build and run every test
+#   ./norvane.sh test-sanitized the same in build-asan/ with AddressSanitizer and UBSan
 set -euo pipefail
 cd "$(dirname "$0")"
 cmd="${1:-run}"
@@ -23,8 +24,15 @@ test)
     cd build
     exec ctest --output-on-failure -j"$(nproc)"
     ;;
+test-sanitized)
+    cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNORVANE_SANITIZE=ON \
+        -DNORVANE_BENCH=OFF >/dev/null
+    cmake --build build-asan -j"$(nproc)"
+    cd build-asan
+    exec ctest --output-on-failure -j"$(nproc)"
+    ;;
 *)
-    echo "usage: ./norvane.sh run [SCRIPT] | ./norvane.sh test" >&2
+    echo "usage: ./norvane.sh run [SCRIPT] | ./norvane.sh test | ./norvane.sh test-sanitized" >&2
     exit 64
     ;;
 esac
