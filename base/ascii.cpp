@@ -2,6 +2,16 @@
 
 namespace nv {
 
+std::string_view trimView(std::string_view s) {
+    auto trimmed = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
+    size_t b = 0, e = s.size();
+    while (b < e && trimmed(s[b]))
+        ++b;
+    while (e > b && trimmed(s[e - 1]))
+        --e;
+    return s.substr(b, e - b);
+}
+
 bool equalsNoCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (size_t i = 0; i < a.size(); ++i)

@@ -9,18 +9,6 @@
 
 namespace nv {
 
-namespace {
-
-std::string_view trimmed(std::string_view s) {
-    while (!s.empty() && static_cast<unsigned char>(s.front()) <= ' ')
-        s.remove_prefix(1);
-    while (!s.empty() && static_cast<unsigned char>(s.back()) <= ' ')
-        s.remove_suffix(1);
-    return s;
-}
-
-} // namespace
-
 void IniFile::parse(std::string_view bytes) {
     sections_.clear();
     sections_.push_back(Section{});
@@ -32,9 +20,9 @@ void IniFile::parse(std::string_view bytes) {
         if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
         start = end + 1;
 
-        const std::string_view t = trimmed(raw);
+        const std::string_view t = trimView(raw);
         if (t.size() >= 2 && t.front() == '[' && t.back() == ']') {
-            sections_.push_back(Section{std::string(trimmed(t.substr(1, t.size() - 2))), {}});
+            sections_.push_back(Section{std::string(trimView(t.substr(1, t.size() - 2))), {}});
             continue;
         }
         const size_t eq = t.find('=');
@@ -43,7 +31,7 @@ void IniFile::parse(std::string_view bytes) {
             continue;
         }
         sections_.back().lines.push_back(Line{
-            {}, std::string(trimmed(t.substr(0, eq))), std::string(trimmed(t.substr(eq + 1)))});
+            {}, std::string(trimView(t.substr(0, eq))), std::string(trimView(t.substr(eq + 1)))});
     }
 }
 
@@ -94,7 +82,7 @@ void IniFile::setValue(std::string_view section, std::string_view key, std::stri
     // New keys go after the last key of the section, before trailing blank lines.
     auto at = s->lines.end();
     while (at != s->lines.begin() && std::prev(at)->key.empty() &&
-           trimmed(std::prev(at)->text).empty())
+           trimView(std::prev(at)->text).empty())
         --at;
     s->lines.insert(at, Line{{}, std::string(key), std::string(value)});
 }

@@ -4,21 +4,6 @@
 
 namespace nv {
 
-namespace {
-inline bool isTrimmed(char c) {
-    return static_cast<unsigned char>(c) <= 32;
-}
-} // namespace
-
-std::string_view trimView(std::string_view s) {
-    size_t b = 0, e = s.size();
-    while (b < e && isTrimmed(s[b]))
-        ++b;
-    while (e > b && isTrimmed(s[e - 1]))
-        --e;
-    return s.substr(b, e - b);
-}
-
 std::string compact(std::string_view s) {
     s = trimView(s);
     std::string out;

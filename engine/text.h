@@ -15,8 +15,6 @@
 
 namespace nv {
 
-// Removes characters of code 0..32 at both ends.
-std::string_view trimView(std::string_view s);
 inline std::string trim(std::string_view s) {
     return std::string(trimView(s));
 }

@@ -2,6 +2,8 @@
 
 #include "shell/platform.h"
 
+#include "base/ascii.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -14,17 +16,9 @@ namespace nv {
 
 namespace {
 
-std::string_view trimmed(std::string_view s) {
-    while (!s.empty() && static_cast<unsigned char>(s.front()) <= ' ')
-        s.remove_prefix(1);
-    while (!s.empty() && static_cast<unsigned char>(s.back()) <= ' ')
-        s.remove_suffix(1);
-    return s;
-}
-
 // Decimal, or hexadecimal after "$" or "0x"; an optional sign; must fit 32 bits.
 bool toInt(std::string_view text, int& out) {
-    std::string_view s = trimmed(text);
+    std::string_view s = trimView(text);
     bool negative = false;
     if (!s.empty() && (s.front() == '+' || s.front() == '-')) {
         negative = s.front() == '-';
