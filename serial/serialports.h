@@ -10,9 +10,15 @@
 // connections that are not open are probed for them, and a script polling receive on an open
 // port pays for no device path at all.
 //
+// Closing a port (closeport, the end of the program) first gives the bytes still queued for it
+// up to kCloseDrainMs to go out, processing events meanwhile; a Stop ends that wait at once and
+// keeps it from starting until the next run. Bytes left are logged with their count.
+//
 // Threading: user-interface thread; each open connection adds its receive thread (terminal.h).
 // Error policy: script errors only, through the commands' own messages; nothing throws out of
-// a command or function.
+// a command or function. A send the output queue refuses reports "send: error sending data."
+// (kOutputQueueLimit, terminal.h); a send to a port whose device vanished reports "send:
+// Serial port not open.", as a closed port does.
 #pragma once
 
 #include <QPointer>
@@ -40,6 +46,11 @@ namespace nv::serial {
 
 class SerialPorts {
   public:
+    // How long a close waits for unsent bytes: at 9600 baud (about 1 ms a byte) a last reply
+    // of up to two thousand bytes still leaves, and a peer that only pauses catches up; a peer
+    // that has stopped reading holds the script (or the end of the program) no longer.
+    static constexpr int kCloseDrainMs = 2000;
+
     struct Options {
         std::unique_ptr<SerialPlatform> platform; // null: the POSIX platform
         std::optional<PortMap> ports;             // nothing: settings file and environment
@@ -91,8 +102,15 @@ class SerialPorts {
     // valid." or "<name>: Serial port not open." reported.
     TerminalWindow* strictConnection(Interpreter& ex, const std::string& port,
                                      std::string_view name);
+    // Waits (bounded) until the connections numbered `numbers` have sent their queued bytes, then
+    // destroys them.
+    void drainAndDestroy(const std::vector<int>& numbers);
+    // A log line outside any script line's own (package mode logs nothing).
+    void logLine(std::string_view message);
 
     QWidget* mainWindow_;
+    Runtime* rt_ = nullptr; // set by install()
+    bool stopGiven_ = false;
     int& terminalX_;
     int& terminalY_;
     std::unique_ptr<SerialPlatform> platform_;

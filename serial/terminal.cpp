@@ -264,6 +264,7 @@ bool TerminalWindow::openPort() {
     memo->setFont(f);
 
     openError_.clear();
+    lost_ = false;
     device_ = platform_.open(devicePath, &openError_);
     if (!device_) {
         hide();
@@ -290,6 +291,7 @@ bool TerminalWindow::openPort() {
 
 void TerminalWindow::closePort() {
     if (!open_) return;
+    const size_t notSent = unsent() + droppedOut_;
     open_ = false;
     device_->purge();
     device_->setDtr(false);
@@ -297,6 +299,19 @@ void TerminalWindow::closePort() {
     thread_.reset(); // stops and joins; a queued hand-over is cancelled
     device_.reset(); // closes the port: it is free again from here on
     pendingOut_.clear();
+    droppedOut_ = 0;
+    if (notSent > 0 && log)
+        log("Data not sent to " + portName + ": " + std::to_string(notSent) + " bytes");
+}
+
+size_t TerminalWindow::unsent() {
+    return open_ ? pendingOut_.size() + device_->outQueued() : 0;
+}
+
+bool TerminalWindow::pushOutput() {
+    if (!open_) return true;
+    writePending();
+    return unsent() == 0;
 }
 
 bool TerminalWindow::setDtr(int state) {
@@ -309,20 +324,27 @@ bool TerminalWindow::setRts(int state) {
     return device_->setRts(state == 1);
 }
 
-void TerminalWindow::send(std::string_view bytes) {
-    if (!open_ || bytes.empty()) return;
+SendResult TerminalWindow::send(std::string_view bytes) {
+    if (!open_) return SendResult::Closed;
+    if (bytes.empty()) return SendResult::Queued;
+    // What the port takes right now does not count against the limit.
+    if (!pendingOut_.empty()) writePending();
+    if (pendingOut_.size() >= kOutputQueueLimit) return SendResult::Refused;
     if (isVisible()) trace("(S) ", bytes);
     // Bytes the port cannot take now wait here until it has room; a send never blocks the
     // script and never loses a byte of a port that stays open.
     pendingOut_.append(bytes);
     writePending();
+    return SendResult::Queued;
 }
 
 void TerminalWindow::writePending() {
     while (open_ && !pendingOut_.empty()) {
         const long w = device_->write(pendingOut_.data(), pendingOut_.size());
         if (w < 0) {
-            pendingOut_.clear(); // the device failed; its hang-up event follows
+            // The device failed; its hang-up event follows, and the close counts these.
+            droppedOut_ += pendingOut_.size();
+            pendingOut_.clear();
             break;
         }
         if (w == 0) break;
@@ -347,6 +369,8 @@ void TerminalWindow::onPortEvent(const PortEvent& ev) {
     if (ev.gone && open_) {
         receiveBytes(); // whatever arrived before the hang-up
         status({kEvErr, 0, kErrIo});
+        lost_ = true;
+        if (log) log("Port lost: " + portName);
         closePort();
     }
 }

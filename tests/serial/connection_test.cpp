@@ -41,10 +41,17 @@ struct PtyConnection : ::testing::Test {
 };
 
 TEST_F(PtyConnection, OpensWithSettingsAndReadsThemBackFromTheDevice) {
+    // The far side sees a standard rate as its speed code; only a rate without one is
+    // "other" (BOTHER, 0010000).
+    constexpr uint32_t kOther = 0010000;
     struct Case {
         int32_t baud;
         uint8_t stop;
-    } cases[] = {{19200, StopTwo}, {250000, StopOne}, {110, StopOneHalf}, {115200, StopOne}};
+        uint32_t code;
+    } cases[] = {{19200, StopTwo, B19200},
+                 {250000, StopOne, kOther},
+                 {110, StopOneHalf, B110},
+                 {115200, StopOne, B115200}};
     for (const auto& c : cases) {
         auto t = term();
         t->settings = {c.baud, 8, ParityNone, c.stop};
@@ -53,6 +60,7 @@ TEST_F(PtyConnection, OpensWithSettingsAndReadsThemBackFromTheDevice) {
         ASSERT_TRUE(readTermios(pty.master(), cflag, speed));
         EXPECT_EQ(speed, static_cast<uint32_t>(c.baud));
         EXPECT_EQ((cflag & CSTOPB) != 0, c.stop != StopOne) << c.baud;
+        EXPECT_EQ(cflag & CBAUD, c.code) << c.baud;
     }
 }
 

@@ -77,6 +77,7 @@ class FakeDevice final : public SerialDevice {
         std::lock_guard lock(l_->m);
         return l_->input.size();
     }
+    size_t outQueued() override { return 0; }
     long read(char* buf, size_t n) override {
         std::lock_guard lock(l_->m);
         n = std::min(n, l_->input.size());
