@@ -192,7 +192,10 @@ class PosixDevice final : public SerialDevice {
         }
     }
 
-    void purge() override { ::ioctl(fd_, TCFLSH, TCIOFLUSH); }
+    void purge(bool input, bool output) override {
+        if (input || output)
+            ::ioctl(fd_, TCFLSH, input && output ? TCIOFLUSH : input ? TCIFLUSH : TCOFLUSH);
+    }
 
     WaitResult wait(int timeoutMs, bool wantWrite) override {
         struct pollfd p[2] = {{fd_, static_cast<short>(POLLIN | (wantWrite ? POLLOUT : 0)), 0},

@@ -86,8 +86,8 @@ class SerialDevice {
     // Non-blocking: bytes the output queue accepted (possibly fewer than n, 0 when full),
     // -1 when the device has failed.
     virtual long write(const char* data, size_t n) = 0;
-    // Discards both queues.
-    virtual void purge() = 0;
+    // Discards the input queue, the output queue (bytes not yet sent), or both.
+    virtual void purge(bool input, bool output) = 0;
     // Blocks until bytes wait, the output queue has room (only when `wantWrite`), the device
     // goes away, wake() is called or timeoutMs passes (-1: no time-out).
     virtual WaitResult wait(int timeoutMs, bool wantWrite) = 0;

@@ -273,7 +273,7 @@ bool TerminalWindow::openPort() {
     // The state every port starts from: 9600 baud, 8 data bits, even parity, one stop bit,
     // queues empty, DTR and RTS down.
     device_->configure({9600, 8, ParityEven, StopOne});
-    device_->purge();
+    device_->purge(true, true);
     device_->setDtr(false);
     device_->setRts(false);
     // A setting the driver refuses must not leave a port open at settings nobody asked for.
@@ -291,9 +291,14 @@ bool TerminalWindow::openPort() {
 
 void TerminalWindow::closePort() {
     if (!open_) return;
-    const size_t notSent = unsent() + droppedOut_;
+    const size_t queuedNow = unsent();
+    const size_t notSent = queuedNow + droppedOut_;
     open_ = false;
-    device_->purge();
+    // Output is discarded only when some is left: a port without a driver queue count (a
+    // pseudo-terminal) would otherwise lose bytes its peer has not read yet, and a UART whose
+    // queue is empty has nothing to discard. What is left must go, or the close would wait
+    // for it.
+    device_->purge(true, queuedNow > 0);
     device_->setDtr(false);
     device_->setRts(false);
     thread_.reset(); // stops and joins; a queued hand-over is cancelled
