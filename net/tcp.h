@@ -13,6 +13,13 @@
 // A second client that connects while one is being served gets "Busy" and a line break,
 // and is closed; it never touches the served client's buffer.
 //
+// Output: what a write hands over waits in the socket's queue until the peer takes it. A write
+// is refused (its command's failure, nothing queued) while that queue already holds
+// kOutputQueueLimit bytes. Closing a connection (tcp_close, tcp_srv_close, the end of a run)
+// first gives its queue up to kCloseDrainMs to go out, processing events meanwhile; Stop
+// closes at once, also ending such a wait, and no close waits again until the next run
+// starts. Bytes that could not be sent are logged with their count ("Data not sent to ").
+//
 // Threading: everything runs on the user-interface thread; socket events arrive while the
 // engine dispatches events between script lines, so the buffers need no lock. Error policy:
 // every failure inside a command becomes that command's log line and script error; socket
@@ -45,6 +52,16 @@ class TcpSubsystem : public QObject {
     // two flooded buffers cost nothing noticeable.
     static constexpr size_t kBufferCapacity = size_t(16) << 20;
 
+    // A write is refused while this many bytes wait to be sent. Linux already holds up to a
+    // few megabytes per connection in the kernel before anything waits here, so the queue
+    // fills only once the peer has stopped reading for a good while; 1 MiB on top of that
+    // keeps every burst a script sends to a live peer, and a peer that does not read costs
+    // at most this (plus one write) instead of memory without end.
+    static constexpr qint64 kOutputQueueLimit = qint64(1) << 20;
+    // How long a close waits for queued bytes: a peer that only pauses catches up, one that
+    // has stopped reading holds the script (or the end of the run) no longer than this.
+    static constexpr int kCloseDrainMs = 2000;
+
     explicit TcpSubsystem(Runtime& rt, size_t bufferCapacity = kBufferCapacity);
     ~TcpSubsystem() override;
 
@@ -75,12 +92,21 @@ class TcpSubsystem : public QObject {
     void closeServerClient();
     void closeServer();
     void closeClient();
+    // Closes the sockets after their queued bytes have left (bounded, see above), logging
+    // what stays.
+    void closeDraining(const std::vector<QTcpSocket*>& sockets);
+    // Queues `data` unless the output queue is full; false: refused or failed, nothing queued.
+    bool queueWrite(QTcpSocket* s, const std::string& data);
+    // A log line outside any script line's own (package mode logs nothing).
+    void logLine(std::string_view message);
 
     QTcpServer* server_;
     QPointer<QTcpSocket> client0_; // the one served client of server_
     QPointer<QTcpSocket> client_;  // a fresh socket per tcp_open
     RecvBuffer srvBuf_, cliBuf_;
+    Runtime& rt_;
     bool running_ = false;
+    bool stopGiven_ = false; // from a Stop to the next run's start
 };
 
 } // namespace nv
