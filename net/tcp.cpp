@@ -165,7 +165,11 @@ TcpSubsystem::TcpSubsystem(Runtime& rt, size_t bufferCapacity)
         closeAll();
     });
     rt.onRunEnd.push_back([this] {
+        // The run is over and the window already takes a new Run: user input waits until
+        // the close is done, so that no run starts inside the end of this one.
+        userInputWhileClosing_ = false;
         closeAll();
+        userInputWhileClosing_ = true;
         srvBuf_.clear();
         running_ = false;
     });
@@ -239,7 +243,8 @@ void TcpSubsystem::closeDraining(const std::vector<QTcpSocket*>& sockets) {
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(kCloseDrainMs);
     while (!stopGiven_ && waiting() && Clock::now() < deadline) {
-        QCoreApplication::processEvents();
+        QCoreApplication::processEvents(
+            userInputWhileClosing_ ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents);
         if (stopGiven_ || !waiting()) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }

@@ -107,6 +107,7 @@ class TcpSubsystem : public QObject {
     Runtime& rt_;
     bool running_ = false;
     bool stopGiven_ = false; // from a Stop to the next run's start
+    bool userInputWhileClosing_ = true;
 };
 
 } // namespace nv

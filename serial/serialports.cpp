@@ -120,7 +120,7 @@ SerialPorts::~SerialPorts() {
     std::vector<int> open;
     for (int n = 1; n <= kMaxPort; ++n)
         if (table_[n] && table_[n]->isOpen()) open.push_back(n);
-    drainAndDestroy(open);
+    drainAndDestroy(open, false); // the program is ending: nothing the user does matters
     for (auto& t : table_)
         t.reset();
 }
@@ -136,8 +136,9 @@ void SerialPorts::logLine(std::string_view message) {
 }
 
 // Events are processed while waiting: the receive threads' hand-overs keep running, and a
-// Stop given meanwhile (a button, a signal) ends the wait at once.
-void SerialPorts::drainAndDestroy(const std::vector<int>& numbers) {
+// Stop given meanwhile (a button, a signal) ends the wait at once. Without `userInput`
+// clicks and keys wait until the close is done.
+void SerialPorts::drainAndDestroy(const std::vector<int>& numbers, bool userInput) {
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(kCloseDrainMs);
     for (;;) {
@@ -145,7 +146,8 @@ void SerialPorts::drainAndDestroy(const std::vector<int>& numbers) {
         for (int n : numbers)
             if (TerminalWindow* t = terminal(n)) pending |= !t->pushOutput();
         if (!pending || stopGiven_ || Clock::now() >= deadline) break;
-        QCoreApplication::processEvents();
+        QCoreApplication::processEvents(userInput ? QEventLoop::AllEvents
+                                                  : QEventLoop::ExcludeUserInputEvents);
         if (stopGiven_) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
@@ -344,7 +346,7 @@ bool SerialPorts::cmdClosePort(Interpreter& ex, const std::vector<std::string>& 
         return true;
     }
     if (terminal(*n)) {
-        drainAndDestroy({*n}); // closes the port before the slot is emptied
+        drainAndDestroy({*n}, true); // closes the port before the slot is emptied
         ex.logMessage("Port closed: " + a[0]);
     } else {
         ex.logMessage("Port is not open: " + a[0]);

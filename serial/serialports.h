@@ -103,8 +103,9 @@ class SerialPorts {
     TerminalWindow* strictConnection(Interpreter& ex, const std::string& port,
                                      std::string_view name);
     // Waits (bounded) until the connections numbered `numbers` have sent their queued bytes, then
-    // destroys them.
-    void drainAndDestroy(const std::vector<int>& numbers);
+    // destroys them. `userInput`: clicks and keys are handled during the wait (inside a run,
+    // where the Stop button must work); otherwise they wait until it is over.
+    void drainAndDestroy(const std::vector<int>& numbers, bool userInput);
     // A log line outside any script line's own (package mode logs nothing).
     void logLine(std::string_view message);
 
