@@ -43,4 +43,27 @@ inline constexpr std::size_t kTcpReceiveBuffer = std::size_t(16) << 20;
 // byte: scripts written for this tool rely on that cut.
 inline constexpr std::size_t kTcpClientChunk = 128;
 
+// Bytes a serial port's output queue may hold before a send is refused. 1 MiB is about 90 s
+// of transmission at 115200 baud and 18 minutes at 9600: no script that talks to a live
+// instrument gets that far ahead of its line, while a peer that has stopped reading costs at
+// most this (plus one send) instead of memory without end. The check comes before the bytes
+// are added, so a single large send is still taken whole.
+inline constexpr std::size_t kSerialOutputQueue = std::size_t(1) << 20;
+
+// Bytes a TCP connection's output queue may hold before a write is refused. Linux already
+// holds up to a few megabytes per connection in the kernel before anything waits here, so
+// the queue fills only once the peer has stopped reading for a good while; 1 MiB on top of
+// that keeps every burst a script sends to a live peer.
+inline constexpr std::size_t kTcpOutputQueue = std::size_t(1) << 20;
+
+// How long closing a port or connection waits for its queued bytes to go out (events keep
+// being processed; Stop ends the wait at once). At 9600 baud (about 1 ms a byte) a last
+// reply of up to two thousand bytes still leaves and a peer that only pauses catches up; a
+// peer that has stopped reading holds the script, or the end of the run, no longer.
+inline constexpr int kCloseDrainMs = 2000;
+
+// The largest font height in pixels a layout file may give the terminal pane: far above any
+// readable size, and far below the integer overflow a hostile value would cause.
+inline constexpr int kMaxFontPixels = 1000;
+
 } // namespace nv::limits

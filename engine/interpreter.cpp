@@ -33,16 +33,11 @@ void Interpreter::clearScriptError() {
 }
 
 void Interpreter::appendChecked(std::string_view text) {
-    if (host_.logLineCount() > limits::kLogLines) host_.clearLog();
-    host_.appendLog(text);
+    rt_.appendLog(text);
 }
 
 void Interpreter::logMessage(std::string_view message) {
-    if (rt_.packageMode) return;
-    std::string line = timeText();
-    line += ": ";
-    line += message;
-    appendChecked(line);
+    rt_.logMessage(message);
 }
 
 const Interpreter::LineInfo& Interpreter::line(int index) {

@@ -2,7 +2,9 @@
 
 #include <stdexcept>
 
+#include "base/limits.h"
 #include "engine/builtins.h"
+#include "engine/host.h"
 #include "engine/interpreter.h"
 #include "engine/text.h"
 
@@ -87,6 +89,19 @@ Runtime::Runtime(ScriptHost& host) : host_(&host) {
     for (const auto& r : kFunctionRows)
         functions_.push_back({r.name, r.argc, r.eval, r.clearsError, {}});
     installBuiltins(*this);
+}
+
+void Runtime::appendLog(std::string_view text) {
+    if (host_->logLineCount() > limits::kLogLines) host_->clearLog();
+    host_->appendLog(text);
+}
+
+void Runtime::logMessage(std::string_view message) {
+    if (packageMode) return;
+    std::string line = timeText();
+    line += ": ";
+    line += message;
+    appendLog(line);
 }
 
 void CommandCall::evaluateArgs() {

@@ -124,6 +124,12 @@ class Runtime {
 
     ScriptHost& host() { return *host_; }
 
+    // The log, also between script lines (a subsystem reporting a lost port or unsent data):
+    // time stamp, ": ", message; nothing in package mode. appendLog adds the text as it
+    // stands. Both clear the pane first once it holds more than limits::kLogLines lines.
+    void logMessage(std::string_view message);
+    void appendLog(std::string_view text);
+
     // Plug a command into the dispatcher's row for spec.keyword.
     void addCommand(CommandSpec spec);
     // Plug a handler into the function row `name` with `argc` arguments.

@@ -11,7 +11,10 @@
 // byte (zero included) is kept as it came.
 #pragma once
 
+#include "base/limits.h"
+
 #include <cstddef>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -66,5 +69,19 @@ class RecvBuffer {
     size_t head_ = 0;
     size_t capacity_;
 };
+
+// The client connection's receive rule: the data is taken in chunks of at most kClientChunk
+// bytes, and each chunk is kept only up to its first zero byte (scripts written for this tool
+// rely on that cut).
+inline constexpr size_t kClientChunk = limits::kTcpClientChunk;
+inline void appendCutAtZero(RecvBuffer& buffer, std::string_view data) {
+    for (size_t at = 0; at < data.size(); at += kClientChunk) {
+        const std::string_view chunk = data.substr(at, kClientChunk);
+        const void* zero = std::memchr(chunk.data(), 0, chunk.size());
+        buffer.append(zero ? chunk.substr(0, static_cast<size_t>(static_cast<const char*>(zero) -
+                                                                 chunk.data()))
+                           : chunk);
+    }
+}
 
 } // namespace nv

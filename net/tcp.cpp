@@ -1,14 +1,18 @@
 #include "net/tcp.h"
 
+#include <QCoreApplication>
 #include <QHostAddress>
 #include <QHostInfo>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
 #include <algorithm>
-#include <cstring>
+#include <chrono>
 #include <exception>
+#include <thread>
 
+#include "engine/builtins.h"
+#include "engine/host.h"
 #include "engine/interpreter.h"
 #include "engine/runtime.h"
 #include "engine/text.h"
@@ -23,14 +27,8 @@ namespace {
 // (every tcp_srv_read copies the whole buffer into the line): measured on loopback, an echo
 // script moves several times as much data per second with 128 KiB as with 4 MiB.
 constexpr qint64 kSocketReadBuffer = qint64(128) << 10;
-// How long a closed socket may go on delivering what the script wrote before it is dropped.
+// How long a refused client may go on taking its "Busy" line before it is dropped.
 constexpr int kLingerMs = 5000;
-// Written data that Stop or a run's end waits for before closing, so a last reply is not
-// cut off when the program exits right after the run.
-constexpr int kFinalWriteWaitMs = 500;
-// The client side takes received data in chunks of this size and keeps each chunk only up
-// to its first zero byte.
-constexpr size_t kClientChunk = 128;
 
 bool parsePort(const std::string& text, quint16& port) {
     int32_t p = 0;
@@ -47,15 +45,12 @@ std::string_view bytesOf(const QByteArray& b) {
     return std::string_view(b.constData(), static_cast<size_t>(b.size()));
 }
 
-// Closes a socket without losing what was already written to it, and frees it once the
-// close has completed (or after kLingerMs, whichever comes first).
+// Closes a socket once what was written to it has gone out, in the background, and frees it
+// when the close has completed (or after kLingerMs, whichever comes first). For the refused
+// client's few bytes; the script's own connections close through closeDraining.
 void retire(QTcpSocket* s, QObject* owner) {
     if (!s) return;
     QObject::disconnect(s, nullptr, owner, nullptr);
-    if (s->state() == QAbstractSocket::ConnectedState && s->bytesToWrite() > 0) {
-        s->flush();
-        if (s->bytesToWrite() > 0) s->waitForBytesWritten(kFinalWriteWaitMs);
-    }
     QObject::connect(s, &QAbstractSocket::disconnected, s, &QObject::deleteLater);
     QTimer::singleShot(kLingerMs, s, [s] {
         s->abort();
@@ -100,7 +95,7 @@ bool resolveHost(const std::string& host, QHostAddress& out) {
 } // namespace
 
 TcpSubsystem::TcpSubsystem(Runtime& rt, size_t bufferCapacity)
-    : server_(new QTcpServer(this)), srvBuf_(bufferCapacity), cliBuf_(bufferCapacity) {
+    : server_(new QTcpServer(this)), srvBuf_(bufferCapacity), cliBuf_(bufferCapacity), rt_(rt) {
     connect(server_, &QTcpServer::newConnection, this, &TcpSubsystem::onServerClientConnected);
 
     using Handler = void (TcpSubsystem::*)(Interpreter&, const std::vector<std::string>&);
@@ -155,11 +150,19 @@ TcpSubsystem::TcpSubsystem(Runtime& rt, size_t bufferCapacity)
 
     rt.onRunStart.push_back([this] {
         running_ = true;
+        stopGiven_ = false;
         srvBuf_.clear();
     });
-    rt.onStop.push_back([this] { closeAll(); });
-    rt.onRunEnd.push_back([this] {
+    rt.onStop.push_back([this] {
+        stopGiven_ = true;
         closeAll();
+    });
+    rt.onRunEnd.push_back([this] {
+        // The run is over and the window already takes a new Run: user input waits until
+        // the close is done, so that no run starts inside the end of this one.
+        userInputWhileClosing_ = false;
+        closeAll();
+        userInputWhileClosing_ = true;
         srvBuf_.clear();
         running_ = false;
     });
@@ -175,16 +178,20 @@ int TcpSubsystem::serverPort() const {
     return server_->isListening() ? server_->serverPort() : 0;
 }
 
+// Both connections share one wait.
 void TcpSubsystem::closeAll() {
-    closeServerClient();
+    QTcpSocket* served = client0_;
+    QTcpSocket* own = client_;
+    client0_ = nullptr;
+    client_ = nullptr;
     closeServer();
-    closeClient();
+    closeDraining({served, own});
 }
 
 void TcpSubsystem::closeServerClient() {
     QTcpSocket* c = client0_;
     client0_ = nullptr;
-    retire(c, this);
+    closeDraining({c});
 }
 
 void TcpSubsystem::closeServer() {
@@ -197,7 +204,53 @@ void TcpSubsystem::closeServer() {
 void TcpSubsystem::closeClient() {
     QTcpSocket* c = client_;
     client_ = nullptr;
-    retire(c, this);
+    closeDraining({c});
+}
+
+// The sockets are already detached from this subsystem's slots, so events processed during
+// the wait (a Stop among them, which re-enters closeAll) never reach them.
+void TcpSubsystem::closeDraining(const std::vector<QTcpSocket*>& sockets) {
+    std::vector<QPointer<QTcpSocket>> open;
+    for (QTcpSocket* s : sockets) {
+        if (!s) continue;
+        QObject::disconnect(s, nullptr, this, nullptr);
+        if (s->state() == QAbstractSocket::ConnectedState) s->flush();
+        open.emplace_back(s);
+    }
+    auto waiting = [&] {
+        for (const auto& s : open)
+            if (s && s->state() == QAbstractSocket::ConnectedState && s->bytesToWrite() > 0)
+                return true;
+        return false;
+    };
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(kCloseDrainMs);
+    while (!stopGiven_ && waiting() && Clock::now() < deadline) {
+        QCoreApplication::processEvents(
+            userInputWhileClosing_ ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents);
+        if (stopGiven_ || !waiting()) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    for (const auto& s : open) {
+        if (!s) continue;
+        const qint64 left = s->bytesToWrite();
+        if (left > 0) {
+            rt_.logMessage("Data not sent to " + dottedAddress(s->peerAddress()) + ":" +
+                           std::to_string(s->peerPort()) + ": " + std::to_string(left) + " bytes");
+            s->abort();
+        }
+        retire(s, this);
+    }
+}
+
+bool TcpSubsystem::queueWrite(QTcpSocket* s, const std::string& data) {
+    s->flush(); // what the kernel takes now does not count against the limit
+    if (s->bytesToWrite() >= kOutputQueueLimit) return false;
+    if (s->write(data.data(), static_cast<qint64>(data.size())) < 0) return false;
+    // Hand the bytes to the kernel now rather than at the next event dispatch: a reply
+    // should not wait for the script's next line.
+    s->flush();
+    return true;
 }
 
 // --- server -------------------------------------------------------------------------------
@@ -234,15 +287,8 @@ void TcpSubsystem::srvFlush(Interpreter& ex, const std::vector<std::string>& arg
 }
 
 void TcpSubsystem::srvWrite(Interpreter& ex, const std::vector<std::string>& args) {
-    const std::string& data = args[0];
-    if (!isConnected(client0_) ||
-        client0_->write(data.data(), static_cast<qint64>(data.size())) < 0) {
+    if (!isConnected(client0_) || !queueWrite(client0_, args[0]))
         fail(ex, "Write error,server socket.", "tcp_srv_write: error writing to server socket.");
-        return;
-    }
-    // Hand the bytes to the kernel now rather than at the next event dispatch: a reply
-    // should not wait for the script's next line.
-    client0_->flush();
 }
 
 void TcpSubsystem::onServerClientConnected() {
@@ -331,24 +377,13 @@ void TcpSubsystem::cliWrite(Interpreter& ex, const std::vector<std::string>& arg
         fail(ex, "Write error, not connected.", "tcp_write: error writing to socket client.");
         return;
     }
-    const std::string& data = args[0];
-    if (client_->write(data.data(), static_cast<qint64>(data.size())) < 0) {
+    if (!queueWrite(client_, args[0]))
         fail(ex, "Write error,socket client.", "tcp_write: error writing to socket client.");
-        return;
-    }
-    client_->flush();
 }
 
 void TcpSubsystem::onClientDataAvailable() {
     if (!running_ || !client_) return;
-    const QByteArray data = client_->readAll();
-    const std::string_view all = bytesOf(data);
-    for (size_t at = 0; at < all.size(); at += kClientChunk) {
-        const std::string_view chunk = all.substr(at, kClientChunk);
-        const void* zero = std::memchr(chunk.data(), 0, chunk.size());
-        cliBuf_.append(zero ? chunk.substr(0, static_cast<const char*>(zero) - chunk.data())
-                            : chunk);
-    }
+    appendCutAtZero(cliBuf_, bytesOf(client_->readAll()));
 }
 
 } // namespace nv

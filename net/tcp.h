@@ -13,6 +13,13 @@
 // A second client that connects while one is being served gets "Busy" and a line break,
 // and is closed; it never touches the served client's buffer.
 //
+// Output: what a write hands over waits in the socket's queue until the peer takes it. A write
+// is refused (its command's failure, nothing queued) while that queue already holds
+// kOutputQueueLimit bytes. Closing a connection (tcp_close, tcp_srv_close, the end of a run)
+// first gives its queue up to kCloseDrainMs to go out, processing events meanwhile; Stop
+// closes at once, also ending such a wait, and no close waits again until the next run
+// starts. Bytes that could not be sent are logged with their count ("Data not sent to ").
+//
 // Threading: everything runs on the user-interface thread; socket events arrive while the
 // engine dispatches events between script lines, so the buffers need no lock. Error policy:
 // every failure inside a command becomes that command's log line and script error; socket
@@ -27,6 +34,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/limits.h"
 #include "net/recvbuffer.h"
 
 class QTcpServer;
@@ -40,10 +48,10 @@ class Interpreter;
 class TcpSubsystem : public QObject {
     Q_OBJECT
   public:
-    // 16 MiB per buffer: far beyond any reply a script splices into an expression (every
-    // read copies the whole buffer into the line being evaluated), yet small enough that
-    // two flooded buffers cost nothing noticeable.
-    static constexpr size_t kBufferCapacity = size_t(16) << 20;
+    // The limits and their reasons are in base/limits.h.
+    static constexpr size_t kBufferCapacity = limits::kTcpReceiveBuffer;
+    static constexpr qint64 kOutputQueueLimit = qint64(limits::kTcpOutputQueue);
+    static constexpr int kCloseDrainMs = limits::kCloseDrainMs;
 
     explicit TcpSubsystem(Runtime& rt, size_t bufferCapacity = kBufferCapacity);
     ~TcpSubsystem() override;
@@ -75,12 +83,20 @@ class TcpSubsystem : public QObject {
     void closeServerClient();
     void closeServer();
     void closeClient();
+    // Closes the sockets after their queued bytes have left (bounded, see above), logging
+    // what stays.
+    void closeDraining(const std::vector<QTcpSocket*>& sockets);
+    // Queues `data` unless the output queue is full; false: refused or failed, nothing queued.
+    bool queueWrite(QTcpSocket* s, const std::string& data);
 
     QTcpServer* server_;
     QPointer<QTcpSocket> client0_; // the one served client of server_
     QPointer<QTcpSocket> client_;  // a fresh socket per tcp_open
     RecvBuffer srvBuf_, cliBuf_;
+    Runtime& rt_;
     bool running_ = false;
+    bool stopGiven_ = false; // from a Stop to the next run's start
+    bool userInputWhileClosing_ = true;
 };
 
 } // namespace nv

@@ -1,7 +1,8 @@
 #include "serial/portmap.h"
 
-#include "base/ini.h"
+#include <algorithm>
 
+#include "base/ini.h"
 #include <sstream>
 
 #include "engine/text.h"
@@ -67,11 +68,15 @@ void PortMap::apply(std::string_view entries, char sep) {
         const std::string key = nv::lowerAscii(nv::trimView(entry.substr(0, eq)));
         if (!nv::startsWith(key, "com")) continue;
         // Plain decimal only: "com0x1" in a settings file is a typing error, not port 1.
+        // Leading zeros name the same port, as they do in scripts ("com0001" is com1); a
+        // number of more than three digits is past the last port whatever its length.
         const std::string_view digits = std::string_view(key).substr(3);
-        if (digits.empty() || digits.find_first_not_of("0123456789") != std::string_view::npos ||
-            digits.size() > 3)
+        if (digits.empty() || digits.find_first_not_of("0123456789") != std::string_view::npos)
             continue;
-        set(std::stoi(std::string(digits)), nv::trim(entry.substr(eq + 1)));
+        const size_t lead = std::min(digits.find_first_not_of('0'), digits.size() - 1);
+        const std::string_view number = digits.substr(lead);
+        if (number.size() > 3) continue;
+        set(std::stoi(std::string(number)), nv::trim(entry.substr(eq + 1)));
     }
 }
 

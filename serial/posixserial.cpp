@@ -11,6 +11,7 @@
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -46,22 +47,50 @@ constexpr uint32_t kParityFlags[] = {
     PARENB | CMSPAR,          // space
 };
 
+// The rates that have a speed code. A port set with its code shows a standard speed to every
+// tool and peer that reads its settings (stty, a pseudo-terminal's other side, drivers that
+// only know the codes); BOTHER is left for the rates that have none.
+struct SpeedCode {
+    uint32_t baud;
+    uint32_t code;
+};
+constexpr SpeedCode kSpeedCodes[] = {
+    {50, B50},           {75, B75},           {110, B110},         {134, B134},
+    {150, B150},         {200, B200},         {300, B300},         {600, B600},
+    {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
+    {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
+    {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
+    {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
+    {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
+    {3500000, B3500000}, {4000000, B4000000},
+};
+
+uint32_t speedCode(uint32_t baud) {
+    for (const auto& c : kSpeedCodes)
+        if (c.baud == baud) return c.code;
+    return BOTHER;
+}
+
 } // namespace
 
 TermiosLine encodeLine(const LineSettings& s, uint32_t cflag) {
+    const uint32_t baud = static_cast<uint32_t>(s.baud);
     cflag &= ~(CBAUD | CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS | HUPCL);
-    cflag |= BOTHER | CREAD | CLOCAL;
+    cflag |= speedCode(baud) | CREAD | CLOCAL;
     for (const auto& sz : kSizes)
         if (sz.bits == s.dataBits) cflag |= sz.flag;
     if (s.parity <= ParitySpace) cflag |= kParityFlags[s.parity];
     // One and a half stop bits is what a UART sends for two with a 5-bit word.
     if (s.stopBits != StopOne) cflag |= CSTOPB;
-    return {cflag, static_cast<uint32_t>(s.baud)};
+    return {cflag, baud};
 }
 
 LineSettings decodeLine(uint32_t cflag, uint32_t speed) {
     LineSettings s;
     s.baud = static_cast<int32_t>(speed);
+    // A speed code says the rate even where the speed field was not kept up to date.
+    for (const auto& c : kSpeedCodes)
+        if ((cflag & CBAUD) == c.code) s.baud = static_cast<int32_t>(c.baud);
     for (const auto& sz : kSizes)
         if ((cflag & CSIZE) == sz.flag) s.dataBits = sz.bits;
     s.parity = ParityNone;
@@ -139,6 +168,11 @@ class PosixDevice final : public SerialDevice {
         return ::ioctl(fd_, FIONREAD, &n) == 0 && n > 0 ? static_cast<size_t>(n) : 0;
     }
 
+    size_t outQueued() override {
+        int n = 0;
+        return ::ioctl(fd_, TIOCOUTQ, &n) == 0 && n > 0 ? static_cast<size_t>(n) : 0;
+    }
+
     long read(char* buf, size_t n) override {
         for (;;) {
             const ssize_t r = ::read(fd_, buf, n);
@@ -158,7 +192,10 @@ class PosixDevice final : public SerialDevice {
         }
     }
 
-    void purge() override { ::ioctl(fd_, TCFLSH, TCIOFLUSH); }
+    void purge(bool input, bool output) override {
+        if (input || output)
+            ::ioctl(fd_, TCFLSH, input && output ? TCIOFLUSH : input ? TCIFLUSH : TCOFLUSH);
+    }
 
     WaitResult wait(int timeoutMs, bool wantWrite) override {
         struct pollfd p[2] = {{fd_, static_cast<short>(POLLIN | (wantWrite ? POLLOUT : 0)), 0},
@@ -233,16 +270,22 @@ class PosixPlatform final : public SerialPlatform {
     }
 
   private:
-    // A UUCP lock file ("LCK..ttyUSB0", "LCK..pts_3") whose process is alive.
+    // A UUCP lock file ("LCK..ttyUSB0", "LCK..pts_3") whose process is alive. Anyone may
+    // create files in the lock folder, so the name may hold a FIFO (whose open and read
+    // would wait for a writer forever), a link to a device (whose open has effects) or a
+    // folder: only a regular file, opened without following links and without waiting, is
+    // read, and only its first bytes.
     bool lockedByOther(const std::string& path) const {
         std::string name = path.rfind("/dev/", 0) == 0 ? path.substr(5) : path;
         for (char& c : name)
             if (c == '/') c = '_';
         const std::string lockPath = lockDir_ + "/LCK.." + name;
-        const int fd = ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC);
+        const int fd = ::open(lockPath.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
         if (fd < 0) return false;
+        struct stat st {};
         char buf[32] = {};
-        const ssize_t n = ::read(fd, buf, sizeof buf - 1);
+        ssize_t n = -1;
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) n = ::read(fd, buf, sizeof buf - 1);
         ::close(fd);
         if (n <= 0) return false;
         long pid = 0;

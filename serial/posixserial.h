@@ -11,8 +11,9 @@
 
 namespace nv::serial {
 
-// The control flags and speed for termios2 (BOTHER): `cflag` is the device's current control
-// word; the size, parity, stop-bit and speed fields are replaced, the receiver is enabled and
+// The control flags and speed for termios2: `cflag` is the device's current control word; the
+// size, parity, stop-bit and speed fields are replaced (the standard speed code where the
+// rate has one, BOTHER with the rate in `speed` otherwise), the receiver is enabled and
 // modem control lines are ignored for opening (CLOCAL), hardware flow control is off.
 struct TermiosLine {
     uint32_t cflag;

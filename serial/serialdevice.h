@@ -79,13 +79,15 @@ class SerialDevice {
     virtual bool counters(LineCounters& c) = 0;
     // Bytes waiting in the input queue (0 when unknown).
     virtual size_t queued() = 0;
+    // Bytes the driver has accepted but not yet sent (0 when unknown).
+    virtual size_t outQueued() = 0;
     // Non-blocking: bytes read, 0 when none wait, -1 when the device has failed.
     virtual long read(char* buf, size_t n) = 0;
     // Non-blocking: bytes the output queue accepted (possibly fewer than n, 0 when full),
     // -1 when the device has failed.
     virtual long write(const char* data, size_t n) = 0;
-    // Discards both queues.
-    virtual void purge() = 0;
+    // Discards the input queue, the output queue (bytes not yet sent), or both.
+    virtual void purge(bool input, bool output) = 0;
     // Blocks until bytes wait, the output queue has room (only when `wantWrite`), the device
     // goes away, wake() is called or timeoutMs passes (-1: no time-out).
     virtual WaitResult wait(int timeoutMs, bool wantWrite) = 0;
@@ -106,7 +108,8 @@ class SerialPlatform {
 };
 
 // The POSIX platform. `lockDir` is where UUCP lock files ("LCK..ttyUSB0") of other programs
-// are looked for.
+// are looked for; any local user can write there, so only regular files are read, and
+// never in a way that can block.
 std::unique_ptr<SerialPlatform> posixSerialPlatform(std::string lockDir = "/var/lock");
 
 // "No such file or directory (2)": the one place that turns an errno value into a message.

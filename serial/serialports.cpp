@@ -4,8 +4,12 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 
+#include "engine/builtins.h"
+#include "engine/host.h"
 #include "engine/interpreter.h"
 #include "engine/runtime.h"
 #include "engine/text.h"
@@ -90,11 +94,36 @@ SerialPorts::SerialPorts(QWidget* mainWindow, int& terminalX, int& terminalY, Op
     if (mainWindow_) dialog_ = new PortDialog([this] { return freePorts(); }, mainWindow_);
 }
 
-// Connections are owned here and closed with it, whatever the script left open.
+// Connections are owned here and closed with it, whatever the script left open; their unsent
+// bytes share one wait.
 SerialPorts::~SerialPorts() {
     delete dialog_.data();
+    std::vector<int> open;
+    for (int n = 1; n <= kMaxPort; ++n)
+        if (table_[n] && table_[n]->isOpen()) open.push_back(n);
+    drainAndDestroy(open, false); // the program is ending: nothing the user does matters
     for (auto& t : table_)
         t.reset();
+}
+
+// Events are processed while waiting: the receive threads' hand-overs keep running, and a
+// Stop given meanwhile (a button, a signal) ends the wait at once. Without `userInput`
+// clicks and keys wait until the close is done.
+void SerialPorts::drainAndDestroy(const std::vector<int>& numbers, bool userInput) {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(kCloseDrainMs);
+    for (;;) {
+        bool pending = false;
+        for (int n : numbers)
+            if (TerminalWindow* t = terminal(n)) pending |= !t->pushOutput();
+        if (!pending || stopGiven_ || Clock::now() >= deadline) break;
+        QCoreApplication::processEvents(userInput ? QEventLoop::AllEvents
+                                                  : QEventLoop::ExcludeUserInputEvents);
+        if (stopGiven_) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    for (int n : numbers)
+        destroy(n);
 }
 
 TerminalWindow* SerialPorts::terminal(int n) const {
@@ -152,6 +181,9 @@ TerminalWindow* SerialPorts::OpenPort(const std::string& name, const std::string
     if (!loadTerminalLayout(layoutFile_, layout, layoutError)) return nullptr;
 
     auto t = std::make_unique<TerminalWindow>(*platform_, terminalX_, terminalY_);
+    t->log = [this](std::string_view message) {
+        if (rt_) rt_->logMessage(message);
+    };
     t->applyLayout(layout);
     const QRect main = mainWindow_ ? mainWindow_->frameGeometry() : QRect(0, 0, 0, 0);
     t->move(main.x() + main.width() - t->width(), main.y() + 20);
@@ -179,6 +211,10 @@ TerminalWindow* SerialPorts::OpenPort(const std::string& name, const std::string
 // --- Commands ----------------------------------------------------------------------------
 
 void SerialPorts::install(Runtime& rt) {
+    rt_ = &rt;
+    // A Stop holds until the next run starts: closes after it do not wait for unsent bytes.
+    rt.onRunStart.push_back([this] { stopGiven_ = false; });
+    rt.onStop.push_back([this] { stopGiven_ = true; });
     using Args = std::vector<std::string>;
     auto command = [&](std::string_view keyword, std::vector<int> counts, auto action) {
         rt.addCommand({.keyword = keyword,
@@ -278,7 +314,7 @@ bool SerialPorts::cmdClosePort(Interpreter& ex, const std::vector<std::string>& 
         return true;
     }
     if (terminal(*n)) {
-        destroy(*n); // closes the port before the slot is emptied
+        drainAndDestroy({*n}, true); // closes the port before the slot is emptied
         ex.logMessage("Port closed: " + a[0]);
     } else {
         ex.logMessage("Port is not open: " + a[0]);
@@ -319,7 +355,20 @@ TerminalWindow* SerialPorts::strictConnection(Interpreter& ex, const std::string
 
 bool SerialPorts::cmdSend(Interpreter& ex, const std::vector<std::string>& a) {
     if (a[1].empty()) return true;
-    if (TerminalWindow* t = strictConnection(ex, a[0], "send")) t->send(a[1]);
+    TerminalWindow* t = strictConnection(ex, a[0], "send");
+    if (!t) return true;
+    switch (t->send(a[1])) {
+    case SendResult::Queued:
+        break;
+    case SendResult::Refused:
+        ex.raiseScriptError("send: error sending data.");
+        break;
+    case SendResult::Closed:
+        // A port whose device vanished is closed; a connection whose open failed drops the
+        // data quietly (openport has already reported it).
+        if (t->lost()) ex.raiseScriptError("send: Serial port not open.");
+        break;
+    }
     return true;
 }
 

@@ -10,10 +10,18 @@
 // connections that are not open are probed for them, and a script polling receive on an open
 // port pays for no device path at all.
 //
+// Closing a port (closeport, the end of the program) first gives the bytes still queued for it
+// up to kCloseDrainMs to go out, processing events meanwhile; a Stop ends that wait at once and
+// keeps it from starting until the next run. Bytes left are logged with their count.
+//
 // Threading: user-interface thread; each open connection adds its receive thread (terminal.h).
 // Error policy: script errors only, through the commands' own messages; nothing throws out of
-// a command or function.
+// a command or function. A send the output queue refuses reports "send: error sending data."
+// (kOutputQueueLimit, terminal.h); a send to a port whose device vanished reports "send:
+// Serial port not open.", as a closed port does.
 #pragma once
+
+#include "base/limits.h"
 
 #include <QPointer>
 #include <array>
@@ -40,6 +48,9 @@ namespace nv::serial {
 
 class SerialPorts {
   public:
+    // How long a close waits for unsent bytes (base/limits.h).
+    static constexpr int kCloseDrainMs = limits::kCloseDrainMs;
+
     struct Options {
         std::unique_ptr<SerialPlatform> platform; // null: the POSIX platform
         std::optional<PortMap> ports;             // nothing: settings file and environment
@@ -91,8 +102,14 @@ class SerialPorts {
     // valid." or "<name>: Serial port not open." reported.
     TerminalWindow* strictConnection(Interpreter& ex, const std::string& port,
                                      std::string_view name);
+    // Waits (bounded) until the connections numbered `numbers` have sent their queued bytes, then
+    // destroys them. `userInput`: clicks and keys are handled during the wait (inside a run,
+    // where the Stop button must work); otherwise they wait until it is over.
+    void drainAndDestroy(const std::vector<int>& numbers, bool userInput);
 
     QWidget* mainWindow_;
+    Runtime* rt_ = nullptr; // set by install()
+    bool stopGiven_ = false;
     int& terminalX_;
     int& terminalY_;
     std::unique_ptr<SerialPlatform> platform_;

@@ -259,6 +259,7 @@ bool TerminalWindow::openPort() {
     memo->setFont(f);
 
     openError_.clear();
+    lost_ = false;
     device_ = platform_.open(devicePath, &openError_);
     if (!device_) {
         hide();
@@ -267,7 +268,7 @@ bool TerminalWindow::openPort() {
     // The state every port starts from: 9600 baud, 8 data bits, even parity, one stop bit,
     // queues empty, DTR and RTS down.
     device_->configure({9600, 8, ParityEven, StopOne});
-    device_->purge();
+    device_->purge(true, true);
     device_->setDtr(false);
     device_->setRts(false);
     // A setting the driver refuses must not leave a port open at settings nobody asked for.
@@ -285,13 +286,32 @@ bool TerminalWindow::openPort() {
 
 void TerminalWindow::closePort() {
     if (!open_) return;
+    const size_t queuedNow = unsent();
+    const size_t notSent = queuedNow + droppedOut_;
     open_ = false;
-    device_->purge();
+    // Output is discarded only when some is left: a port without a driver queue count (a
+    // pseudo-terminal) would otherwise lose bytes its peer has not read yet, and a UART whose
+    // queue is empty has nothing to discard. What is left must go, or the close would wait
+    // for it.
+    device_->purge(true, queuedNow > 0);
     device_->setDtr(false);
     device_->setRts(false);
     thread_.reset(); // stops and joins; a queued hand-over is cancelled
     device_.reset(); // closes the port: it is free again from here on
     pendingOut_.clear();
+    droppedOut_ = 0;
+    if (notSent > 0 && log)
+        log("Data not sent to " + portName + ": " + std::to_string(notSent) + " bytes");
+}
+
+size_t TerminalWindow::unsent() {
+    return open_ ? pendingOut_.size() + device_->outQueued() : 0;
+}
+
+bool TerminalWindow::pushOutput() {
+    if (!open_) return true;
+    writePending();
+    return unsent() == 0;
 }
 
 bool TerminalWindow::setDtr(int state) {
@@ -304,20 +324,27 @@ bool TerminalWindow::setRts(int state) {
     return device_->setRts(state == 1);
 }
 
-void TerminalWindow::send(std::string_view bytes) {
-    if (!open_ || bytes.empty()) return;
+SendResult TerminalWindow::send(std::string_view bytes) {
+    if (!open_) return SendResult::Closed;
+    if (bytes.empty()) return SendResult::Queued;
+    // What the port takes right now does not count against the limit.
+    if (!pendingOut_.empty()) writePending();
+    if (pendingOut_.size() >= kOutputQueueLimit) return SendResult::Refused;
     if (isVisible()) trace("(S) ", bytes);
     // Bytes the port cannot take now wait here until it has room; a send never blocks the
     // script and never loses a byte of a port that stays open.
     pendingOut_.append(bytes);
     writePending();
+    return SendResult::Queued;
 }
 
 void TerminalWindow::writePending() {
     while (open_ && !pendingOut_.empty()) {
         const long w = device_->write(pendingOut_.data(), pendingOut_.size());
         if (w < 0) {
-            pendingOut_.clear(); // the device failed; its hang-up event follows
+            // The device failed; its hang-up event follows, and the close counts these.
+            droppedOut_ += pendingOut_.size();
+            pendingOut_.clear();
             break;
         }
         if (w == 0) break;
@@ -342,6 +369,8 @@ void TerminalWindow::onPortEvent(const PortEvent& ev) {
     if (ev.gone && open_) {
         receiveBytes(); // whatever arrived before the hang-up
         status({kEvErr, 0, kErrIo});
+        lost_ = true;
+        if (log) log("Port lost: " + portName);
         closePort();
     }
 }

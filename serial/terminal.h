@@ -10,8 +10,11 @@
 // the user-interface thread (a hand-over still queued is cancelled), so closePort() may join the
 // thread without deadlock and the port is free again when closePort() returns.
 // Error policy: nothing throws. A port that cannot be opened leaves the connection closed with
-// the reason in openError(); line errors and a vanished device only add "PORT ERROR :" lines
-// to the pane; read and write failures are not script errors.
+// the reason in openError(); line errors only add "PORT ERROR :" lines to the pane. A vanished
+// device adds one too, closes the connection, marks it lost and logs "Port lost: " with the
+// port's name once. A send is refused (and queues nothing) while the output queue already
+// holds kOutputQueueLimit bytes; bytes still unsent when the connection closes are logged with
+// their count ("Data not sent to "). Other read and write failures are not script errors.
 #pragma once
 
 #include "base/limits.h"
@@ -21,6 +24,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -61,6 +65,15 @@ void appendReceived(std::string& buffer, std::string_view arrival);
 inline constexpr size_t kReceiveLimit = limits::kSerialReceiveBuffer;
 // The pane is cleared before a line is added once it holds more than this many lines.
 inline constexpr int kMemoLineLimit = limits::kTerminalLines;
+// A send is refused while the connection's output queue holds this many bytes.
+inline constexpr size_t kOutputQueueLimit = limits::kSerialOutputQueue;
+
+// What became of the bytes of a send.
+enum class SendResult {
+    Queued,  // written, or queued to go out as the port takes them
+    Refused, // the output queue is full: nothing was queued
+    Closed,  // the connection is not open: nothing was queued
+};
 
 struct PortEvent {
     uint32_t mask = 0;   // kEv* bits
@@ -124,7 +137,17 @@ class TerminalWindow : public QWidget {
     // 0 drops the line, 1 raises it; true only when open and the platform call succeeded.
     bool setDtr(int state);
     bool setRts(int state);
-    void send(std::string_view bytes);
+    SendResult send(std::string_view bytes);
+    // True once the device has vanished under the open connection.
+    bool lost() const { return lost_; }
+    // Bytes sent but not yet out of the port: the output queue and the driver's own.
+    size_t unsent();
+    // Hands queued bytes to the port as far as it takes them now; true when nothing is left
+    // unsent (or the connection is not open). Used while a close waits for the queue.
+    bool pushOutput();
+
+    // Where the connection's log lines go ("Port lost: ", "Data not sent to "); none: dropped.
+    std::function<void(std::string_view)> log;
 
     const std::string& received() const { return receiveBuffer_; }
     void clearReceived() { receiveBuffer_.clear(); }
@@ -163,10 +186,12 @@ class TerminalWindow : public QWidget {
     std::unique_ptr<SerialDevice> device_;
     std::unique_ptr<ReceiveThread> thread_;
     bool open_ = false;
+    bool lost_ = false;
     std::string openError_;
     int cts_ = 0, dsr_ = 0, ring_ = 0, rlsd_ = 0;
     std::string receiveBuffer_;
     std::string pendingOut_;
+    size_t droppedOut_ = 0; // queued bytes a failing device refused
     int memoLines_ = 0;
     std::vector<std::string> memoPending_;
     bool memoClearPending_ = false;

@@ -2,6 +2,8 @@
 #include "rack/componentstream.h"
 #include "serial/terminallayout.h"
 
+#include "base/limits.h"
+
 namespace nv::serial {
 
 namespace {
@@ -16,10 +18,6 @@ constexpr ScrollStyle kScrollStyles[] = {
     {"ssHorizontal", false, true},
     {"ssBoth", true, true},
 };
-
-// Taller than any screen: a larger stored height is a damaged file, and Qt would try to
-// render glyphs of that size.
-constexpr int kMaxFontPixels = 1000;
 
 } // namespace
 
@@ -43,7 +41,7 @@ bool loadTerminalLayout(const std::string& path, TerminalLayout& out, std::strin
     if (auto v = rack::colorProperty(*memo, "Color")) l.memoColor = *v;
     if (auto v = rack::colorProperty(*memo, "Font.Color")) l.memoFontColor = *v;
     if (auto v = rack::textProperty(*memo, "Font.Name")) l.memoFontName = *v;
-    if (auto v = rack::pixelSizeProperty(*memo, "Font.Height", kMaxFontPixels))
+    if (auto v = rack::pixelSizeProperty(*memo, "Font.Height", limits::kMaxFontPixels))
         l.memoFontPixels = *v;
     if (auto v = rack::identProperty(*memo, "ScrollBars")) {
         for (const auto& s : kScrollStyles)

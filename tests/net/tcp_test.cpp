@@ -2,9 +2,11 @@
 // loopback. Each peer runs on its own thread while the script runs on the main thread.
 #include <QCoreApplication>
 #include <QTimer>
+#include <atomic>
 #include <future>
 #include <gtest/gtest.h>
 #include <random>
+#include <regex>
 
 #include "net/tcp.h"
 #include "tests/commands/harness.h"
@@ -38,6 +40,32 @@ struct TcpRig : nvtest::ScriptRig {
 };
 
 const std::string kHelloWorld("hello\0world", 11);
+
+// 64 KiB in `s`, then writes of it through `command` until one fails (at most 1000): logs the
+// number of the failed write, `error` and the message.
+std::string writeUntilRefused(const std::string& command) {
+    return "s = \"0123456789abcdef\"\nfor (i, 1, 12, 1)\ns = s & s\nnext\n"
+           "e = 0\nn = 0\nwhile (e == 0)\nn = n + 1\n" +
+           command +
+           "(s)\ne = error\nif (n == 1000)\ne = 2\nendif\nwend\n"
+           "writelog(n & \" \" & e & \" \" & geterror())\n";
+}
+
+bool logHas(const nvtest::TestHost& host, std::string_view tail) {
+    for (const auto& l : host.log)
+        if (l.ends_with(tail)) return true;
+    return false;
+}
+
+// Removes the lines that match `pattern` from `log` and returns them.
+Lines take(Lines& log, const std::string& pattern) {
+    const std::regex re(pattern);
+    Lines taken, rest;
+    for (auto& l : log)
+        (std::regex_match(l, re) ? taken : rest).push_back(l);
+    log = rest;
+    return taken;
+}
 
 } // namespace
 
@@ -140,6 +168,48 @@ writelog("down " & tcp_isconnected() & " " & len(tcp_read()))
     EXPECT_EQ(peer.get(), (std::vector<std::string>{"ack1", "ack2", "ack3"}));
 }
 
+// The client connection takes data in chunks of at most 128 bytes and keeps each only up to its
+// first zero byte; the server side keeps every byte.
+TEST(TcpClient, ChunksOfAtMost128BytesAreEachCutAtTheirFirstZero) {
+    const std::string z(1, '\0');
+    struct Case {
+        std::string in, kept;
+    } cases[] = {
+        {std::string(127, 'a') + z + std::string(128, 'b') + std::string(10, 'c') + z + "ddd",
+         std::string(127, 'a') + std::string(128, 'b') + std::string(10, 'c')},
+        {std::string(128, 'x') + z + "yyy", std::string(128, 'x')},
+        {std::string(300, 'q'), std::string(300, 'q')},
+        {z + std::string(127, 'r') + std::string(5, 's'), std::string(5, 's')},
+    };
+    for (const auto& c : cases) {
+        nv::RecvBuffer buf(1 << 20);
+        nv::appendCutAtZero(buf, c.in);
+        EXPECT_EQ(buf.view(), c.kept) << c.in.size();
+    }
+
+    // The same rule on a real connection (one send of a few hundred bytes arrives whole on
+    // loopback).
+    TcpRig rig;
+    int port = 0;
+    Sock listener = nvtest::listenLoopback(port);
+    auto peer = std::async(std::launch::async, [&] {
+        Sock c = nvtest::acceptOne(listener);
+        c.sendAll(cases[0].in);
+        return c.recvUpTo(2);
+    });
+    const Lines log = rig.run(replace(R"(tcp_open("127.0.0.1", PORT)
+repeat
+  n = pos("c", tcp_read())
+until (n >> 0)
+tcp_write("ok")
+writelog(len(tcp_read()) & " " & pos("b", tcp_read()) & " " & pos("c", tcp_read()))
+)",
+                                      "PORT", std::to_string(port)));
+    EXPECT_EQ(peer.get(), "ok");
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(log[1], "265 128 256");
+}
+
 TEST(TcpClient, RefusedConnectionNeverCountsAsConnected) {
     TcpRig rig;
     const int port = nvtest::freePort();
@@ -222,6 +292,93 @@ tcp_srv_write("done")
     EXPECT_EQ(peer.get(), "done");
     ASSERT_EQ(log.size(), 2u);
     EXPECT_EQ(log[1], std::to_string(cap) + " 0 nnn");
+}
+
+// A client that stops reading: writes are refused once the queue holds the limit, and a
+// refused write queues nothing; when it reads again, the end of the run waits for the queue.
+TEST(TcpServer, WritesAreRefusedAtTheQueueLimitAndTheRunEndLetsTheRestLeave) {
+    TcpRig rig;
+    const int port = nvtest::freePort();
+    std::atomic<bool> readNow{false};
+    auto peer = std::async(std::launch::async, [&] {
+        Sock c = nvtest::connectLoopback(port);
+        for (int i = 0; i < 3000 && !readNow; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        return c.recvToEof(20000).size();
+    });
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (logHas(rig.host, "tcp_srv_write: error writing to server socket.")) readNow = true;
+    });
+    watch.start(5);
+    Lines log = rig.run(replace("tcp_srv_open(PORT)\nrepeat\nc = len(tcp_srv_hasclient())\n"
+                                "until (c >> 0)\n",
+                                "PORT", std::to_string(port)) +
+                            writeUntilRefused("tcp_srv_write"),
+                        std::chrono::seconds(30));
+    const size_t got = peer.get();
+    EXPECT_EQ(take(log, "Data not sent to .*").size(), 0u);
+    ASSERT_EQ(log.size(), 3u);
+    EXPECT_EQ(log[1], "Write error,server socket.");
+    int n = 0, e = 0;
+    char msg[80] = {};
+    ASSERT_EQ(std::sscanf(log[2].c_str(), "%d %d %79[^\n]", &n, &e, msg), 3) << log[2];
+    EXPECT_EQ(e, 1) << log[2];
+    EXPECT_STREQ(msg, "tcp_srv_write: error writing to server socket.");
+    const size_t taken = static_cast<size_t>(n - 1) * 65536;
+    EXPECT_GE(taken, static_cast<size_t>(nv::TcpSubsystem::kOutputQueueLimit));
+    EXPECT_EQ(got, taken);
+}
+
+// A server that never reads what the script writes: the close waits a bounded time, logs what
+// stays, and a Stop ends the wait at once.
+TEST(TcpClient, CloseLogsWhatAPeerThatDoesNotReadLeavesAndStopEndsTheWait) {
+    for (const bool stop : {false, true}) {
+        TcpRig rig;
+        int port = 0;
+        Sock listener = nvtest::listenLoopback(port);
+        std::atomic<bool> done{false};
+        auto peer = std::async(std::launch::async, [&] {
+            Sock c = nvtest::acceptOne(listener);
+            for (int i = 0; i < 3000 && !done; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        });
+        std::chrono::steady_clock::time_point stoppedAt;
+        QTimer watch;
+        QObject::connect(&watch, &QTimer::timeout, [&] {
+            if (!stop || !logHas(rig.host, ": closing")) return;
+            watch.stop();
+            QTimer::singleShot(100, [&] {
+                stoppedAt = std::chrono::steady_clock::now();
+                rig.rc.stop();
+            });
+        });
+        watch.start(5);
+        Lines log = rig.run(replace("tcp_open(\"127.0.0.1\", PORT)\nrepeat\nup = "
+                                    "tcp_isconnected()\nuntil (up == 1)\n",
+                                    "PORT", std::to_string(port)) +
+                                writeUntilRefused("tcp_write") +
+                                "writelog(\"closing\")\ntcp_close()\nwritelog(\"closed\")\n",
+                            std::chrono::seconds(30));
+        const auto sinceStop = std::chrono::steady_clock::now() - stoppedAt;
+        done = true;
+        peer.get();
+        const Lines lost =
+            take(log, "Data not sent to 127.0.0.1:" + std::to_string(port) + ": [0-9]+ bytes");
+        ASSERT_EQ(lost.size(), 1u) << stop;
+        EXPECT_GE(std::stoll(lost[0].substr(lost[0].rfind(": ") + 2)),
+                  nv::TcpSubsystem::kOutputQueueLimit)
+            << stop;
+        ASSERT_EQ(log.size(), stop ? 5u : 6u) << stop;
+        EXPECT_EQ(log[1], "Write error,socket client.");
+        EXPECT_TRUE(log[2].ends_with(" 1 tcp_write: error writing to socket client.")) << log[2];
+        EXPECT_EQ(log[3], "closing");
+        EXPECT_EQ(log[4], "Socket client closed");
+        // The wait would last two seconds; the Stop ends it well before.
+        if (stop) {
+            EXPECT_LT(sinceStop, std::chrono::milliseconds(1500));
+        }
+    }
 }
 
 TEST(TcpRuns, StopClosesTheClientTheServerAndTheClientConnection) {

@@ -4,19 +4,24 @@
 #include <gtest/gtest.h>
 
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <QApplication>
 #include <QPlainTextEdit>
+#include <QTimer>
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <future>
+#include <regex>
 
 #include "fake_serial.h"
 #include "pty.h"
 #include "serial/serialports.h"
 #include "serial/terminal.h"
 #include "termios_probe.h"
+#include "tests/commands/harness.h"
 
 namespace nv::serial::test {
 namespace {
@@ -41,10 +46,17 @@ struct PtyConnection : ::testing::Test {
 };
 
 TEST_F(PtyConnection, OpensWithSettingsAndReadsThemBackFromTheDevice) {
+    // The far side sees a standard rate as its speed code; only a rate without one is
+    // "other" (BOTHER, 0010000).
+    constexpr uint32_t kOther = 0010000;
     struct Case {
         int32_t baud;
         uint8_t stop;
-    } cases[] = {{19200, StopTwo}, {250000, StopOne}, {110, StopOneHalf}, {115200, StopOne}};
+        uint32_t code;
+    } cases[] = {{19200, StopTwo, B19200},
+                 {250000, StopOne, kOther},
+                 {110, StopOneHalf, B110},
+                 {115200, StopOne, B115200}};
     for (const auto& c : cases) {
         auto t = term();
         t->settings = {c.baud, 8, ParityNone, c.stop};
@@ -53,6 +65,7 @@ TEST_F(PtyConnection, OpensWithSettingsAndReadsThemBackFromTheDevice) {
         ASSERT_TRUE(readTermios(pty.master(), cflag, speed));
         EXPECT_EQ(speed, static_cast<uint32_t>(c.baud));
         EXPECT_EQ((cflag & CSTOPB) != 0, c.stop != StopOne) << c.baud;
+        EXPECT_EQ(cflag & CBAUD, c.code) << c.baud;
     }
 }
 
@@ -224,6 +237,48 @@ TEST(Probe, ListsOnlyPortsThatCanBeOpenedExclusively) {
     std::filesystem::remove_all(dir);
 }
 
+// Anyone may put entries into the lock folder. A FIFO named like a lock file must not make the
+// probe or the open wait for a writer; a link is not followed (it could lead to a live lock
+// file or a device), and a folder holds nothing.
+TEST(Probe, LockFolderEntriesThatAreNoRegularFileNeitherBlockNorHold) {
+    const auto dir = std::filesystem::temp_directory_path() / "norvane_lock_fifo_test";
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    auto platform = posixSerialPlatform(dir.string());
+    auto lockName = [&](const Pty& p) {
+        std::string n = p.path().substr(5);
+        std::replace(n.begin(), n.end(), '/', '_');
+        return dir / ("LCK.." + n);
+    };
+    Pty fifo, link, folder;
+    ASSERT_EQ(::mkfifo(lockName(fifo).c_str(), 0600), 0);
+    std::ofstream(dir / "live") << "      " << ::getppid() << "\n";
+    std::filesystem::create_symlink(dir / "live", lockName(link));
+    std::filesystem::create_directory(lockName(folder));
+
+    for (const Pty* p : {&fifo, &link, &folder}) {
+        auto probeAndOpen = std::async(std::launch::async, [&] {
+            return platform->probe(p->path()) && platform->open(p->path()) != nullptr;
+        });
+        if (probeAndOpen.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+            // Free the stuck check by playing the FIFO's writer (with bytes for every read
+            // that follows), so the test ends.
+            int w = -1;
+            while (w < 0 &&
+                   probeAndOpen.wait_for(std::chrono::milliseconds(1)) != std::future_status::ready)
+                w = ::open(lockName(fifo).c_str(), O_WRONLY | O_NONBLOCK);
+            if (w >= 0) [[maybe_unused]]
+                auto n = ::write(w, std::string(4096, 'x').data(), 4096);
+            probeAndOpen.wait();
+            if (w >= 0) ::close(w);
+            ADD_FAILURE() << "the lock file check blocked for " << p->path();
+            continue;
+        }
+        EXPECT_TRUE(probeAndOpen.get()) << lockName(*p);
+    }
+    std::filesystem::remove_all(dir);
+}
+
 // --- Through the fake: modem lines, line errors, line settings --------------------------
 
 struct FakeConnection : ::testing::Test {
@@ -347,6 +402,168 @@ TEST_F(Table, DestroyingANeverShownConnectionRemembersItsFirstPlace) {
     EXPECT_EQ(placed, QPoint(-t->width(), 20)); // no main window: placed from 0,0
     ports->destroy(1);
     EXPECT_EQ(QPoint(x, y), placed);
+}
+
+// --- Commands on a port whose peer does not read or vanishes ----------------------------
+
+// A script run against com5, a pseudo-terminal; the test plays the device on its master.
+struct PortScript : nvtest::ScriptRig {
+    Pty pty;
+    int x = 0, y = 0;
+    std::unique_ptr<SerialPorts> ports;
+    PortScript() {
+        PortMap map;
+        for (int n = 1; n <= 96; ++n)
+            map.set(n, "");
+        map.set(5, pty.path());
+        ports = std::make_unique<SerialPorts>(nullptr, x, y,
+                                              SerialPorts::Options{posixSerialPlatform(), map, ""});
+        ports->install(rt);
+    }
+    // Lines that match `pattern`, and the log without them.
+    std::vector<std::string> take(std::vector<std::string>& log, const std::string& pattern) {
+        const std::regex re(pattern);
+        std::vector<std::string> taken, rest;
+        for (auto& l : log)
+            (std::regex_match(l, re) ? taken : rest).push_back(l);
+        log = rest;
+        return taken;
+    }
+};
+
+// 64 KiB in `s`.
+const std::string kSixtyFour = "s = \"0123456789abcdef\"\nfor (i, 1, 12, 1)\ns = s & s\nnext\n";
+
+TEST(PortCommands, SendToAPeerThatDoesNotReadIsRefusedAtTheLimitAndQueuesNothing) {
+    PortScript rig;
+    auto log = rig.run("openport(\"com5\", 115200, 8, \"n\", \"1\")\n" + kSixtyFour + R"(e = 0
+n = 0
+while (e == 0)
+n = n + 1
+send("com5", s)
+e = error
+if (n == 200)
+e = 2
+endif
+wend
+writelog(n & " " & e & " " & geterror())
+)");
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(log[0], "Port opened: com5");
+    int n = 0, e = 0;
+    char msg[64] = {};
+    ASSERT_EQ(std::sscanf(log[1].c_str(), "%d %d %63[^\n]", &n, &e, msg), 3) << log[1];
+    EXPECT_EQ(e, 1) << log[1];
+    EXPECT_STREQ(msg, "send: error sending data.");
+    // Refused only once the queue holds the limit (the kernel takes some bytes too), and the
+    // refused send added nothing: the peer gets exactly the sends that were taken.
+    const size_t taken = static_cast<size_t>(n - 1) * 65536;
+    EXPECT_GE(taken, kOutputQueueLimit);
+    EXPECT_LE(taken, kOutputQueueLimit + 8 * 65536);
+    std::string got;
+    std::atomic<bool> done{false};
+    std::thread reader([&] {
+        got = rig.pty.read(taken, 20000);
+        got += rig.pty.read(1, 300); // nothing more may come
+        done = true;
+    });
+    pumpUntil([&] { return done.load(); }, 25000);
+    reader.join();
+    EXPECT_EQ(got.size(), taken);
+}
+
+// Unsent bytes get a bounded time to leave when the port closes, by closeport or at the end of
+// the program; what a peer that does not read leaves behind is logged with its count.
+TEST(PortCommands, ClosingGivesUnsentBytesTimeToLeaveAndLogsWhatStays) {
+    struct Case {
+        const char* name;
+        bool closeport;  // else the end of the program closes the port
+        int readAfterMs; // -1: the peer never reads
+    } cases[] = {{"closeport, slow peer", true, 400},
+                 {"program end, slow peer", false, 400},
+                 {"closeport, peer does not read", true, -1}};
+    const size_t total = 4 * 65536;
+    for (const auto& c : cases) {
+        PortScript rig;
+        std::string got;
+        std::thread reader([&] {
+            if (c.readAfterMs < 0) return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(c.readAfterMs));
+            got = rig.pty.read(total, 10000);
+        });
+        auto log = rig.run("openport(\"com5\", 9600, 8, \"n\", \"1\")\n" + kSixtyFour +
+                           "for (k, 1, 4, 1)\nsend(\"com5\", s)\nnext\n" +
+                           (c.closeport ? "closeport(\"com5\")\n" : ""));
+        if (!c.closeport) rig.ports.reset();
+        reader.join();
+        const auto lost = rig.take(log, "Data not sent to COM5: [0-9]+ bytes");
+        if (c.readAfterMs >= 0) {
+            EXPECT_EQ(lost.size(), 0u) << c.name;
+            EXPECT_EQ(got.size(), total) << c.name;
+        } else {
+            ASSERT_EQ(lost.size(), 1u) << c.name;
+            const long count = std::stol(lost[0].substr(std::strlen("Data not sent to COM5: ")));
+            EXPECT_GT(count, 0) << c.name;
+            EXPECT_LE(count, static_cast<long>(total)) << c.name;
+        }
+        std::vector<std::string> expected{"Port opened: com5"};
+        if (c.closeport) expected.push_back("Port closed: com5");
+        EXPECT_EQ(log, expected) << c.name;
+    }
+}
+
+TEST(PortCommands, StopEndsTheWaitForUnsentBytesAtOnce) {
+    PortScript rig;
+    std::chrono::steady_clock::time_point stoppedAt;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (std::none_of(rig.host.log.begin(), rig.host.log.end(),
+                         [](const std::string& l) { return l.ends_with(": closing"); }))
+            return;
+        watch.stop();
+        QTimer::singleShot(100, [&] {
+            stoppedAt = std::chrono::steady_clock::now();
+            rig.rc.stop();
+        });
+    });
+    watch.start(5);
+    auto log = rig.run("openport(\"com5\", 9600, 8, \"n\", \"1\")\n" + kSixtyFour +
+                       "for (k, 1, 4, 1)\nsend(\"com5\", s)\nnext\nwritelog(\"closing\")\n"
+                       "closeport(\"com5\")\n");
+    const auto sinceStop = std::chrono::steady_clock::now() - stoppedAt;
+    EXPECT_EQ(rig.take(log, "Data not sent to COM5: [0-9]+ bytes").size(), 1u);
+    EXPECT_EQ(log, (std::vector<std::string>{"Port opened: com5", "closing", "Port closed: com5"}));
+    // The wait would last two seconds; the Stop ends it well before.
+    EXPECT_LT(sinceStop, std::chrono::milliseconds(1500));
+}
+
+TEST(PortCommands, AVanishedDeviceIsLoggedOnceAndSendsToItFail) {
+    PortScript rig;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        for (const auto& l : rig.host.log)
+            if (l.ends_with(": opened")) {
+                rig.pty.closeMaster();
+                watch.stop();
+            }
+    });
+    watch.start(5);
+    auto log = rig.run(R"(openport("com5", 9600, 8, "n", "1")
+writelog("opened")
+e = 0
+while (e == 0)
+send("com5", "x")
+e = error
+wend
+writelog(geterror())
+send("com5", "y")
+e = error
+writelog(e & " " & geterror())
+)");
+    rig.take(log, "Data not sent to COM5: [0-9]+ bytes"); // bytes sent just before the loss
+    EXPECT_EQ(log, (std::vector<std::string>{"Port opened: com5", "opened", "Port lost: COM5",
+                                             "send: Serial port not open.",
+                                             "1 send: Serial port not open."}));
 }
 
 } // namespace

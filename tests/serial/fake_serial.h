@@ -77,6 +77,7 @@ class FakeDevice final : public SerialDevice {
         std::lock_guard lock(l_->m);
         return l_->input.size();
     }
+    size_t outQueued() override { return 0; }
     long read(char* buf, size_t n) override {
         std::lock_guard lock(l_->m);
         n = std::min(n, l_->input.size());
@@ -89,9 +90,9 @@ class FakeDevice final : public SerialDevice {
         l_->output.append(data, n);
         return static_cast<long>(n);
     }
-    void purge() override {
+    void purge(bool input, bool) override {
         std::lock_guard lock(l_->m);
-        l_->input.clear();
+        if (input) l_->input.clear();
     }
     WaitResult wait(int timeoutMs, bool) override {
         std::unique_lock lock(l_->m);

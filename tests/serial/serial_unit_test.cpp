@@ -44,6 +44,23 @@ TEST(PortMap, SettingsBeatEnvironmentBeatDefaults) {
         EXPECT_EQ(map.path(c.n), c.path) << "com" << c.n;
 }
 
+// Keys with long numbers neither overflow nor land on a wrong port; leading zeros name the
+// port they name in scripts.
+TEST(PortMap, LongAndPaddedKeysMapToTheirOwnPortOrNone) {
+    PortMap map;
+    map.apply("com0001=/dev/one;com000000000000000000000256=/dev/last;com99999999999999999999=/x;"
+              "com4294967298=/y;com257=/z;com0=/zero;com00000000000000000000=/zero2;com1000=/w",
+              ';');
+    EXPECT_EQ(map.path(1), "/dev/one");
+    EXPECT_EQ(map.path(256), "/dev/last");
+    for (int n = 2; n <= 255; ++n) {
+        const std::string& p = map.path(n);
+        EXPECT_TRUE(p.empty() || p.rfind("/dev/tty", 0) == 0) << "com" << n << " " << p;
+    }
+    EXPECT_EQ(map.path(0), "");
+    EXPECT_EQ(map.path(257), "");
+}
+
 TEST(PortMap, MissingSettingsFileIsNoError) {
     EXPECT_EQ(PortMap::load("/nonexistent/norvane.ini", nullptr).path(5), "/dev/ttyS4");
 }
@@ -122,15 +139,18 @@ TEST(ReceiveBuffer, TrimsOnlyOncePastTheLimit) {
 }
 
 TEST(Termios, EncodesEveryDataSizeParityAndStopBits) {
+    // A rate with a standard speed code is set with it; BOTHER only for the others.
     struct Case {
         LineSettings s;
-        uint32_t size, parity, stop;
+        uint32_t size, parity, stop, code;
     } cases[] = {
-        {{9600, 8, ParityNone, StopOne}, CS8, 0, 0},
-        {{19200, 7, ParityEven, StopTwo}, CS7, PARENB, CSTOPB},
-        {{300, 5, ParityOdd, StopOneHalf}, CS5, PARENB | PARODD, CSTOPB},
-        {{250000, 6, ParityMark, StopOne}, CS6, PARENB | PARODD | CMSPAR, 0},
-        {{110, 8, ParitySpace, StopOne}, CS8, PARENB | CMSPAR, 0},
+        {{9600, 8, ParityNone, StopOne}, CS8, 0, 0, B9600},
+        {{19200, 7, ParityEven, StopTwo}, CS7, PARENB, CSTOPB, B19200},
+        {{300, 5, ParityOdd, StopOneHalf}, CS5, PARENB | PARODD, CSTOPB, B300},
+        {{250000, 6, ParityMark, StopOne}, CS6, PARENB | PARODD | CMSPAR, 0, BOTHER},
+        {{110, 8, ParitySpace, StopOne}, CS8, PARENB | CMSPAR, 0, B110},
+        {{14400, 8, ParityNone, StopOne}, CS8, 0, 0, BOTHER},
+        {{4000000, 8, ParityNone, StopOne}, CS8, 0, 0, B4000000},
     };
     const uint32_t dirty = CS8 | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS | HUPCL | B9600;
     for (const auto& c : cases) {
@@ -138,7 +158,7 @@ TEST(Termios, EncodesEveryDataSizeParityAndStopBits) {
         EXPECT_EQ(t.cflag & CSIZE, c.size);
         EXPECT_EQ(t.cflag & (PARENB | PARODD | CMSPAR), c.parity);
         EXPECT_EQ(t.cflag & CSTOPB, c.stop);
-        EXPECT_EQ(t.cflag & CBAUD, static_cast<uint32_t>(BOTHER));
+        EXPECT_EQ(t.cflag & CBAUD, c.code) << c.s.baud;
         EXPECT_EQ(t.cflag & (CREAD | CLOCAL), static_cast<uint32_t>(CREAD | CLOCAL));
         EXPECT_EQ(t.cflag & (CRTSCTS | HUPCL), 0u);
         EXPECT_EQ(t.speed, static_cast<uint32_t>(c.s.baud));
