@@ -36,17 +36,6 @@ int hexValue(char c) {
     return (c | 0x20) - 'a' + 10;
 }
 
-char lowerAscii(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
-}
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (lowerAscii(a[i]) != lowerAscii(b[i])) return false;
-    return true;
-}
-
 // Dotted identifiers: Font.Color, Form1.Button1Click.
 bool isIdentifier(std::string_view s) {
     bool atStart = true;
@@ -65,7 +54,7 @@ bool isIdentifier(std::string_view s) {
 
 bool isOneOf(std::string_view s, std::initializer_list<std::string_view> words) {
     for (std::string_view w : words)
-        if (equalsIgnoringCase(s, w)) return true;
+        if (equalsNoCase(s, w)) return true;
     return false;
 }
 
@@ -633,7 +622,7 @@ class Parser {
     [[noreturn]] void fail(std::string what) { failAt(tok_.line, std::move(what)); }
     void advance() { tok_ = lex_.next(); }
     bool isWord(std::string_view w) const {
-        return tok_.kind == Tok::Ident && equalsIgnoringCase(tok_.text, w);
+        return tok_.kind == Tok::Ident && equalsNoCase(tok_.text, w);
     }
     bool isPunct(char c) const { return tok_.kind == Tok::Punct && tok_.text[0] == c; }
     void expectPunct(char c, const std::string& context) {
@@ -864,27 +853,27 @@ class Parser {
             };
             std::int64_t n = plainInteger("an integer");
             for (const auto& w : widths)
-                if (equalsIgnoringCase(tag, w.tag)) {
+                if (equalsNoCase(tag, w.tag)) {
                     if (n < w.lo || n > w.hi)
                         failAt(t.line, std::to_string(n) + " does not fit " + tag);
                     v.type = w.type;
                     v.integer = n;
                 }
-        } else if (equalsIgnoringCase(tag, "long")) {
+        } else if (equalsNoCase(tag, "long")) {
             v.type = VType::LString;
             v.bytes = bytesOf(text());
-        } else if (equalsIgnoringCase(tag, "wide")) {
+        } else if (equalsNoCase(tag, "wide")) {
             v.type = VType::WString;
             v.bytes = wideOf(text());
-        } else if (equalsIgnoringCase(tag, "ident")) {
+        } else if (equalsNoCase(tag, "ident")) {
             v.type = VType::Ident;
             v.bytes = bytesOf(text());
             if (v.bytes.size() > 255) failAt(t.line, "identifier longer than 255 bytes");
-        } else if (equalsIgnoringCase(tag, "ext")) {
+        } else if (equalsNoCase(tag, "ext")) {
             rawBytes(10, VType::Extended);
-        } else if (equalsIgnoringCase(tag, "single")) {
+        } else if (equalsNoCase(tag, "single")) {
             rawBytes(4, VType::Single);
-        } else if (equalsIgnoringCase(tag, "date")) {
+        } else if (equalsNoCase(tag, "date")) {
             rawBytes(8, VType::Date);
         } else {
             failAt(t.line, "unknown form '" + tag + "(...)'");
@@ -1025,7 +1014,7 @@ class Parser {
             expectPunct(']', "after the child position");
             bits |= 2;
         }
-        if (tok_.kind == Tok::Tag && equalsIgnoringCase(tok_.text, "prefix")) {
+        if (tok_.kind == Tok::Tag && equalsNoCase(tok_.text, "prefix")) {
             advance();
             std::int64_t b = plainInteger("a prefix byte");
             if (b < 0xF0 || b > 0xFF) fail("prefix byte must be $F0 to $FF");
