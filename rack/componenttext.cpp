@@ -264,7 +264,8 @@ class TextWriter {
         // 255 bytes, as everywhere else: a longer one could not be read back.
         if (doc.resourceName.size() > 255)
             throw std::invalid_argument("rack text: resource name longer than 255 bytes");
-        if (doc.resourceName != upperAscii(doc.root.className) || doc.memoryFlags != kDefaultFlags) {
+        if (doc.resourceName != upperAscii(doc.root.className) ||
+            doc.memoryFlags != kDefaultFlags) {
             char flags[8];
             std::snprintf(flags, sizeof flags, "$%04X", doc.memoryFlags);
             out += "resource " + nameToken(doc.resourceName, false) + " flags " + flags + "\n";
