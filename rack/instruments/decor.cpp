@@ -31,23 +31,25 @@ void BorderControl::setShadowColor(const QColor& c) {
 
 void BorderControl::paintEvent(QPaintEvent*) {
     QPainter p(this);
-    // Square-edged bevels read crisper without antialiasing at 1:1; the polygons stay exact
-    // at any scale.
-    const double w = std::min<double>(m_width, std::min(width(), height()) / 2.0);
-    const QRectF o = QRectF(rect());
-    const QRectF i = o.adjusted(w, w, -w, -w);
-    const QColor topLeft = m_raised ? m_light : m_shadow;
-    const QColor bottomRight = m_raised ? m_shadow : m_light;
+    // Two bevels, the outer one in the frame's style and the inner one the other way round:
+    // an etched groove (lowered) or a raised ridge that reads on a black panel too.
+    const double w = std::min<double>(m_width, std::min(width(), height()) / 4.0);
+    auto bevel = [&](const QRectF& o, bool raised) {
+        const QRectF i = o.adjusted(w, w, -w, -w);
+        QPolygonF tl, br;
+        tl << o.topLeft() << o.topRight() << i.topRight() << i.topLeft() << i.bottomLeft()
+           << o.bottomLeft();
+        br << o.bottomRight() << o.bottomLeft() << i.bottomLeft() << i.bottomRight() << i.topRight()
+           << o.topRight();
+        p.setBrush(raised ? m_light : m_shadow);
+        p.drawPolygon(tl);
+        p.setBrush(raised ? m_shadow : m_light);
+        p.drawPolygon(br);
+    };
     p.setPen(Qt::NoPen);
-    QPolygonF tl, br;
-    tl << o.topLeft() << o.topRight() << i.topRight() << i.topLeft() << i.bottomLeft()
-       << o.bottomLeft();
-    br << o.bottomRight() << o.bottomLeft() << i.bottomLeft() << i.bottomRight() << i.topRight()
-       << o.topRight();
-    p.setBrush(topLeft);
-    p.drawPolygon(tl);
-    p.setBrush(bottomRight);
-    p.drawPolygon(br);
+    const QRectF outer = QRectF(rect());
+    bevel(outer, m_raised);
+    bevel(outer.adjusted(w, w, -w, -w), !m_raised);
 }
 
 // --- TVrGradient ---

@@ -250,6 +250,7 @@ void NumberControl::paintEvent(QPaintEvent*) {
     const QRectF area = all.adjusted(pad, pad, -pad, -pad);
     // A digit is about half as wide as tall, with a fifth of its width between places.
     const double h = std::min(area.height(), area.width() / (places * 0.72));
+    if (h < 4) return; // too small for a segment to show
     const double w = h * 0.55, step = h * 0.72;
     const double x0 = area.right() - places * step + (step - w);
     const double y0 = area.center().y() - h / 2;
@@ -309,7 +310,7 @@ void LcdControl::paintEvent(QPaintEvent*) {
         const QPointF origin(glass.center().x() - (cols - 2) * pitch / 2 + 0,
                              glass.center().y() - (rows - 2) * pitch / 2 + pitch * 0.5);
         const double dot = pitch * 0.44;
-        QColor off = m_back.darker(112);
+        QColor off = m_back.darker(107);
         const QStringList lines = paint::shown(m_text).split('\n');
         for (int row = 0; row < m_rows; ++row) {
             const std::u32string line =

@@ -132,8 +132,8 @@ void MeterControl::paintEvent(QPaintEvent*) {
 
     // The needle with its shadow, then the pivot's cover.
     const QPointF tip = at(fraction(), r * 1.02);
-    p.setPen(QPen(QColor(0, 0, 0, 60), std::max(1.2, r * 0.02), Qt::SolidLine, Qt::RoundCap));
-    p.drawLine(pivot + QPointF(2, 2), tip + QPointF(2, 2));
+    p.setPen(QPen(QColor(0, 0, 0, 35), std::max(1.2, r * 0.02), Qt::SolidLine, Qt::RoundCap));
+    p.drawLine(pivot + QPointF(1, 1.5), tip + QPointF(1, 1.5));
     p.setPen(QPen(m_needle, std::max(1.2, r * 0.018), Qt::SolidLine, Qt::RoundCap));
     p.drawLine(pivot, tip);
     const double cover = std::max(4.0, r * 0.16);
@@ -243,7 +243,9 @@ void AngularMeterControl::paintEvent(QPaintEvent*) {
     {
         p.setFont(sizedFont(this, std::clamp(faceR * 0.17, 7.0, 56.0), true));
         QRectF box(c.x() - faceR * 0.6, c.y() + faceR * 0.38, faceR * 1.2, faceR * 0.26);
-        const int decimals = span >= 100 ? 0 : span >= 10 ? 1 : 2;
+        // Whole values bare; fractions with the decimals the range's size warrants.
+        const bool whole = value() == std::round(value());
+        const int decimals = whole ? 0 : span > 1000 ? 0 : span >= 10 ? 1 : 2;
         p.setPen(m_needle);
         p.drawText(box, Qt::AlignCenter, QString::number(value(), 'f', decimals));
     }

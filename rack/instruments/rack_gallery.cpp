@@ -50,6 +50,19 @@ std::vector<Sample> samples() {
         {"TLcd", "TLcd", {230, 64}, {{"Text", QByteArray("Temp    23.5 C\nSetpoint 25.0 C")}}},
         {"TVrBorder", "TVrBorder", {160, 90}, {}},
         {"TVrGradient", "TVrGradient", {160, 90}, {}},
+        {"TVrSlider-horizontal",
+         "TVrSlider",
+         {170, 44},
+         {{"Orientation", "voHorizontal"}, {"Position", 30}}},
+        {"TVrTrackBar-vertical",
+         "TVrTrackBar",
+         {48, 170},
+         {{"Orientation", "voVertical"}, {"Position", 75}}},
+        {"TVrProgressBar-vertical",
+         "TVrProgressBar",
+         {24, 150},
+         {{"Orientation", "voVertical"}, {"Position", 45}, {"Segments", 0}}},
+        {"TVrSpinner-horizontal", "TVrSpinner", {50, 24}, {{"Orientation", "voHorizontal"}}},
     };
 }
 
@@ -85,7 +98,7 @@ bool sheet(const std::vector<Sample>& list, qreal dpr, const QString& path) {
     int x = gap, y = gap, rowHeight = 0, width = 0, column = 0;
     for (const Sample& s : list) {
         widgets.push_back(build(s));
-        const QSize size = s.size.expandedTo(QSize(110, 0));
+        const QSize size = s.size.expandedTo(QSize(150, 0));
         if (column == columns) {
             x = gap;
             y += rowHeight + label + gap;

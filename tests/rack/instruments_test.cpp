@@ -1,6 +1,7 @@
 // The painted instruments: the factory, the clamping and repaint rules every class keeps,
 // what mouse and keys do, and the scope's data request. Runs on the offscreen platform.
 #include <QApplication>
+#include <QPixmap>
 #include <QSignalSpy>
 #include <QTest>
 #include <QWidget>
@@ -52,6 +53,16 @@ TEST(Instruments, FactoryMakesEveryListedClassAndNothingElse) {
     }
     for (const char* other : {"TLabel", "TEdit", "TImage", "tvrslider", "TVrSlider ", ""})
         EXPECT_EQ(createInstrument(other, nullptr), nullptr) << other;
+    // Every class paints at any size, down to nothing, and at a device pixel ratio of 2.
+    for (const std::string& cls : kClasses) {
+        const auto w = make(cls);
+        for (const QSize size : {QSize(0, 0), QSize(1, 1), QSize(3, 200), QSize(300, 4)}) {
+            w->resize(size);
+            QPixmap pm(std::max(1, size.width() * 2), std::max(1, size.height() * 2));
+            pm.setDevicePixelRatio(2);
+            w->render(&pm);
+        }
+    }
     QWidget parent;
     QWidget* child = createInstrument("TVrLed", &parent);
     ASSERT_NE(child, nullptr);
