@@ -311,7 +311,8 @@ void LcdControl::paintEvent(QPaintEvent*) {
                              glass.center().y() - (rows - 2) * pitch / 2 + pitch * 0.5);
         const double dot = pitch * 0.44;
         QColor off = m_back.darker(107);
-        const QStringList lines = paint::shown(m_text).split('\n');
+        // Lines end with a line feed, or with a carriage return and a line feed.
+        const QStringList lines = paint::shown(m_text).remove('\r').split('\n');
         for (int row = 0; row < m_rows; ++row) {
             const std::u32string line =
                 row < lines.size() ? lines[row].toStdU32String() : std::u32string();

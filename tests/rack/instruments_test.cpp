@@ -1,6 +1,7 @@
 // The painted instruments: the factory, the clamping and repaint rules every class keeps,
 // what mouse and keys do, and the scope's data request. Runs on the offscreen platform.
 #include <QApplication>
+#include <QMetaProperty>
 #include <QPixmap>
 #include <QSignalSpy>
 #include <QTest>
@@ -67,6 +68,44 @@ TEST(Instruments, FactoryMakesEveryListedClassAndNothingElse) {
     QWidget* child = createInstrument("TVrLed", &parent);
     ASSERT_NE(child, nullptr);
     EXPECT_EQ(child->parentWidget(), &parent);
+}
+
+TEST(Instruments, EveryPropertyReadsBackWhatWasWrittenAndScriptValuesExist) {
+    // The rack saves what it reads and loads by writing: a property must take its own value.
+    for (const std::string& cls : kClasses) {
+        const auto w = make(cls);
+        const QMetaObject* meta = w->metaObject();
+        for (int i = QWidget::staticMetaObject.propertyCount(); i < meta->propertyCount(); ++i) {
+            const QMetaProperty prop = meta->property(i);
+            EXPECT_TRUE(prop.isWritable()) << cls << "." << prop.name();
+            const QVariant value = prop.read(w.get());
+            const auto fresh = make(cls);
+            EXPECT_TRUE(prop.write(fresh.get(), value)) << cls << "." << prop.name();
+            EXPECT_EQ(prop.read(fresh.get()), value) << cls << "." << prop.name();
+        }
+    }
+    const std::vector<std::pair<const char*, const char*>> scriptValues = {
+        {"TVrSlider", "Position"},
+        {"TVrTrackBar", "Position"},
+        {"TVrPowerMeter", "Value"},
+        {"TVrSwitch", "Offset"},
+        {"TVrLed", "Active"},
+        {"TVrCheckLed", "Checked"},
+        {"TVrMatrix", "Text"},
+        {"TVrPowerButton", "Active"},
+        {"TVrMeter", "Position"},
+        {"TVrNum", "Value"},
+        {"TVrProgressBar", "Position"},
+        {"TVrScope", "Active"},
+        {"TVrAngularMeter", "Position"},
+    };
+    for (const auto& [cls, name] : scriptValues) {
+        const auto w = make(cls);
+        EXPECT_GE(w->metaObject()->indexOfProperty(name), 0) << cls << "." << name;
+    }
+    EXPECT_EQ(make("TVrAngularMeter")->property("Position").typeId(), QMetaType::Double);
+    EXPECT_EQ(make("TVrPowerMeter")->property("Value").typeId(), QMetaType::Double);
+    EXPECT_EQ(make("TVrMatrix")->property("Text").typeId(), QMetaType::QByteArray);
 }
 
 TEST(Instruments, ValuesScriptsReachAreClampedIntoTheirRange) {
