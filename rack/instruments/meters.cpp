@@ -81,7 +81,7 @@ void MeterControl::paintEvent(QPaintEvent*) {
     const double rByWidth = (face.width() / 2 - labelRoom * 1.3) / std::sin(rad(half));
     const double rByHeight = pivot.y() - face.top() - labelRoom * 1.7;
     const double r = std::max(4.0, std::min(rByWidth, rByHeight));
-    const QFont labelFont = sizedFont(this, std::clamp(r * 0.14, 7.0, 40.0));
+    const QFont labelFont = sizedFont(this, std::clamp(r * 0.12, 7.0, 40.0));
     auto at = [&](double f, double radius) {
         const double a = rad(-half + 2 * half * f);
         return pivot + QPointF(radius * std::sin(a), -radius * std::cos(a));

@@ -1,6 +1,7 @@
 // rack_gallery <folder>: draws every instrument class with sample values to PNG files, each
 // at 1:1 (<Class>.png) and at a device pixel ratio of 2 (<Class>@2x.png), and all of them on
-// one sheet (gallery.png, gallery@2x.png). Runs without a display (offscreen platform).
+// one sheet (gallery.png, gallery@2x.png). With --defaults, every class as the rack makes it
+// (own size, no property set). Runs without a display (offscreen platform).
 #include <QApplication>
 #include <QDir>
 #include <QPainter>
@@ -8,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 #include <memory>
+#include <string_view>
 
 #include "rack/instruments/controls.h"
 #include "rack/instruments/instruments.h"
@@ -69,10 +71,10 @@ std::vector<Sample> samples() {
 std::unique_ptr<QWidget> build(const Sample& s) {
     std::unique_ptr<QWidget> w(createInstrument(s.className, nullptr));
     if (!w) return w;
-    w->resize(s.size);
+    if (!s.size.isEmpty()) w->resize(s.size);
     for (const auto& [name, value] : s.properties)
         w->setProperty(name, value);
-    if (auto* scope = qobject_cast<ScopeControl*>(w.get())) {
+    if (auto* scope = qobject_cast<ScopeControl*>(w.get()); scope && !s.properties.empty()) {
         // A sine and a slower triangle, as a running scope shows them.
         for (int i = 0; i < 200; ++i) {
             scope->addSample(0, int(50 + 35 * std::sin(i * 0.12)));
@@ -98,7 +100,7 @@ bool sheet(const std::vector<Sample>& list, qreal dpr, const QString& path) {
     int x = gap, y = gap, rowHeight = 0, width = 0, column = 0;
     for (const Sample& s : list) {
         widgets.push_back(build(s));
-        const QSize size = s.size.expandedTo(QSize(150, 0));
+        const QSize size = widgets.back()->size().expandedTo(QSize(150, 0));
         if (column == columns) {
             x = gap;
             y += rowHeight + label + gap;
@@ -136,16 +138,24 @@ bool sheet(const std::vector<Sample>& list, qreal dpr, const QString& path) {
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: rack_gallery <folder>\n");
+    // --defaults: every class as a rack makes it, at its own size with no property set.
+    const bool defaults = argc == 3 && std::string_view(argv[1]) == "--defaults";
+    if (argc != 2 && !defaults) {
+        std::fprintf(stderr, "usage: rack_gallery [--defaults] <folder>\n");
         return 2;
     }
-    const QDir dir(QString::fromLocal8Bit(argv[1]));
+    const QDir dir(QString::fromLocal8Bit(argv[argc - 1]));
     if (!QDir().mkpath(dir.path())) {
-        std::fprintf(stderr, "rack_gallery: cannot make %s\n", argv[1]);
+        std::fprintf(stderr, "rack_gallery: cannot make %s\n", argv[argc - 1]);
         return 1;
     }
-    const std::vector<Sample> list = samples();
+    std::vector<Sample> list;
+    if (defaults) {
+        for (std::string_view name : instrumentClasses())
+            list.push_back({name.data(), name.data(), QSize(), {}});
+    } else {
+        list = samples();
+    }
     int failures = 0;
     for (const Sample& s : list) {
         const std::unique_ptr<QWidget> w = build(s);
