@@ -169,9 +169,6 @@ void TrackBarControl::paintEvent(QPaintEvent*) {
     paint::well(p, bar(a, b), grooveW / 2, QColor(12, 12, 14));
     const QPointF t = thumbCentre();
     // The filled part, up to the thumb.
-    QLinearGradient fill = vertical() ? QLinearGradient(a, b) : QLinearGradient(a, b);
-    fill.setColorAt(0, m_bar.darker(130));
-    fill.setColorAt(1, m_bar.lighter(120));
     p.setPen(Qt::NoPen);
     p.setBrush(m_bar);
     p.drawRoundedRect(bar(a, t).adjusted(1, 1, -1, -1), grooveW / 2 - 1, grooveW / 2 - 1);

@@ -23,7 +23,7 @@ template <class T> bool assign(T& field, const T& v) {
 // Script bytes as a person reads them.
 QString shown(const QByteArray& bytes);
 
-// A painter on `device`, antialiased, with smooth pixmap and text rendering.
+// Turns on antialiasing of shapes, text and pixmaps.
 void prepare(QPainter& p);
 
 // A bevelled dark housing filling `r` (rounded by `radius`), as instrument faces sit in.
@@ -38,9 +38,9 @@ void glow(QPainter& p, QPointF centre, qreal radius, const QColor& colour, int a
 // A round lamp: dome shading of `colour`, a highlight, and a glow when `lit`.
 void lamp(QPainter& p, QPointF centre, qreal radius, const QColor& colour, bool lit);
 
-// The font of the dot displays: five columns of seven dots, bit 0 the top row. Characters
-// outside printable ASCII show as a filled box-less blank, except Latin-1 letters, which fall
-// back to their ASCII base where one is obvious.
+// The font of the dot displays: five columns of seven dots, bit 0 the top row. Accented
+// Latin-1 letters fall back to their ASCII base letter; anything else outside printable
+// ASCII shows as "?".
 std::array<uint8_t, 5> glyph(char32_t c);
 
 // Draws one glyph as round dots of pitch `pitch` with its top-left dot centre at `origin`.
