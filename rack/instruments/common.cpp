@@ -225,12 +225,13 @@ void RangeControl::setPosition(int v) {
 
 double RangeControl::fraction() const {
     if (m_max == m_min) return 0;
-    return double(m_position - m_min) / (double(m_max) - double(m_min));
+    return (double(m_position) - double(m_min)) / (double(m_max) - double(m_min));
 }
 
-void RangeControl::setPositionByUser(int v) {
+void RangeControl::setPositionByUser(qint64 v) {
     const int was = m_position;
-    setPosition(v);
+    // Steps past the ends of the int range stop there rather than wrap round.
+    setPosition(int(std::clamp<qint64>(v, m_min, m_max)));
     if (m_position != was) emit userChanged();
 }
 
@@ -263,7 +264,7 @@ void LinearControl::moveTo(QPointF p) {
     const double len2 = d.x() * d.x() + d.y() * d.y();
     if (len2 <= 0) return;
     const double t = std::clamp(QPointF::dotProduct(p - a, d) / len2, 0.0, 1.0);
-    setPositionByUser(int(std::lround(min() + t * (double(max()) - double(min())))));
+    setPositionByUser(std::llround(min() + t * (double(max()) - double(min()))));
 }
 
 void LinearControl::mousePressEvent(QMouseEvent* e) {
@@ -282,22 +283,22 @@ void LinearControl::mouseReleaseEvent(QMouseEvent* e) {
 
 void LinearControl::wheelEvent(QWheelEvent* e) {
     const int steps = e->angleDelta().y() / 120;
-    if (steps != 0) setPositionByUser(position() + steps);
+    if (steps != 0) setPositionByUser(qint64(position()) + steps);
     e->accept();
 }
 
 void LinearControl::keyPressEvent(QKeyEvent* e) {
     // Up and Right raise the value whichever way the track lies (the maximum of a vertical
     // track is at its top).
-    const int page = std::max(1, (max() - min()) / 10);
+    const qint64 page = std::max<qint64>(1, (qint64(max()) - min()) / 10);
     switch (e->key()) {
     case Qt::Key_Up:
     case Qt::Key_Right:
-        setPositionByUser(position() + 1);
+        setPositionByUser(qint64(position()) + 1);
         break;
     case Qt::Key_Down:
     case Qt::Key_Left:
-        setPositionByUser(position() - 1);
+        setPositionByUser(qint64(position()) - 1);
         break;
     case Qt::Key_PageUp:
         setPositionByUser(position() + page);

@@ -59,7 +59,7 @@ class RangeControl : public InstrumentControl {
     // The position as a fraction 0..1 of the range.
     double fraction() const;
     // Sets the position as the user did: emits userChanged() when it moved.
-    void setPositionByUser(int v);
+    void setPositionByUser(qint64 v);
 
   private:
     int m_max;

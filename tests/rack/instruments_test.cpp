@@ -6,6 +6,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QWidget>
+#include <climits>
 #include <gtest/gtest.h>
 #include <memory>
 #include <set>
@@ -236,6 +237,20 @@ TEST(Instruments, DraggingWheelingAndKeysMoveSlidersAndTellTheRack) {
     // A script's setting is no user change.
     slider.setPosition(50);
     EXPECT_EQ(changed.count(), 2);
+
+    // At the ends of the int range a step stops there instead of wrapping round.
+    SliderControl wide(nullptr);
+    wide.setMax(INT_MAX);
+    wide.setMin(INT_MIN);
+    wide.setPosition(INT_MAX);
+    QTest::keyClick(&wide, Qt::Key_Up);
+    QTest::keyClick(&wide, Qt::Key_PageUp);
+    EXPECT_EQ(wide.position(), INT_MAX);
+    wide.setPosition(INT_MIN);
+    QTest::keyClick(&wide, Qt::Key_PageDown);
+    EXPECT_EQ(wide.position(), INT_MIN);
+    QTest::keyClick(&wide, Qt::Key_End);
+    EXPECT_EQ(wide.position(), INT_MAX);
 
     TrackBarControl bar(nullptr); // horizontal: the maximum at the right
     bar.resize(200, 40);
