@@ -320,7 +320,7 @@ void LinearControl::keyPressEvent(QKeyEvent* e) {
 RealRangeControl::RealRangeControl(QWidget* parent) : InstrumentControl(parent) {}
 
 void RealRangeControl::setMax(double v) {
-    if (std::isnan(v)) return;
+    if (!std::isfinite(v)) return; // an endless range has no scale to draw
     const double min = std::min(m_min, v), value = std::clamp(m_value, min, v);
     if (v == m_max && min == m_min && value == m_value) return;
     m_max = v;
@@ -330,7 +330,7 @@ void RealRangeControl::setMax(double v) {
 }
 
 void RealRangeControl::setMin(double v) {
-    if (std::isnan(v)) return;
+    if (!std::isfinite(v)) return; // an endless range has no scale to draw
     const double max = std::max(m_max, v), value = std::clamp(m_value, v, max);
     if (v == m_min && max == m_max && value == m_value) return;
     m_min = v;

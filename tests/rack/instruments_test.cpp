@@ -7,7 +7,9 @@
 #include <QTest>
 #include <QWidget>
 #include <climits>
+#include <cmath>
 #include <gtest/gtest.h>
+#include <limits>
 #include <memory>
 #include <set>
 #include <string>
@@ -134,6 +136,9 @@ TEST(Instruments, ValuesScriptsReachAreClampedIntoTheirRange) {
         {"TVrAngularMeter", {}, "Position", 150.5, 100.0},
         {"TVrAngularMeter", {{"Max", 1.0}}, "Position", 0.25, 0.25},
         {"TVrPowerMeter", {}, "Value", -3.0, 0.0},
+        {"TVrPowerMeter", {}, "Value", std::numeric_limits<double>::infinity(), 100.0},
+        {"TVrPowerMeter", {{"Value", 5.0}}, "Value", std::nan(""), 5.0},
+        {"TVrAngularMeter", {}, "Max", std::numeric_limits<double>::infinity(), 100.0},
         {"TVrScope", {}, "Channels", 9, ScopeControl::kMaxChannels},
     };
     for (const Case& c : cases) {
