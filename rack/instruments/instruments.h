@@ -19,6 +19,10 @@
 //     emits userChanged().
 //   - Painting with QPainter, antialiased, crisp at any size and at a device pixel ratio of 2.
 //
+// The classes themselves (for what the properties cannot carry: the scope's data request, the
+// spinner's upClicked()/downClicked(), the userChanged() signal every class has) are declared
+// in rack/instruments/controls.h; docs/rack-controls.md lists every property with its default.
+//
 // Threading: user-interface thread only. Error policy: setters never throw; out-of-range
 // values are clamped.
 #pragma once
