@@ -1,5 +1,6 @@
 // The rack commands and ddown_gettext, and the subsystem's wiring into the engine.
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QFileInfo>
 #include <QWindow>
 #include <QElapsedTimer>
@@ -128,7 +129,8 @@ void Rack::installCommands(Runtime& rt) {
              if (w.isMinimized()) w.showNormal();
              w.setWindowFlag(Qt::WindowStaysOnTopHint, true);
              w.show();
-             w.raise();
+             // The offscreen platform has no stacking order to change.
+             if (QGuiApplication::platformName() != QLatin1String("offscreen")) w.raise();
              w.repaint();
              settle(&w);
              const bool ok = captureWindow(&w, c.args[0], quality, error);
