@@ -317,25 +317,18 @@ TEST_F(RackFixture, HostileFilesAreRefused) {
     EXPECT_FALSE(r.window().load(rackFile("many.res", many), error));
     EXPECT_EQ(r.window().count(), 0);
     // A picture whose header announces 100000 x 100000 pixels.
-    std::string bmp(54, '\0');
-    bmp[0] = 'B';
-    bmp[1] = 'M';
-    bmp[14] = 40;
-    auto le32 = [&](int at, uint32_t v) {
-        for (int i = 0; i < 4; ++i) bmp[size_t(at + i)] = char((v >> (8 * i)) & 0xFF);
-    };
-    le32(2, 54);
-    le32(10, 54);
-    le32(18, 100000);
-    le32(22, 100000);
-    bmp[26] = 1;
-    bmp[28] = 24;
+    const std::string png("\x89\x50\x4e\x47\x0d\x0a\x1a\x0a\x00\x00\x00\x0d\x49\x48\x44\x52"
+                          "\x00\x01\x86\xa0\x00\x01\x86\xa0\x08\x02\x00\x00\x00\x27\x30\x9c"
+                          "\x9f\x00\x00\x00\x0c\x49\x44\x41\x54\x78\x9c\x63\x60\xa0\x0c\x00"
+                          "\x00\x00\x40\x00\x01\xb7\x34\x7c\xef\x00\x00\x00\x00\x49\x45\x4e"
+                          "\x44\xae\x42\x60\x82",
+                          69);
     rack::Component root, image;
     root.className = "TFrmRack";
     root.name = "P";
     image.className = "TImage";
     image.name = "I";
-    image.properties.push_back({"Picture.Data", rack::binaryValue(std::string("\x07TBitmap", 8) + bmp)});
+    image.properties.push_back({"Picture.Data", rack::binaryValue(std::string("\x09TPngImage", 10) + png)});
     root.children.push_back(image);
     const std::string p = path("big.res");
     std::ofstream(p, std::ios::binary) << rack::write(rack::makeDocument(root));
