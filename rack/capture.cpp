@@ -87,8 +87,10 @@ bool encodeJpeg(const QImage& image, int quality, std::string& jpeg, std::string
     char message[JMSG_LENGTH_MAX] = {};
     const bool ok = encodeRgb(rgb.constBits(), rgb.width(), rgb.height(),
                               static_cast<int>(rgb.bytesPerLine()), quality, &out, &size, message);
-    if (ok) jpeg.assign(reinterpret_cast<const char*>(out), size);
-    else error = message;
+    if (ok)
+        jpeg.assign(reinterpret_cast<const char*>(out), size);
+    else
+        error = message;
     std::free(out);
     return ok;
 }

@@ -107,7 +107,8 @@ std::string pictureData(std::string_view kind, std::string_view fileBytes) {
     out += kind;
     if (sizePrefixed(kind)) {
         const uint32_t n = static_cast<uint32_t>(fileBytes.size());
-        for (int i = 0; i < 4; ++i) out += static_cast<char>((n >> (8 * i)) & 0xFF);
+        for (int i = 0; i < 4; ++i)
+            out += static_cast<char>((n >> (8 * i)) & 0xFF);
     }
     out += fileBytes;
     return out;
@@ -121,7 +122,8 @@ std::string_view pictureBytes(std::string_view data) {
     std::string_view rest = data.substr(1 + nameLen);
     if (rest.size() >= 4) {
         uint32_t n = 0;
-        for (int i = 0; i < 4; ++i) n |= uint32_t(static_cast<unsigned char>(rest[i])) << (8 * i);
+        for (int i = 0; i < 4; ++i)
+            n |= uint32_t(static_cast<unsigned char>(rest[i])) << (8 * i);
         if (n == rest.size() - 4) rest.remove_prefix(4);
     }
     return rest;
@@ -129,8 +131,7 @@ std::string_view pictureBytes(std::string_view data) {
 
 // Decodes picture bytes, refusing a picture whose header announces more pixels than the
 // limit before anything of that size is allocated.
-bool decodePicture(std::string_view bytes, QImage& image, QByteArray& format,
-                   std::string& error) {
+bool decodePicture(std::string_view bytes, QImage& image, QByteArray& format, std::string& error) {
     QByteArray data(bytes.data(), static_cast<qsizetype>(bytes.size()));
     QBuffer buffer(&data);
     buffer.open(QIODevice::ReadOnly);
@@ -202,7 +203,8 @@ bool toVariant(const Value& v, QMetaType type, QVariant& out) {
     case QMetaType::QStringList: {
         QStringList l;
         if (v.type == VType::Set) {
-            for (const auto& e : v.set) l << QString::fromStdString(e);
+            for (const auto& e : v.set)
+                l << QString::fromStdString(e);
         } else if (v.type == VType::List) {
             for (const auto& e : v.list) {
                 const auto t = asText(e);
@@ -240,7 +242,8 @@ std::optional<Value> fromVariant(const QVariant& q) {
     }
     case QMetaType::QStringList: {
         std::vector<Value> items;
-        for (const QString& s : q.toStringList()) items.push_back(stringValue(s.toStdString()));
+        for (const QString& s : q.toStringList())
+            items.push_back(stringValue(s.toStdString()));
         return listValue(std::move(items));
     }
     default:
@@ -272,7 +275,8 @@ const std::map<std::string, QVariant>& instrumentDefaults(const std::string& cls
     std::map<std::string, QVariant> values;
     QWidget holder;
     if (QWidget* w = factory()(cls, &holder))
-        for (const QMetaProperty& p : ownProperties(w)) values[p.name()] = p.read(w);
+        for (const QMetaProperty& p : ownProperties(w))
+            values[p.name()] = p.read(w);
     return cache.emplace(cls, std::move(values)).first->second;
 }
 
@@ -306,12 +310,12 @@ void applyFont(QWidget* w, const Property& p) {
         }
     } else if (is(n, "Height")) {
         if (const auto i = asInteger(p.value); i && *i != 0)
-            f.setPixelSize(static_cast<int>(
-                std::min<std::int64_t>(std::abs(*i), limits::kMaxFontPixels)));
+            f.setPixelSize(
+                static_cast<int>(std::min<std::int64_t>(std::abs(*i), limits::kMaxFontPixels)));
     } else if (is(n, "Size")) {
         if (const auto i = asInteger(p.value); i && *i != 0)
-            f.setPointSize(static_cast<int>(
-                std::min<std::int64_t>(std::abs(*i), limits::kMaxFontPixels)));
+            f.setPointSize(
+                static_cast<int>(std::min<std::int64_t>(std::abs(*i), limits::kMaxFontPixels)));
     } else if (is(n, "Style")) {
         if (p.value.type == VType::Set) {
             auto has = [&](std::string_view e) {
@@ -358,18 +362,14 @@ void setInstrumentFactory(InstrumentFactory f) {
 
 const std::vector<ControlClass>& controlClasses() {
     static const std::vector<ControlClass> table = {
-        {"TLabel", false},          {"TEdit", false},
-        {"TMemo", false},           {"TComboBox", false},
-        {"TImage", false},          {"TVrSlider", true},
-        {"TVrTrackBar", true},      {"TVrSwitch", true},
-        {"TVrLed", true},           {"TVrCheckLed", true},
-        {"TVrMatrix", true},        {"TVrPowerButton", true},
-        {"TVrDB", true},            {"TVrMeter", true},
-        {"TVrAngularMeter", true},  {"TVrPowerMeter", true},
-        {"TVrNum", true},           {"TVrSpinner", true},
-        {"TVrProgressBar", true},   {"TVrScope", true},
-        {"TLcd", true},             {"TVrBorder", true},
-        {"TVrGradient", true},
+        {"TLabel", false},        {"TEdit", false},      {"TMemo", false},
+        {"TComboBox", false},     {"TImage", false},     {"TVrSlider", true},
+        {"TVrTrackBar", true},    {"TVrSwitch", true},   {"TVrLed", true},
+        {"TVrCheckLed", true},    {"TVrMatrix", true},   {"TVrPowerButton", true},
+        {"TVrDB", true},          {"TVrMeter", true},    {"TVrAngularMeter", true},
+        {"TVrPowerMeter", true},  {"TVrNum", true},      {"TVrSpinner", true},
+        {"TVrProgressBar", true}, {"TVrScope", true},    {"TLcd", true},
+        {"TVrBorder", true},      {"TVrGradient", true},
     };
     return table;
 }
@@ -468,8 +468,10 @@ bool applyProperty(Control& c, const Property& p, std::string& error) {
             const QVariant became = mp.read(w);
             auto it = std::find_if(c.fromFile.begin(), c.fromFile.end(),
                                    [&](const Control::FromFile& f) { return is(f.name, n); });
-            if (it != c.fromFile.end()) *it = {mp.name(), p.value, became};
-            else c.fromFile.push_back({mp.name(), p.value, became});
+            if (it != c.fromFile.end())
+                *it = {mp.name(), p.value, became};
+            else
+                c.fromFile.push_back({mp.name(), p.value, became});
             return true;
         }
         keep(c, p);
@@ -506,7 +508,8 @@ bool applyProperty(Control& c, const Property& p, std::string& error) {
                 const QString edit = box->currentText();
                 c.items = lines;
                 box->clear();
-                for (const auto& l : lines) box->addItem(displayText(l));
+                for (const auto& l : lines)
+                    box->addItem(displayText(l));
                 box->setCurrentIndex(-1);
                 box->setEditText(edit);
             }
@@ -590,17 +593,20 @@ std::vector<Property> collectProperties(const Control& c) {
         const auto lines = splitAtBreaks(controlText(c));
         if (!lines.empty()) {
             std::vector<Value> values;
-            for (const auto& l : lines) values.push_back(stringValue(l));
+            for (const auto& l : lines)
+                values.push_back(stringValue(l));
             out.push_back({"Lines.Strings", listValue(std::move(values))});
         }
     } else if (cls == "TComboBox" && !c.items.empty()) {
         std::vector<Value> values;
-        for (const auto& l : c.items) values.push_back(stringValue(l));
+        for (const auto& l : c.items)
+            values.push_back(stringValue(l));
         out.push_back({"Items.Strings", listValue(std::move(values))});
     } else if (cls == "TImage" && !c.picture.empty()) {
         out.push_back({"Picture.Data", binaryValue(c.picture)});
     }
-    for (const Property& p : c.kept) out.push_back(p);
+    for (const Property& p : c.kept)
+        out.push_back(p);
     return out;
 }
 
@@ -625,8 +631,10 @@ void setControlText(Control& c, std::string bytes) {
         return;
     }
     c.text = std::move(bytes);
-    if (auto* l = qobject_cast<QLabel*>(c.widget)) l->setText(shown(c, c.text));
-    else if (auto* e = qobject_cast<QLineEdit*>(c.widget)) e->setText(shown(c, c.text));
+    if (auto* l = qobject_cast<QLabel*>(c.widget))
+        l->setText(shown(c, c.text));
+    else if (auto* e = qobject_cast<QLineEdit*>(c.widget))
+        e->setText(shown(c, c.text));
 }
 
 std::string comboText(const Control& c) {
@@ -644,7 +652,8 @@ void setComboLines(Control& c, std::string_view text) {
     if (!box) return;
     c.items = splitAtBreaks(text);
     box->clear();
-    for (const auto& l : c.items) box->addItem(displayText(l));
+    for (const auto& l : c.items)
+        box->addItem(displayText(l));
     if (!c.items.empty()) {
         box->setCurrentIndex(0);
         c.text = c.items.front();

@@ -31,8 +31,7 @@ class Rack : public InstrumentAccess {
     // InstrumentAccess
     bool shown() const override;
     bool readControl(Interpreter& ex, std::string_view name, std::string& value) override;
-    bool assignControl(Interpreter& ex, std::string_view name,
-                       std::string_view valueText) override;
+    bool assignControl(Interpreter& ex, std::string_view name, std::string_view valueText) override;
 
     // openrack after the file is read: pictures, sliders, spinner links.
     void applyHintConventions(bool packageMode);

@@ -1,9 +1,9 @@
 // The rack commands and ddown_gettext, and the subsystem's wiring into the engine.
 #include <QCoreApplication>
-#include <QGuiApplication>
-#include <QFileInfo>
-#include <QWindow>
 #include <QElapsedTimer>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QWindow>
 #include <stdexcept>
 
 #include "engine/interpreter.h"
@@ -36,8 +36,8 @@ void settle(QWidget* w) {
 } // namespace
 
 Rack::Rack(int& rememberedX, int& rememberedY)
-    : window_(std::make_unique<RackWindow>(rememberedX, rememberedY)),
-      rememberedX_(rememberedX), rememberedY_(rememberedY) {}
+    : window_(std::make_unique<RackWindow>(rememberedX, rememberedY)), rememberedX_(rememberedX),
+      rememberedY_(rememberedY) {}
 
 Rack::~Rack() = default;
 
@@ -147,9 +147,8 @@ void Rack::installCommands(Runtime& rt) {
                    .argCounts = {2},
                    .failure = "loadimage: cannot find image file.",
                    .handler = [this](CommandCall& c) {
-                       const std::string path = c.ex.runtime().packageMode
-                                                    ? packagedPath(c.args[1])
-                                                    : c.args[1];
+                       const std::string path =
+                           c.ex.runtime().packageMode ? packagedPath(c.args[1]) : c.args[1];
                        if (!QFileInfo::exists(QString::fromStdString(path))) {
                            c.ex.raiseScriptError("loadimage: cannot find image file.");
                            return true;
@@ -191,8 +190,10 @@ void Rack::installCommands(Runtime& rt) {
                                                        "' is not a valid integer value");
                        for (int i : *at) {
                            QWidget* ctl = window_->control(i).widget;
-                           if (state == 1) ctl->show();
-                           else if (state == 0) ctl->hide();
+                           if (state == 1)
+                               ctl->show();
+                           else if (state == 0)
+                               ctl->hide();
                        }
                        return true;
                    }});

@@ -32,7 +32,8 @@ bool knownHandler(const std::string& name) {
 
 int countControls(const Component& c) {
     int n = 0;
-    for (const Component& ch : c.children) n += 1 + countControls(ch);
+    for (const Component& ch : c.children)
+        n += 1 + countControls(ch);
     return n;
 }
 

@@ -4,11 +4,11 @@
 #include "engine/runcontrol.h"
 #include "engine/runtime.h"
 #include "engine/text.h"
+#include "rack/rack.h"
 #include "shell/bars.h"
 #include "shell/platform.h"
 #include "shell/scripteditor.h"
 #include "watch/watchwindow.h"
-#include "rack/rack.h"
 #include "wiring/subsystems.h"
 
 #include <QAction>

@@ -10,8 +10,8 @@
 #include <fstream>
 
 #include "../engine/fake_host.h"
-#include "engine/interpreter.h"
 #include "base/limits.h"
+#include "engine/interpreter.h"
 #include "rack/capture.h"
 #include "rack/rack.h"
 #include "standin.h"
@@ -40,7 +40,9 @@ struct RackFixture : ::testing::Test {
         rack::setInstrumentFactory(makeStandIn);
         r.install(e.rt);
     }
-    std::string path(const std::string& name) { return dir.filePath(QString::fromStdString(name)).toStdString(); }
+    std::string path(const std::string& name) {
+        return dir.filePath(QString::fromStdString(name)).toStdString();
+    }
     // Writes a rack given in the text form as a rack file; returns its path.
     std::string rackFile(const std::string& name, const std::string& text) {
         const rack::TextResult t = rack::fromText(text);
@@ -57,7 +59,8 @@ struct RackFixture : ::testing::Test {
         Lines out;
         for (const std::string& l : e.host.plain()) {
             const auto at = l.find(": ");
-            if (l.rfind(", from line", 0) == 0 && at != std::string::npos) out.push_back(l.substr(at + 2));
+            if (l.rfind(", from line", 0) == 0 && at != std::string::npos)
+                out.push_back(l.substr(at + 2));
         }
         return out;
     }
@@ -148,9 +151,9 @@ writelog(Matrix1)
 Twice = 9
 writelog(Twice)
 )");
-    EXPECT_EQ(got, (Lines{"100", "Slider: error changing position. 1 100", "16", "16 5", "1",
-                          "1 0", "1", "1", "12.25", "AngularMeter: error changing position. 12.25",
-                          "7", "PowerMeter: error changing position.", "[]", "", "HELLO1", ""}));
+    EXPECT_EQ(got, (Lines{"100", "Slider: error changing position. 1 100", "16", "16 5", "1", "1 0",
+                          "1", "1", "12.25", "AngularMeter: error changing position. 12.25", "7",
+                          "PowerMeter: error changing position.", "[]", "", "HELLO1", ""}));
     // The switch took the value (the button before it is not settable), clamped to 3;
     // reading finds the button first, whose hint is neither On nor Off.
     EXPECT_EQ(r.window().control(11).className, "TVrSwitch");
@@ -207,7 +210,8 @@ TEST_F(RackFixture, SpinnersStepTheirNumberByIndex) {
     StandIn* spin = standIn("Spin1");
     EXPECT_EQ(spin->toolTip(), QStringLiteral("6"));
     EXPECT_EQ(standIn("Spin2")->toolTip(), QStringLiteral("Slider1")); // not a TVrNum
-    for (int i = 0; i < 5; ++i) spin->clickUp();
+    for (int i = 0; i < 5; ++i)
+        spin->clickUp();
     EXPECT_EQ(standIn("Num1")->value(), 3);
     spin->clickDown();
     EXPECT_EQ(standIn("Num1")->value(), 2);
@@ -311,7 +315,8 @@ TEST_F(RackFixture, HostileFilesAreRefused) {
     }
     // Too many controls: refused before any is made.
     std::string many = "object P: TFrmRack\n";
-    for (int i = 0; i <= limits::kRackControls; ++i) many += " object L: TLabel\n end\n";
+    for (int i = 0; i <= limits::kRackControls; ++i)
+        many += " object L: TLabel\n end\n";
     many += "end\n";
     std::string error;
     EXPECT_FALSE(r.window().load(rackFile("many.res", many), error));
@@ -328,7 +333,8 @@ TEST_F(RackFixture, HostileFilesAreRefused) {
     root.name = "P";
     image.className = "TImage";
     image.name = "I";
-    image.properties.push_back({"Picture.Data", rack::binaryValue(std::string("\x09TPngImage", 10) + png)});
+    image.properties.push_back(
+        {"Picture.Data", rack::binaryValue(std::string("\x09TPngImage", 10) + png)});
     root.children.push_back(image);
     const std::string p = path("big.res");
     std::ofstream(p, std::ios::binary) << rack::write(rack::makeDocument(root));
@@ -337,7 +343,8 @@ TEST_F(RackFixture, HostileFilesAreRefused) {
 }
 
 TEST_F(RackFixture, RootNameTakenByAProgramWindowGetsANumber) {
-    const std::string p = rackFile("named.res", "object TFrmRack: TOtherRoot\n Caption = 'x'\nend\n");
+    const std::string p =
+        rackFile("named.res", "object TFrmRack: TOtherRoot\n Caption = 'x'\nend\n");
     std::string error;
     ASSERT_TRUE(r.window().load(p, error)) << error;
     EXPECT_EQ(r.window().objectName(), QStringLiteral("TFrmRack_1"));
@@ -392,7 +399,8 @@ TEST(Capture, JpegDecodesToThePicture) {
     EXPECT_EQ(cinfo.output_components, 3);
     std::vector<unsigned char> row(64 * 3);
     unsigned char* rp = row.data();
-    while (cinfo.output_scanline < cinfo.output_height) jpeg_read_scanlines(&cinfo, &rp, 1);
+    while (cinfo.output_scanline < cinfo.output_height)
+        jpeg_read_scanlines(&cinfo, &rp, 1);
     jpeg_finish_decompress(&cinfo);
     jpeg_destroy_decompress(&cinfo);
     EXPECT_NEAR(row[30 * 3], 200, 8);
