@@ -81,6 +81,11 @@ inline constexpr int kRackCoordinate = 32767;
 // far below what a forged image header would make the decoder allocate.
 inline constexpr long long kRackPicturePixels = 64LL * 1000 * 1000;
 
+// Largest rack file read: a few of the largest pictures (64 megapixels at 4 bytes a pixel)
+// and ten thousand controls fit; a larger file is not a panel, and reading it whole would
+// only exhaust memory.
+inline constexpr long long kRackFileBytes = 1LL << 30;
+
 // Bytes a memo control keeps when a script sets its text (older bytes are dropped), as
 // scripts that log into a memo rely on.
 inline constexpr std::size_t kMemoText = 65000;

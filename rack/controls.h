@@ -57,6 +57,7 @@ struct Control {
     std::string className;
     std::string name;
     QWidget* widget = nullptr; // owned by the rack window
+    int parent = -1;           // list position of the control that holds it; -1: the window
 
     std::string text;               // label caption, edit or memo text, combo text (bytes)
     std::vector<std::string> items; // drop-down list items (bytes)

@@ -2,7 +2,9 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFileInfo>
 #include <QKeyEvent>
+#include <algorithm>
 #include <stdexcept>
 
 #include "base/ascii.h"
@@ -90,11 +92,10 @@ const std::vector<int>* RackWindow::positionsOf(std::string_view name) const {
 }
 
 void RackWindow::clearControls() {
-    // One at a time from the front, as a failed load must leave a consistent list.
+    // From the back: a control that holds others goes after them.
     while (!controls_.empty()) {
-        std::unique_ptr<Control> c = std::move(controls_.front());
-        controls_.erase(controls_.begin());
-        delete c->widget;
+        delete controls_.back()->widget;
+        controls_.pop_back();
     }
     index_.clear();
 }
@@ -178,6 +179,10 @@ bool RackWindow::applyRootProperty(const Property& p, std::string& error) {
 
 bool RackWindow::load(const std::string& path, std::string& error) {
     clearControls();
+    if (QFileInfo(QString::fromStdString(path)).size() > limits::kRackFileBytes) {
+        error = "larger than any rack file";
+        return false;
+    }
     ReadResult r = nv::rack::readFile(path);
     if (!r.ok) {
         error = r.message();
@@ -191,15 +196,21 @@ bool RackWindow::load(const std::string& path, std::string& error) {
     setObjectName(QString::fromStdString(freeName(root.name)));
     for (const Property& p : root.properties)
         if (!applyRootProperty(p, error)) return false;
-    for (const Component& child : root.children) {
-        if (!child.children.empty()) {
-            error = child.name + ": controls inside controls are not supported";
-            return false;
-        }
-        std::unique_ptr<Control> c = createControl(child.className, child.name, this, error);
+    return addControls(root, this, -1, error);
+}
+
+// Controls held by another control (on a panel) follow it in the list and are children of
+// its widget; the reader has already bounded the nesting depth.
+bool RackWindow::addControls(const Component& holder, QWidget* parentWidget, int parentIndex,
+                             std::string& error) {
+    for (const Component& child : holder.children) {
+        std::unique_ptr<Control> c =
+            createControl(child.className, child.name, parentWidget, error);
         if (!c) return false;
         Control& ref = *c;
-        index_[child.name].push_back(static_cast<int>(controls_.size()));
+        ref.parent = parentIndex;
+        const int at = static_cast<int>(controls_.size());
+        index_[child.name].push_back(at);
         controls_.push_back(std::move(c));
         for (const Property& p : child.properties) {
             if (isEvent(p) && !knownHandler(*asIdent(p.value))) {
@@ -211,6 +222,7 @@ bool RackWindow::load(const std::string& path, std::string& error) {
                 return false;
             }
         }
+        if (!addControls(child, ref.widget, at, error)) return false;
     }
     return true;
 }
@@ -233,13 +245,20 @@ bool RackWindow::save(const std::string& path, std::string& error) {
         if (equalsNoCase(p.name, "Width") || equalsNoCase(p.name, "Height")) continue;
         root.properties.push_back(p);
     }
-    for (const auto& c : controls_) {
-        Component child;
-        child.className = c->className;
-        child.name = c->name;
-        child.properties = collectProperties(*c);
-        root.children.push_back(std::move(child));
+    // Built from the back, so that each control's own controls are complete when it is
+    // placed into its holder.
+    std::vector<Component> made(controls_.size());
+    for (size_t i = controls_.size(); i-- > 0;) {
+        const Control& c = *controls_[i];
+        made[i].className = c.className;
+        made[i].name = c.name;
+        made[i].properties = collectProperties(c);
+        std::reverse(made[i].children.begin(), made[i].children.end());
+        std::vector<Component>& into =
+            c.parent < 0 ? root.children : made[static_cast<size_t>(c.parent)].children;
+        into.push_back(std::move(made[i]));
     }
+    std::reverse(root.children.begin(), root.children.end());
     std::string bytes;
     try {
         bytes = write(makeDocument(std::move(root)));

@@ -83,6 +83,8 @@ class RackWindow : public QWidget {
 
   private:
     void clearControls();
+    bool addControls(const Component& holder, QWidget* parentWidget, int parentIndex,
+                     std::string& error);
     bool applyRootProperty(const Property& p, std::string& error);
     std::string freeName(const std::string& wanted) const;
     void rememberPosition();

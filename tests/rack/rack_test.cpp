@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QTemporaryDir>
 #include <cstdio>
@@ -283,6 +284,25 @@ TEST_F(RackFixture, CanonicalTextSurvivesLoadAndSave) {
     Orientation = voHorizontal
     Bevel.InnerWidth = 2
   end
+  object Panel1: TVrGradient
+    Left = 200
+    Top = 100
+    Width = 100
+    Height = 100
+    object Inner: TLabel
+      Left = 4
+      Top = 4
+      Width = 20
+      Height = 13
+      Caption = 'in'
+    end
+  end
+  object Last: TLabel
+    Left = 1
+    Top = 2
+    Width = 3
+    Height = 4
+  end
 end
 )";
     const std::string in = rackFile("canonical.res", text);
@@ -379,6 +399,59 @@ TEST_F(RackFixture, WindowDefaultsAndRememberedPosition) {
     w.close();
     EXPECT_FALSE(mainShown);
     EXPECT_EQ(QPoint(rackX, rackY), QPoint(40, 60));
+}
+
+TEST_F(RackFixture, KeysAndCloseFollowPackageMode) {
+    rack::RackWindow& w = r.window();
+    int mainShown = 0, about = 0, stops = 0;
+    bool package = false;
+    w.packageMode = [&] { return package; };
+    w.showMain = [&] { ++mainShown; };
+    w.showAbout = [&] { ++about; };
+    w.stopScript = [&] { ++stops; };
+    auto release = [&](int key, Qt::KeyboardModifiers mods) {
+        QKeyEvent ev(QEvent::KeyRelease, key, mods);
+        QApplication::sendEvent(&w, &ev);
+    };
+    const auto ctrlAlt = Qt::ControlModifier | Qt::AltModifier;
+    w.show();
+    release(Qt::Key_F10, ctrlAlt);
+    EXPECT_EQ(about, 0) << "the about box only in package mode";
+    release(Qt::Key_Escape, Qt::NoModifier);
+    EXPECT_FALSE(w.isVisible());
+    EXPECT_EQ(mainShown, 1);
+
+    package = true;
+    w.show();
+    release(Qt::Key_Escape, Qt::NoModifier);
+    EXPECT_TRUE(w.isVisible());
+    release(Qt::Key_F10, ctrlAlt | Qt::ShiftModifier);
+    EXPECT_EQ(about, 0);
+    release(Qt::Key_F10, ctrlAlt);
+    EXPECT_EQ(about, 1);
+    w.close();
+    EXPECT_EQ(stops, 1);
+    EXPECT_EQ(mainShown, 1);
+}
+
+TEST_F(RackFixture, PicturesComeFromHintsAndLoadimage) {
+    QImage image(4, 3, QImage::Format_RGB32);
+    image.fill(Qt::red);
+    ASSERT_TRUE(image.save(QString::fromStdString(path("p.png"))));
+    ASSERT_TRUE(image.save(QString::fromStdString(path("p.bmp"))));
+    const std::string p =
+        rackFile("pics.res", "object P: TFrmRack\n object Pic: TImage\n Hint = '" + path("p.png") +
+                                 "'\n end\n object Gone: TImage\n Hint = "
+                                 "'nothing.png'\n end\nend\n");
+    const Lines got = run("openrack(\"" + p + "\")\nwritelog(error)\nloadimage(\"Pic\", \"" +
+                          path("p.png") + "\")\nwritelog(error)\nloadimage(\"Pic\", \"" +
+                          path("p.bmp") + "\")\nwritelog(error)\nloadimage(\"None\", \"" +
+                          path("p.png") + "\")\nwritelog(error)");
+    EXPECT_EQ(got, (Lines{"0", "1", "0", "0"}));
+    EXPECT_EQ(r.window().control(0).picture.substr(0, 8), std::string("\x07TBitmap", 8));
+    EXPECT_TRUE(r.window().control(1).picture.empty());
+    const auto* label = qobject_cast<QLabel*>(r.window().control(0).widget);
+    EXPECT_EQ(label->pixmap().size(), QSize(4, 3));
 }
 
 TEST(Capture, JpegDecodesToThePicture) {
