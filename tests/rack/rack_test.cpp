@@ -11,6 +11,7 @@
 #include <fstream>
 
 #include "../engine/fake_host.h"
+#include "base/files.h"
 #include "base/limits.h"
 #include "engine/interpreter.h"
 #include "rack/capture.h"
@@ -452,6 +453,27 @@ TEST_F(RackFixture, PicturesComeFromHintsAndLoadimage) {
     EXPECT_TRUE(r.window().control(1).picture.empty());
     const auto* label = qobject_cast<QLabel*>(r.window().control(0).widget);
     EXPECT_EQ(label->pixmap().size(), QSize(4, 3));
+}
+
+TEST_F(RackFixture, CaptureWritesTheShownWindowAsJpeg) {
+    const std::string p = rackFile("c.res", "object P: TFrmRack\n ClientWidth = 120\n "
+                                            "ClientHeight = 50\n object L: TLabel\n end\nend\n");
+    const std::string jpg = path("c.jpg");
+    EXPECT_EQ(run("capturerack(\"" + jpg + "\", 50)\nopenrack(\"" + p + "\")\ncapturerack(\"" +
+                  jpg + "\", 50)\nwritelog(error)"),
+              (Lines{"0"}));
+    std::string bytes, error;
+    ASSERT_TRUE(nv::readFile(jpg, bytes, error)) << error;
+    QImage back;
+    ASSERT_TRUE(back.loadFromData(reinterpret_cast<const uchar*>(bytes.data()),
+                                  static_cast<int>(bytes.size()), "JPEG"));
+    // Offscreen the window draws itself: the client area, without a frame. On a screen the
+    // picture is the whole frame.
+    if (QGuiApplication::platformName() == QLatin1String("offscreen"))
+        EXPECT_EQ(back.size(), QSize(120, 50));
+    else
+        EXPECT_EQ(back.size(), r.window().frameGeometry().size());
+    EXPECT_FALSE(r.window().windowFlags() & Qt::WindowStaysOnTopHint);
 }
 
 TEST(Capture, JpegDecodesToThePicture) {
