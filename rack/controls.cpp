@@ -18,6 +18,7 @@
 #include "base/displaytext.h"
 #include "base/files.h"
 #include "base/limits.h"
+#include "base/utf8.h"
 #include "rack/instruments/instruments.h"
 
 namespace nv::rack {
@@ -620,7 +621,16 @@ std::string controlText(const Control& c) {
 
 void setControlText(Control& c, std::string bytes) {
     if (auto* m = qobject_cast<QPlainTextEdit*>(c.widget)) {
-        if (bytes.size() > limits::kMemoText) bytes.erase(0, bytes.size() - limits::kMemoText);
+        if (bytes.size() > limits::kMemoText) {
+            size_t cut = bytes.size() - limits::kMemoText;
+            // UTF-8 text is cut before a character, not inside one, so that it still shows
+            // as UTF-8.
+            if (isValidUtf8(bytes))
+                while (cut < bytes.size() &&
+                       (static_cast<unsigned char>(bytes[cut]) & 0xC0) == 0x80)
+                    ++cut;
+            bytes.erase(0, cut);
+        }
         c.text = std::move(bytes);
         m->setPlainText(shown(c, c.text));
         // Scripts log into memos: the newest line must be in view, the caret after it.

@@ -476,6 +476,49 @@ TEST_F(RackFixture, CaptureWritesTheShownWindowAsJpeg) {
     EXPECT_FALSE(r.window().windowFlags() & Qt::WindowStaysOnTopHint);
 }
 
+TEST_F(RackFixture, DamagedFilesNeverCrashTheLoader) {
+    // Every truncation and three changes of every byte of a real rack: each load either
+    // succeeds or reports, and the window stays usable.
+    const std::string good = rackFile("good.res", kPanel);
+    std::string bytes, error;
+    ASSERT_TRUE(nv::readFile(good, bytes, error));
+    const std::string p = path("damaged.res");
+    auto attempt = [&](const std::string& b) {
+        std::ofstream(p, std::ios::binary | std::ios::trunc) << b;
+        error.clear();
+        if (!r.window().load(p, error)) {
+            EXPECT_FALSE(error.empty());
+        }
+        EXPECT_LE(r.window().count(), limits::kRackControls);
+    };
+    for (size_t n = 0; n < bytes.size(); ++n)
+        attempt(bytes.substr(0, n));
+    for (size_t i = 0; i < bytes.size(); ++i)
+        for (int v : {0x00, 0xFF, (static_cast<unsigned char>(bytes[i]) + 1) & 0xFF}) {
+            std::string b = bytes;
+            b[i] = static_cast<char>(v);
+            attempt(b);
+        }
+    ASSERT_TRUE(r.window().load(good, error)) << error;
+    EXPECT_EQ(r.window().count(), 13);
+}
+
+TEST_F(RackFixture, MemoKeepsItsNewestBytesWholeCharacters) {
+    const std::string p = rackFile("m.res", "object P: TFrmRack\n object M: TMemo\n end\nend\n");
+    std::string error;
+    ASSERT_TRUE(r.window().load(p, error)) << error;
+    rack::Control& memo = r.window().control(0);
+    std::string text = "a";
+    for (int i = 0; i < 40000; ++i)
+        text += "\xC3\xA9"; // é
+    text += "b"; // the 65000th byte from the end is the second byte of an é
+    rack::setControlText(memo, text);
+    EXPECT_EQ(rack::controlText(memo).size(), 64999u) << "not inside a character";
+    const std::string latin(70000, '\xE9');
+    rack::setControlText(memo, latin);
+    EXPECT_EQ(rack::controlText(memo), latin.substr(5000));
+}
+
 TEST(Capture, JpegDecodesToThePicture) {
     QImage image(64, 32, QImage::Format_RGB32);
     image.fill(QColor(200, 30, 40));
