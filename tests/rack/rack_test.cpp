@@ -511,7 +511,7 @@ TEST_F(RackFixture, MemoKeepsItsNewestBytesWholeCharacters) {
     std::string text = "a";
     for (int i = 0; i < 40000; ++i)
         text += "\xC3\xA9"; // é
-    text += "b"; // the 65000th byte from the end is the second byte of an é
+    text += "b";            // the 65000th byte from the end is the second byte of an é
     rack::setControlText(memo, text);
     EXPECT_EQ(rack::controlText(memo).size(), 64999u) << "not inside a character";
     const std::string latin(70000, '\xE9');
