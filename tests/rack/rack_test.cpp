@@ -519,6 +519,18 @@ TEST_F(RackFixture, MemoKeepsItsNewestBytesWholeCharacters) {
     EXPECT_EQ(rack::controlText(memo), latin.substr(5000));
 }
 
+TEST_F(RackFixture, DropDownListsAreReadWhileTheRackIsHidden) {
+    const std::string p = rackFile("d.res", "object P: TFrmRack\n object C: TLabel\n Caption = "
+                                            "'label'\n end\n object C: TComboBox\n Items.Strings "
+                                            "= ('one' 'two')\n Text = 'two'\n end\nend\n");
+    std::string error;
+    ASSERT_TRUE(r.window().load(p, error)) << error;
+    ASSERT_FALSE(r.window().isVisible());
+    EXPECT_EQ(run("writelog(ddown_gettext(\"C\"))\nddown_settext(\"C\", \"x\" & chr(10) & "
+                  "\"y\")\nwritelog(ddown_gettext(\"C\") & error)\nwritelog(C)"),
+              (Lines{"two", "x0", ""}));
+}
+
 TEST(Capture, JpegDecodesToThePicture) {
     QImage image(64, 32, QImage::Format_RGB32);
     image.fill(QColor(200, 30, 40));
