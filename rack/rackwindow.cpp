@@ -87,7 +87,7 @@ const std::vector<std::string_view>& RackWindow::programWindowNames() {
 }
 
 const std::vector<int>* RackWindow::positionsOf(std::string_view name) const {
-    auto it = index_.find(std::string(name));
+    auto it = index_.find(name);
     return it == index_.end() ? nullptr : &it->second;
 }
 

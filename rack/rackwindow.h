@@ -94,7 +94,12 @@ class RackWindow : public QWidget {
     int& rememberedX_;
     int& rememberedY_;
     std::vector<std::unique_ptr<Control>> controls_;
-    std::unordered_map<std::string, std::vector<int>> index_;
+    // Looked up with the name as the script wrote it, without a copy per operand.
+    struct NameHash {
+        using is_transparent = void;
+        size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+    };
+    std::unordered_map<std::string, std::vector<int>, NameHash, std::equal_to<>> index_;
     std::string caption_ = "Rack";
     std::vector<Property> rootKept_; // the window's own properties kept verbatim
     bool handlersRemoved_ = false;
