@@ -66,4 +66,28 @@ inline constexpr int kCloseDrainMs = 2000;
 // readable size, and far below the integer overflow a hostile value would cause.
 inline constexpr int kMaxFontPixels = 1000;
 
+// Controls one rack file may create. Real front panels hold tens to a few hundred; each
+// control is a widget costing kilobytes, so a hostile file naming millions is refused before
+// it is built instead of exhausting memory.
+inline constexpr int kRackControls = 10000;
+
+// Largest magnitude a rack control's or the rack window's position or size may have: the
+// range of the window system's 16-bit coordinates. Larger values only come from a damaged
+// or hostile file and would overflow the geometry arithmetic of the toolkit.
+inline constexpr int kRackCoordinate = 32767;
+
+// Largest picture (width times height) a rack image may hold, whether embedded in the rack
+// file or loaded from a file: 64 megapixels is a 256 MiB image, beyond any panel picture and
+// far below what a forged image header would make the decoder allocate.
+inline constexpr long long kRackPicturePixels = 64LL * 1000 * 1000;
+
+// Largest rack file read: a few of the largest pictures (64 megapixels at 4 bytes a pixel)
+// and ten thousand controls fit; a larger file is not a panel, and reading it whole would
+// only exhaust memory.
+inline constexpr long long kRackFileBytes = 1LL << 30;
+
+// Bytes a memo control keeps when a script sets its text (older bytes are dropped), as
+// scripts that log into a memo rely on.
+inline constexpr std::size_t kMemoText = 65000;
+
 } // namespace nv::limits

@@ -4,6 +4,7 @@
 #include "engine/runcontrol.h"
 #include "engine/runtime.h"
 #include "engine/text.h"
+#include "rack/rack.h"
 #include "shell/bars.h"
 #include "shell/platform.h"
 #include "shell/scripteditor.h"
@@ -150,11 +151,10 @@ MainWindow::MainWindow(const Options& options)
     };
     editor_->openUrl = [this](const QUrl& url) { dialogs.openUrl(url); };
     connect(editor_, &ScriptEditor::encodingChanged, this, &MainWindow::updateStatus);
-    rackWindow = [] {
-        for (QWidget* w : QApplication::topLevelWidgets())
-            if (w->objectName() == QLatin1String("TFrmRack")) return w;
-        return static_cast<QWidget*>(nullptr);
-    };
+    // A loaded rack renames the window after its root, so it is reached directly.
+    rackWindow = [this] { return static_cast<QWidget*>(&subs_->rack->window()); };
+    subs_->rack->window().stopScript = [this] { stopScript(); };
+    subs_->rack->window().showAbout = [this] { about_->exec(); };
 
     resize(544, 374);
     readSettings();

@@ -18,6 +18,9 @@ class TcpSubsystem;
 namespace serial {
 class SerialPorts;
 }
+namespace rack {
+class Rack;
+}
 
 class Subsystems {
   public:
@@ -36,7 +39,9 @@ class Subsystems {
         int rackX = 0, rackY = 0;
     } positions;
 
-    // One member per subsystem, added as each subsystem lands.
+    // One member per subsystem, added as each subsystem lands. The rack comes first: its
+    // window is the second the program makes, after the main window.
+    std::unique_ptr<rack::Rack> rack;
     std::unique_ptr<FilesAndSystem> files;
     std::unique_ptr<TcpSubsystem> tcp;
     std::unique_ptr<serial::SerialPorts> serial;

@@ -621,7 +621,12 @@ class ScopeControl : public InstrumentControl {
     QColor channel4Color() const { return channelColor(3); }
     void setChannel4Color(const QColor& c) { setChannelColor(3, c); }
 
-    void setDataRequest(DataRequest request) { m_request = std::move(request); }
+    // Invokable by name: the rack reaches instruments through Qt's meta-object system only.
+    // The parameter is spelled out (no alias, no parameter names) because invokeMethod
+    // matches it by its normalised type name.
+    Q_INVOKABLE void setDataRequest(std::function<int(int, int)> request) {
+        m_request = std::move(request);
+    }
     // One tick's work, as the timer does it.
     void requestSamples();
     // The samples of a channel kept for drawing, oldest first.

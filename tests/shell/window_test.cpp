@@ -1,6 +1,7 @@
 // The main window driven as a person would: buttons clicked, keys typed, files opened and
 // saved through the window's dialogs (answered by the test), scripts run through the real
 // engine, settings written at close and read at the next start.
+#include "rack/rack.h"
 #include "shell/scriptlexer.h"
 #include "tests/shell/fixture.h"
 #include "watch/watchwindow.h"
@@ -215,8 +216,7 @@ TEST_F(Window, ClosingWhileRunningStopsTheScriptAndWritesSettings) {
 
 TEST_F(Window, EscSwitchesToTheRackOnlyWhileARackIsOpen) {
     make();
-    QWidget rack;
-    rack.setObjectName("TFrmRack");
+    QWidget& rack = form->subsystems().rack->window();
     script(kEndless);
     runWith({
         [&] {

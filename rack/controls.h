@@ -1,0 +1,105 @@
+// The rack's controls as data: the class registry (the classes a rack file may name, in the
+// order of the table, each with how it is made), one Control record per child of the rack
+// window, and the mapping between rack-file properties and the widgets.
+//
+// Properties of a control fall in two groups. Live properties are read back from the widget
+// when the rack is saved, because scripts or the user change them: Left, Top, Width, Height,
+// Visible, Hint, the texts (Caption of a label, Text of an edit or drop-down list,
+// Lines.Strings of a memo, Items.Strings of a drop-down list), Picture.Data of an image and
+// every Qt property an instrument declares. Everything else (Color, Font.*, Enabled on the
+// standard classes, and any property the class does not know) is kept exactly as the file
+// gave it and written back unchanged after the live ones; the known ones among them are also
+// applied to the widget. A control therefore saves its live properties in a fixed order per
+// class (bounds, text, the instrument's properties in declaration order, Hint, Visible, the
+// lists, the picture), then the kept ones in file order.
+//
+// Picture.Data of an image is a short string naming the picture's kind followed by the
+// picture: "TBitmap" and "TJPEGImage" put the picture's size in 4 bytes (little-endian)
+// before the file bytes, as the toolkit the rack files come from does; any other name
+// ("TPngImage", "TGIFImage", ...) is followed by the file bytes alone. On reading, the
+// size is skipped whenever it equals the number of bytes that follow, whatever the name,
+// and the bytes are decoded in any format Qt reads.
+//
+// Texts are script bytes: they are shown decoded (UTF-8 where valid, else Latin-1) and read
+// back as the same bytes unless the user has edited them.
+//
+// Threading: user-interface thread only. Errors: applyProperty and the picture loaders return
+// false (with a reason) and never throw; a failed property leaves the control as it was.
+#pragma once
+
+#include <QVariant>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "rack/componentstream.h"
+
+class QWidget;
+
+namespace nv::rack {
+
+// One class a rack file may name.
+struct ControlClass {
+    std::string_view name;
+    bool instrument; // made by createInstrument (the painted controls)
+};
+// The registry in its order: the standard classes, then the instruments.
+const std::vector<ControlClass>& controlClasses();
+const ControlClass* findControlClass(std::string_view className);
+
+// Makes the instruments (createInstrument by default). Tests put a stand-in here.
+using InstrumentFactory = std::function<QWidget*(std::string_view className, QWidget* parent)>;
+void setInstrumentFactory(InstrumentFactory factory);
+
+struct Control {
+    std::string className;
+    std::string name;
+    QWidget* widget = nullptr; // owned by the rack window
+    int parent = -1;           // list position of the control that holds it; -1: the window
+
+    std::string text;               // label caption, edit or memo text, combo text (bytes)
+    std::vector<std::string> items; // drop-down list items (bytes)
+    std::string picture;            // Picture.Data as stored (empty: none)
+
+    std::vector<Property> kept; // verbatim, in file order
+
+    // Qt properties the file set: what it wrote and what that became, so that an unchanged
+    // value is written back in the file's own form (clLime stays clLime).
+    struct FromFile {
+        std::string name;
+        Value value;
+        QVariant became;
+    };
+    std::vector<FromFile> fromFile;
+};
+
+// A new control of a registered class with its defaults; null (and a reason) when the class
+// is not registered or cannot be made.
+std::unique_ptr<Control> createControl(std::string_view className, std::string name,
+                                       QWidget* parent, std::string& error);
+
+// Applies one property read from a file. False for a value the control refuses (a
+// coordinate out of range, a picture too large or unreadable); unknown properties are kept.
+bool applyProperty(Control& c, const Property& p, std::string& error);
+
+// The control's properties for the file, in the order described above.
+std::vector<Property> collectProperties(const Control& c);
+
+// Texts as scripts see them.
+std::string controlText(const Control& c);
+void setControlText(Control& c, std::string bytes);
+
+// Drop-down list: the current text, and its items replaced by the lines of `text`.
+std::string comboText(const Control& c);
+void setComboLines(Control& c, std::string_view text);
+
+// Loads a picture file into an image control: any format Qt reads (asBitmap: only BMP).
+// False, with the picture unchanged, when the file is missing, unreadable or too large.
+bool loadPictureFile(Control& c, const std::string& path, bool asBitmap);
+
+// Colours: a property value (clXxx name or 0x00BBGGRR integer) as a QColor.
+bool colorFromValue(const Value& v, QColor& out);
+
+} // namespace nv::rack

@@ -1,0 +1,347 @@
+#include "rack/rackwindow.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <algorithm>
+#include <stdexcept>
+
+#include "base/ascii.h"
+#include "base/displaytext.h"
+#include "base/limits.h"
+#include "engine/value.h"
+
+namespace nv::rack {
+namespace {
+
+constexpr int kDefaultLeft = 295, kDefaultTop = 162;
+constexpr int kDefaultClientWidth = 104, kDefaultClientHeight = 38;
+
+// The handlers a rack file's event properties may name.
+const std::vector<std::string_view> kHandlers = {"FormClose", "FormHide", "FormKeyUp"};
+
+bool isEvent(const Property& p) {
+    return p.name.size() > 2 && p.name[0] == 'O' && p.name[1] == 'n' &&
+           p.value.type == VType::Ident;
+}
+
+bool knownHandler(const std::string& name) {
+    for (auto h : kHandlers)
+        if (h == name) return true;
+    return false;
+}
+
+int countControls(const Component& c) {
+    int n = 0;
+    for (const Component& ch : c.children)
+        n += 1 + countControls(ch);
+    return n;
+}
+
+} // namespace
+
+SpinnerLink::SpinnerLink(RackWindow* rack, int spinner, QObject* parent)
+    : QObject(parent), rack_(rack), spinner_(spinner) {}
+
+void SpinnerLink::up() {
+    rack_->step(spinner_, 1);
+}
+
+void SpinnerLink::down() {
+    rack_->step(spinner_, -1);
+}
+
+RackWindow::RackWindow(int& rememberedX, int& rememberedY)
+    : QWidget(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
+                           Qt::MSWindowsFixedSizeDialogHint),
+      rememberedX_(rememberedX), rememberedY_(rememberedY) {
+    setObjectName(QStringLiteral("TFrmRack"));
+    setWindowTitle(QStringLiteral("Rack"));
+    setFixedSize(kDefaultClientWidth, kDefaultClientHeight);
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, Qt::black);
+    setPalette(pal);
+    setAutoFillBackground(true);
+    move(kDefaultLeft, kDefaultTop);
+    // What a saved rack holds for the window's own look until a rack file says otherwise.
+    rootKept_ = {
+        {"BorderIcons", setValue({"biSystemMenu", "biMinimize"})},
+        {"BorderStyle", identValue("bsSingle")},
+        {"Color", identValue("clBlack")},
+        {"KeyPreview", boolValue(true)},
+    };
+    // Key preview: the window sees key releases of all its controls.
+    qApp->installEventFilter(this);
+}
+
+RackWindow::~RackWindow() {
+    qApp->removeEventFilter(this);
+}
+
+const std::vector<std::string_view>& RackWindow::programWindowNames() {
+    static const std::vector<std::string_view> names = {"TMainForm", "TFrmRack", "TFrmWatch",
+                                                        "TFrmAbout", "TFrmSet"};
+    return names;
+}
+
+const std::vector<int>* RackWindow::positionsOf(std::string_view name) const {
+    auto it = index_.find(name);
+    return it == index_.end() ? nullptr : &it->second;
+}
+
+void RackWindow::clearControls() {
+    // From the back: a control that holds others goes after them.
+    while (!controls_.empty()) {
+        delete controls_.back()->widget;
+        controls_.pop_back();
+    }
+    index_.clear();
+}
+
+std::string RackWindow::freeName(const std::string& wanted) const {
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    auto taken = [&](const std::string& n) {
+        const QString q = QString::fromStdString(n);
+        for (const QWidget* w : windows)
+            if (w->objectName() == q) return true;
+        return false;
+    };
+    if (wanted.empty() || !taken(wanted)) return wanted;
+    for (int i = 1;; ++i) {
+        std::string n = wanted + "_" + std::to_string(i);
+        if (!taken(n)) return n;
+    }
+}
+
+bool RackWindow::applyRootProperty(const Property& p, std::string& error) {
+    const std::string& n = p.name;
+    if (isEvent(p)) {
+        const std::string h = *asIdent(p.value);
+        if (!knownHandler(h)) {
+            error = "no event handler named " + h;
+            return false;
+        }
+        return true; // the window's handlers are its own; they are never written back
+    }
+    auto coordinate = [&](int& out) {
+        const auto i = asInteger(p.value);
+        if (!i || *i < -limits::kRackCoordinate || *i > limits::kRackCoordinate) {
+            error = n + ": coordinate out of range";
+            return false;
+        }
+        out = static_cast<int>(*i);
+        return true;
+    };
+    int v = 0;
+    if (equalsNoCase(n, "Left") || equalsNoCase(n, "Top")) {
+        if (!coordinate(v)) return false;
+        move(equalsNoCase(n, "Left") ? v : x(), equalsNoCase(n, "Top") ? v : y());
+        return true;
+    }
+    if (equalsNoCase(n, "ClientWidth") || equalsNoCase(n, "ClientHeight")) {
+        if (!coordinate(v)) return false;
+        v = std::max(0, v);
+        setFixedSize(equalsNoCase(n, "ClientWidth") ? v : width(),
+                     equalsNoCase(n, "ClientHeight") ? v : height());
+        return true;
+    }
+    if (equalsNoCase(n, "Caption")) {
+        if (const auto t = asText(p.value)) {
+            caption_ = *t;
+            setWindowTitle(displayText(*t));
+            return true;
+        }
+    }
+    if (equalsNoCase(n, "Width") || equalsNoCase(n, "Height")) {
+        // Outer size from other tools: taken as the panel's size, kept for the file.
+        if (!coordinate(v)) return false;
+        v = std::max(0, v);
+        setFixedSize(equalsNoCase(n, "Width") ? v : width(),
+                     equalsNoCase(n, "Height") ? v : height());
+    } else if (equalsNoCase(n, "Color")) {
+        QColor col;
+        if (colorFromValue(p.value, col)) {
+            QPalette pal = palette();
+            pal.setColor(QPalette::Window, col);
+            setPalette(pal);
+        }
+    }
+    for (Property& k : rootKept_)
+        if (equalsNoCase(k.name, n)) {
+            k.value = p.value;
+            return true;
+        }
+    rootKept_.push_back(p);
+    return true;
+}
+
+bool RackWindow::load(const std::string& path, std::string& error) {
+    clearControls();
+    if (QFileInfo(QString::fromStdString(path)).size() > limits::kRackFileBytes) {
+        error = "larger than any rack file";
+        return false;
+    }
+    ReadResult r = nv::rack::readFile(path);
+    if (!r.ok) {
+        error = r.message();
+        return false;
+    }
+    const Component& root = r.doc.root;
+    if (countControls(root) > limits::kRackControls) {
+        error = "more than " + std::to_string(limits::kRackControls) + " controls";
+        return false;
+    }
+    setObjectName(QString::fromStdString(freeName(root.name)));
+    for (const Property& p : root.properties)
+        if (!applyRootProperty(p, error)) return false;
+    return addControls(root, this, -1, error);
+}
+
+// Controls held by another control (on a panel) follow it in the list and are children of
+// its widget; the reader has already bounded the nesting depth.
+bool RackWindow::addControls(const Component& holder, QWidget* parentWidget, int parentIndex,
+                             std::string& error) {
+    for (const Component& child : holder.children) {
+        std::unique_ptr<Control> c =
+            createControl(child.className, child.name, parentWidget, error);
+        if (!c) return false;
+        Control& ref = *c;
+        ref.parent = parentIndex;
+        const int at = static_cast<int>(controls_.size());
+        index_[child.name].push_back(at);
+        controls_.push_back(std::move(c));
+        for (const Property& p : child.properties) {
+            if (isEvent(p) && !knownHandler(*asIdent(p.value))) {
+                error = child.name + ": no event handler named " + *asIdent(p.value);
+                return false;
+            }
+            if (!applyProperty(ref, p, error)) {
+                error = child.name + "." + p.name + ": " + error;
+                return false;
+            }
+        }
+        if (!addControls(child, ref.widget, at, error)) return false;
+    }
+    return true;
+}
+
+bool RackWindow::save(const std::string& path, std::string& error) {
+    // A saved rack holds no event references: the window's own handlers go for good.
+    handlersRemoved_ = true;
+    Component root;
+    root.className = "TFrmRack";
+    root.name = objectName().toStdString();
+    root.properties = {
+        {"Left", intValue(x())},
+        {"Top", intValue(y())},
+        {"Caption", stringValue(caption_)},
+        {"ClientHeight", intValue(height())},
+        {"ClientWidth", intValue(width())},
+    };
+    for (const Property& p : rootKept_) {
+        // The client size given as an outer size is written as the client size above.
+        if (equalsNoCase(p.name, "Width") || equalsNoCase(p.name, "Height")) continue;
+        root.properties.push_back(p);
+    }
+    // Built from the back, so that each control's own controls are complete when it is
+    // placed into its holder.
+    std::vector<Component> made(controls_.size());
+    for (size_t i = controls_.size(); i-- > 0;) {
+        const Control& c = *controls_[i];
+        made[i].className = c.className;
+        made[i].name = c.name;
+        made[i].properties = collectProperties(c);
+        std::reverse(made[i].children.begin(), made[i].children.end());
+        std::vector<Component>& into =
+            c.parent < 0 ? root.children : made[static_cast<size_t>(c.parent)].children;
+        into.push_back(std::move(made[i]));
+    }
+    std::reverse(root.children.begin(), root.children.end());
+    std::string bytes;
+    try {
+        bytes = write(makeDocument(std::move(root)));
+    } catch (const std::exception& e) {
+        error = e.what();
+        return false;
+    }
+    error = saveFile(path, bytes);
+    return error.empty();
+}
+
+void RackWindow::step(int spinner, int delta) {
+    if (spinner < 0 || spinner >= count()) return;
+    int32_t target = 0;
+    if (!parseInteger(control(spinner).widget->toolTip().toStdString(), target)) return;
+    if (target < 0 || target >= count()) return;
+    QWidget* num = control(target).widget;
+    const QVariant cur = num->property("Value");
+    if (!cur.isValid()) return;
+    num->setProperty("Value", cur.toInt() + delta);
+}
+
+void RackWindow::linkSpinner(int spinner) {
+    QWidget* w = control(spinner).widget;
+    auto* link = new SpinnerLink(this, spinner, w);
+    connect(w, SIGNAL(upClicked()), link, SLOT(up()));
+    connect(w, SIGNAL(downClicked()), link, SLOT(down()));
+}
+
+void RackWindow::rememberPosition() {
+    rememberedX_ = x();
+    rememberedY_ = y();
+}
+
+void RackWindow::closeEvent(QCloseEvent* e) {
+    e->accept();
+    if (handlersRemoved_) return;
+    rememberPosition();
+    if (inPackage()) {
+        if (stopScript) stopScript();
+    } else if (showMain) {
+        showMain();
+    }
+}
+
+void RackWindow::hideEvent(QHideEvent* e) {
+    QWidget::hideEvent(e);
+    // A minimised window is not hidden in the rack's sense.
+    if (!handlersRemoved_ && !e->spontaneous()) rememberPosition();
+}
+
+void RackWindow::changeEvent(QEvent* e) {
+    QWidget::changeEvent(e);
+    if (e->type() == QEvent::WindowStateChange && isMinimized() && inPackage()) {
+        // A built program is one application to its user: minimising the panel minimises it.
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w != this && w->isVisible() && !w->isMinimized()) w->showMinimized();
+    }
+}
+
+bool RackWindow::eventFilter(QObject* watched, QEvent* e) {
+    if (e->type() == QEvent::KeyRelease && !handlersRemoved_) {
+        // The event travels up from the focus widget; act on its first delivery only.
+        QWidget* first = QApplication::focusWidget();
+        if (!first || first->window() != this) first = this;
+        if (watched == first && (first == this || first->window() == this)) {
+            auto* k = static_cast<QKeyEvent*>(e);
+            keyReleased(k->key(), k->modifiers());
+        }
+    }
+    return QWidget::eventFilter(watched, e);
+}
+
+void RackWindow::keyReleased(int key, Qt::KeyboardModifiers mods) {
+    if (inPackage()) {
+        if (key == Qt::Key_F10 && mods == (Qt::ControlModifier | Qt::AltModifier) && showAbout)
+            showAbout();
+        return;
+    }
+    if (key == Qt::Key_Escape) {
+        hide();
+        if (showMain) showMain();
+    }
+}
+
+} // namespace nv::rack
