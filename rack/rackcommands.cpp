@@ -30,7 +30,14 @@ void settle(QWidget* w) {
     do {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     } while (w->windowHandle() && !w->windowHandle()->isExposed() && t.elapsed() < 1000);
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    // Changing the stay-on-top flag maps the window anew: the window manager frames it and
+    // the window paints itself only after it is exposed, so give both a moment (bounded)
+    // and wait until the window server has done everything asked of it.
+    const qint64 until = t.elapsed() + 150;
+    while (t.elapsed() < until)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    w->repaint();
+    QGuiApplication::sync();
 }
 
 } // namespace

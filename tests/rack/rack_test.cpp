@@ -456,8 +456,9 @@ TEST_F(RackFixture, PicturesComeFromHintsAndLoadimage) {
 }
 
 TEST_F(RackFixture, CaptureWritesTheShownWindowAsJpeg) {
-    const std::string p = rackFile("c.res", "object P: TFrmRack\n ClientWidth = 120\n "
-                                            "ClientHeight = 50\n object L: TLabel\n end\nend\n");
+    const std::string p =
+        rackFile("c.res", "object P: TFrmRack\n ClientWidth = 120\n ClientHeight = 50\n "
+                          "Color = clRed\n object L: TLabel\n end\nend\n");
     const std::string jpg = path("c.jpg");
     EXPECT_EQ(run("capturerack(\"" + jpg + "\", 50)\nopenrack(\"" + p + "\")\ncapturerack(\"" +
                   jpg + "\", 50)\nwritelog(error)"),
@@ -473,6 +474,11 @@ TEST_F(RackFixture, CaptureWritesTheShownWindowAsJpeg) {
         EXPECT_EQ(back.size(), QSize(120, 50));
     else
         EXPECT_EQ(back.size(), r.window().frameGeometry().size());
+    // What the window shows, not a screen it has not been painted on yet: near the bottom
+    // right corner of the client area (clear of frame and label) the rack is red.
+    const QColor corner = back.pixelColor(back.width() - 10, back.height() - 10);
+    EXPECT_GT(corner.red(), 200) << corner.name().toStdString();
+    EXPECT_LT(corner.green(), 60) << corner.name().toStdString();
     EXPECT_FALSE(r.window().windowFlags() & Qt::WindowStaysOnTopHint);
 }
 
