@@ -53,9 +53,9 @@ void SpinnerLink::down() {
 }
 
 RackWindow::RackWindow(int& rememberedX, int& rememberedY)
-    : QWidget(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
-                           Qt::MSWindowsFixedSizeDialogHint),
+    : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                           Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
       rememberedX_(rememberedX), rememberedY_(rememberedY) {
     setObjectName(QStringLiteral("TFrmRack"));
     setWindowTitle(QStringLiteral("Rack"));
