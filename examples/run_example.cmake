@@ -1,0 +1,17 @@
+# Runs one example script with norvane-run (cmake -DRUNNER=... -DSCRIPT=... -P this file)
+# and fails unless it finished with status 0, opened its rack and ended normally.
+execute_process(COMMAND ${RUNNER} ${SCRIPT}
+    RESULT_VARIABLE status OUTPUT_VARIABLE log ERROR_VARIABLE errors)
+message("${log}")
+if(NOT status EQUAL 0)
+    message(FATAL_ERROR "norvane-run ended with status ${status}: ${errors}")
+endif()
+if(NOT log MATCHES "Rack is open")
+    message(FATAL_ERROR "the rack was not opened")
+endif()
+if(log MATCHES "Cannot open rack")
+    message(FATAL_ERROR "the script could not open its rack")
+endif()
+if(NOT log MATCHES "Script finished")
+    message(FATAL_ERROR "the run did not finish")
+endif()
