@@ -4,7 +4,9 @@
 #include <QCloseEvent>
 #include <QFileInfo>
 #include <QKeyEvent>
+#include <QScreen>
 #include <algorithm>
+#include <cmath>
 #include <stdexcept>
 
 #include "base/ascii.h"
@@ -58,6 +60,10 @@ RackWindow::RackWindow(int& rememberedX, int& rememberedY)
                            Qt::MSWindowsFixedSizeDialogHint),
       rememberedX_(rememberedX), rememberedY_(rememberedY) {
     setObjectName(QStringLiteral("TFrmRack"));
+    heldRepaint_.setSingleShot(true);
+    connect(&heldRepaint_, &QTimer::timeout, this, [this] {
+        QCoreApplication::postEvent(this, new QEvent(QEvent::UpdateRequest), Qt::LowEventPriority);
+    });
     setWindowTitle(QStringLiteral("Rack"));
     setFixedSize(kDefaultClientWidth, kDefaultClientHeight);
     QPalette pal = palette();
@@ -317,6 +323,23 @@ void RackWindow::changeEvent(QEvent* e) {
         for (QWidget* w : QApplication::topLevelWidgets())
             if (w != this && w->isVisible() && !w->isMinimized()) w->showMinimized();
     }
+}
+
+// A held update request leaves Qt's repaint bookkeeping waiting for it, so further changes
+// only add to the dirty region until the timer hands the request in again.
+bool RackWindow::event(QEvent* e) {
+    if (e->type() == QEvent::UpdateRequest) {
+        const QScreen* s = screen();
+        const double hz = s && s->refreshRate() >= 1 ? s->refreshRate() : 60.0;
+        const qint64 frameMs = std::clamp<qint64>(qint64(std::ceil(1000.0 / hz)), 1, 100);
+        if (sinceRepaint_.isValid() && sinceRepaint_.elapsed() < frameMs) {
+            if (!heldRepaint_.isActive())
+                heldRepaint_.start(int(frameMs - sinceRepaint_.elapsed()));
+            return true;
+        }
+        sinceRepaint_.start();
+    }
+    return QWidget::event(e);
 }
 
 bool RackWindow::eventFilter(QObject* watched, QEvent* e) {
