@@ -199,7 +199,8 @@ bool RackWindow::load(const std::string& path, std::string& error) {
         error = "more than " + std::to_string(limits::kRackControls) + " controls";
         return false;
     }
-    setObjectName(QString::fromStdString(freeName(root.name)));
+    rootName_ = freeName(root.name);
+    setObjectName(QString::fromStdString(rootName_));
     for (const Property& p : root.properties)
         if (!applyRootProperty(p, error)) return false;
     return addControls(root, this, -1, error);
@@ -238,7 +239,7 @@ bool RackWindow::save(const std::string& path, std::string& error) {
     handlersRemoved_ = true;
     Component root;
     root.className = "TFrmRack";
-    root.name = objectName().toStdString();
+    root.name = rootName_;
     root.properties = {
         {"Left", intValue(x())},
         {"Top", intValue(y())},

@@ -109,6 +109,9 @@ class RackWindow : public QWidget {
     };
     std::unordered_map<std::string, std::vector<int>, NameHash, std::equal_to<>> index_;
     std::string caption_ = "Rack";
+    // The root's name as the file held it: bytes that are not UTF-8 would not survive the
+    // object name (and could grow past what a rack file can hold).
+    std::string rootName_ = "TFrmRack";
     std::vector<Property> rootKept_; // the window's own properties kept verbatim
     bool handlersRemoved_ = false;
     QElapsedTimer sinceRepaint_; // since the last update request let through

@@ -22,8 +22,10 @@
 
 namespace {
 
-void require(bool promise) {
-    if (!promise) std::abort();
+void require(bool promise, const char* what, const std::string& error) {
+    if (promise) return;
+    std::fprintf(stderr, "%s: %s\n", what, error.c_str());
+    std::abort();
 }
 
 struct Session {
@@ -63,8 +65,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     std::string error;
     if (s.window->load(s.in, error)) {
-        require(s.window->save(s.out, error));
-        require(s.window->load(s.out, error));
+        require(s.window->save(s.out, error), "saving what loaded", error);
+        require(s.window->load(s.out, error), "loading what was saved", error);
         // Paints every control in the window's top left corner with what the file set.
         s.image.fill(0);
         s.window->render(&s.image);
