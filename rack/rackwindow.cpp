@@ -116,7 +116,10 @@ std::string RackWindow::freeName(const std::string& wanted) const {
     };
     if (wanted.empty() || !taken(wanted)) return wanted;
     for (int i = 1;; ++i) {
-        std::string n = wanted + "_" + std::to_string(i);
+        // Cut to make room for the number: a rack file holds names of up to 255 bytes (one
+        // length byte).
+        const std::string suffix = "_" + std::to_string(i);
+        std::string n = wanted.substr(0, 255 - suffix.size()) + suffix;
         if (!taken(n)) return n;
     }
 }
