@@ -118,8 +118,10 @@ std::string RackWindow::freeName(const std::string& wanted) const {
     for (int i = 1;; ++i) {
         // Cut to make room for the number: a rack file holds names of up to 255 bytes (one
         // length byte).
-        const std::string suffix = "_" + std::to_string(i);
-        std::string n = wanted.substr(0, 255 - suffix.size()) + suffix;
+        const std::string number = std::to_string(i);
+        std::string n = wanted.substr(0, 254 - number.size());
+        n += '_';
+        n += number;
         if (!taken(n)) return n;
     }
 }
