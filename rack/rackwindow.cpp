@@ -4,7 +4,9 @@
 #include <QCloseEvent>
 #include <QFileInfo>
 #include <QKeyEvent>
+#include <QScreen>
 #include <algorithm>
+#include <cmath>
 #include <stdexcept>
 
 #include "base/ascii.h"
@@ -58,6 +60,10 @@ RackWindow::RackWindow(int& rememberedX, int& rememberedY)
                            Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
       rememberedX_(rememberedX), rememberedY_(rememberedY) {
     setObjectName(QStringLiteral("TFrmRack"));
+    heldRepaint_.setSingleShot(true);
+    connect(&heldRepaint_, &QTimer::timeout, this, [this] {
+        QCoreApplication::postEvent(this, new QEvent(QEvent::UpdateRequest), Qt::LowEventPriority);
+    });
     setWindowTitle(QStringLiteral("Rack"));
     setFixedSize(kDefaultClientWidth, kDefaultClientHeight);
     QPalette pal = palette();
@@ -110,7 +116,12 @@ std::string RackWindow::freeName(const std::string& wanted) const {
     };
     if (wanted.empty() || !taken(wanted)) return wanted;
     for (int i = 1;; ++i) {
-        std::string n = wanted + "_" + std::to_string(i);
+        // Cut to make room for the number: a rack file holds names of up to 255 bytes (one
+        // length byte).
+        const std::string number = std::to_string(i);
+        std::string n = wanted.substr(0, 254 - number.size());
+        n += '_';
+        n += number;
         if (!taken(n)) return n;
     }
 }
@@ -193,7 +204,8 @@ bool RackWindow::load(const std::string& path, std::string& error) {
         error = "more than " + std::to_string(limits::kRackControls) + " controls";
         return false;
     }
-    setObjectName(QString::fromStdString(freeName(root.name)));
+    rootName_ = freeName(root.name);
+    setObjectName(QString::fromStdString(rootName_));
     for (const Property& p : root.properties)
         if (!applyRootProperty(p, error)) return false;
     return addControls(root, this, -1, error);
@@ -232,7 +244,7 @@ bool RackWindow::save(const std::string& path, std::string& error) {
     handlersRemoved_ = true;
     Component root;
     root.className = "TFrmRack";
-    root.name = objectName().toStdString();
+    root.name = rootName_;
     root.properties = {
         {"Left", intValue(x())},
         {"Top", intValue(y())},
@@ -317,6 +329,23 @@ void RackWindow::changeEvent(QEvent* e) {
         for (QWidget* w : QApplication::topLevelWidgets())
             if (w != this && w->isVisible() && !w->isMinimized()) w->showMinimized();
     }
+}
+
+// A held update request leaves Qt's repaint bookkeeping waiting for it, so further changes
+// only add to the dirty region until the timer hands the request in again.
+bool RackWindow::event(QEvent* e) {
+    if (e->type() == QEvent::UpdateRequest) {
+        const QScreen* s = screen();
+        const double hz = s && s->refreshRate() >= 1 ? s->refreshRate() : 60.0;
+        const qint64 frameMs = std::clamp<qint64>(qint64(std::ceil(1000.0 / hz)), 1, 100);
+        if (sinceRepaint_.isValid() && sinceRepaint_.elapsed() < frameMs) {
+            if (!heldRepaint_.isActive())
+                heldRepaint_.start(int(frameMs - sinceRepaint_.elapsed()));
+            return true;
+        }
+        sinceRepaint_.start();
+    }
+    return QWidget::event(e);
 }
 
 bool RackWindow::eventFilter(QObject* watched, QEvent* e) {

@@ -12,10 +12,17 @@
 // program's run, so that saved files hold no event references. Without a main window (the
 // headless runner) Esc and closing only hide the rack.
 //
+// Repaints: a script may change a control on every line, and the interpreter passes over the
+// event queue before each line, so each change would otherwise repaint and flush the whole
+// window at once. The window's update requests are held to one per screen refresh; changes
+// in between are gathered into the next repaint.
+//
 // Threading: user-interface thread only. Errors: load() and save() return false with a
 // reason and never throw; a failed load may leave the window partly filled.
 #pragma once
 
+#include <QElapsedTimer>
+#include <QTimer>
 #include <QWidget>
 #include <functional>
 #include <memory>
@@ -76,6 +83,7 @@ class RackWindow : public QWidget {
     static const std::vector<std::string_view>& programWindowNames();
 
   protected:
+    bool event(QEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
     void hideEvent(QHideEvent* e) override;
     void changeEvent(QEvent* e) override;
@@ -101,8 +109,13 @@ class RackWindow : public QWidget {
     };
     std::unordered_map<std::string, std::vector<int>, NameHash, std::equal_to<>> index_;
     std::string caption_ = "Rack";
+    // The root's name as the file held it: bytes that are not UTF-8 would not survive the
+    // object name (and could grow past what a rack file can hold).
+    std::string rootName_ = "TFrmRack";
     std::vector<Property> rootKept_; // the window's own properties kept verbatim
     bool handlersRemoved_ = false;
+    QElapsedTimer sinceRepaint_; // since the last update request let through
+    QTimer heldRepaint_;         // asks again for a request held back
 };
 
 } // namespace nv::rack
