@@ -116,57 +116,54 @@ namespace {
 
 // The protocol every command row shares: package-mode skip, splitting and counting,
 // evaluating, clearing the error state, and turning a failure into the command's message.
-bool takeCommand(const CommandSpec& spec, const std::string& name, Interpreter& ex,
+bool takeCommand(const CommandDefinition& command, const std::string& name, Interpreter& ex,
                  const std::string& line, int lineIndex) {
-    if (spec.skippedInPackage && ex.runtime().packageMode) return true;
+    if (command.skippedInPackage && ex.runtime().packageMode) return true;
     CommandCall call{ex, line, lineIndex, {}, {}};
-    call.clearsError = spec.clearsError;
-    if (!spec.argCounts.empty()) {
+    call.clearsError = command.clearsError;
+    if (!command.argCounts.empty()) {
         std::string written;
         if (!splitCall(line, written, call.argTexts) || written != name) return true;
         bool counted = false;
-        for (int n : spec.argCounts)
+        for (int n : command.argCounts)
             counted |= call.argTexts.size() == static_cast<size_t>(n);
         if (!counted) return true;
     }
-    if (spec.failure.empty()) {
-        if (spec.eval != ArgEval::Custom) call.evaluateArgs();
-        return spec.handler(call);
-    }
     try {
-        if (spec.eval != ArgEval::Custom) call.evaluateArgs();
-        return spec.handler(call);
+        if (command.eval != ArgEval::Custom) call.evaluateArgs();
+        return command.handler(call);
     } catch (const ScriptFailure&) {
         throw; // ends the run, as it would anywhere else
     } catch (const ProgramIndexError&) {
         throw;
     } catch (const std::exception&) {
-        if (!spec.failureLog.empty()) ex.logMessage(spec.failureLog);
-        ex.raiseScriptError(spec.failure);
+        if (command.failure.empty()) throw; // a failure of the line itself
+        if (!command.failureLog.empty()) ex.logMessage(command.failureLog);
+        ex.raiseScriptError(command.failure);
         return true;
     }
 }
 
 } // namespace
 
-void Runtime::addCommand(CommandSpec spec) {
-    if (!spec.handler)
-        throw std::logic_error("command without handler: " + std::string(spec.keyword));
-    if (spec.eval == ArgEval::UntilFail)
+void Runtime::addCommand(CommandDefinition command) {
+    if (!command.handler)
+        throw std::logic_error("command without handler: " + std::string(command.keyword));
+    if (command.eval == ArgEval::UntilFail)
         throw std::logic_error("commands evaluate all their arguments or none");
     for (auto& row : commands_) {
-        if (row.keyword != spec.keyword) continue;
+        if (row.keyword != command.keyword) continue;
         if (row.take)
-            throw std::logic_error("command plugged in twice: " + std::string(spec.keyword));
-        std::string name(spec.keyword);
+            throw std::logic_error("command plugged in twice: " + std::string(command.keyword));
+        std::string name(command.keyword);
         if (!name.empty() && name.back() == '(') name.pop_back();
-        row.take = [spec = std::move(spec), name = std::move(name)](
+        row.take = [command = std::move(command), name = std::move(name)](
                        Interpreter& ex, const std::string& line, int lineIndex) {
-            return takeCommand(spec, name, ex, line, lineIndex);
+            return takeCommand(command, name, ex, line, lineIndex);
         };
         return;
     }
-    throw std::logic_error("no command row for " + std::string(spec.keyword));
+    throw std::logic_error("no command row for " + std::string(command.keyword));
 }
 
 void Runtime::setFunction(std::string_view name, int argc, FunctionHandler handler) {

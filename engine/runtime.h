@@ -80,7 +80,7 @@ using CommandHandler = std::function<bool(CommandCall& call)>;
 
 // A command's row: what is the same for every command happens once, in the Runtime, as
 // these fields say; the handler holds only what is the command's own.
-struct CommandSpec {
+struct CommandDefinition {
     // The dispatcher's keyword as the table writes it: "openport(" or "setport".
     std::string_view keyword = {};
     // Call form: the accepted argument counts. The line is split (name(arg, ...)); a line
@@ -130,8 +130,8 @@ class Runtime {
     void logMessage(std::string_view message);
     void appendLog(std::string_view text);
 
-    // Plug a command into the dispatcher's row for spec.keyword.
-    void addCommand(CommandSpec spec);
+    // Plug a command into the dispatcher's row for command.keyword.
+    void addCommand(CommandDefinition command);
     // Plug a handler into the function row `name` with `argc` arguments.
     void setFunction(std::string_view name, int argc, FunctionHandler handler);
 

@@ -14,7 +14,7 @@ namespace nv::serial {
 
 namespace {
 
-struct BoxSpec {
+struct BoxSetup {
     const char* label;
     QStringList choices;
     const char* initial;
@@ -39,7 +39,7 @@ PortDialog::PortDialog(PortLister freePorts, QWidget* parent)
     grid->setContentsMargins(6, 6, 6, 6);
     grid->setVerticalSpacing(6);
 
-    const BoxSpec specs[] = {
+    const BoxSetup setups[] = {
         {"Serial port :", {}, ""},
         {"Baudrate :",
          {"110", "300", "1200", "2400", "4800", "9600", "14400", "19200", "38400", "57600",
@@ -55,9 +55,9 @@ PortDialog::PortDialog(PortLister freePorts, QWidget* parent)
         box->setObjectName(QString("ComboBox%1").arg(i + 1));
         box->setEditable(true);
         box->setInsertPolicy(QComboBox::NoInsert);
-        box->addItems(specs[i].choices);
-        box->setCurrentText(specs[i].initial);
-        grid->addWidget(new QLabel(specs[i].label, panel), i, 0);
+        box->addItems(setups[i].choices);
+        box->setCurrentText(setups[i].initial);
+        grid->addWidget(new QLabel(setups[i].label, panel), i, 0);
         grid->addWidget(box, i, 1);
         *boxes[i] = box;
     }

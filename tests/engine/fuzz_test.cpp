@@ -58,7 +58,7 @@ TEST(Fuzz, WholeScriptsEnd) {
         }
         Engine e;
         int events = 0;
-        // A script may loop for ever by design; pressing Stop after a while ends it.
+        // A script may loop for ever on purpose; pressing Stop after a while ends it.
         e.host.onEvents = [&](int) {
             if (++events == 2000) e.rc.stop();
         };

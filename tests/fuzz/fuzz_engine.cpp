@@ -16,7 +16,7 @@ struct QuietHost : nv::ScriptHost {
     nv::RunControl* rc = nullptr;
     int events = 0;
     void processEvents() override {
-        if (rc && ++events % 5000 == 0) rc->stop(); // scripts may loop for ever by design
+        if (rc && ++events % 5000 == 0) rc->stop(); // scripts may loop for ever on purpose
     }
     int logLineCount() const override { return 0; }
     void clearLog() override {}
