@@ -2,7 +2,9 @@
 // the settings file), then either runs the one script file named on the command line, or
 // runs a packed script when the program file carries one (package mode), or waits as an
 // editor; then the event loop runs until the main window closes.
+#include "app/package_slot.h"
 #include "app/stopsignals.h"
+#include "engine/runtime.h"
 #include "shell/mainform.h"
 #include "shell/scripteditor.h"
 #include "shell/startup.h"
@@ -10,6 +12,25 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <csignal>
+#include <cstdio>
+
+namespace {
+
+// A built program ends with 1 when its script never ran (its blocks were refused or its
+// racks could not be restored) and with 2 when a fatal error ended the run.
+constexpr int kExitNotStarted = 1, kExitFatal = 2;
+
+// Where there is no screen (a service, a test) a message box would wait for ever: the
+// message goes to standard error always, and into a box only where someone can close it.
+void reportRestoreFailure() {
+    const QString message = nv::restoreFailedMessage();
+    std::fprintf(stderr, "%s\n", qPrintable(message));
+    const QString platform = QGuiApplication::platformName();
+    if (platform != QLatin1String("offscreen") && platform != QLatin1String("minimal"))
+        QMessageBox::critical(nullptr, QStringLiteral("Norvane"), message);
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -29,21 +50,27 @@ int main(int argc, char** argv) {
 
     const QStringList args = QCoreApplication::arguments().mid(1);
     nv::Package package;
-    QString error;
     if (const QString script = nv::scriptArgument(args); !script.isEmpty()) {
         // The script runs before the window is shown, unless it shows the window itself.
         form.runFileAtStart(script);
-    } else if (nv::findPackage(QCoreApplication::applicationFilePath(), package, error)) {
-        // The packed script runs with the window hidden; the run's end ends the program.
+    } else if (const nv::PackageCheck check =
+                   nv::findPackage(nv::packageSlot(), form.runtime().randomState, package);
+               check != nv::PackageCheck::None) {
         form.setPackageMode(true);
+        if (check == nv::PackageCheck::RestoreFailed) {
+            reportRestoreFailure();
+            return kExitNotStarted;
+        }
+        // The packed script runs with the window hidden; the run's end ends the program.
         form.editor()->setBytes(package.script);
-        form.runScript();
-        return status(0);
-    } else if (!error.isEmpty()) {
-        QMessageBox::critical(nullptr, QStringLiteral("Norvane"),
-                              QStringLiteral("Error initializing resources. Application will "
-                                             "terminate."));
-        return 1;
+        switch (form.runPackagedScript()) {
+        case nv::RunOutcome::Refused:
+            return status(kExitNotStarted);
+        case nv::RunOutcome::Fatal:
+            return status(kExitFatal);
+        default:
+            return status(0);
+        }
     }
     // A window closed while the start-up script ran leaves nothing to wait for.
     if (form.closed()) return status(0);

@@ -15,6 +15,7 @@
 #include "app/runner_host.h"
 #include "app/stopsignals.h"
 #include "base/files.h"
+#include "builder/buildcommand.h"
 #include "engine/runcontrol.h"
 #include "engine/runtime.h"
 #include "engine/text.h"
@@ -26,6 +27,7 @@ constexpr int kExitFinished = 0, kExitRefused = 1, kExitFatal = 2, kExitUsage = 
 
 const char* kHelp =
     "Usage: norvane-run SCRIPT\n"
+    "       norvane-run --build SCRIPT OUTPUT\n"
     "\n"
     "Runs one Norvane script without a window, exactly as the Run command of the editor\n"
     "would: the blocks are validated, the start line is logged, the script runs, and the\n"
@@ -40,6 +42,11 @@ const char* kHelp =
     "  - Serial ports are mapped to devices by the [ports] section of norvane.ini or by\n"
     "    NORVANE_PORTS, for example NORVANE_PORTS='com1=/dev/ttyUSB0;com2=/dev/pts/5'.\n"
     "\n"
+    "With --build, the script is not run: it is built into a standalone program OUTPUT\n"
+    "exactly as Script > Build in the window does, from the norvane program beside this\n"
+    "one, with the same progress lines on standard output. OUTPUT is made executable.\n"
+    "A built program is a copy of norvane and needs the same libraries where it runs.\n"
+    "\n"
     "Exit status:\n"
     "     0  the run finished (also after a script error, which never ends a run)\n"
     "     1  block validation refused the script; nothing ran\n"
@@ -47,7 +54,9 @@ const char* kHelp =
     "    64  bad command line, or the script file cannot be read (also when it is\n"
     "        larger than the memory the program may use)\n"
     " 128+N  signal N ended the run (SIGTERM 143, SIGINT 130, SIGHUP 129): the run\n"
-    "        stopped as by the Stop command and finished; a second signal ends at once\n";
+    "        stopped as by the Stop command and finished; a second signal ends at once\n"
+    "With --build: 0 built, 1 error building or OUTPUT cannot be written, 64 bad\n"
+    "command line or unreadable script.\n";
 
 bool haveDisplay() {
     const char* x = std::getenv("DISPLAY");
@@ -55,7 +64,8 @@ bool haveDisplay() {
     return (x && *x) || (w && *w);
 }
 
-int runScript(int& argc, char** argv, const std::string& text) {
+// What both modes need before the application object exists.
+void prepareEnvironment() {
     // No display: the windows that subsystems create (terminal windows, the rack) live on
     // the offscreen platform.
     if (!std::getenv("QT_QPA_PLATFORM") && !haveDisplay())
@@ -70,6 +80,10 @@ int runScript(int& argc, char** argv, const std::string& text) {
     // The script passes over the event queue once per line; Qt's own event dispatcher does
     // that in about half the time of the GLib one, and the runner needs nothing from GLib.
     setenv("QT_NO_GLIB", "1", 0);
+}
+
+int runScript(int& argc, char** argv, const std::string& text) {
+    prepareEnvironment();
     QApplication app(argc, argv);
     QApplication::setApplicationName("norvane");
 
@@ -95,6 +109,34 @@ int runScript(int& argc, char** argv, const std::string& text) {
     }
 }
 
+// Script > Build without the window. The rack window exists (offscreen without a display),
+// since each rack is proved by loading it there.
+int buildProgram(int& argc, char** argv, const std::string& text, const std::string& output) {
+    prepareEnvironment();
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("norvane");
+
+    nv::RunnerHost host;
+    host.setEditorText(text);
+    nv::Runtime rt(host);
+    nv::Subsystems subsystems(rt, nullptr);
+    const std::string source = nv::builder::programBesideRunner();
+    const nv::builder::Outcome out =
+        nv::builder::build(rt, *subsystems.rack, source, nv::splitLines(text));
+    std::fflush(stdout);
+    if (!out.failure.empty()) {
+        std::fprintf(stderr, "norvane-run: %s\n", out.failure.c_str());
+        return kExitRefused;
+    }
+    if (!out.built) return kExitRefused;
+    std::string error;
+    if (!nv::builder::writeProgram(output, out.image, source, error)) {
+        std::fprintf(stderr, "norvane-run: cannot write %s: %s\n", output.c_str(), error.c_str());
+        return kExitRefused;
+    }
+    return kExitFinished;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -102,17 +144,24 @@ int main(int argc, char** argv) {
         std::fputs(kHelp, stdout);
         return kExitFinished;
     }
-    if (argc != 2 || argv[1][0] == '\0') {
+    const bool build = argc == 4 && std::strcmp(argv[1], "--build") == 0;
+    if (build && (argv[2][0] == '\0' || argv[3][0] == '\0')) {
+        std::fputs("norvane-run: --build needs a script and an output file\n", stderr);
+        return kExitUsage;
+    }
+    if (!build && (argc != 2 || argv[1][0] == '\0')) {
         std::fputs("norvane-run: expected one script file (see norvane-run --help)\n", stderr);
         return kExitUsage;
     }
+    const char* script = build ? argv[2] : argv[1];
     std::string text, why;
-    if (!nv::readFile(argv[1], text, why)) {
-        std::fprintf(stderr, "norvane-run: cannot read %s: %s\n", argv[1], why.c_str());
+    if (!nv::readFile(script, text, why)) {
+        std::fprintf(stderr, "norvane-run: cannot read %s: %s\n", script, why.c_str());
         return kExitUsage;
     }
 
     try {
+        if (build) return buildProgram(argc, argv, text, argv[3]);
         return runScript(argc, argv, text);
     } catch (const std::bad_alloc&) {
         // The run itself reports its own failures; this is a failure around it (the

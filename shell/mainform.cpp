@@ -1,6 +1,7 @@
 #include "shell/mainform.h"
 
 #include "base/displaytext.h"
+#include "builder/buildcommand.h"
 #include "engine/runcontrol.h"
 #include "engine/runtime.h"
 #include "engine/text.h"
@@ -17,6 +18,7 @@
 #include <QCoreApplication>
 #include <QDialog>
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontDatabase>
@@ -136,6 +138,13 @@ MainWindow::MainWindow(const Options& options)
                         QStringLiteral("HTML files (*.html)"));
         dlg.setAcceptMode(QFileDialog::AcceptSave);
         dlg.setDefaultSuffix(QStringLiteral("html"));
+        return dlg.exec() == QDialog::Accepted ? dlg.selectedFiles().value(0) : QString();
+    };
+    dialogs.saveProgram = [this](const QString& dir) {
+        // A program on Linux has no extension: nothing is appended to the chosen name.
+        QFileDialog dlg(this, QStringLiteral("Save program as"), dir,
+                        QStringLiteral("Programs (*)"));
+        dlg.setAcceptMode(QFileDialog::AcceptSave);
         return dlg.exec() == QDialog::Accepted ? dlg.selectedFiles().value(0) : QString();
     };
     dialogs.confirm = [this](const QString& q) {
@@ -281,8 +290,8 @@ void MainWindow::buildActions() {
     run->setShortcut(QKeySequence(Qt::Key_F9));
     QAction* stop = make("stopAction", QStringLiteral("&Stop"), stopIcon);
     QAction* pause = make("pauseAction", QStringLiteral("&Pause"), pauseIcon);
-    // Build: the builder plugs its command into this item.
     QAction* build = make("buildAction", QStringLiteral("&Build..."));
+    build->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_B));
     QAction* find = make("findAction", QStringLiteral("&Find..."));
     find->setShortcut(QKeySequence::Find);
     QAction* help = make("helpAction", QStringLiteral("&Help"));
@@ -317,6 +326,7 @@ void MainWindow::buildActions() {
     connect(run, &QAction::triggered, this, &MainWindow::runScript);
     connect(stop, &QAction::triggered, this, &MainWindow::stopScript);
     connect(pause, &QAction::triggered, this, &MainWindow::pauseScript);
+    connect(build, &QAction::triggered, this, &MainWindow::buildProgram);
     connect(find, &QAction::triggered, this, &MainWindow::showFind);
     connect(help, &QAction::triggered, this, &MainWindow::showHelp);
     connect(about, &QAction::triggered, this, &MainWindow::showAbout);
@@ -679,6 +689,35 @@ bool MainWindow::runFileAtStart(const QString& path) {
     }
     runScript();
     return true;
+}
+
+RunOutcome MainWindow::runPackagedScript() {
+    const RunOutcome outcome = rc_->run(splitLines(editor_->bytes()));
+    flushLog();
+    return outcome;
+}
+
+// ---- Build ----
+
+void MainWindow::buildProgram() {
+    if (running()) return;
+    const std::string source = programFileForBuild.isEmpty()
+                                   ? builder::runningProgram()
+                                   : QFile::encodeName(programFileForBuild).toStdString();
+    const builder::Outcome out =
+        builder::build(*rt_, *subs_->rack, source, splitLines(editor_->bytes()));
+    flushLog();
+    if (!out.failure.empty()) {
+        dialogs.error(QString::fromStdString(out.failure));
+        return;
+    }
+    if (!out.built) return;
+    const QString path = dialogs.saveProgram(programDir_);
+    if (path.isEmpty()) return;
+    std::string error;
+    if (!builder::writeProgram(QFile::encodeName(path).toStdString(), out.image, source, error))
+        dialogs.error(QStringLiteral("The program was not written:\n%1\n\n%2")
+                          .arg(path, QString::fromStdString(error)));
 }
 
 void MainWindow::setPackageMode(bool on) {

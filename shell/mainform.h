@@ -13,6 +13,7 @@
 #pragma once
 
 #include "engine/host.h"
+#include "engine/runcontrol.h"
 #include "shell/recentlist.h"
 #include "shell/settings.h"
 
@@ -56,6 +57,7 @@ class MainWindow : public QMainWindow, public ScriptHost {
         std::function<QString(const QString& dir)> openScript;
         std::function<QString(const QString& dir, const QString& proposed)> saveScript;
         std::function<QString(const QString& dir)> saveHtml;
+        std::function<QString(const QString& dir)> saveProgram;
         std::function<bool(const QString& question)> confirm;
         std::function<void(const QString& message)> error;
         std::function<void(const QUrl& url)> openUrl;
@@ -98,6 +100,12 @@ class MainWindow : public QMainWindow, public ScriptHost {
     bool runFileAtStart(const QString& path);
     // Package mode: settings are not written and the run ends the program.
     void setPackageMode(bool on);
+    // Package mode's run of the script in the editor, with the window hidden.
+    RunOutcome runPackagedScript();
+    // Script > Build: packs the script and its racks into a copy of the program file.
+    void buildProgram();
+    // The program file Build copies: the running program's own file unless set.
+    QString programFileForBuild;
 
     // ---- state ----
     RunState runState() const { return state_; }

@@ -2,6 +2,8 @@
 
 #include <QFileInfo>
 
+#include "builder/package.h"
+
 namespace nv {
 
 QString scriptArgument(const QStringList& arguments) {
@@ -9,8 +11,15 @@ QString scriptArgument(const QStringList& arguments) {
     return arguments[0];
 }
 
-bool findPackage(const QString&, Package&, QString&) {
-    return false;
+PackageCheck findPackage(std::string_view slot, uint32_t& randomState, Package& package) {
+    package::Restored r = package::restore(slot, ".", randomState);
+    if (!r.present) return PackageCheck::None;
+    package.script = std::move(r.script);
+    return r.racksWritten ? PackageCheck::Ready : PackageCheck::RestoreFailed;
+}
+
+QString restoreFailedMessage() {
+    return QStringLiteral("Error initializing resources. Application will terminate.");
 }
 
 } // namespace nv

@@ -1,0 +1,234 @@
+#include "builder/package.h"
+
+#include <sys/stat.h>
+
+#include "base/ascii.h"
+#include "base/files.h"
+#include "builder/cipher.h"
+
+namespace nv::package {
+
+namespace {
+
+constexpr std::string_view kProduct = "Norvane";
+constexpr std::string_view kVersion = "1.5";
+constexpr std::string_view kRackStart = "[racks ";
+constexpr std::string_view kRackEnd = "[racke]";
+constexpr std::string_view kScriptStart = "[scripts]";
+constexpr std::string_view kScriptEnd = "[scripte]";
+constexpr std::string_view kEnd = "[embe]";
+
+std::string padded(std::string_view name) {
+    std::string out(name);
+    if (out.size() < kRackNameBytes) out.append(kRackNameBytes - out.size(), ' ');
+    return out;
+}
+
+std::string_view baseName(std::string_view path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+bool exists(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+bool isRegularFile(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// Blanks and control characters at both ends, as the name field is padded.
+std::string_view trimControls(std::string_view s) {
+    while (!s.empty() && static_cast<unsigned char>(s.front()) <= ' ')
+        s.remove_prefix(1);
+    while (!s.empty() && static_cast<unsigned char>(s.back()) <= ' ')
+        s.remove_suffix(1);
+    return s;
+}
+
+// A name from a package may only name a file in the folder it is restored into.
+bool isPlainFileName(std::string_view name) {
+    return !name.empty() && name != "." && name != ".." &&
+           name.find('/') == std::string_view::npos && name.find('\0') == std::string_view::npos;
+}
+
+uint32_t packageKey() {
+    return KeyFromText(passPhrase());
+}
+
+} // namespace
+
+std::string startMarker() {
+    // Read through a volatile table so that no compiler folds the pieces into one literal:
+    // the only whole copy of the marker must be the one at the start of the slot.
+    static const char* const volatile pieces[] = {"CommThread", "_", "init"};
+    std::string marker;
+    for (const char* piece : pieces)
+        marker += piece;
+    return marker;
+}
+
+std::string_view passPhrase() {
+    return "Norvane 1.5 standalone script package";
+}
+
+std::string openrackFileName(std::string_view line) {
+    const size_t open = line.find('(');
+    if (open == std::string_view::npos) return {};
+    size_t i = open + 1;
+    int depth = 0;
+    for (; i < line.size(); ++i) {
+        const char c = line[i];
+        if (c == '"') {
+            const size_t close = line.find('"', i + 1);
+            if (close == std::string_view::npos) {
+                i = line.size();
+                break;
+            }
+            i = close;
+        } else if (c == '(') {
+            ++depth;
+        } else if (c == ')') {
+            if (depth == 0) break;
+            --depth;
+        } else if (c == ',' && depth == 0) {
+            break;
+        }
+    }
+    std::string_view arg = trimView(line.substr(open + 1, i - open - 1));
+    if (arg.size() < 2) return {};
+    return std::string(arg.substr(1, arg.size() - 2));
+}
+
+BuildResult build(BuildInput in, uint32_t& randomState) {
+    BuildResult result;
+    std::string& error = result.error;
+    const auto fail = [&](std::string text) {
+        in.log("Error building:");
+        in.log(text);
+        result.error = std::move(text);
+        return result;
+    };
+
+    in.log("Building");
+    const size_t marker = in.programImage.find(startMarker());
+    if (marker == std::string::npos || in.programImage.size() - marker < kSlotBytes)
+        return fail("The program file holds no package slot.");
+    const size_t body = marker + kMarkerBytes;
+
+    in.log("Adding header");
+    std::string pkg;
+    pkg.reserve(kBodyBytes);
+    pkg.append("[names]").append(kProduct).append("[namee]");
+    pkg.append("[versions]").append(kVersion).append("[versione]");
+
+    in.log("Adding script");
+    std::string plain;
+    for (const std::string& line : in.lines)
+        plain.append(line).append("\r\n");
+    pkg.append(kScriptStart).append(CryptText(plain, packageKey(), randomState)).append(kScriptEnd);
+
+    in.log("Adding racks");
+    std::vector<std::string> packed;
+    in.log("Adding terminal.res (required)");
+    pkg.append(kRackStart).append(padded("terminal.res"));
+    std::string bytes, why;
+    if (!readFile(in.terminalResPath, bytes, why, {.regularOnly = true}))
+        return fail("Rack file not valid (bad format or not in the Norvane folder) " +
+                    padded("terminal.res"));
+    pkg.append(bytes).append(kRackEnd);
+
+    packed.emplace_back("terminal.res");
+    int racks = 0;
+    bool scanEnded = false; // a missing file ends the scan and skips the rack count
+    for (const std::string& raw : in.lines) {
+        const std::string_view line = trimView(raw);
+        if (!line.starts_with("openrack")) continue;
+        const std::string name = openrackFileName(line);
+        if (!exists(name)) {
+            error = "Rack file not found " + name;
+            scanEnded = true;
+            break;
+        }
+        const std::string_view file = baseName(name);
+        // The entry's name field holds 43 bytes; a longer name would run into the rack's
+        // bytes and the built program would restore a broken file.
+        if (file.size() > kRackNameBytes) {
+            error = "Rack file name longer than 43 characters " + name;
+            scanEnded = true;
+            break;
+        }
+        bool already = false;
+        for (const std::string& p : packed)
+            already = already || p == file;
+        if (already) continue;
+        in.log("Found rack " + name);
+        if (!isRegularFile(name) || !in.rackIsValid(name)) {
+            in.log("Rack file not valid " + name);
+            continue;
+        }
+        pkg.append(kRackStart).append(padded(file));
+        if (readFile(name, bytes, why, {.regularOnly = true}))
+            pkg.append(bytes);
+        else
+            error = "Rack file not valid " + name;
+        pkg.append(kRackEnd);
+        if (error.empty()) {
+            packed.emplace_back(file);
+            ++racks;
+        }
+    }
+
+    if (!scanEnded) {
+        if (racks == 0) {
+            error = "Sorry, no racks found !";
+        } else {
+            pkg.append(kEnd);
+            if (pkg.size() >= kBodyBytes) error = "Sorry, code and racks size to big !";
+        }
+    }
+    if (!error.empty()) return fail(error);
+
+    in.programImage.replace(body, pkg.size(), pkg);
+    in.log("Done");
+    result.ok = true;
+    result.image = std::move(in.programImage);
+    return result;
+}
+
+Restored restore(std::string_view slot, const std::string& folder, uint32_t& randomState) {
+    Restored r;
+    if (slot.find(kProduct) == std::string_view::npos) return r;
+    r.present = true;
+
+    const size_t s = slot.find(kScriptStart);
+    const size_t e = slot.find(kScriptEnd);
+    if (s != std::string_view::npos && e != std::string_view::npos &&
+        e >= s + kScriptStart.size()) {
+        const size_t from = s + kScriptStart.size();
+        r.script = CryptText(slot.substr(from, e - from), packageKey(), randomState);
+    }
+
+    std::string_view rest = slot;
+    for (size_t p; (p = rest.find(kRackStart)) != std::string_view::npos;) {
+        const size_t data = p + kRackStart.size() + kRackNameBytes;
+        const size_t end = data <= rest.size() ? rest.find(kRackEnd, data) : std::string_view::npos;
+        if (end == std::string_view::npos) {
+            // An entry cut off by the end of the slot: nothing sound can be written for it.
+            r.racksWritten = false;
+            break;
+        }
+        const std::string_view name =
+            trimControls(rest.substr(p + kRackStart.size(), kRackNameBytes));
+        std::string why;
+        if (!isPlainFileName(name) ||
+            !safeSave(folder + "/" + std::string(name), rest.substr(data, end - data), why))
+            r.racksWritten = false;
+        rest.remove_prefix(end + kRackEnd.size());
+    }
+    return r;
+}
+
+} // namespace nv::package
