@@ -53,7 +53,8 @@ void writeFile(const fs::path& p, const std::string& text) {
 
 std::string shellQuote(const std::string& s) {
     std::string q = "'";
-    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    for (char c : s)
+        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return q + "'";
 }
 
@@ -68,7 +69,8 @@ std::string markdownToHtml(const std::string& cmark, const fs::path& md) {
     std::string html;
     char buf[65536];
     size_t n;
-    while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) html.append(buf, n);
+    while ((n = fread(buf, 1, sizeof buf, pipe)) > 0)
+        html.append(buf, n);
     if (pclose(pipe) != 0) throw std::runtime_error(cmark + " failed on " + md.string());
     return html;
 }
@@ -112,9 +114,8 @@ std::string addHeadingIds(const std::string& html) {
     size_t at = 0;
     while (true) {
         size_t open = html.find("<h", at);
-        while (open != std::string::npos &&
-               !(open + 3 < html.size() && html[open + 2] >= '1' && html[open + 2] <= '6' &&
-                 html[open + 3] == '>'))
+        while (open != std::string::npos && !(open + 3 < html.size() && html[open + 2] >= '1' &&
+                                              html[open + 2] <= '6' && html[open + 3] == '>'))
             open = html.find("<h", open + 1);
         if (open == std::string::npos) break;
         const std::string close = std::string("</h") + html[open + 2] + ">";
@@ -225,8 +226,8 @@ int main(int argc, char** argv) {
         const fs::path docs = argv[2], css = argv[3], out = argv[4];
 
         std::vector<Page> pages;
-        for (const auto& [dir, prefix] : {std::pair<fs::path, std::string>{docs, ""},
-                                          {docs / "reference", "reference/"}})
+        for (const auto& [dir, prefix] :
+             {std::pair<fs::path, std::string>{docs, ""}, {docs / "reference", "reference/"}})
             for (const fs::path& md : markdownFiles(dir)) {
                 Page p;
                 p.source = md;
