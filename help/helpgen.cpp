@@ -151,6 +151,17 @@ std::string mendLinks(const std::string& html) {
     return out + html.substr(at);
 }
 
+// A log block that follows an example is captioned, so that script and log are told apart.
+std::string captionLogs(std::string html) {
+    const std::string block = "<pre><code class=\"language-log\">";
+    const std::string captioned =
+        "<p class=\"log-caption\">The log shows:</p>\n<pre class=\"log\"><code "
+        "class=\"language-log\">";
+    for (size_t p = 0; (p = html.find(block, p)) != std::string::npos; p += captioned.size())
+        html.replace(p, block.size(), captioned);
+    return html;
+}
+
 std::string titleOf(const std::string& html, const std::string& fallback) {
     const size_t open = html.find("<h1");
     if (open == std::string::npos) return fallback;
@@ -232,7 +243,7 @@ int main(int argc, char** argv) {
                 Page p;
                 p.source = md;
                 p.name = prefix + md.stem().string();
-                p.body = mendLinks(addHeadingIds(markdownToHtml(cmark, md)));
+                p.body = captionLogs(mendLinks(addHeadingIds(markdownToHtml(cmark, md))));
                 p.title = titleOf(p.body, md.stem().string());
                 pages.push_back(std::move(p));
             }
