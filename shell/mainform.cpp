@@ -695,8 +695,7 @@ void MainWindow::showHelp() {
 
 void MainWindow::showHelpPage(const QString& word) {
     if (running()) return;
-    const QString page =
-        helpPageFor(QDir(programDir_).filePath(QStringLiteral("Help/html")), word);
+    const QString page = helpPageFor(QDir(programDir_).filePath(QStringLiteral("Help/html")), word);
     if (!QFileInfo(page).isFile()) {
         dialogs.error(QStringLiteral("The help pages are not installed:\n%1").arg(page));
         return;
