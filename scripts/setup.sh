@@ -13,6 +13,7 @@ packages=(
     xvfb xauth openbox fonts-dejavu-core      # a display for window tests
     socat python3-serial expect               # serial and TCP peers in tests and benchmarks
     xdg-utils                                 # exec opens documents and addresses
+    cmark-gfm                                 # the help pages, made from docs/
 )
 
 missing=()

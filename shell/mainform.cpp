@@ -7,6 +7,7 @@
 #include "engine/text.h"
 #include "rack/rack.h"
 #include "shell/bars.h"
+#include "shell/keywordhelp.h"
 #include "shell/platform.h"
 #include "shell/scripteditor.h"
 #include "watch/watchwindow.h"
@@ -159,6 +160,7 @@ MainWindow::MainWindow(const Options& options)
             dialogs.error(QStringLiteral("No program could open %1").arg(url.toDisplayString()));
     };
     editor_->openUrl = [this](const QUrl& url) { dialogs.openUrl(url); };
+    installKeywordHelp(editor_, [this](const QString& word) { showHelpPage(word); });
     connect(editor_, &ScriptEditor::encodingChanged, this, &MainWindow::updateStatus);
     // A loaded rack renames the window after its root, so it is reached directly.
     rackWindow = [this] { return static_cast<QWidget*>(&subs_->rack->window()); };
@@ -727,8 +729,12 @@ void MainWindow::setPackageMode(bool on) {
 // ---- Help, About, Find, Esc ----
 
 void MainWindow::showHelp() {
+    showHelpPage(QString());
+}
+
+void MainWindow::showHelpPage(const QString& word) {
     if (running()) return;
-    const QString page = QDir(programDir_).filePath(QStringLiteral("Help/html/index.html"));
+    const QString page = helpPageFor(QDir(programDir_).filePath(QStringLiteral("Help/html")), word);
     if (!QFileInfo(page).isFile()) {
         dialogs.error(QStringLiteral("The help pages are not installed:\n%1").arg(page));
         return;

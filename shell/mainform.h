@@ -92,6 +92,8 @@ class MainWindow : public QMainWindow, public ScriptHost {
     void exportHtml();
     void openRecent(int index);
     void showHelp();
+    // The help page of a keyword (F1 in the editor), or the contents for an empty word.
+    void showHelpPage(const QString& word);
     void showAbout();
     void showFind();
 
