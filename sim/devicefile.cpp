@@ -318,7 +318,9 @@ class Reader {
                     inBraces = true;
             }
         }
-        if (j >= s.size()) throw LineError("a text in quotes is not closed");
+        if (j >= s.size())
+            throw LineError(inBraces || inText ? "a \"{\" is not closed (write {{ for a brace)"
+                                               : "a text in quotes is not closed");
         const std::string body = s.substr(i + 1, j - i - 1);
         i = j + 1;
         Template t;
