@@ -106,13 +106,28 @@ LineEnd lineEnd(const std::string& word, bool forRequests) {
                     ", not \"" + word + "\"");
 }
 
+// A "#" after a blank, outside quotes, starts a comment.
+std::string withoutComment(const std::string& line) {
+    bool quoted = false;
+    for (size_t i = 0; i < line.size(); ++i) {
+        if (line[i] == '\\')
+            ++i;
+        else if (line[i] == '"')
+            quoted = !quoted;
+        else if (line[i] == '#' && !quoted &&
+                 (i == 0 || std::isspace(static_cast<unsigned char>(line[i - 1]))))
+            return line.substr(0, i);
+    }
+    return line;
+}
+
 class Reader {
   public:
     explicit Reader(DeviceFile& d) : d_(d) {}
 
     void line(int number, const std::string& raw) {
         number_ = number;
-        const std::string s = trim(raw);
+        const std::string s = trim(withoutComment(raw));
         if (s.empty() || s[0] == '#') return;
         size_t sp = 0;
         while (sp < s.size() && !std::isspace(static_cast<unsigned char>(s[sp])))

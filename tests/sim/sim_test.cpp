@@ -215,11 +215,11 @@ TEST(Expression, RandomStaysInItsRangeAndFollowsTheSeed) {
 // Text devices
 
 TEST(TextDevice, RulesCapturesCountersDelaysAndLineEnds) {
-    Device d(parsed("request-end CRLF\nreply-end LF\nreply-delay 5\nvar n = 0\n"
+    Device d(parsed("request-end CRLF\nreply-end LF\nreply-delay 5\nvar n = 0  # requests\n"
                     "on \"PING\"\n  set n = n + 1\n  reply \"PONG {n}\"\n"
                     "on /SET (\\w+) (.*)/i\n  delay 50\n  reply \"{$1}={$2}\"\n  reply \"done\"\n"
                     "on \"QUIET\"\n  set n = 0\n"
-                    "otherwise\n  reply \"? {$0}\"\n"),
+                    "otherwise # any other\n  reply \"? {$0} #\"\n"),
              std::nullopt);
     Device::Session s;
     EXPECT_TRUE(d.receive(s, "PI").empty()) << "half a request waits for its end";
@@ -234,10 +234,10 @@ TEST(TextDevice, RulesCapturesCountersDelaysAndLineEnds) {
     EXPECT_EQ(out[1].bytes, "done\n");
     EXPECT_EQ(out[1].delayMs, 0);
     EXPECT_EQ(out[2].bytes, "PONG 2\n");
-    EXPECT_EQ(out[3].bytes, "? WHAT\n");
+    EXPECT_EQ(out[3].bytes, "? WHAT #\n");
     EXPECT_EQ(d.variable("n"), "0");
     // Only CR LF ends a request here: a lone LF is part of it.
-    EXPECT_EQ(joined(d.receive(s, "PING\nPING\r\n")), "? PING\nPING\n");
+    EXPECT_EQ(joined(d.receive(s, "PING\nPING\r\n")), "? PING\nPING #\n");
 }
 
 TEST(TextDevice, EitherLineEndEndsARequestByDefault) {
