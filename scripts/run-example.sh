@@ -5,7 +5,7 @@
 #     dmm-csv      an SCPI multimeter on com11, ten readings logged to a CSV file
 #     psu-ramp     a bench power supply on com12 ramped from 0 to 12 V, with its panel
 #     modbus-poll  a Modbus RTU temperature controller on com13, polled with CRC checks
-# The window opens when there is a display (press Run there), else the log is printed;
+# The window opens and runs the script when there is a display, else the log is printed;
 # --window and --headless choose. The simulator ends with the script or the window.
 # Needs a build (./norvane.sh example NAME makes one first); NORVANE_BUILD names another
 # build folder than build/.
@@ -43,6 +43,7 @@ tmp="$(mktemp -d)"
     >"$tmp/sim.out" 2>"$tmp/sim.err" &
 sim=$!
 trap 'kill "$sim" 2>/dev/null; wait "$sim" 2>/dev/null; rm -rf "$tmp"' EXIT
+
 for _ in $(seq 100); do
     [ -L "$tmp/$port" ] && break
     kill -0 "$sim" 2>/dev/null || { cat "$tmp/sim.err" >&2; exit 2; }
@@ -53,4 +54,10 @@ export NORVANE_PORTS="$port=$tmp/$port"
 # The examples find their panels (racks/*.res) and write their files in the build's
 # examples folder.
 cd "$build/examples"
-"$build/$runner" "$root/examples/$name.nvs"
+# In the background with a wait, so that a signal to this script reaches the program at
+# once (bash runs traps only after a foreground program has ended).
+"$build/$runner" "$root/examples/$name.nvs" <&0 &
+run=$!
+trap 'kill -INT "$run" 2>/dev/null; wait "$run"; exit 130' INT
+trap 'kill -TERM "$run" 2>/dev/null; wait "$run"; exit 143' TERM HUP
+wait "$run"
