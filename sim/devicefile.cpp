@@ -268,8 +268,12 @@ class Reader {
             }
             expectEnd(rest, i);
             r.match = Rule::Match::Pattern;
-            r.pattern = QRegularExpression(
-                QRegularExpression::anchoredPattern(QString::fromStdString(pattern)), options);
+            // Requests are bytes: pattern and request are both read as Latin-1, so that
+            // every byte stands for itself.
+            r.pattern =
+                QRegularExpression(QRegularExpression::anchoredPattern(QString::fromLatin1(
+                                       pattern.data(), static_cast<qsizetype>(pattern.size()))),
+                                   options);
             if (!r.pattern.isValid())
                 throw LineError("the pattern is not valid: " +
                                 r.pattern.errorString().toStdString() + " at column " +

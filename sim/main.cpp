@@ -223,9 +223,10 @@ class TcpPort : public QObject {
                 raw->gap.start();
                 raw->outbox->add(device_.receive(raw->session, b.toStdString()));
             });
-            connect(s, &QTcpSocket::disconnected, this, [this, raw] {
-                raw->gap.stop();
-                raw->socket->deleteLater();
+            // The client's outbox and timers go with its socket, never before it: an answer
+            // still waiting on a timer has the socket as its context.
+            connect(s, &QTcpSocket::disconnected, s, &QObject::deleteLater);
+            connect(s, &QObject::destroyed, this, [this, raw] {
                 std::erase_if(clients_, [raw](const auto& c) { return c.get() == raw; });
             });
         }

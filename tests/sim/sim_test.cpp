@@ -556,7 +556,10 @@ TEST(Program, ServesTcpClientsOnLoopback) {
     EXPECT_EQ(exchange(one, "VOLT 12.5\r\nVOLT?\r\n", 7), "12.50\r\n");
     // Clients share the device: the second sees what the first set.
     EXPECT_EQ(exchange(two, "VOLT?\n", 7), "12.50\r\n");
+    // One leaving, even with an answer still on its way, leaves the other served.
+    EXPECT_EQ(write(one, "MEAS:VOLT?\n", 11), 11);
     close(one);
+    EXPECT_EQ(exchange(two, "VOLT 3\nVOLT?\n", 6), "3.00\r\n");
     close(two);
     sim.signal(SIGTERM);
     EXPECT_EQ(sim.wait().status, 0);
