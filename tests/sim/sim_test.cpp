@@ -648,4 +648,18 @@ TEST(Examples, ModbusPollWithTheCrcCheckedInTheScript) {
           "Bytes answered to a frame with a wrong CRC: 0", "Reading register 9: exception 2"}});
 }
 
+// The one command a user runs: the simulator and the example start together.
+TEST(Examples, LauncherStartsAndEndsTheSimulator) {
+    const std::string launcher = std::string(EXAMPLES_DIR) + "/../scripts/run-example.sh";
+    const std::vector<std::string> env{"NORVANE_BUILD=" +
+                                       fs::path(NORVANE_RUN).parent_path().string()};
+    const Ended r = Child({"/bin/bash", launcher, "dmm-csv", "--headless"}, env).wait();
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("10 samples written to dmm-readings.csv"), std::string::npos) << r.out;
+    // Again at once: nothing of the first run stands in the way.
+    const Ended again = Child({"/bin/bash", launcher, "dmm-csv", "--headless"}, env).wait();
+    EXPECT_EQ(again.status, 0) << again.out << again.err;
+    EXPECT_EQ(Child({"/bin/bash", launcher, "no-such-example"}, env).wait().status, 64);
+}
+
 } // namespace
