@@ -3,6 +3,9 @@
 #   ./norvane.sh run [SCRIPT]   set up, build and run Norvane on a script
 #                               (examples/hello.nvs by default; the window when there is a
 #                               display, else the headless runner printing the log)
+#   ./norvane.sh example NAME [--window|--headless]
+#                               set up, build and run an example against its simulated
+#                               instrument (dmm-csv, psu-ramp, modbus-poll)
 #   ./norvane.sh test           set up, build and run every test
 #   ./norvane.sh test-sanitized the same in build-asan/ with AddressSanitizer and UBSan
 set -euo pipefail
@@ -20,6 +23,9 @@ run)
         exec build/norvane-run "$script"
     fi
     ;;
+example)
+    exec scripts/run-example.sh "$@"
+    ;;
 test)
     cd build
     exec ctest --output-on-failure -j"$(nproc)"
@@ -32,7 +38,8 @@ test-sanitized)
     exec ctest --output-on-failure -j"$(nproc)"
     ;;
 *)
-    echo "usage: ./norvane.sh run [SCRIPT] | ./norvane.sh test | ./norvane.sh test-sanitized" >&2
+    echo "usage: ./norvane.sh run [SCRIPT] | ./norvane.sh example NAME | ./norvane.sh test |" \
+        "./norvane.sh test-sanitized" >&2
     exit 64
     ;;
 esac

@@ -10,7 +10,10 @@
 //       `#! serial`           serial peers for the run, mapped through NORVANE_PORTS:
 //                             com101 a pseudo-terminal whose far end echoes every byte,
 //                             com102 a pseudo-terminal whose far end stays silent,
-//                             com103 a plain file, com104 a path that does not exist.
+//                             com103 a plain file, com104 a path that does not exist;
+//       `#! sim FILE comN [OPTIONS]`  norvane-sim playing the device file FILE (relative to
+//                             the script's folder) as port comN, with the simulator's
+//                             OPTIONS (`--seed 1`); several may be given.
 // A `.in` file beside the script is fed to its standard input (else input is empty).
 // Scripts run with their own folder as the current directory, so includes and files they
 // write are found relative to it; each run has a 60 s limit.
@@ -184,6 +187,51 @@ class PtyPeer {
     std::thread thread_;
 };
 
+// norvane-sim playing a device file behind a symbolic link, until the test ends.
+class SimPeer {
+  public:
+    SimPeer(const fs::path& device, const std::string& port, std::vector<std::string> options) {
+        static int serial = 0;
+        link_ = fs::temp_directory_path() /
+                ("norvane-sim-" + std::to_string(getpid()) + "-" + std::to_string(++serial));
+        std::vector<std::string> args{NORVANE_SIM, "--port", port, "--link", link_.string()};
+        for (auto& o : options)
+            args.push_back(std::move(o));
+        args.push_back(device.string());
+        std::vector<char*> argv;
+        for (auto& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t fa;
+        posix_spawn_file_actions_init(&fa);
+        posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
+        if (posix_spawn(&pid_, NORVANE_SIM, &fa, nullptr, argv.data(), environ) != 0) pid_ = -1;
+        posix_spawn_file_actions_destroy(&fa);
+        // The link appears once the device is ready; a bad device file ends it instead.
+        for (int i = 0; i < 500 && pid_ > 0 && !fs::is_symlink(link_); ++i) {
+            if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
+                pid_ = -1;
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        if (fs::is_symlink(link_)) entry_ = port + "=" + link_.string();
+    }
+    ~SimPeer() {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    // The NORVANE_PORTS entry, empty when the simulator did not start.
+    const std::string& entry() const { return entry_; }
+
+  private:
+    pid_t pid_ = -1;
+    fs::path link_;
+    std::string entry_;
+};
+
 class ScriptTest : public testing::Test {
   public:
     explicit ScriptTest(fs::path script) : script_(std::move(script)) {}
@@ -193,8 +241,9 @@ class ScriptTest : public testing::Test {
         ASSERT_TRUE(fs::exists(expectedPath)) << "missing " << expectedPath;
         std::vector<std::string> expected = lines(readFile(expectedPath));
         int status = 0;
-        std::vector<std::string> env, directives;
+        std::vector<std::string> env, directives, ports;
         std::unique_ptr<PtyPeer> echo, silent;
+        std::vector<std::unique_ptr<SimPeer>> sims;
         const fs::path plain = fs::temp_directory_path() / "norvane-script-plain-file";
         while (!expected.empty() && expected.front().rfind("#! ", 0) == 0) {
             directives.push_back(expected.front());
@@ -210,11 +259,30 @@ class ScriptTest : public testing::Test {
                 echo = std::make_unique<PtyPeer>(true);
                 silent = std::make_unique<PtyPeer>(false);
                 std::ofstream(plain) << "not a port";
-                env.push_back("NORVANE_PORTS=com101=" + echo->path() + ";com102=" + silent->path() +
-                              ";com103=" + plain.string() + ";com104=/dev/norvane-no-such-port");
+                ports.push_back("com101=" + echo->path() + ";com102=" + silent->path() +
+                                ";com103=" + plain.string() + ";com104=/dev/norvane-no-such-port");
+            } else if (word == "sim") {
+                std::istringstream words(rest);
+                std::string file, port, option;
+                words >> file >> port;
+                std::vector<std::string> options;
+                while (words >> option)
+                    options.push_back(option);
+                sims.push_back(
+                    std::make_unique<SimPeer>(script_.parent_path() / file, port, options));
+                if (sims.back()->entry().empty())
+                    ADD_FAILURE() << "norvane-sim did not start: " << expected.front();
+                else
+                    ports.push_back(sims.back()->entry());
             } else
                 ADD_FAILURE() << "unknown directive " << expected.front();
             expected.erase(expected.begin());
+        }
+        if (!ports.empty()) {
+            std::string joined;
+            for (const auto& p : ports)
+                joined += (joined.empty() ? "" : ";") + p;
+            env.push_back("NORVANE_PORTS=" + joined);
         }
         fs::path inPath = script_;
         inPath.replace_extension(".in");
