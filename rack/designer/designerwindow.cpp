@@ -20,6 +20,7 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QUndoStack>
+#include <map>
 
 #include "rack/controls.h"
 #include "rack/designer/designcanvas.h"
@@ -43,7 +44,19 @@ QIcon classIcon(const std::string& cls) {
     std::string error;
     auto c = rack::createControl(cls, "icon", &holder, error);
     if (!c) return {};
-    const Rect r = defaultSize(cls);
+    // Wide controls are drawn short, so that the icon shows more than a line.
+    static const std::map<std::string, std::pair<int, int>> squat = {
+        {"TLabel", {34, 22}},    {"TEdit", {48, 26}},       {"TMemo", {56, 44}},
+        {"TComboBox", {56, 26}}, {"TVrTrackBar", {64, 32}}, {"TVrCheckLed", {64, 28}},
+        {"TVrMatrix", {64, 24}}, {"TVrDB", {64, 32}},       {"TVrProgressBar", {64, 24}},
+        {"TVrNum", {64, 32}},    {"TLcd", {80, 40}},        {"TVrScope", {64, 48}},
+        {"TVrSlider", {24, 64}},
+    };
+    Rect r = defaultSize(cls);
+    if (auto it = squat.find(cls); it != squat.end()) {
+        r.w = it->second.first;
+        r.h = it->second.second;
+    }
     holder.resize(r.w, r.h);
     c->widget->setGeometry(0, 0, r.w, r.h);
     if (cls == "TLabel" || cls == "TEdit" || cls == "TComboBox") rack::setControlText(*c, "Abc");
@@ -51,8 +64,12 @@ QIcon classIcon(const std::string& cls) {
         QPalette lp = c->widget->palette();
         lp.setColor(QPalette::WindowText, Qt::white);
         c->widget->setPalette(lp);
+        QFont f = c->widget->font();
+        f.setPixelSize(16);
+        f.setBold(true);
+        c->widget->setFont(f);
     }
-    if (cls == "TMemo") rack::setControlText(*c, "Lines\nof text");
+    if (cls == "TMemo") rack::setControlText(*c, "Lines\nof\ntext");
     if (cls == "TImage") {
         QImage img(r.w, r.h, QImage::Format_RGB32);
         img.fill(QColor(70, 110, 160));
@@ -247,17 +264,18 @@ void DesignerWindow::buildActions() {
 
     QMenu* arrange = menuBar()->addMenu(tr("&Arrange"));
     const struct {
-        QString text;
+        QString text, brief;
         Align how;
-    } aligns[] = {{tr("Align left"), Align::Left},
-                  {tr("Align right"), Align::Right},
-                  {tr("Align top"), Align::Top},
-                  {tr("Align bottom"), Align::Bottom},
-                  {tr("Align centres in a column"), Align::CentreHorizontal},
-                  {tr("Align centres in a row"), Align::CentreVertical}};
+    } aligns[] = {{tr("Align left"), tr("Left"), Align::Left},
+                  {tr("Align right"), tr("Right"), Align::Right},
+                  {tr("Align top"), tr("Top"), Align::Top},
+                  {tr("Align bottom"), tr("Bottom"), Align::Bottom},
+                  {tr("Align centres in a column"), tr("Column"), Align::CentreHorizontal},
+                  {tr("Align centres in a row"), tr("Row"), Align::CentreVertical}};
     for (const auto& a : aligns) {
         QAction* act = add(arrange, a.text, QKeySequence(),
                            [this, how = a.how] { model_.align(selected(), how); });
+        act->setIconText(a.brief);
         act->setToolTip(a.text + tr(" (to the control selected first)"));
         tools->addAction(act);
     }
@@ -266,13 +284,18 @@ void DesignerWindow::buildActions() {
         [this] { model_.sameSize(selected(), SameSize::Width); });
     add(arrange, tr("Same height"), QKeySequence(),
         [this] { model_.sameSize(selected(), SameSize::Height); });
-    tools->addAction(add(arrange, tr("Same size"), QKeySequence(),
-                         [this] { model_.sameSize(selected(), SameSize::Both); }));
+    QAction* same = add(arrange, tr("Same size"), QKeySequence(),
+                        [this] { model_.sameSize(selected(), SameSize::Both); });
+    same->setToolTip(tr("Same size as the control selected first"));
+    tools->addAction(same);
     arrange->addSeparator();
-    tools->addAction(add(arrange, tr("Distribute horizontally"), QKeySequence(),
-                         [this] { model_.distribute(selected(), Qt::Horizontal); }));
-    tools->addAction(add(arrange, tr("Distribute vertically"), QKeySequence(),
-                         [this] { model_.distribute(selected(), Qt::Vertical); }));
+    QAction* spreadH = add(arrange, tr("Distribute horizontally"), QKeySequence(),
+                           [this] { model_.distribute(selected(), Qt::Horizontal); });
+    spreadH->setIconText(tr("Space across"));
+    QAction* spreadV = add(arrange, tr("Distribute vertically"), QKeySequence(),
+                           [this] { model_.distribute(selected(), Qt::Vertical); });
+    spreadV->setIconText(tr("Space down"));
+    tools->addActions({spreadH, spreadV});
     arrange->addSeparator();
     add(arrange, tr("Bring to front (last in rack order)"), QKeySequence(), [this] {
         const auto s = selected();
@@ -289,10 +312,12 @@ void DesignerWindow::buildActions() {
 
     QMenu* view = menuBar()->addMenu(tr("&View"));
     QAction* grid = view->addAction(tr("Show grid"));
+    grid->setIconText(tr("Grid"));
     grid->setCheckable(true);
     grid->setChecked(true);
     connect(grid, &QAction::toggled, canvas_, &DesignCanvas::setGridShown);
     QAction* snap = view->addAction(tr("Snap to grid"));
+    snap->setIconText(tr("Snap"));
     snap->setCheckable(true);
     snap->setChecked(true);
     connect(snap, &QAction::toggled, canvas_, &DesignCanvas::setSnapping);
@@ -356,13 +381,15 @@ void DesignerWindow::selectionToList() {
     objects_->clearSelection();
     for (int i : canvas_->selection())
         if (auto* it = objects_->item(i)) it->setSelected(true);
+    if (!canvas_->selection().empty())
+        if (auto* it = objects_->item(canvas_->selection().front())) objects_->scrollToItem(it);
     syncingList_ = false;
 }
 
 void DesignerWindow::updateTitle() {
     const std::string& p = model_.path();
-    const QString name =
-        p.empty() ? tr("untitled.res") : QFileInfo(QString::fromStdString(p)).fileName();
+    QString name = p.empty() ? tr("untitled.res") : QFileInfo(QString::fromStdString(p)).fileName();
+    if (p.empty() && !source_.isEmpty()) name = tr("%1 (text: saved as a rack file)").arg(source_);
     setWindowTitle(tr("Rack designer - %1[*]").arg(name));
     setWindowModified(model_.modified());
 }
@@ -382,6 +409,7 @@ bool DesignerWindow::newRack() {
     setTestMode(false);
     canvas_->setSelection({});
     model_.newRack();
+    source_.clear();
     updateTitle();
     return true;
 }
@@ -402,6 +430,7 @@ bool DesignerWindow::openRack(const QString& given) {
                              tr("Cannot open %1:\n%2").arg(path, QString::fromStdString(error)));
         return false;
     }
+    source_ = QFileInfo(path).fileName();
     updateTitle();
     return true;
 }

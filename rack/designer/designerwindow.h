@@ -77,6 +77,7 @@ class DesignerWindow : public QMainWindow {
     QAction* testAction_ = nullptr;
     QSpinBox* gridSpin_ = nullptr;
     bool syncingList_ = false;
+    QString source_; // the file name the rack came from
 };
 
 // The Rack menu of the main window: New rack, Open rack for editing..., Save rack, Save rack
