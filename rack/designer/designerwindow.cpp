@@ -130,7 +130,8 @@ QListWidget& DesignerWindow::palette() {
 }
 
 DesignerWindow::DesignerWindow(QWidget* parent) : QMainWindow(parent) {
-    // No object name: a rack's root name never has to give way to the designer.
+    // No object names on the designer's windows (the docks float as windows): a rack's root
+    // name never has to give way to the designer.
     setObjectName(QString());
     setAttribute(Qt::WA_DeleteOnClose, false);
     resize(1100, 720);
@@ -144,7 +145,6 @@ DesignerWindow::DesignerWindow(QWidget* parent) : QMainWindow(parent) {
 
     palette_ = new Palette;
     auto* paletteDock = new QDockWidget(tr("Controls"), this);
-    paletteDock->setObjectName(QStringLiteral("paletteDock"));
     paletteDock->setWidget(palette_);
     addDockWidget(Qt::LeftDockWidgetArea, paletteDock);
 
@@ -155,13 +155,11 @@ DesignerWindow::DesignerWindow(QWidget* parent) : QMainWindow(parent) {
     objects_->setToolTip(tr("The controls in rack order: a name finds the first control that has "
                             "it. Drag to change the order."));
     auto* objectsDock = new QDockWidget(tr("Objects (rack order)"), this);
-    objectsDock->setObjectName(QStringLiteral("objectsDock"));
     objectsDock->setWidget(objects_);
     addDockWidget(Qt::RightDockWidgetArea, objectsDock);
 
     props_ = new PropertyPanel(model_, *canvas_);
     auto* propsDock = new QDockWidget(tr("Properties"), this);
-    propsDock->setObjectName(QStringLiteral("propertiesDock"));
     propsDock->setWidget(props_);
     addDockWidget(Qt::RightDockWidgetArea, propsDock);
     resizeDocks({paletteDock}, {190}, Qt::Horizontal);

@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QProcess>
 #include <QSpinBox>
 #include <QTemporaryDir>
@@ -468,6 +469,50 @@ TEST_F(WindowTest, TheDesignerIsNotAProgramWindowForTheRootNameRule) {
     rack::RackWindow rackWindow(x, y);
     ASSERT_TRUE(rackWindow.load(path("r.res").toStdString(), error)) << error;
     EXPECT_EQ(rackWindow.objectName(), QStringLiteral("Form1"));
+}
+
+TEST_F(WindowTest, ObjectListFollowsTheRackOrderAndReordersIt) {
+    DesignModel& m = w.model();
+    for (int i = 0; i < 3; ++i)
+        m.add("TVrLed", {i * 32, 0, 24, 24});
+    QListWidget& list = w.objectList();
+    ASSERT_EQ(list.count(), 3);
+    EXPECT_EQ(list.item(2)->text(), QStringLiteral("Led3: TVrLed"));
+    // What a drag in the list does: the row moves, the rack order follows.
+    ASSERT_TRUE(list.model()->moveRow(QModelIndex(), 2, QModelIndex(), 0));
+    QTest::qWait(20);
+    EXPECT_EQ(m.control(0).name, "Led3");
+    EXPECT_EQ(m.control(1).name, "Led1");
+    EXPECT_EQ(list.item(0)->text(), QStringLiteral("Led3: TVrLed"));
+    EXPECT_EQ(w.canvas().selection(), std::vector<int>{0});
+    // Selecting in the list selects on the rack.
+    list.clearSelection();
+    list.item(2)->setSelected(true);
+    EXPECT_EQ(w.canvas().selection(), std::vector<int>{2});
+    m.undoStack().undo();
+    EXPECT_EQ(m.control(0).name, "Led1");
+    EXPECT_EQ(list.item(0)->text(), QStringLiteral("Led1: TVrLed"));
+}
+
+TEST_F(DesignerTest, RackMenuOpensOneDesignerWindow) {
+    QWidget main;
+    bool running = false;
+    QMenu* menu = createRackMenu(&main, [&] { return running; });
+    QStringList items;
+    for (QAction* a : menu->actions())
+        if (!a->isSeparator()) items << a->text();
+    EXPECT_EQ(items, (QStringList{"New rack", "Open rack for editing...", "Save rack",
+                                  "Save rack as...", "Export as text..."}));
+    menu->findChild<QAction*>(QStringLiteral("newRackAction"))->trigger();
+    auto windows = main.findChildren<DesignerWindow*>();
+    ASSERT_EQ(windows.size(), 1);
+    EXPECT_TRUE(windows.front()->isVisible());
+    EXPECT_TRUE(windows.front()->isWindow());
+    running = true;
+    windows.front()->setTestMode(true);
+    EXPECT_FALSE(windows.front()->canvas().testMode());
+    menu->findChild<QAction*>(QStringLiteral("newRackAction"))->trigger();
+    EXPECT_EQ(main.findChildren<DesignerWindow*>().size(), 1);
 }
 
 TEST_F(WindowTest, PaletteShowsEveryClassWithItsOwnIcon) {
