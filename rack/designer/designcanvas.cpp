@@ -452,7 +452,8 @@ void DesignCanvas::makeInto(Entry& e, const Component& c, QWidget* parent) {
         rack::applyProperty(*ctl, p, why); // a refused value leaves the default shown
     }
     QWidget* w = ctl->widget;
-    // Controls hidden in the rack stay findable on the canvas, drawn faintly.
+    // Controls hidden in the rack are shown all the same, so that they can be found and
+    // changed; their Visible property goes to the file unchanged.
     if (w->isHidden() && parent == this) w->show();
     w->setAttribute(Qt::WA_TransparentForMouseEvents, false);
     e.all.push_back(std::move(ctl));

@@ -515,6 +515,32 @@ void DesignerWindow::closeEvent(QCloseEvent* e) {
     e->accept();
 }
 
+namespace {
+
+// Closing the main window by its frame closes the designer first, which asks about unsaved
+// changes; keeping them keeps the program open. Closes made by the program itself (ending
+// on a signal) never wait for an answer.
+class CloseGuard : public QObject {
+  public:
+    CloseGuard(QObject* parent, std::shared_ptr<QPointer<DesignerWindow>> window)
+        : QObject(parent), window_(std::move(window)) {}
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* e) override {
+        if (e->type() == QEvent::Close && e->spontaneous() && !window_->isNull() &&
+            (*window_)->isVisible() && !(*window_)->close()) {
+            e->ignore();
+            return true;
+        }
+        return QObject::eventFilter(watched, e);
+    }
+
+  private:
+    std::shared_ptr<QPointer<DesignerWindow>> window_;
+};
+
+} // namespace
+
 QMenu* createRackMenu(QWidget* mainWindow, std::function<bool()> scriptRunning) {
     auto* menu = new QMenu(QObject::tr("&Rack"), mainWindow);
     menu->menuAction()->setObjectName(QStringLiteral("rackMenu"));
@@ -557,6 +583,7 @@ QMenu* createRackMenu(QWidget* mainWindow, std::function<bool()> scriptRunning) 
     QAction* text = add("exportRackTextAction", QObject::tr("Export as text..."), [=] {
         if (*window) (*window)->exportText();
     });
+    mainWindow->installEventFilter(new CloseGuard(menu, window));
     QObject::connect(menu, &QMenu::aboutToShow, menu, [=] {
         for (QAction* a : {save, saveAs, text})
             a->setEnabled(!window->isNull());

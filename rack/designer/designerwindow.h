@@ -82,7 +82,8 @@ class DesignerWindow : public QMainWindow {
 
 // The Rack menu of the main window: New rack, Open rack for editing..., Save rack, Save rack
 // as..., Export as text... It makes one designer window when first needed. `scriptRunning`
-// tells whether a script runs (Test mode waits until it ends).
+// tells whether a script runs (Test mode waits until it ends). Closing the main window by its
+// frame closes the designer first, so that unsaved changes are asked about.
 QMenu* createRackMenu(QWidget* mainWindow, std::function<bool()> scriptRunning);
 
 } // namespace nv::designer
