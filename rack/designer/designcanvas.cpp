@@ -180,13 +180,20 @@ class CanvasLayer : public QWidget {
             return;
         }
         if (!moved_ && (pos - pressAt_).manhattanLength() < kDragStart) return;
+        // The rack changed under the mouse (an undo by key during the drag): the drag ends.
+        if ((mode_ == Mode::Moving && start_.size() != c_->selection_.size()) ||
+            (mode_ == Mode::Resizing && !c_->widgetOf(resized_))) {
+            mode_ = Mode::None;
+            return;
+        }
         moved_ = true;
         const std::vector<QRect> before = selectedRects();
         current_ = pos;
         switch (mode_) {
         case Mode::Moving: {
             const auto& sel = c_->selection_;
-            const size_t a = size_t(std::find(sel.begin(), sel.end(), anchor_) - sel.begin());
+            size_t a = size_t(std::find(sel.begin(), sel.end(), anchor_) - sel.begin());
+            if (a >= start_.size()) a = 0;
             const QPoint from = start_[a].topLeft();
             const QPoint want = from + (pos - pressAt_);
             const QPoint d = QPoint(c_->snap(want.x()), c_->snap(want.y())) - from;
@@ -226,12 +233,13 @@ class CanvasLayer : public QWidget {
         DesignModel& m = c_->model_;
         if (mode == Mode::Moving && moved_) {
             std::vector<Rect> rects;
+            if (start_.size() != c_->selection_.size()) return;
             for (int i : c_->selection_) {
                 const QRect g = c_->widgetOf(i)->geometry();
                 rects.push_back({g.x(), g.y(), g.width(), g.height()});
             }
             m.setRects(c_->selection_, rects, DesignModel::tr("Move"));
-        } else if (mode == Mode::Resizing && moved_) {
+        } else if (mode == Mode::Resizing && moved_ && c_->widgetOf(resized_)) {
             const QRect g = c_->widgetOf(resized_)->geometry();
             m.setRects({resized_}, {{g.x(), g.y(), g.width(), g.height()}},
                        DesignModel::tr("Resize"));

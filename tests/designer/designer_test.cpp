@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
+#include <QMimeData>
 #include <QProcess>
 #include <QSpinBox>
 #include <QTemporaryDir>
@@ -313,6 +314,9 @@ class WindowTest : public DesignerTest {
     void SetUp() override {
         w.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+        // Shortcuts go to the active window; a window manager activates it a little later.
+        w.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
     }
     QWidget* layer() { return w.canvas().layer(); }
     void choose(const char* cls) {
@@ -364,6 +368,24 @@ TEST_F(WindowTest, MousePlacesASliderByDragResizesItByAHandleAndUndoes) {
     EXPECT_FALSE(w.isWindowModified());
     QTest::keyClick(&w, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
     EXPECT_EQ(m.count(), 1);
+}
+
+TEST_F(WindowTest, ADropFromThePalettePlacesTheClassAtTheSnappedPoint) {
+    QListWidget& p = w.palette();
+    const auto items = p.findItems(QStringLiteral("TVrMeter"), Qt::MatchExactly);
+    ASSERT_EQ(items.size(), 1);
+    std::unique_ptr<QMimeData> data(p.model()->mimeData({p.indexFromItem(items.front())}));
+    ASSERT_TRUE(data);
+    QDragEnterEvent enter({50, 60}, Qt::CopyAction, data.get(), Qt::LeftButton, {});
+    QApplication::sendEvent(layer(), &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(50, 60), Qt::CopyAction, data.get(), Qt::LeftButton, {});
+    QApplication::sendEvent(layer(), &drop);
+    ASSERT_EQ(w.model().count(), 1);
+    EXPECT_EQ(w.model().control(0).className, "TVrMeter");
+    EXPECT_EQ(w.model().rect(0).x, 48);
+    EXPECT_EQ(w.model().rect(0).y, 64);
+    EXPECT_EQ(w.canvas().selection(), std::vector<int>{0});
 }
 
 TEST_F(WindowTest, MouseMovesSelectsWithRubberBandAndKeysNudge) {
