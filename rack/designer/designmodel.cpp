@@ -133,6 +133,12 @@ DesignModel::DesignModel() {
     newRack();
 }
 
+// The stack clears itself as it goes and would tell its watchers of the change, while the
+// rest of the model is already gone.
+DesignModel::~DesignModel() {
+    stack_.blockSignals(true);
+}
+
 void DesignModel::newRack() {
     Component root;
     root.className = "TFrmRack";

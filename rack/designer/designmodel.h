@@ -37,6 +37,7 @@ class DesignModel : public QObject {
     Q_OBJECT
   public:
     DesignModel();
+    ~DesignModel() override;
 
     // ---- the rack ----
     const rack::Document& document() const { return doc_; }

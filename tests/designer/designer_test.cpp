@@ -8,6 +8,8 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
+#include <QMenuBar>
+#include <QToolBar>
 #include <QMimeData>
 #include <QProcess>
 #include <QSpinBox>
@@ -21,6 +23,7 @@
 #include "rack/designer/designmodel.h"
 #include "rack/designer/propertypanel.h"
 #include "rack/rackwindow.h"
+#include "shell/mainform.h"
 
 using namespace nv;
 using namespace nv::designer;
@@ -535,6 +538,25 @@ TEST_F(DesignerTest, RackMenuOpensOneDesignerWindow) {
     EXPECT_FALSE(windows.front()->canvas().testMode());
     menu->findChild<QAction*>(QStringLiteral("newRackAction"))->trigger();
     EXPECT_EQ(main.findChildren<DesignerWindow*>().size(), 1);
+}
+
+TEST_F(DesignerTest, TheMainWindowShowsTheRackMenu) {
+    nv::MainWindow::Options options;
+    options.programDir = dir.path();
+    nv::MainWindow form(options);
+    QMenuBar* bar = form.menuBarDock()->findChild<QMenuBar*>();
+    ASSERT_TRUE(bar);
+    QStringList menus;
+    for (QAction* a : bar->actions())
+        menus << a->text();
+    EXPECT_TRUE(menus.contains(QStringLiteral("&Rack"))) << menus.join(',').toStdString();
+    QAction* rackMenu = form.findChild<QAction*>(QStringLiteral("rackMenu"));
+    ASSERT_TRUE(rackMenu);
+    rackMenu->menu()->findChild<QAction*>(QStringLiteral("newRackAction"))->trigger();
+    auto windows = form.findChildren<DesignerWindow*>();
+    ASSERT_EQ(windows.size(), 1);
+    EXPECT_TRUE(windows.front()->isVisible());
+    windows.front()->close();
 }
 
 TEST_F(WindowTest, PaletteShowsEveryClassWithItsOwnIcon) {
