@@ -234,8 +234,8 @@ void DesignerWindow::buildActions() {
     QMenu* file = menuBar()->addMenu(tr("&File"));
     add(file, tr("New rack"), QKeySequence::New, [this] { newRack(); });
     add(file, tr("Open rack for editing..."), QKeySequence::Open, [this] { openRack({}); });
-    add(file, tr("Save rack"), QKeySequence::Save, [this] { saveRack(); });
-    add(file, tr("Save rack as..."), QKeySequence::SaveAs, [this] { saveRackAs(); });
+    add(file, tr("Save rack"), QKeySequence::Save, [this] { saveRack({}); });
+    add(file, tr("Save rack as..."), QKeySequence::SaveAs, [this] { saveRackAs({}); });
     add(file, tr("Export as text..."), QKeySequence(), [this] { exportText(); });
     file->addSeparator();
     add(file, tr("Close"), QKeySequence::Close, [this] { close(); });
@@ -392,40 +392,65 @@ void DesignerWindow::updateTitle() {
     setWindowModified(model_.modified());
 }
 
-bool DesignerWindow::maySwitch() {
-    if (!model_.modified()) return true;
-    const auto answer = QMessageBox::question(
-        this, tr("Rack designer"), tr("The rack has unsaved changes. Save them?"),
-        QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, QMessageBox::Save);
-    if (answer == QMessageBox::Cancel) return false;
-    if (answer == QMessageBox::Save) return saveRack();
-    return true;
+void DesignerWindow::tell(const QString& text) {
+    auto* box =
+        new QMessageBox(QMessageBox::Warning, tr("Rack designer"), text, QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
 }
 
-bool DesignerWindow::newRack() {
-    if (!maySwitch()) return false;
-    setTestMode(false);
-    canvas_->setSelection({});
-    model_.newRack();
-    source_.clear();
-    updateTitle();
-    return true;
+void DesignerWindow::whenMaySwitch(std::function<void()> then) {
+    if (!model_.modified()) {
+        then();
+        return;
+    }
+    auto* box = new QMessageBox(
+        QMessageBox::Question, tr("Rack designer"), tr("The rack has unsaved changes. Save them?"),
+        QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, this);
+    box->setObjectName(QStringLiteral("unsavedQuestion"));
+    box->setDefaultButton(QMessageBox::Save);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    connect(box, &QMessageBox::finished, this, [this, box, then = std::move(then)] {
+        const auto answer = box->standardButton(box->clickedButton());
+        if (answer == QMessageBox::Save)
+            saveRack(then);
+        else if (answer == QMessageBox::Discard)
+            then();
+    });
+    box->open();
 }
 
-bool DesignerWindow::openRack(const QString& given) {
-    if (!maySwitch()) return false;
-    QString path = given;
-    if (path.isEmpty())
-        path = QFileDialog::getOpenFileName(
-            this, tr("Open rack for editing"), {},
-            tr("Rack files (*.res);;Rack text (*.txt);;All files (*)"));
-    if (path.isEmpty()) return false;
+void DesignerWindow::newRack() {
+    whenMaySwitch([this] {
+        setTestMode(false);
+        canvas_->setSelection({});
+        model_.newRack();
+        source_.clear();
+        updateTitle();
+    });
+}
+
+void DesignerWindow::openRack(const QString& given) {
+    whenMaySwitch([this, given] {
+        if (!given.isEmpty()) {
+            load(given);
+            return;
+        }
+        auto* d = new QFileDialog(this, tr("Open rack for editing"), {},
+                                  tr("Rack files (*.res);;Rack text (*.txt);;All files (*)"));
+        d->setFileMode(QFileDialog::ExistingFile);
+        d->setAttribute(Qt::WA_DeleteOnClose);
+        connect(d, &QFileDialog::fileSelected, this, [this](const QString& f) { load(f); });
+        d->open();
+    });
+}
+
+bool DesignerWindow::load(const QString& path) {
     setTestMode(false);
     canvas_->setSelection({});
     std::string error;
     if (!model_.open(path.toStdString(), error)) {
-        QMessageBox::warning(this, tr("Rack designer"),
-                             tr("Cannot open %1:\n%2").arg(path, QString::fromStdString(error)));
+        tell(tr("Cannot open %1:\n%2").arg(path, QString::fromStdString(error)));
         return false;
     }
     source_ = QFileInfo(path).fileName();
@@ -433,24 +458,30 @@ bool DesignerWindow::openRack(const QString& given) {
     return true;
 }
 
-bool DesignerWindow::saveRack() {
-    if (model_.path().empty()) return saveRackAs();
-    return saveRackAs(QString::fromStdString(model_.path()));
+void DesignerWindow::saveRack(std::function<void()> then) {
+    if (model_.path().empty()) {
+        saveRackAs(std::move(then));
+        return;
+    }
+    if (saveTo(QString::fromStdString(model_.path())) && then) then();
 }
 
-bool DesignerWindow::saveRackAs(const QString& given) {
-    QString path = given;
-    if (path.isEmpty()) {
-        QFileDialog d(this, tr("Save rack as"), {}, tr("Rack files (*.res);;All files (*)"));
-        d.setAcceptMode(QFileDialog::AcceptSave);
-        d.setDefaultSuffix(QStringLiteral("res"));
-        if (d.exec() != QDialog::Accepted || d.selectedFiles().isEmpty()) return false;
-        path = d.selectedFiles().front();
-    }
+void DesignerWindow::saveRackAs(std::function<void()> then) {
+    auto* d =
+        new QFileDialog(this, tr("Save rack as"), {}, tr("Rack files (*.res);;All files (*)"));
+    d->setAcceptMode(QFileDialog::AcceptSave);
+    d->setDefaultSuffix(QStringLiteral("res"));
+    d->setAttribute(Qt::WA_DeleteOnClose);
+    connect(d, &QFileDialog::fileSelected, this, [this, then = std::move(then)](const QString& f) {
+        if (saveTo(f) && then) then();
+    });
+    d->open();
+}
+
+bool DesignerWindow::saveTo(const QString& path) {
     std::string error;
     if (!model_.save(path.toStdString(), error)) {
-        QMessageBox::warning(this, tr("Rack designer"),
-                             tr("Cannot save %1:\n%2").arg(path, QString::fromStdString(error)));
+        tell(tr("Cannot save %1:\n%2").arg(path, QString::fromStdString(error)));
         return false;
     }
     updateTitle();
@@ -458,26 +489,27 @@ bool DesignerWindow::saveRackAs(const QString& given) {
     return true;
 }
 
-bool DesignerWindow::exportText(const QString& given) {
-    QString path = given;
-    if (path.isEmpty()) {
-        QFileDialog d(this, tr("Export as text"), {}, tr("Rack text (*.txt);;All files (*)"));
-        d.setAcceptMode(QFileDialog::AcceptSave);
-        d.setDefaultSuffix(QStringLiteral("txt"));
-        if (d.exec() != QDialog::Accepted || d.selectedFiles().isEmpty()) return false;
-        path = d.selectedFiles().front();
-    }
+void DesignerWindow::exportText() {
+    auto* d =
+        new QFileDialog(this, tr("Export as text"), {}, tr("Rack text (*.txt);;All files (*)"));
+    d->setAcceptMode(QFileDialog::AcceptSave);
+    d->setDefaultSuffix(QStringLiteral("txt"));
+    d->setAttribute(Qt::WA_DeleteOnClose);
+    connect(d, &QFileDialog::fileSelected, this, [this](const QString& f) { exportTo(f); });
+    d->open();
+}
+
+bool DesignerWindow::exportTo(const QString& path) {
     std::string text;
     try {
         text = model_.text();
     } catch (const std::exception& e) {
-        QMessageBox::warning(this, tr("Rack designer"), QString::fromUtf8(e.what()));
+        tell(QString::fromUtf8(e.what()));
         return false;
     }
     const std::string error = rack::saveFile(path.toStdString(), text);
     if (!error.empty()) {
-        QMessageBox::warning(this, tr("Rack designer"),
-                             tr("Cannot save %1:\n%2").arg(path, QString::fromStdString(error)));
+        tell(tr("Cannot save %1:\n%2").arg(path, QString::fromStdString(error)));
         return false;
     }
     return true;
@@ -507,8 +539,14 @@ void DesignerWindow::paste() {
 }
 
 void DesignerWindow::closeEvent(QCloseEvent* e) {
-    if (!maySwitch()) {
+    if (model_.modified() && !closing_) {
+        // Asked without blocking: a script may be running on this thread.
         e->ignore();
+        whenMaySwitch([this] {
+            closing_ = true;
+            close();
+            closing_ = false;
+        });
         return;
     }
     setTestMode(false);
@@ -517,9 +555,9 @@ void DesignerWindow::closeEvent(QCloseEvent* e) {
 
 namespace {
 
-// Closing the main window by its frame closes the designer first, which asks about unsaved
-// changes; keeping them keeps the program open. Closes made by the program itself (ending
-// on a signal) never wait for an answer.
+// Closing the main window by its frame first closes the designer, which asks about unsaved
+// changes without blocking; while it asks, the main window stays open, so that nothing is lost
+// unasked. Closes made by the program itself (ending on a signal) are never held.
 class CloseGuard : public QObject {
   public:
     CloseGuard(QObject* parent, std::shared_ptr<QPointer<DesignerWindow>> window)
@@ -574,10 +612,10 @@ QMenu* createRackMenu(QWidget* mainWindow, std::function<bool()> scriptRunning) 
         w->openRack({});
     });
     QAction* save = add("saveRackAction", QObject::tr("Save rack"), [=] {
-        if (*window) (*window)->saveRack();
+        if (*window) (*window)->saveRack({});
     });
     QAction* saveAs = add("saveRackAsAction", QObject::tr("Save rack as..."), [=] {
-        if (*window) (*window)->saveRackAs();
+        if (*window) (*window)->saveRackAs({});
     });
     menu->addSeparator();
     QAction* text = add("exportRackTextAction", QObject::tr("Export as text..."), [=] {

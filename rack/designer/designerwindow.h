@@ -46,12 +46,18 @@ class DesignerWindow : public QMainWindow {
     PropertyPanel& properties() { return *props_; }
     QListWidget& palette();
 
-    // The commands of the Rack menu; each asks before discarding unsaved changes.
-    bool newRack();
-    bool openRack(const QString& path); // empty: ask for a file
-    bool saveRack();
-    bool saveRackAs(const QString& path = {}); // empty: ask for a file name
-    bool exportText(const QString& path = {});
+    // The commands of the Rack menu. They ask before discarding unsaved changes, and every
+    // question and file dialog is window-modal without a loop of its own, so that a script
+    // running on this thread runs on while the user answers.
+    void newRack();
+    void openRack(const QString& path);          // empty: ask for a file
+    void saveRack(std::function<void()> then);   // `then` after a successful save
+    void saveRackAs(std::function<void()> then); // asks for a file name
+    void exportText();
+    // The same at once, without questions; false (and a message) on failure.
+    bool load(const QString& path);
+    bool saveTo(const QString& path);
+    bool exportTo(const QString& path);
 
     void copy();
     void cut();
@@ -62,7 +68,10 @@ class DesignerWindow : public QMainWindow {
     void closeEvent(QCloseEvent* e) override;
 
   private:
-    bool maySwitch(); // false when the user keeps unsaved changes
+    // Runs `then` once the rack may be replaced: at once when nothing is unsaved, else after
+    // the user saved or discarded the changes; never when the user cancels.
+    void whenMaySwitch(std::function<void()> then);
+    void tell(const QString& text); // a message that does not wait
     void buildActions();
     void refreshObjects();
     void selectionToList();
@@ -77,7 +86,8 @@ class DesignerWindow : public QMainWindow {
     QAction* testAction_ = nullptr;
     QSpinBox* gridSpin_ = nullptr;
     bool syncingList_ = false;
-    QString source_; // the file name the rack came from
+    QString source_;       // the file name the rack came from
+    bool closing_ = false; // the user agreed to close
 };
 
 // The Rack menu of the main window: New rack, Open rack for editing..., Save rack, Save rack

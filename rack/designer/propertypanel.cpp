@@ -98,6 +98,21 @@ PropertyPanel::PropertyPanel(DesignModel& model, DesignCanvas& canvas, QWidget* 
     showFor(-1);
 }
 
+void PropertyPanel::tell(const QString& text) {
+    auto* box =
+        new QMessageBox(QMessageBox::Warning, tr("Rack designer"), text, QMessageBox::Ok, this);
+    box->setObjectName(QStringLiteral("propertyMessage"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+}
+
+// A menu that pops up without a loop of its own (a tool button's menu would run one, and hold
+// a script running on this thread until it closes).
+void PropertyPanel::popUp(QToolButton* button, QMenu* menu) {
+    connect(button, &QToolButton::clicked, menu,
+            [button, menu] { menu->popup(button->mapToGlobal(QPoint(0, button->height()))); });
+}
+
 void PropertyPanel::showFor(int index) {
     index_ = index;
     refresh();
@@ -152,7 +167,6 @@ void PropertyPanel::addBool(const std::string& name, bool value) {
 
 void PropertyPanel::addColor(const std::string& name, const Value* value, QColor shown) {
     auto* b = new QToolButton;
-    b->setPopupMode(QToolButton::InstantPopup);
     b->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     QString label = shown.isValid() ? shown.name() : tr("(default)");
     if (value && value->type == rack::VType::Ident) label = QString::fromStdString(value->bytes);
@@ -166,11 +180,14 @@ void PropertyPanel::addColor(const std::string& name, const Value* value, QColor
     }
     menu->addSeparator();
     connect(menu->addAction(tr("Other colour...")), &QAction::triggered, this, [this, name, shown] {
-        const QColor c = QColorDialog::getColor(shown.isValid() ? shown : Qt::white, this);
-        if (!c.isValid()) return;
-        set(name, rack::intValue(std::int64_t(c.red()) | (c.green() << 8) | (c.blue() << 16)));
+        auto* d = new QColorDialog(shown.isValid() ? shown : QColor(Qt::white), this);
+        d->setAttribute(Qt::WA_DeleteOnClose);
+        connect(d, &QColorDialog::colorSelected, this, [this, name](const QColor& c) {
+            set(name, rack::intValue(std::int64_t(c.red()) | (c.green() << 8) | (c.blue() << 16)));
+        });
+        d->open();
     });
-    b->setMenu(menu);
+    popUp(b, menu);
     addRow(QString::fromStdString(name), b);
 }
 
@@ -187,29 +204,32 @@ void PropertyPanel::addText(const std::string& name, const std::string& value, c
 void PropertyPanel::addLines(const std::string& name, const std::vector<std::string>& lines) {
     auto* b = new QPushButton(tr("%n line(s)...", "", int(lines.size())));
     connect(b, &QPushButton::clicked, this, [this, name, lines] {
-        QDialog d(this);
-        d.setWindowTitle(QString::fromStdString(name));
-        auto* lay = new QVBoxLayout(&d);
-        auto* edit = new QPlainTextEdit(&d);
+        auto* d = new QDialog(this);
+        d->setAttribute(Qt::WA_DeleteOnClose);
+        d->setWindowTitle(QString::fromStdString(name));
+        auto* lay = new QVBoxLayout(d);
+        auto* edit = new QPlainTextEdit(d);
         QStringList shown;
         for (const auto& l : lines)
             shown << displayText(l);
         edit->setPlainText(shown.join(QLatin1Char('\n')));
         lay->addWidget(edit);
-        auto* box = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &d);
-        connect(box, &QDialogButtonBox::accepted, &d, &QDialog::accept);
-        connect(box, &QDialogButtonBox::rejected, &d, &QDialog::reject);
+        auto* box = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, d);
+        connect(box, &QDialogButtonBox::accepted, d, &QDialog::accept);
+        connect(box, &QDialogButtonBox::rejected, d, &QDialog::reject);
         lay->addWidget(box);
-        if (d.exec() != QDialog::Accepted) return;
-        std::vector<Value> values;
-        const QStringList now = edit->toPlainText().split(QLatin1Char('\n'));
-        for (int k = 0; k < now.size(); ++k) {
-            if (k == now.size() - 1 && now[k].isEmpty()) break; // a final break adds no line
-            values.push_back(k < shown.size() && now[k] == shown[k]
-                                 ? rack::stringValue(lines[size_t(k)])
-                                 : rack::stringValue(now[k].toUtf8().toStdString()));
-        }
-        set(name, rack::listValue(std::move(values)));
+        connect(d, &QDialog::accepted, this, [this, name, lines, shown, edit] {
+            std::vector<Value> values;
+            const QStringList now = edit->toPlainText().split(QLatin1Char('\n'));
+            for (int k = 0; k < now.size(); ++k) {
+                if (k == now.size() - 1 && now[k].isEmpty()) break; // a final break adds no line
+                values.push_back(k < shown.size() && now[k] == shown[k]
+                                     ? rack::stringValue(lines[size_t(k)])
+                                     : rack::stringValue(now[k].toUtf8().toStdString()));
+            }
+            set(name, rack::listValue(std::move(values)));
+        });
+        d->open();
     });
     addRow(QString::fromStdString(name), b);
 }
@@ -228,7 +248,6 @@ void PropertyPanel::addEnum(const std::string& name, const QString& value,
 void PropertyPanel::addSet(const std::string& name, const std::vector<std::string>& value,
                            const QStringList& choices) {
     auto* b = new QToolButton;
-    b->setPopupMode(QToolButton::InstantPopup);
     QStringList on;
     for (const auto& v : value)
         on << QString::fromStdString(v);
@@ -246,7 +265,7 @@ void PropertyPanel::addSet(const std::string& name, const std::vector<std::strin
             set(name, rack::setValue(s));
         });
     }
-    b->setMenu(menu);
+    popUp(b, menu);
     addRow(QString::fromStdString(name), b);
 }
 
@@ -258,27 +277,29 @@ void PropertyPanel::addFont() {
                             .arg(f.family())
                             .arg(f.pixelSize() > 0 ? f.pixelSize() : QFontInfo(f).pixelSize()));
     connect(b, &QPushButton::clicked, this, [this, f] {
-        bool ok = false;
-        const QFont chosen = QFontDialog::getFont(&ok, f, this);
-        if (!ok) return;
-        const int px = chosen.pixelSize() > 0 ? chosen.pixelSize() : QFontInfo(chosen).pixelSize();
-        std::vector<std::string> style;
-        if (chosen.bold()) style.push_back("fsBold");
-        if (chosen.italic()) style.push_back("fsItalic");
-        if (chosen.underline()) style.push_back("fsUnderline");
-        if (chosen.strikeOut()) style.push_back("fsStrikeOut");
-        const int i = index_;
-        QMetaObject::invokeMethod(
-            this,
-            [this, i, name = chosen.family().toStdString(), px, style] {
-                // One undo step per property: the font is three of them.
-                model_.undoStack().beginMacro(tr("Change font"));
-                model_.setProperty(i, "Font.Name", rack::stringValue(name));
-                model_.setProperty(i, "Font.Height", rack::intValue(-px));
-                model_.setProperty(i, "Font.Style", rack::setValue(style));
-                model_.undoStack().endMacro();
-            },
-            Qt::QueuedConnection);
+        auto* d = new QFontDialog(f, this);
+        d->setAttribute(Qt::WA_DeleteOnClose);
+        connect(d, &QFontDialog::fontSelected, this, [this, i = index_](const QFont& chosen) {
+            const int px =
+                chosen.pixelSize() > 0 ? chosen.pixelSize() : QFontInfo(chosen).pixelSize();
+            std::vector<std::string> style;
+            if (chosen.bold()) style.push_back("fsBold");
+            if (chosen.italic()) style.push_back("fsItalic");
+            if (chosen.underline()) style.push_back("fsUnderline");
+            if (chosen.strikeOut()) style.push_back("fsStrikeOut");
+            QMetaObject::invokeMethod(
+                this,
+                [this, i, name = chosen.family().toStdString(), px, style] {
+                    // One undo step for the three properties the font is made of.
+                    model_.undoStack().beginMacro(tr("Change font"));
+                    model_.setProperty(i, "Font.Name", rack::stringValue(name));
+                    model_.setProperty(i, "Font.Height", rack::intValue(-px));
+                    model_.setProperty(i, "Font.Style", rack::setValue(style));
+                    model_.undoStack().endMacro();
+                },
+                Qt::QueuedConnection);
+        });
+        d->open();
     });
     addRow(QStringLiteral("Font"), b, tr("Font.Name, Font.Height and Font.Style"));
 }
@@ -290,19 +311,22 @@ void PropertyPanel::addPicture() {
                    ? tr("%1 bytes: load another...").arg(p->value.bytes.size())
                    : tr("Load picture..."));
     connect(b, &QPushButton::clicked, this, [this] {
-        const QString file = QFileDialog::getOpenFileName(
-            this, tr("Picture"), {},
-            tr("Pictures (*.png *.bmp *.jpg *.jpeg *.gif);;All files (*)"));
-        if (file.isEmpty()) return;
-        // The rack's own picture loader makes the stored form, so that the rack reads it back.
-        std::string error;
-        QWidget holder;
-        auto c = rack::createControl("TImage", "Picture", &holder, error);
-        if (!c || !rack::loadPictureFile(*c, file.toStdString(), false)) {
-            QMessageBox::warning(this, tr("Picture"), tr("The picture cannot be read."));
-            return;
-        }
-        set("Picture.Data", rack::binaryValue(c->picture));
+        auto* d = new QFileDialog(this, tr("Picture"), {},
+                                  tr("Pictures (*.png *.bmp *.jpg *.jpeg *.gif);;All files (*)"));
+        d->setFileMode(QFileDialog::ExistingFile);
+        d->setAttribute(Qt::WA_DeleteOnClose);
+        connect(d, &QFileDialog::fileSelected, this, [this](const QString& file) {
+            // The rack's own picture loader makes the stored form, so that the rack reads it.
+            std::string error;
+            QWidget holder;
+            auto c = rack::createControl("TImage", "Picture", &holder, error);
+            if (!c || !rack::loadPictureFile(*c, file.toStdString(), false)) {
+                tell(tr("The picture cannot be read."));
+                return;
+            }
+            set("Picture.Data", rack::binaryValue(c->picture));
+        });
+        d->open();
     });
     addRow(QStringLiteral("Picture"), b, tr("The picture is stored in the rack file."));
 }
@@ -327,7 +351,7 @@ void PropertyPanel::addName() {
             [this, i, name, old] {
                 std::string error;
                 if (!model_.rename(i, name, error)) {
-                    QMessageBox::warning(this, tr("Name"), QString::fromStdString(error));
+                    tell(QString::fromStdString(error));
                     refresh();
                 }
             },

@@ -6,8 +6,11 @@
 // once. Names are checked as they are entered: a name another control has is refused, a name
 // a script could not use is accepted with a warning beside it.
 //
+// Dialogs and menus never run an event loop of their own: a script running on this thread
+// goes on while the user chooses a colour or a file.
+//
 // Threading: user-interface thread only. Errors: refused names and unreadable pictures are
-// told in a message box; nothing changes then.
+// told in a message box that does not wait; nothing changes then.
 #pragma once
 
 #include <QScrollArea>
@@ -18,6 +21,8 @@
 
 class QFormLayout;
 class QLabel;
+class QMenu;
+class QToolButton;
 
 namespace nv::designer {
 
@@ -50,6 +55,8 @@ class PropertyPanel : public QScrollArea {
     void addPicture();
     void addName();
     void set(const std::string& name, rack::Value v);
+    void tell(const QString& text);
+    void popUp(QToolButton* button, QMenu* menu);
 
     DesignModel& model_;
     DesignCanvas& canvas_;

@@ -9,12 +9,14 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
-#include <QToolBar>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QProcess>
+#include <QPushButton>
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QToolBar>
 #include <gtest/gtest.h>
 
 #include "base/files.h"
@@ -559,6 +561,43 @@ TEST_F(DesignerTest, TheMainWindowShowsTheRackMenu) {
     windows.front()->close();
 }
 
+// A script runs on this thread: questions are asked without a loop of their own, so the call
+// returns at once and the answer arrives later.
+TEST_F(WindowTest, UnsavedChangesAreAskedAboutWithoutWaiting) {
+    DesignModel& m = w.model();
+    m.add("TVrLed", {});
+    auto question = [&] { return w.findChild<QMessageBox*>(QStringLiteral("unsavedQuestion")); };
+    w.newRack(); // returns with the question open
+    QMessageBox* box = question();
+    ASSERT_TRUE(box);
+    EXPECT_TRUE(box->isVisible());
+    EXPECT_EQ(m.count(), 1);
+    box->button(QMessageBox::Discard)->click();
+    QTest::qWait(20);
+    EXPECT_EQ(m.count(), 0);
+    EXPECT_FALSE(w.isWindowModified());
+
+    m.add("TVrLed", {});
+    EXPECT_FALSE(w.close()); // held while the question is open
+    ASSERT_TRUE(question());
+    question()->button(QMessageBox::Cancel)->click();
+    QTest::qWait(20);
+    EXPECT_TRUE(w.isVisible());
+    EXPECT_EQ(m.count(), 1);
+
+    // Save with a known file name saves, then goes on.
+    ASSERT_TRUE(w.saveTo(path("kept.res")));
+    m.add("TVrLed", {});
+    w.openRack(rackFile("other.res", "object R: TFrmRack\nobject Only: TVrLed\nend\nend\n"));
+    question()->button(QMessageBox::Save)->click();
+    QTest::qWait(20);
+    EXPECT_EQ(m.count(), 1);
+    EXPECT_EQ(m.control(0).name, "Only");
+    auto saved = rack::readFile(path("kept.res").toStdString());
+    ASSERT_TRUE(saved.ok);
+    EXPECT_EQ(saved.doc.root.children.size(), 2u);
+}
+
 TEST_F(WindowTest, PaletteShowsEveryClassWithItsOwnIcon) {
     QListWidget& p = w.palette();
     ASSERT_EQ(p.count(), 23);
@@ -595,7 +634,7 @@ TEST_F(WindowTest, ARackMadeInTheDesignerOpensInAScriptThatReadsAndSetsItsContro
     emit text->editingFinished();
     QTest::qWait(20);
     const QString res = path("made.res");
-    ASSERT_TRUE(w.saveRackAs(res));
+    ASSERT_TRUE(w.saveTo(res));
     EXPECT_FALSE(w.isWindowModified());
 
     const QString script = path("use.nvs");

@@ -14,7 +14,7 @@ int main(int argc, char** argv) {
     QApplication::setStyle(QStringLiteral("Fusion"));
     if (argc < 3) return 2;
     nv::designer::DesignerWindow w;
-    if (!w.openRack(QString::fromLocal8Bit(argv[1]))) return 1;
+    if (!w.load(QString::fromLocal8Bit(argv[1]))) return 1;
     std::vector<int> sel;
     for (int i = 3; i < argc; ++i)
         sel.push_back(w.model().indexOf(argv[i]));
