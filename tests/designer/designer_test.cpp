@@ -313,7 +313,7 @@ TEST_F(DesignerTest, RacksOfOtherToolsKeepWhatThisProgramDoesNotKnow) {
 
 // ---- the window, driven like a user ----
 
-class WindowTest : public DesignerTest {
+class DesignerWindowTest : public DesignerTest {
   protected:
     DesignerWindow w;
     void SetUp() override {
@@ -341,7 +341,7 @@ class WindowTest : public DesignerTest {
     }
 };
 
-TEST_F(WindowTest, MousePlacesASliderByDragResizesItByAHandleAndUndoes) {
+TEST_F(DesignerWindowTest, MousePlacesASliderByDragResizesItByAHandleAndUndoes) {
     choose("TVrSlider");
     EXPECT_EQ(w.canvas().placing(), "TVrSlider");
     drag({17, 15}, {57, 175}); // snapped to the 8-pixel grid
@@ -375,7 +375,7 @@ TEST_F(WindowTest, MousePlacesASliderByDragResizesItByAHandleAndUndoes) {
     EXPECT_EQ(m.count(), 1);
 }
 
-TEST_F(WindowTest, ADropFromThePalettePlacesTheClassAtTheSnappedPoint) {
+TEST_F(DesignerWindowTest, ADropFromThePalettePlacesTheClassAtTheSnappedPoint) {
     QListWidget& p = w.palette();
     const auto items = p.findItems(QStringLiteral("TVrMeter"), Qt::MatchExactly);
     ASSERT_EQ(items.size(), 1);
@@ -393,7 +393,7 @@ TEST_F(WindowTest, ADropFromThePalettePlacesTheClassAtTheSnappedPoint) {
     EXPECT_EQ(w.canvas().selection(), std::vector<int>{0});
 }
 
-TEST_F(WindowTest, MouseMovesSelectsWithRubberBandAndKeysNudge) {
+TEST_F(DesignerWindowTest, MouseMovesSelectsWithRubberBandAndKeysNudge) {
     DesignModel& m = w.model();
     m.add("TVrLed", {16, 16, 24, 24});
     m.add("TVrLed", {64, 16, 24, 24});
@@ -423,7 +423,7 @@ TEST_F(WindowTest, MouseMovesSelectsWithRubberBandAndKeysNudge) {
     EXPECT_EQ(m.count(), 1);
 }
 
-TEST_F(WindowTest, PropertiesRenameAndTestModeSteppingANumber) {
+TEST_F(DesignerWindowTest, PropertiesRenameAndTestModeSteppingANumber) {
     DesignModel& m = w.model();
     m.add("TVrNum", {16, 16, 104, 40});
     m.add("TVrSpinner", {128, 16, 24, 40});
@@ -470,7 +470,7 @@ TEST_F(WindowTest, PropertiesRenameAndTestModeSteppingANumber) {
     EXPECT_EQ(m.count(), 3);
 }
 
-TEST_F(WindowTest, ClipboardCarriesTheTextFormBetweenRacks) {
+TEST_F(DesignerWindowTest, ClipboardCarriesTheTextFormBetweenRacks) {
     w.model().add("TVrMeter", {8, 8, 150, 100});
     w.canvas().setSelection({0});
     w.copy();
@@ -487,7 +487,7 @@ TEST_F(WindowTest, ClipboardCarriesTheTextFormBetweenRacks) {
     EXPECT_EQ(w.model().control(0).name, "Typed");
 }
 
-TEST_F(WindowTest, TheDesignerIsNotAProgramWindowForTheRootNameRule) {
+TEST_F(DesignerWindowTest, TheDesignerIsNotAProgramWindowForTheRootNameRule) {
     std::string error;
     const char* rackText = "object Form1: TForm1\nobject Lamp: TVrLed\nend\nend\n";
     ASSERT_TRUE(w.model().open(rackFile("r.res", rackText).toStdString(), error));
@@ -498,7 +498,7 @@ TEST_F(WindowTest, TheDesignerIsNotAProgramWindowForTheRootNameRule) {
     EXPECT_EQ(rackWindow.objectName(), QStringLiteral("Form1"));
 }
 
-TEST_F(WindowTest, ObjectListFollowsTheRackOrderAndReordersIt) {
+TEST_F(DesignerWindowTest, ObjectListFollowsTheRackOrderAndReordersIt) {
     DesignModel& m = w.model();
     for (int i = 0; i < 3; ++i)
         m.add("TVrLed", {i * 32, 0, 24, 24});
@@ -563,7 +563,7 @@ TEST_F(DesignerTest, TheMainWindowShowsTheRackMenu) {
 
 // A script runs on this thread: questions are asked without a loop of their own, so the call
 // returns at once and the answer arrives later.
-TEST_F(WindowTest, UnsavedChangesAreAskedAboutWithoutWaiting) {
+TEST_F(DesignerWindowTest, UnsavedChangesAreAskedAboutWithoutWaiting) {
     DesignModel& m = w.model();
     m.add("TVrLed", {});
     auto question = [&] { return w.findChild<QMessageBox*>(QStringLiteral("unsavedQuestion")); };
@@ -598,7 +598,7 @@ TEST_F(WindowTest, UnsavedChangesAreAskedAboutWithoutWaiting) {
     EXPECT_EQ(saved.doc.root.children.size(), 2u);
 }
 
-TEST_F(WindowTest, PaletteShowsEveryClassWithItsOwnIcon) {
+TEST_F(DesignerWindowTest, PaletteShowsEveryClassWithItsOwnIcon) {
     QListWidget& p = w.palette();
     ASSERT_EQ(p.count(), 23);
     for (int i = 0; i < p.count(); ++i)
@@ -607,7 +607,7 @@ TEST_F(WindowTest, PaletteShowsEveryClassWithItsOwnIcon) {
 
 // ---- end to end: a rack made in the designer, used by a script ----
 
-TEST_F(WindowTest, ARackMadeInTheDesignerOpensInAScriptThatReadsAndSetsItsControls) {
+TEST_F(DesignerWindowTest, ARackMadeInTheDesignerOpensInAScriptThatReadsAndSetsItsControls) {
     choose("TVrSlider");
     drag({16, 16}, {56, 176});
     choose("TVrLed");
