@@ -399,7 +399,7 @@ void DesignerWindow::tell(const QString& text) {
     box->open();
 }
 
-void DesignerWindow::whenMaySwitch(std::function<void()> then) {
+void DesignerWindow::whenMaySwitch(std::function<void()> then, std::function<void()> otherwise) {
     if (!model_.modified()) {
         then();
         return;
@@ -410,13 +410,16 @@ void DesignerWindow::whenMaySwitch(std::function<void()> then) {
     box->setObjectName(QStringLiteral("unsavedQuestion"));
     box->setDefaultButton(QMessageBox::Save);
     box->setAttribute(Qt::WA_DeleteOnClose);
-    connect(box, &QMessageBox::finished, this, [this, box, then = std::move(then)] {
-        const auto answer = box->standardButton(box->clickedButton());
-        if (answer == QMessageBox::Save)
-            saveRack(then);
-        else if (answer == QMessageBox::Discard)
-            then();
-    });
+    connect(box, &QMessageBox::finished, this,
+            [this, box, then = std::move(then), otherwise = std::move(otherwise)] {
+                const auto answer = box->standardButton(box->clickedButton());
+                if (answer == QMessageBox::Save)
+                    saveRack(then, otherwise);
+                else if (answer == QMessageBox::Discard)
+                    then();
+                else if (otherwise)
+                    otherwise();
+            });
     box->open();
 }
 
@@ -458,15 +461,15 @@ bool DesignerWindow::load(const QString& path) {
     return true;
 }
 
-void DesignerWindow::saveRack(std::function<void()> then) {
+void DesignerWindow::saveRack(std::function<void()> then, std::function<void()> otherwise) {
     if (model_.path().empty()) {
-        saveRackAs(std::move(then));
+        saveRackAs(std::move(then), std::move(otherwise));
         return;
     }
     if (saveTo(QString::fromStdString(model_.path())) && then) then();
 }
 
-void DesignerWindow::saveRackAs(std::function<void()> then) {
+void DesignerWindow::saveRackAs(std::function<void()> then, std::function<void()> otherwise) {
     auto* d =
         new QFileDialog(this, tr("Save rack as"), {}, tr("Rack files (*.res);;All files (*)"));
     d->setAcceptMode(QFileDialog::AcceptSave);
@@ -475,6 +478,7 @@ void DesignerWindow::saveRackAs(std::function<void()> then) {
     connect(d, &QFileDialog::fileSelected, this, [this, then = std::move(then)](const QString& f) {
         if (saveTo(f) && then) then();
     });
+    if (otherwise) connect(d, &QFileDialog::rejected, this, otherwise);
     d->open();
 }
 
@@ -542,15 +546,18 @@ void DesignerWindow::closeEvent(QCloseEvent* e) {
     if (model_.modified() && !closing_) {
         // Asked without blocking: a script may be running on this thread.
         e->ignore();
-        whenMaySwitch([this] {
-            closing_ = true;
-            close();
-            closing_ = false;
-        });
+        whenMaySwitch(
+            [this] {
+                closing_ = true;
+                close();
+                closing_ = false;
+            },
+            [this] { emit closeCancelled(); });
         return;
     }
     setTestMode(false);
     e->accept();
+    emit closed();
 }
 
 namespace {
@@ -567,6 +574,21 @@ class CloseGuard : public QObject {
     bool eventFilter(QObject* watched, QEvent* e) override {
         if (e->type() == QEvent::Close && e->spontaneous() && !window_->isNull() &&
             (*window_)->isVisible() && !(*window_)->close()) {
+            // Asked now; the main window closes once the designer has.
+            auto* main = qobject_cast<QWidget*>(watched);
+            disconnect(pending_);
+            disconnect(kept_);
+            pending_ = connect(
+                *window_, &DesignerWindow::closed, main,
+                [this, main] {
+                    disconnect(kept_);
+                    main->close();
+                },
+                Qt::SingleShotConnection);
+            kept_ = connect(*window_, &DesignerWindow::closeCancelled, this, [this] {
+                disconnect(pending_);
+                disconnect(kept_);
+            });
             e->ignore();
             return true;
         }
@@ -575,6 +597,7 @@ class CloseGuard : public QObject {
 
   private:
     std::shared_ptr<QPointer<DesignerWindow>> window_;
+    QMetaObject::Connection pending_, kept_;
 };
 
 } // namespace

@@ -50,9 +50,10 @@ class DesignerWindow : public QMainWindow {
     // question and file dialog is window-modal without a loop of its own, so that a script
     // running on this thread runs on while the user answers.
     void newRack();
-    void openRack(const QString& path);          // empty: ask for a file
-    void saveRack(std::function<void()> then);   // `then` after a successful save
-    void saveRackAs(std::function<void()> then); // asks for a file name
+    void openRack(const QString& path); // empty: ask for a file
+    // `then` after a successful save, `otherwise` when the user cancels the file dialog.
+    void saveRack(std::function<void()> then, std::function<void()> otherwise = {});
+    void saveRackAs(std::function<void()> then, std::function<void()> otherwise = {});
     void exportText();
     // The same at once, without questions; false (and a message) on failure.
     bool load(const QString& path);
@@ -64,13 +65,18 @@ class DesignerWindow : public QMainWindow {
     void paste();
     void setTestMode(bool on);
 
+  signals:
+    // The window closed (after any question about unsaved changes), or the user kept it.
+    void closed();
+    void closeCancelled();
+
   protected:
     void closeEvent(QCloseEvent* e) override;
 
   private:
     // Runs `then` once the rack may be replaced: at once when nothing is unsaved, else after
     // the user saved or discarded the changes; never when the user cancels.
-    void whenMaySwitch(std::function<void()> then);
+    void whenMaySwitch(std::function<void()> then, std::function<void()> otherwise = {});
     void tell(const QString& text); // a message that does not wait
     void buildActions();
     void refreshObjects();
