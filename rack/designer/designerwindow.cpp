@@ -241,9 +241,10 @@ void DesignerWindow::buildActions() {
     add(file, tr("Close"), QKeySequence::Close, [this] { close(); });
 
     QMenu* edit = menuBar()->addMenu(tr("&Edit"));
-    QAction* undo = model_.undoStack().createUndoAction(this, tr("Undo"));
+    editMenu_ = edit;
+    QAction* undo = undo_ = model_.undoStack().createUndoAction(this, tr("Undo"));
     undo->setShortcut(QKeySequence::Undo);
-    QAction* redo = model_.undoStack().createRedoAction(this, tr("Redo"));
+    QAction* redo = redo_ = model_.undoStack().createRedoAction(this, tr("Redo"));
     redo->setShortcuts(
         {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)});
     edit->addActions({undo, redo});
@@ -261,6 +262,7 @@ void DesignerWindow::buildActions() {
     add(edit, tr("Rack properties"), QKeySequence(), [this] { canvas_->setSelection({}); });
 
     QMenu* arrange = menuBar()->addMenu(tr("&Arrange"));
+    arrangeMenu_ = arrange;
     const struct {
         QString text, brief;
         Align how;
@@ -350,6 +352,14 @@ void DesignerWindow::setTestMode(bool on) {
     canvas_->setTestMode(on);
     if (testAction_->isChecked() != on) testAction_->setChecked(on);
     palette_->setEnabled(!on);
+    // The rack stays as it is while its controls are tried.
+    for (QMenu* m : {editMenu_, arrangeMenu_})
+        for (QAction* a : m->actions())
+            if (a != undo_ && a != redo_) a->setEnabled(!on);
+    undo_->setEnabled(!on && model_.undoStack().canUndo());
+    redo_->setEnabled(!on && model_.undoStack().canRedo());
+    props_->setEnabled(!on);
+    objects_->setEnabled(!on);
     statusBar()->showMessage(on ? tr("Test mode: the controls are live.") : QString());
 }
 

@@ -90,6 +90,10 @@ class DesignerWindow : public QMainWindow {
     PropertyPanel* props_ = nullptr;
     Palette* palette_ = nullptr;
     QAction* testAction_ = nullptr;
+    QAction* undo_ = nullptr;
+    QAction* redo_ = nullptr;
+    QMenu* editMenu_ = nullptr;
+    QMenu* arrangeMenu_ = nullptr;
     QSpinBox* gridSpin_ = nullptr;
     bool syncingList_ = false;
     QString source_;       // the file name the rack came from
