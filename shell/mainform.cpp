@@ -5,6 +5,7 @@
 #include "engine/runcontrol.h"
 #include "engine/runtime.h"
 #include "engine/text.h"
+#include "rack/designer/designerwindow.h"
 #include "rack/rack.h"
 #include "shell/bars.h"
 #include "shell/keywordhelp.h"
@@ -403,6 +404,7 @@ void MainWindow::buildBars() {
     menus->addMenu(fileMenu_);
     menus->addMenu(findChild<QAction*>(QStringLiteral("editMenu"))->menu());
     menus->addMenu(scriptMenu_);
+    menus->addMenu(designer::createRackMenu(this, [this] { return running(); }));
     menus->addMenu(helpMenu_);
     menuBar_->addWidget(menus);
     // The menus stay reachable: the menu bar cannot be hidden from its context menu.

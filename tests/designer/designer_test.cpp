@@ -1,0 +1,679 @@
+// The rack designer: its model's operations without a window, the window driven with the
+// mouse and keys through Qt Test, and a rack made in the designer used by a script.
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QProcess>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolBar>
+#include <gtest/gtest.h>
+
+#include "base/files.h"
+#include "rack/designer/designcanvas.h"
+#include "rack/designer/designerwindow.h"
+#include "rack/designer/designmodel.h"
+#include "rack/designer/propertypanel.h"
+#include "rack/rackwindow.h"
+#include "shell/mainform.h"
+
+using namespace nv;
+using namespace nv::designer;
+
+namespace {
+
+std::string slurp(const QString& path) {
+    std::string bytes, error;
+    nv::readFile(path.toStdString(), bytes, error);
+    return bytes;
+}
+
+// A rack from another tool: a root class of its own, properties and an event this program
+// does not know, a collection and nested controls.
+const char* const kForeignRack = R"(object Form1: TForm1
+  Left = 10
+  Top = 20
+  Caption = 'Other tool'
+  ClientHeight = 200
+  ClientWidth = 300
+  PixelsPerInch = 96
+  OnCreate = FormCreate
+  object Gauge: TVrMeter
+    Left = 8
+    Top = 8
+    Width = 120
+    Height = 80
+    Tag = 7
+    Scale.Ticks = <
+      item
+        Value = 1
+      end>
+    Position = 40
+  end
+  object Frame: TVrBorder
+    Left = 140
+    Top = 8
+    Width = 100
+    Height = 100
+    object Inner: TVrLed
+      Left = 10
+      Top = 10
+      Width = 20
+      Height = 20
+      DesignOnly = True
+    end
+  end
+end
+)";
+
+class DesignerTest : public ::testing::Test {
+  protected:
+    QTemporaryDir dir;
+    QString path(const char* name) const { return dir.filePath(QString::fromLatin1(name)); }
+    // Writes a rack file from its text form.
+    QString rackFile(const char* name, const char* text) const {
+        auto r = rack::fromText(text);
+        EXPECT_TRUE(r.ok) << r.message();
+        const QString p = path(name);
+        EXPECT_EQ(rack::saveFile(p.toStdString(), rack::write(r.doc)), "");
+        return p;
+    }
+};
+
+// ---- the model ----
+
+TEST_F(DesignerTest, ModelAddsControlsWithFreeNamesOfTheirClass) {
+    DesignModel m;
+    EXPECT_EQ(m.add("TVrSlider", {8, 8, 40, 150}), 0);
+    EXPECT_EQ(m.add("TVrSlider", {56, 8, 40, 150}), 1);
+    EXPECT_EQ(m.add("TLabel", {0, 0, 80, 16}), 2);
+    EXPECT_EQ(m.add("TVrDB", {0, 0, 80, 30}), 3);
+    EXPECT_EQ(m.add("TNoSuchClass", {}), -1);
+    EXPECT_EQ(m.control(0).name, "Slider1");
+    EXPECT_EQ(m.control(1).name, "Slider2");
+    EXPECT_EQ(m.control(2).name, "Label1");
+    EXPECT_EQ(m.control(3).name, "DB1");
+    EXPECT_EQ(m.rect(1), (Rect{56, 8, 40, 150}));
+    // A freed name is taken again first.
+    m.remove({0});
+    EXPECT_EQ(m.freeName("TVrSlider"), "Slider1");
+    EXPECT_TRUE(m.modified());
+}
+
+TEST_F(DesignerTest, ModelMovesResizesAlignsSizesAndDistributes) {
+    DesignModel m;
+    m.add("TVrLed", {10, 10, 20, 20});
+    m.add("TVrLed", {50, 35, 30, 40});
+    m.add("TVrLed", {200, 60, 10, 10});
+    const struct {
+        Align how;
+        Rect second;
+    } aligns[] = {
+        {Align::Left, {10, 35, 30, 40}},
+        {Align::Right, {0, 35, 30, 40}},
+        {Align::Top, {50, 10, 30, 40}},
+        {Align::Bottom, {50, -10, 30, 40}},
+        {Align::CentreHorizontal, {5, 35, 30, 40}},
+        {Align::CentreVertical, {50, 0, 30, 40}},
+    };
+    for (const auto& a : aligns) {
+        m.align({0, 1}, a.how);
+        EXPECT_EQ(m.rect(1), a.second) << int(a.how);
+        EXPECT_EQ(m.rect(0), (Rect{10, 10, 20, 20})); // the reference stays
+        m.undoStack().undo();
+    }
+    m.sameSize({1, 0, 2}, SameSize::Both);
+    EXPECT_EQ(m.rect(0), (Rect{10, 10, 30, 40}));
+    EXPECT_EQ(m.rect(2), (Rect{200, 60, 30, 40}));
+    m.undoStack().undo();
+    // Equal gaps between the outermost: 10..30, 50..80, 200..210 -> gap (200-60)/2 = 70.
+    m.distribute({2, 0, 1}, Qt::Horizontal);
+    EXPECT_EQ(m.rect(0).x, 10);
+    EXPECT_EQ(m.rect(1).x, 100);
+    EXPECT_EQ(m.rect(2).x, 200);
+    m.moveBy({0, 2}, 3, -4);
+    EXPECT_EQ(m.rect(0), (Rect{13, 6, 20, 20}));
+    EXPECT_EQ(m.rect(2), (Rect{203, 56, 10, 10}));
+    // Nudges with the keys fold into one undo step.
+    const int steps = m.undoStack().count();
+    m.moveBy({1}, 1, 0, true);
+    m.moveBy({1}, 1, 0, true);
+    m.moveBy({1}, 0, 8, true);
+    EXPECT_EQ(m.undoStack().count(), steps + 1);
+    EXPECT_EQ(m.rect(1), (Rect{102, 43, 30, 40}));
+}
+
+TEST_F(DesignerTest, ModelRenameRefusesTakenAndEmptyNamesAndWarnsOfUnusableOnes) {
+    DesignModel m;
+    m.add("TVrLed", {});
+    m.add("TVrLed", {});
+    std::string error;
+    EXPECT_FALSE(m.rename(1, "Led1", error));
+    EXPECT_NE(error.find("already"), std::string::npos);
+    EXPECT_FALSE(m.rename(1, "", error));
+    EXPECT_FALSE(m.rename(1, std::string(256, 'x'), error));
+    EXPECT_TRUE(m.rename(1, "Power", error));
+    EXPECT_EQ(m.control(1).name, "Power");
+    EXPECT_EQ(m.indexOf("Power"), 1);
+    // A name a script cannot use is allowed (other tools' racks have them) but warned of.
+    EXPECT_TRUE(m.rename(0, "two words", error));
+    const struct {
+        const char* name;
+        bool usable;
+    } names[] = {
+        {"Level", true},       {"Level_2", true},    {"Volt.Set", true},  {"two words", false},
+        {"a+b", false},        {"a-b", false},       {"a/b", false},      {"a&b", false},
+        {"a=b", false},        {"a<b", false},       {"a>b", false},      {"say\"x", false},
+        {"f(x)", false},       {"#led", false},      {"12", false},       {"1.5", false},
+        {"error", false},      {"ERROR", false},     {"myport", false},   {"errors", true},
+        {"debugonLed", false}, {"showline2", false}, {"setportX", false}, {"hidemainLamp", false},
+        {"showmain", false},   {"Showmain", true},   {"debugoff", false}, {"a^2", false},
+    };
+    for (const auto& n : names)
+        EXPECT_EQ(DesignModel::nameWarning(n.name).empty(), n.usable) << n.name;
+}
+
+TEST_F(DesignerTest, ModelReordersAndDeletes) {
+    DesignModel m;
+    for (int i = 0; i < 4; ++i)
+        m.add("TVrLed", {});
+    m.reorder(3, 0);
+    m.reorder(1, 2);
+    std::vector<std::string> names;
+    for (int i = 0; i < m.count(); ++i)
+        names.push_back(m.control(i).name);
+    EXPECT_EQ(names, (std::vector<std::string>{"Led4", "Led2", "Led1", "Led3"}));
+    m.remove({0, 2});
+    ASSERT_EQ(m.count(), 2);
+    EXPECT_EQ(m.control(0).name, "Led2");
+    EXPECT_EQ(m.control(1).name, "Led3");
+}
+
+TEST_F(DesignerTest, ClipboardTextIsObjectBlocksInRackOrderAndPastesBack) {
+    DesignModel a;
+    a.add("TVrSlider", {8, 8, 40, 150});
+    a.add("TVrLed", {64, 8, 24, 24});
+    a.setProperty(0, "Max", rack::intValue(500));
+    const std::string text = a.copyText({1, 0});
+    EXPECT_EQ(text.rfind("object Slider1: TVrSlider\n", 0), 0u) << text;
+    EXPECT_NE(text.find("\nobject Led1: TVrLed\n"), std::string::npos) << text;
+    EXPECT_EQ(text.find("TFrmRack"), std::string::npos);
+
+    // Into another rack: names and places kept.
+    DesignModel b;
+    std::vector<int> added;
+    std::string error;
+    ASSERT_TRUE(b.paste(text, error, &added)) << error;
+    EXPECT_EQ(added, (std::vector<int>{0, 1}));
+    EXPECT_EQ(b.control(0), a.control(0));
+    EXPECT_EQ(b.control(1), a.control(1));
+    // Into the same rack: free names, one grid step away.
+    ASSERT_TRUE(a.paste(text, error, &added)) << error;
+    EXPECT_EQ(a.control(2).name, "Slider2");
+    EXPECT_EQ(a.rect(2), (Rect{16, 16, 40, 150}));
+    EXPECT_EQ(rack::intProperty(a.control(2), "Max"), 500);
+
+    // Typed by hand, with a comment; a whole rack gives its controls.
+    DesignModel c;
+    ASSERT_TRUE(c.paste("// two lamps\nobject Red: TVrLed\n Left = 1\nend\n"
+                        "object Green: TVrLed\n ColorOn = clLime\nend\n",
+                        error, &added))
+        << error;
+    EXPECT_EQ(c.count(), 2);
+    EXPECT_EQ(c.control(1).name, "Green");
+    ASSERT_TRUE(c.paste(kForeignRack, error, &added)) << error;
+    EXPECT_EQ(c.count(), 4);
+    EXPECT_EQ(c.control(3).children.size(), 1u);
+    // Refused: classes outside the registry, properties outside a block, no text form.
+    const int steps = c.undoStack().count();
+    EXPECT_FALSE(c.paste("object X: TButton\nend\n", error));
+    EXPECT_NE(error.find("TButton"), std::string::npos);
+    EXPECT_FALSE(c.paste("Left = 3\nobject Y: TVrLed\nend\n", error));
+    EXPECT_FALSE(c.paste("hello", error));
+    EXPECT_FALSE(c.paste("", error));
+    EXPECT_EQ(c.undoStack().count(), steps);
+    EXPECT_EQ(c.count(), 4);
+}
+
+TEST_F(DesignerTest, UndoAndRedoGiveBackTheIdenticalTree) {
+    DesignModel m;
+    std::string error;
+    ASSERT_TRUE(m.open(rackFile("foreign.res", kForeignRack).toStdString(), error)) << error;
+    std::vector<rack::Component> states{m.root()};
+    auto step = [&](auto&& f) {
+        f();
+        states.push_back(m.root());
+    };
+    step([&] { m.add("TVrSlider", {8, 100, 40, 90}); });
+    step([&] { m.moveBy({0, 2}, 8, 16); });
+    step([&] { m.setRects({1}, {{1, 2, 3, 4}}, "Resize"); });
+    step([&] { m.align({2, 0}, Align::Bottom); });
+    step([&] { m.rename(0, "Meter", error); });
+    step([&] { m.reorder(2, 0); });
+    step([&] { m.setProperty(1, "Position", rack::intValue(70)); });
+    step([&] { m.setProperty(-1, "Caption", rack::stringValue("Renamed")); });
+    step([&] { m.paste(m.copyText({0, 1}), error); });
+    step([&] { m.remove({1, 3}); });
+    step([&] { m.removeProperty(2, "Tag"); });
+    ASSERT_EQ(m.undoStack().count(), int(states.size()) - 1);
+    for (size_t i = states.size() - 1; i-- > 0;) {
+        m.undoStack().undo();
+        EXPECT_EQ(m.root(), states[i]) << "undo to state " << i;
+    }
+    EXPECT_FALSE(m.modified());
+    for (size_t i = 1; i < states.size(); ++i) {
+        m.undoStack().redo();
+        EXPECT_EQ(m.root(), states[i]) << "redo to state " << i;
+    }
+}
+
+TEST_F(DesignerTest, RacksOfOtherToolsKeepWhatThisProgramDoesNotKnow) {
+    const QString in = rackFile("foreign.res", kForeignRack);
+    DesignModel m;
+    std::string error;
+    ASSERT_TRUE(m.open(in.toStdString(), error)) << error;
+    ASSERT_TRUE(m.save(path("same.res").toStdString(), error)) << error;
+    EXPECT_EQ(slurp(path("same.res")), slurp(in)); // byte for byte
+    EXPECT_FALSE(m.modified());
+
+    m.moveBy({0}, 8, 8);
+    ASSERT_TRUE(m.save(path("moved.res").toStdString(), error)) << error;
+    auto r = rack::readFile(path("moved.res").toStdString());
+    ASSERT_TRUE(r.ok);
+    EXPECT_EQ(r.doc.root.className, "TForm1");
+    EXPECT_EQ(rack::intProperty(r.doc.root, "PixelsPerInch"), 96);
+    EXPECT_EQ(rack::identProperty(r.doc.root, "OnCreate"), "FormCreate");
+    const rack::Component* g = r.doc.root.find("Gauge");
+    EXPECT_EQ(rack::intProperty(*g, "Tag"), 7);
+    EXPECT_EQ(g->property("Scale.Ticks")->value.type, rack::VType::Collection);
+    EXPECT_EQ(rack::intProperty(*g, "Left"), 16);
+    EXPECT_EQ(rack::boolProperty(*r.doc.root.find("Inner"), "DesignOnly"), true);
+
+    // The text form opens too; a file with a class outside the registry does not.
+    ASSERT_EQ(rack::saveFile(path("rack.txt").toStdString(), kForeignRack), "");
+    ASSERT_TRUE(m.open(path("rack.txt").toStdString(), error)) << error;
+    EXPECT_EQ(m.path(), ""); // saved as a rack file under a name the user gives
+    ASSERT_EQ(rack::saveFile(path("bad.txt").toStdString(),
+                             "object F: TForm1\nobject B: TButton\nend\nend\n"),
+              "");
+    EXPECT_FALSE(m.open(path("bad.txt").toStdString(), error));
+    EXPECT_NE(error.find("TButton"), std::string::npos);
+    EXPECT_EQ(m.count(), 2); // unchanged
+}
+
+// ---- the window, driven like a user ----
+
+class DesignerWindowTest : public DesignerTest {
+  protected:
+    DesignerWindow w;
+    void SetUp() override {
+        w.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+        // Shortcuts go to the active window; a window manager activates it a little later.
+        w.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    }
+    QWidget* layer() { return w.canvas().layer(); }
+    void choose(const char* cls) {
+        QListWidget& p = w.palette();
+        const auto items = p.findItems(QString::fromLatin1(cls), Qt::MatchExactly);
+        ASSERT_EQ(items.size(), 1);
+        p.scrollToItem(items.front());
+        QTest::mouseClick(p.viewport(), Qt::LeftButton, {},
+                          p.visualItemRect(items.front()).center());
+    }
+    void drag(QPoint from, QPoint to, Qt::KeyboardModifiers mods = {}) {
+        QTest::mousePress(layer(), Qt::LeftButton, mods, from);
+        const QPoint mid = (from + to) / 2;
+        QTest::mouseMove(layer(), mid);
+        QTest::mouseMove(layer(), to);
+        QTest::mouseRelease(layer(), Qt::LeftButton, mods, to);
+    }
+};
+
+TEST_F(DesignerWindowTest, MousePlacesASliderByDragResizesItByAHandleAndUndoes) {
+    choose("TVrSlider");
+    EXPECT_EQ(w.canvas().placing(), "TVrSlider");
+    drag({17, 15}, {57, 175}); // snapped to the 8-pixel grid
+    DesignModel& m = w.model();
+    ASSERT_EQ(m.count(), 1);
+    EXPECT_EQ(m.control(0).className, "TVrSlider");
+    EXPECT_EQ(m.control(0).name, "Slider1");
+    EXPECT_EQ(m.rect(0), (Rect{16, 16, 40, 160}));
+    EXPECT_EQ(w.canvas().selection(), std::vector<int>{0});
+    EXPECT_EQ(w.canvas().widgetOf(0)->geometry(), QRect(16, 16, 40, 160));
+    EXPECT_EQ(w.objectList().count(), 1);
+    EXPECT_TRUE(w.isWindowModified());
+
+    // The bottom-right handle.
+    drag({56, 176}, {81, 199});
+    EXPECT_EQ(m.rect(0), (Rect{16, 16, 64, 184}));
+    EXPECT_EQ(w.canvas().widgetOf(0)->geometry(), QRect(16, 16, 64, 184));
+    // The left-middle handle.
+    drag({16, 108}, {33, 108});
+    EXPECT_EQ(m.rect(0), (Rect{32, 16, 48, 184}));
+
+    QTest::keyClick(&w, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(m.rect(0), (Rect{16, 16, 64, 184}));
+    QTest::keyClick(&w, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(m.rect(0), (Rect{16, 16, 40, 160}));
+    EXPECT_EQ(w.canvas().widgetOf(0)->geometry(), QRect(16, 16, 40, 160));
+    QTest::keyClick(&w, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(m.count(), 0);
+    EXPECT_FALSE(w.isWindowModified());
+    QTest::keyClick(&w, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(m.count(), 1);
+}
+
+TEST_F(DesignerWindowTest, ADropFromThePalettePlacesTheClassAtTheSnappedPoint) {
+    QListWidget& p = w.palette();
+    const auto items = p.findItems(QStringLiteral("TVrMeter"), Qt::MatchExactly);
+    ASSERT_EQ(items.size(), 1);
+    std::unique_ptr<QMimeData> data(p.model()->mimeData({p.indexFromItem(items.front())}));
+    ASSERT_TRUE(data);
+    QDragEnterEvent enter({50, 60}, Qt::CopyAction, data.get(), Qt::LeftButton, {});
+    QApplication::sendEvent(layer(), &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(50, 60), Qt::CopyAction, data.get(), Qt::LeftButton, {});
+    QApplication::sendEvent(layer(), &drop);
+    ASSERT_EQ(w.model().count(), 1);
+    EXPECT_EQ(w.model().control(0).className, "TVrMeter");
+    EXPECT_EQ(w.model().rect(0).x, 48);
+    EXPECT_EQ(w.model().rect(0).y, 64);
+    EXPECT_EQ(w.canvas().selection(), std::vector<int>{0});
+}
+
+TEST_F(DesignerWindowTest, MouseMovesSelectsWithRubberBandAndKeysNudge) {
+    DesignModel& m = w.model();
+    m.add("TVrLed", {16, 16, 24, 24});
+    m.add("TVrLed", {64, 16, 24, 24});
+    m.add("TVrLed", {200, 200, 24, 24});
+    // Click selects, drag moves by whole grid steps.
+    drag({20, 20}, {31, 37});
+    EXPECT_EQ(w.canvas().selection(), std::vector<int>{0});
+    EXPECT_EQ(m.rect(0), (Rect{24, 32, 24, 24}));
+    // Ctrl+click adds; dragging moves both.
+    QTest::mouseClick(layer(), Qt::LeftButton, Qt::ControlModifier, {70, 20});
+    EXPECT_EQ(w.canvas().selection(), (std::vector<int>{0, 1}));
+    drag({70, 20}, {78, 20});
+    EXPECT_EQ(m.rect(0).x, 32);
+    EXPECT_EQ(m.rect(1).x, 72);
+    // The rubber band from empty space.
+    drag({150, 150}, {260, 260});
+    EXPECT_EQ(w.canvas().selection(), std::vector<int>{2});
+    drag({5, 5}, {120, 70});
+    EXPECT_EQ(w.canvas().selection(), (std::vector<int>{0, 1}));
+    // Arrows: one pixel, with Shift eight.
+    layer()->setFocus();
+    QTest::keyClick(layer(), Qt::Key_Right);
+    QTest::keyClick(layer(), Qt::Key_Down, Qt::ShiftModifier);
+    EXPECT_EQ(m.rect(0), (Rect{33, 40, 24, 24}));
+    EXPECT_EQ(m.rect(1), (Rect{73, 24, 24, 24}));
+    QTest::keyClick(&w, Qt::Key_Delete);
+    EXPECT_EQ(m.count(), 1);
+}
+
+TEST_F(DesignerWindowTest, PropertiesRenameAndTestModeSteppingANumber) {
+    DesignModel& m = w.model();
+    m.add("TVrNum", {16, 16, 104, 40});
+    m.add("TVrSpinner", {128, 16, 24, 40});
+    w.canvas().setSelection({1});
+    auto* hint = w.properties().findChild<QLineEdit*>(QStringLiteral("prop_Hint"));
+    ASSERT_TRUE(hint);
+    hint->setText(QStringLiteral("Num1"));
+    emit hint->editingFinished();
+    QTest::qWait(20);
+    EXPECT_EQ(rack::textProperty(m.control(1), "Hint"), "Num1");
+
+    // Renaming: a taken name is refused; a name a script cannot use shows a warning.
+    w.canvas().setSelection({0});
+    auto* name = w.properties().findChild<QLineEdit*>(QStringLiteral("prop_Name"));
+    ASSERT_TRUE(name);
+    QTest::keyClick(name, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(name, QStringLiteral("set value"));
+    auto* warn = w.properties().findChild<QLabel*>(QStringLiteral("nameWarning"));
+    ASSERT_TRUE(warn);
+    EXPECT_TRUE(warn->text().contains(QStringLiteral("blank"))) << warn->text().toStdString();
+
+    auto* max = w.properties().findChild<QSpinBox*>(QStringLiteral("prop_Max"));
+    ASSERT_TRUE(max);
+    max->setValue(5);
+    QTest::qWait(20);
+    EXPECT_EQ(rack::intProperty(m.control(0), "Max"), 5);
+
+    w.setTestMode(true);
+    EXPECT_TRUE(w.canvas().testMode());
+    EXPECT_FALSE(w.canvas().layer()->isVisible());
+    QWidget* num = w.canvas().widgetOf(0);
+    for (int i = 0; i < 7; ++i)
+        QMetaObject::invokeMethod(w.canvas().widgetOf(1), "upClicked");
+    EXPECT_EQ(num->property("Value").toInt(), 5); // clamped to the Max set above
+    w.setTestMode(false);
+    EXPECT_EQ(w.canvas().widgetOf(0)->property("Value").toInt(), 0); // the rack is untouched
+    EXPECT_EQ(m.control(0).property("Value"), nullptr);
+
+    // While a script runs, Test mode waits; the rest works.
+    w.scriptRunning = [] { return true; };
+    w.setTestMode(true);
+    EXPECT_FALSE(w.canvas().testMode());
+    m.add("TVrLed", {});
+    EXPECT_EQ(m.count(), 3);
+}
+
+TEST_F(DesignerWindowTest, ClipboardCarriesTheTextFormBetweenRacks) {
+    w.model().add("TVrMeter", {8, 8, 150, 100});
+    w.canvas().setSelection({0});
+    w.copy();
+    const QString text = QApplication::clipboard()->text();
+    EXPECT_TRUE(text.startsWith(QStringLiteral("object Meter1: TVrMeter"))) << text.toStdString();
+    DesignerWindow other;
+    other.paste();
+    ASSERT_EQ(other.model().count(), 1);
+    EXPECT_EQ(other.canvas().selection(), std::vector<int>{0});
+    w.cut();
+    EXPECT_EQ(w.model().count(), 0);
+    QApplication::clipboard()->setText(QStringLiteral("object Typed: TVrLed\nend\n"));
+    w.paste();
+    EXPECT_EQ(w.model().control(0).name, "Typed");
+}
+
+TEST_F(DesignerWindowTest, TheDesignerIsNotAProgramWindowForTheRootNameRule) {
+    std::string error;
+    const char* rackText = "object Form1: TForm1\nobject Lamp: TVrLed\nend\nend\n";
+    ASSERT_TRUE(w.model().open(rackFile("r.res", rackText).toStdString(), error));
+    EXPECT_TRUE(w.objectName().isEmpty());
+    int x = 0, y = 0;
+    rack::RackWindow rackWindow(x, y);
+    ASSERT_TRUE(rackWindow.load(path("r.res").toStdString(), error)) << error;
+    EXPECT_EQ(rackWindow.objectName(), QStringLiteral("Form1"));
+}
+
+TEST_F(DesignerWindowTest, ObjectListFollowsTheRackOrderAndReordersIt) {
+    DesignModel& m = w.model();
+    for (int i = 0; i < 3; ++i)
+        m.add("TVrLed", {i * 32, 0, 24, 24});
+    QListWidget& list = w.objectList();
+    ASSERT_EQ(list.count(), 3);
+    EXPECT_EQ(list.item(2)->text(), QStringLiteral("Led3: TVrLed"));
+    // What a drag in the list does: the row moves, the rack order follows.
+    ASSERT_TRUE(list.model()->moveRow(QModelIndex(), 2, QModelIndex(), 0));
+    QTest::qWait(20);
+    EXPECT_EQ(m.control(0).name, "Led3");
+    EXPECT_EQ(m.control(1).name, "Led1");
+    EXPECT_EQ(list.item(0)->text(), QStringLiteral("Led3: TVrLed"));
+    EXPECT_EQ(w.canvas().selection(), std::vector<int>{0});
+    // Selecting in the list selects on the rack.
+    list.clearSelection();
+    list.item(2)->setSelected(true);
+    EXPECT_EQ(w.canvas().selection(), std::vector<int>{2});
+    m.undoStack().undo();
+    EXPECT_EQ(m.control(0).name, "Led1");
+    EXPECT_EQ(list.item(0)->text(), QStringLiteral("Led1: TVrLed"));
+}
+
+TEST_F(DesignerTest, RackMenuOpensOneDesignerWindow) {
+    QWidget main;
+    bool running = false;
+    QMenu* menu = createRackMenu(&main, [&] { return running; });
+    QStringList items;
+    for (QAction* a : menu->actions())
+        if (!a->isSeparator()) items << a->text();
+    EXPECT_EQ(items, (QStringList{"New rack", "Open rack for editing...", "Save rack",
+                                  "Save rack as...", "Export as text..."}));
+    menu->findChild<QAction*>(QStringLiteral("newRackAction"))->trigger();
+    auto windows = main.findChildren<DesignerWindow*>();
+    ASSERT_EQ(windows.size(), 1);
+    EXPECT_TRUE(windows.front()->isVisible());
+    EXPECT_TRUE(windows.front()->isWindow());
+    running = true;
+    windows.front()->setTestMode(true);
+    EXPECT_FALSE(windows.front()->canvas().testMode());
+    menu->findChild<QAction*>(QStringLiteral("newRackAction"))->trigger();
+    EXPECT_EQ(main.findChildren<DesignerWindow*>().size(), 1);
+}
+
+TEST_F(DesignerTest, TheMainWindowShowsTheRackMenu) {
+    nv::MainWindow::Options options;
+    options.programDir = dir.path();
+    nv::MainWindow form(options);
+    QMenuBar* bar = form.menuBarDock()->findChild<QMenuBar*>();
+    ASSERT_TRUE(bar);
+    QStringList menus;
+    for (QAction* a : bar->actions())
+        menus << a->text();
+    EXPECT_TRUE(menus.contains(QStringLiteral("&Rack"))) << menus.join(',').toStdString();
+    QAction* rackMenu = form.findChild<QAction*>(QStringLiteral("rackMenu"));
+    ASSERT_TRUE(rackMenu);
+    rackMenu->menu()->findChild<QAction*>(QStringLiteral("newRackAction"))->trigger();
+    auto windows = form.findChildren<DesignerWindow*>();
+    ASSERT_EQ(windows.size(), 1);
+    EXPECT_TRUE(windows.front()->isVisible());
+    windows.front()->close();
+}
+
+// A script runs on this thread: questions are asked without a loop of their own, so the call
+// returns at once and the answer arrives later.
+TEST_F(DesignerWindowTest, UnsavedChangesAreAskedAboutWithoutWaiting) {
+    DesignModel& m = w.model();
+    m.add("TVrLed", {});
+    auto question = [&] { return w.findChild<QMessageBox*>(QStringLiteral("unsavedQuestion")); };
+    w.newRack(); // returns with the question open
+    QMessageBox* box = question();
+    ASSERT_TRUE(box);
+    EXPECT_TRUE(box->isVisible());
+    EXPECT_EQ(m.count(), 1);
+    box->button(QMessageBox::Discard)->click();
+    QTest::qWait(20);
+    EXPECT_EQ(m.count(), 0);
+    EXPECT_FALSE(w.isWindowModified());
+
+    m.add("TVrLed", {});
+    EXPECT_FALSE(w.close()); // held while the question is open
+    ASSERT_TRUE(question());
+    question()->button(QMessageBox::Cancel)->click();
+    QTest::qWait(20);
+    EXPECT_TRUE(w.isVisible());
+    EXPECT_EQ(m.count(), 1);
+
+    // Save with a known file name saves, then goes on.
+    ASSERT_TRUE(w.saveTo(path("kept.res")));
+    m.add("TVrLed", {});
+    w.openRack(rackFile("other.res", "object R: TFrmRack\nobject Only: TVrLed\nend\nend\n"));
+    question()->button(QMessageBox::Save)->click();
+    QTest::qWait(20);
+    EXPECT_EQ(m.count(), 1);
+    EXPECT_EQ(m.control(0).name, "Only");
+    auto saved = rack::readFile(path("kept.res").toStdString());
+    ASSERT_TRUE(saved.ok);
+    EXPECT_EQ(saved.doc.root.children.size(), 2u);
+}
+
+TEST_F(DesignerWindowTest, PaletteShowsEveryClassWithItsOwnIcon) {
+    QListWidget& p = w.palette();
+    ASSERT_EQ(p.count(), 23);
+    for (int i = 0; i < p.count(); ++i)
+        EXPECT_FALSE(p.item(i)->icon().isNull()) << p.item(i)->text().toStdString();
+}
+
+// ---- end to end: a rack made in the designer, used by a script ----
+
+TEST_F(DesignerWindowTest, ARackMadeInTheDesignerOpensInAScriptThatReadsAndSetsItsControls) {
+    choose("TVrSlider");
+    drag({16, 16}, {56, 176});
+    choose("TVrLed");
+    QTest::mouseClick(layer(), Qt::LeftButton, {}, {80, 16});
+    choose("TEdit");
+    QTest::mouseClick(layer(), Qt::LeftButton, {}, {80, 64});
+    DesignModel& m = w.model();
+    ASSERT_EQ(m.count(), 3);
+
+    // Properties through the panel: the slider's name and range.
+    w.canvas().setSelection({0});
+    auto* name = w.properties().findChild<QLineEdit*>(QStringLiteral("prop_Name"));
+    name->setText(QStringLiteral("Level"));
+    emit name->editingFinished();
+    QTest::qWait(20);
+    auto* max = w.properties().findChild<QSpinBox*>(QStringLiteral("prop_Max"));
+    ASSERT_TRUE(max);
+    max->setValue(500);
+    QTest::qWait(20);
+    w.canvas().setSelection({2});
+    auto* text = w.properties().findChild<QLineEdit*>(QStringLiteral("prop_Text"));
+    ASSERT_TRUE(text);
+    text->setText(QStringLiteral("ready"));
+    emit text->editingFinished();
+    QTest::qWait(20);
+    const QString res = path("made.res");
+    ASSERT_TRUE(w.saveTo(res));
+    EXPECT_FALSE(w.isWindowModified());
+
+    const QString script = path("use.nvs");
+    const std::string body = "openrack(\"" + res.toStdString() +
+                             "\")\n"
+                             "writelog(Level & \" \" & Led1 & \" \" & Edit1)\n"
+                             "Level = 320\n"
+                             "Led1 = 1\n"
+                             "Edit1 = \"set\"\n"
+                             "writelog(Level & \" \" & Led1 & \" \" & Edit1)\n"
+                             "Level = 9000\n"
+                             "writelog(Level)\n"
+                             "saverack(\"" +
+                             path("after.res").toStdString() + "\")\n";
+    ASSERT_EQ(rack::saveFile(script.toStdString(), body), "");
+    QProcess run;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    run.setProcessEnvironment(env);
+    run.start(QStringLiteral(NORVANE_RUN), {script});
+    ASSERT_TRUE(run.waitForFinished(60000));
+    const QString out = QString::fromUtf8(run.readAllStandardOutput());
+    EXPECT_EQ(run.exitCode(), 0) << out.toStdString();
+    EXPECT_TRUE(out.contains(QStringLiteral("Rack is open"))) << out.toStdString();
+    EXPECT_TRUE(out.contains(QStringLiteral(": 0 0 ready\n"))) << out.toStdString();
+    EXPECT_TRUE(out.contains(QStringLiteral(": 320 1 set\n"))) << out.toStdString();
+    EXPECT_TRUE(out.contains(QStringLiteral(": 500\n"))) << out.toStdString();
+    auto r = rack::readFile(path("after.res").toStdString());
+    ASSERT_TRUE(r.ok) << r.message();
+    EXPECT_EQ(rack::intProperty(*r.doc.root.find("Level"), "Position"), 500);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // Offscreen unless a display is there (tests/x11.sh gives one).
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
