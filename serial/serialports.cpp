@@ -1,6 +1,7 @@
 #include "serial/serialports.h"
 
 #include "base/ini.h"
+#include "base/placement.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -416,6 +417,14 @@ bool SerialPorts::cmdShowTerm(Interpreter& ex, const std::vector<std::string>& a
     const auto perLine = integerOf(a[3]);
     if (!perLine || *perLine < 1 || *perLine > 4096) return ex.raiseScriptError(kFailure), true;
     t->bytesPerLine = *perLine;
+    if (!remembered(terminalX_, terminalY_) && mainWindow_) {
+        // Nothing remembered yet: beside the main window, each further terminal shown a step
+        // down and right so that none hides another's title.
+        int cascade = 0;
+        for (const auto& other : table_)
+            if (other && other.get() != t && other->isVisible()) ++cascade;
+        t->move(placeBeside(mainWindow_->frameGeometry(), t->frameSize(), cascade));
+    }
     t->show();
     t->raise();
     return true;
