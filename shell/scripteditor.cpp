@@ -235,6 +235,8 @@ void ScriptEditor::showCompletion() {
     // may fold case the other way round and put "_" elsewhere) does not reorder it.
     SendScintilla(SCI_AUTOCSETORDER, 2);
     SendScintilla(SCI_AUTOCSETIGNORECASE, 1);
+    // Deleting a typed letter widens the list (keyPressEvent) rather than closing it.
+    SendScintilla(SCI_AUTOCSETCANCELATSTART, 0);
     SendScintilla(SCI_AUTOCSHOW, static_cast<unsigned long>(pos - start), list.c_str());
 }
 

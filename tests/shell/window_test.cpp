@@ -383,7 +383,7 @@ TEST_F(Window, OpenAsksOnlyWhenTheEditorHoldsALine) {
 
     QTest::keyClicks(form->editor(), "y");
     // A changed script is not discarded without the unsaved-changes question (see
-    // unsaved_test.cpp for every way out); the old question is not asked as well.
+    // usability_test.cpp for every way out); the old question is not asked as well.
     unsavedAnswer = MainWindow::Dialogs::Unsaved::Discard;
     click("newButton");
     EXPECT_TRUE(questions.isEmpty());
