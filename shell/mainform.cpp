@@ -7,6 +7,7 @@
 #include "engine/text.h"
 #include "rack/rack.h"
 #include "shell/bars.h"
+#include "shell/icons.h"
 #include "shell/platform.h"
 #include "shell/scripteditor.h"
 #include "watch/watchwindow.h"
@@ -106,6 +107,7 @@ MainWindow::MainWindow(const Options& options)
                                                : options.programDir),
       platform_(options.platform ? options.platform : &ShellPlatform::system()) {
     setObjectName(QStringLiteral("TMainForm"));
+    setWindowIcon(programIcon());
     settingsPaths_ = settingsLocation(programDir_, *platform_);
 
     rt_ = std::make_unique<Runtime>(*this);
@@ -373,7 +375,7 @@ void MainWindow::buildActions() {
         return a;
     };
     const QIcon openIcon = themed("document-open", QStyle::SP_DialogOpenButton);
-    const QIcon newIcon = themed("document-new", QStyle::SP_FileIcon);
+    const QIcon newIcon = QIcon::fromTheme(QStringLiteral("document-new"), newScriptIcon());
     const QIcon saveIcon = themed("document-save", QStyle::SP_DialogSaveButton);
     const QIcon saveAsIcon = themed("document-save-as", QStyle::SP_DriveFDIcon);
     const QIcon runIcon = themed("media-playback-start", QStyle::SP_MediaPlay);

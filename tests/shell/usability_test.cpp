@@ -242,6 +242,28 @@ TEST_F(Usability, TerminalsComeUpBesideTheMainWindowCascaded) {
     EXPECT_GT(terminals[1].top(), terminals[0].top()) << "cascaded, each title in sight";
 }
 
+TEST_F(Usability, WhenNarrowTheRecentBarYieldsBeforeRunStopAndPause) {
+    writeFile(path("a.nvs"), "x\n");
+    for (const char* ini : {"", "[toolbar]\nstyle=docked\nrow=1\npos=0\n[recent bar]\n"
+                                "style=docked\nrow=1\npos=153\n"}) {
+        SCOPED_TRACE(ini);
+        writeFile(settingsFile(), std::string(ini) + "[recent]\nMRU1=" +
+                                      path("a.nvs").toStdString() + "\nMRU2=/x/second.nvs\n");
+        make();
+        form->resize(340, 400);
+        QTest::qWait(100);
+        for (const char* name : {"runButton", "stopButton", "pauseButton"}) {
+            QWidget* button = form->buttonBar()->widgetForAction(form->item(name));
+            ASSERT_NE(button, nullptr);
+            EXPECT_TRUE(button->isVisible()) << name;
+        }
+        form->resize(800, 400);
+        QTest::qWait(100);
+        ASSERT_EQ(form->recentBar()->actions().size(), 2);
+        EXPECT_TRUE(form->recentBar()->widgetForAction(form->recentBar()->actions()[1])->isVisible());
+    }
+}
+
 // ---- errors you can find ----
 
 TEST_F(Usability, ALogLineThatNamesALineLeadsToIt) {
