@@ -57,7 +57,8 @@ void LineOrigins::include(const std::string& file, int editorLine, std::string_v
         }
         const size_t at = starts[i] - text.size();
         const auto it = std::upper_bound(oldStarts.begin(), oldStarts.end(), at);
-        const size_t old = it == oldStarts.begin() ? 0 : static_cast<size_t>(it - oldStarts.begin()) - 1;
+        const size_t old =
+            it == oldStarts.begin() ? 0 : static_cast<size_t>(it - oldStarts.begin()) - 1;
         next[i] = old < lines_.size() ? lines_[old] : Origin{};
     }
     lines_ = std::move(next);

@@ -22,22 +22,22 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontDatabase>
-#include <QInputDialog>
 #include <QHBoxLayout>
+#include <QInputDialog>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
-#include <QMouseEvent>
-#include <QTextBlock>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QRegularExpression>
 #include <QScreen>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStyle>
+#include <QTextBlock>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
@@ -186,8 +186,7 @@ MainWindow::MainWindow(const Options& options)
     editor_->openUrl = [this](const QUrl& url) { dialogs.openUrl(url); };
     connect(editor_, &ScriptEditor::encodingChanged, this, &MainWindow::updateStatus);
     connect(editor_, &ScriptEditor::unsavedChanged, this, &QWidget::setWindowModified);
-    connect(editor_, &QsciScintilla::cursorPositionChanged, this,
-            &MainWindow::updateCursorLabel);
+    connect(editor_, &QsciScintilla::cursorPositionChanged, this, &MainWindow::updateCursorLabel);
     // A loaded rack renames the window after its root, so it is reached directly.
     rackWindow = [this] { return static_cast<QWidget*>(&subs_->rack->window()); };
     subs_->rack->window().stopScript = [this] { stopScript(); };
@@ -275,9 +274,7 @@ void MainWindow::buildCentral() {
     replaceRow->addWidget(replaceEvery);
     findRows->addWidget(replaceRow_);
     replaceRow_->hide();
-    auto replaceStep = [this] {
-        editor_->replaceNext(findEdit_->text(), replaceEdit_->text());
-    };
+    auto replaceStep = [this] { editor_->replaceNext(findEdit_->text(), replaceEdit_->text()); };
     connect(replaceOne, &QToolButton::clicked, this, replaceStep);
     connect(replaceEdit_, &QLineEdit::returnPressed, this, replaceStep);
     connect(replaceEvery, &QToolButton::clicked, this, [this] {
@@ -423,14 +420,15 @@ void MainWindow::buildActions() {
         });
         return a;
     };
-    QAction* undo = editItem("undoAction", QStringLiteral("&Undo"), QKeySequence::Undo,
-                             "edit-undo", [this] { editor_->undo(); }, {});
-    QAction* redo = editItem("redoAction", QStringLiteral("&Redo"), QKeySequence::Redo,
-                             "edit-redo", [this] { editor_->redo(); }, {});
+    QAction* undo = editItem("undoAction", QStringLiteral("&Undo"), QKeySequence::Undo, "edit-undo",
+                             [this] { editor_->undo(); }, {});
+    QAction* redo = editItem("redoAction", QStringLiteral("&Redo"), QKeySequence::Redo, "edit-redo",
+                             [this] { editor_->redo(); }, {});
     QAction* cut = editItem("cutAction", QStringLiteral("Cu&t"), QKeySequence::Cut, "edit-cut",
                             [this] { editor_->cut(); }, {});
-    QAction* copy = editItem("copyAction", QStringLiteral("&Copy"), QKeySequence::Copy,
-                             "edit-copy", [this] { editor_->copy(); }, [this] { log_->copy(); });
+    QAction* copy = editItem(
+        "copyAction", QStringLiteral("&Copy"), QKeySequence::Copy, "edit-copy",
+        [this] { editor_->copy(); }, [this] { log_->copy(); });
     QAction* paste = editItem("pasteAction", QStringLiteral("&Paste"), QKeySequence::Paste,
                               "edit-paste", [this] { editor_->paste(); }, {});
     QAction* selectAll = editItem(
@@ -524,8 +522,8 @@ void MainWindow::buildActions() {
     };
     for (const Button& b : buttons) {
         QAction* a = make(b.name, b.text, b.icon);
-        a->setToolTip(QStringLiteral("%1 (%2)").arg(
-            b.hint, b.key.toString(QKeySequence::NativeText)));
+        a->setToolTip(
+            QStringLiteral("%1 (%2)").arg(b.hint, b.key.toString(QKeySequence::NativeText)));
         a->setStatusTip(b.hint);
         connect(a, &QAction::triggered, this, b.slot);
     }
@@ -988,10 +986,12 @@ bool MainWindow::jumpToLogLine(int logLine) {
     if (!block.isValid()) return false;
     const QString text = block.text();
     // "Error: unexpected next on line 6" (block validation): a line of the editor, from 1.
-    static const QRegularExpression onLine(QStringLiteral("^Error: unexpected \\S+ on line (\\d+)"));
+    static const QRegularExpression onLine(
+        QStringLiteral("^Error: unexpected \\S+ on line (\\d+)"));
     // "12:00:01, from line 7: ..." (writelog): an index into the prepared program, where
     // `begin` is 0 and included files stand in front of the editor's lines.
-    static const QRegularExpression fromLine(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d, from line (\\d+):"));
+    static const QRegularExpression fromLine(
+        QStringLiteral("^\\d\\d:\\d\\d:\\d\\d, from line (\\d+):"));
     static const QRegularExpression fatal(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d Fatal error: "));
     int target = -1;
     QString where;
@@ -1035,8 +1035,7 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* e) {
             jumpToLogLine(log_->cursorForPosition(me->position().toPoint()).blockNumber());
         } else if (e->type() == QEvent::MouseMove && me->buttons() == Qt::NoButton) {
             // The pointer tells which lines lead somewhere.
-            const QString line =
-                log_->cursorForPosition(me->position().toPoint()).block().text();
+            const QString line = log_->cursorForPosition(me->position().toPoint()).block().text();
             const bool leads = line.contains(QLatin1String(" on line ")) ||
                                line.contains(QLatin1String(", from line ")) ||
                                line.contains(QLatin1String(" Fatal error: "));

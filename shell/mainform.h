@@ -3,8 +3,9 @@
 // commands, the script files with their recent list and HTML export, Help and About, and the
 // settings file. A script changed since it was loaded or saved is marked in the title and
 // is never discarded without the Save / Discard / Cancel question (outside package mode);
-// a log line that names a line takes the editor there on a click. It is the engine's host: the interpreter runs inside the Run command and
-// calls back here for every event round, log line, item state and watch text.
+// a log line that names a line takes the editor there on a click. It is the engine's host: the
+// interpreter runs inside the Run command and calls back here for every event round, log line, item
+// state and watch text.
 //
 // Threading: user-interface thread only; a run re-enters this window through
 // processEvents (Pause, Stop and a second Run are handled between two script lines).

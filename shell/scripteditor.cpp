@@ -201,6 +201,9 @@ std::string ScriptEditor::bytes() const {
 void ScriptEditor::setExecutingLine(int line) {
     markerDeleteAll(markerExecuting_);
     executingLine_ = -1;
+    // The caret line's colour would hide the mark on the caret's line (after a jump to a
+    // failed line the caret stands on it): it is off while a line is marked.
+    setCaretLineVisible(line < 0);
     if (line < 0 || line >= lines()) return;
     markerAdd(line, markerExecuting_);
     executingLine_ = line;
@@ -218,8 +221,9 @@ void ScriptEditor::showCompletion() {
         if (w.empty() || !startsWithNoCase(w, typed)) continue;
         if (std::find(names.begin(), names.end(), w) == names.end()) names.emplace_back(w);
     }
-    std::sort(names.begin(), names.end(),
-              [](const std::string& a, const std::string& b) { return lowerAscii(a) < lowerAscii(b); });
+    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+        return lowerAscii(a) < lowerAscii(b);
+    });
     completionShown_.clear();
     if (names.empty()) {
         SendScintilla(SCI_AUTOCCANCEL);

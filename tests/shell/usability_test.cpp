@@ -9,8 +9,8 @@
 
 #include <QClipboard>
 #include <QDir>
-#include <QLineEdit>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QScreen>
 #include <QStatusBar>
@@ -87,7 +87,8 @@ TEST_F(Usability, EveryWayOutAsksBeforeAChangedScriptIsLost) {
             unsavedAnswer = reply;
             way.take();
             ASSERT_EQ(unsavedQuestions.size(), 1);
-            EXPECT_TRUE(unsavedQuestions[0].contains("mine.nvs")) << unsavedQuestions[0].toStdString();
+            EXPECT_TRUE(unsavedQuestions[0].contains("mine.nvs"))
+                << unsavedQuestions[0].toStdString();
             EXPECT_TRUE(questions.isEmpty()) << "no second question";
             EXPECT_EQ(way.wentOn(), reply != Unsaved::Cancel);
             EXPECT_EQ(readFile(path("mine.nvs")), reply == Unsaved::Save ? "zmine\n" : "mine\n");
@@ -216,8 +217,8 @@ TEST_F(Usability, WatchWindowComesUpBesideTheMainWindow) {
 TEST_F(Usability, TerminalsComeUpBesideTheMainWindowCascaded) {
     serial::test::Pty one, two;
     ASSERT_FALSE(one.path().empty());
-    qputenv("NORVANE_PORTS", QByteArray::fromStdString("com1=" + one.path() + ";com2=" +
-                                                       two.path()));
+    qputenv("NORVANE_PORTS",
+            QByteArray::fromStdString("com1=" + one.path() + ";com2=" + two.path()));
     make();
     form->move(10, 10);
     form->resize(300, 300);
@@ -260,7 +261,8 @@ TEST_F(Usability, WhenNarrowTheRecentBarYieldsBeforeRunStopAndPause) {
         form->resize(800, 400);
         QTest::qWait(100);
         ASSERT_EQ(form->recentBar()->actions().size(), 2);
-        EXPECT_TRUE(form->recentBar()->widgetForAction(form->recentBar()->actions()[1])->isVisible());
+        EXPECT_TRUE(
+            form->recentBar()->widgetForAction(form->recentBar()->actions()[1])->isVisible());
     }
 }
 
@@ -381,7 +383,7 @@ TEST_F(Usability, CompletionNarrowsAsLettersAreTyped) {
     ScriptEditor* ed = form->editor();
     QTest::keyClicks(ed, "ge");
     QTest::keyClick(ed, Qt::Key_Space, Qt::ControlModifier);
-    const QStringList get{"get_bit", "getcts", "getdsr", "geterror",
+    const QStringList get{"get_bit", "getcts",  "getdsr",  "geterror",
                           "getring", "getrlsd", "getticks"};
     EXPECT_EQ(ed->completionShown(), get);
     QTest::keyClicks(ed, "tr");
