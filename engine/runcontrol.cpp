@@ -42,7 +42,6 @@ RunOutcome RunControl::run(const std::vector<std::string>& editorLines) {
     }
     rt_.rackOpened = false;
     fatalEditorLine_ = -1;
-    host.highlightLine(-1); // a mark left by the last run's failure
     Interpreter ex(rt_);
     current_ = &ex;
     host.setRunState(RunState::Running);

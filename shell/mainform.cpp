@@ -737,7 +737,9 @@ void MainWindow::runScript() {
         return;
     }
     if (closed_) return;
+    // The marks a failed run left behind go when the next one starts.
     editor_->setErrorLine(-1);
+    editor_->setExecutingLine(-1);
     rc_->run(splitLines(editor_->bytes()));
     flushLog();
     // The line that failed keeps the executing-line mark and gets the margin mark.
