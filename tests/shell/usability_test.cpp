@@ -24,6 +24,8 @@ using Unsaved = MainWindow::Dialogs::Unsaved;
 
 namespace {
 
+const std::string kWaitForever = "n = 0\nrepeat\nn = n + 1\nuntil (n == -1)\n";
+
 class Usability : public nvtest::WindowTest {
   protected:
     // Opens `name` (written with `text`) and types into it, so that it holds a change.
@@ -212,6 +214,43 @@ TEST_F(Usability, WatchWindowComesUpBesideTheMainWindow) {
     // Shown, so now it has a place of its own.
     const std::string ini = readFile(settingsFile());
     EXPECT_NE(ini.find("[debug]\nx=" + std::to_string(shownAt.x())), std::string::npos) << ini;
+}
+
+TEST_F(Usability, TheRackComesUpBesideTheMainWindowUntilItHasAPlace) {
+    make();
+    form->move(10, 10);
+    form->resize(300, 300);
+    QTest::qWait(50);
+    const std::string open = "openrack(\"" EXAMPLE_RACK "\")\n";
+    script(open + kWaitForever);
+    QPoint shownAt;
+    int width = 0;
+    runWith({[&] {
+        QWidget* rack = form->rackWindow();
+        EXPECT_TRUE(rack->isVisible());
+        shownAt = rack->pos();
+        width = rack->frameGeometry().width();
+        rack->move(shownAt + QPoint(5, 7));
+        click("stopButton");
+    }});
+    const QRect area = form->screen()->availableGeometry();
+    if (area.right() - form->frameGeometry().right() > width + 8)
+        EXPECT_GT(shownAt.x(), form->frameGeometry().right()) << "on its right: there is room";
+    else
+        // (the frame is not known before the first show: within a frame's width)
+        EXPECT_NEAR(shownAt.x() + width, area.right() + 1, 20) << "no room: at the screen's edge";
+    form->rackWindow()->hide();
+    form->close();
+    EXPECT_NE(readFile(settingsFile()).find("[rack]"), std::string::npos);
+
+    // Remembered now: the next start puts it there.
+    make();
+    form->move(10, 10);
+    script(open + kWaitForever);
+    runWith({[&] {
+        EXPECT_EQ(form->rackWindow()->pos(), shownAt + QPoint(5, 7));
+        click("stopButton");
+    }});
 }
 
 TEST_F(Usability, TerminalsComeUpBesideTheMainWindowCascaded) {
