@@ -8,11 +8,15 @@
 // (no display) a place is returned unchanged.
 #pragma once
 
+#include <QApplication>
 #include <QGuiApplication>
 #include <QRect>
 #include <QScreen>
+#include <QWidget>
 #include <algorithm>
 #include <climits>
+#include <cstdlib>
+#include <vector>
 
 namespace nv {
 
@@ -55,6 +59,46 @@ inline QPoint placeBeside(const QRect& main, QSize size, int cascade = 0) {
     x = std::clamp(x, area.left(), std::max(area.left(), area.right() + 1 - size.width()));
     y = std::clamp(y, area.top(), std::max(area.top(), area.bottom() + 1 - size.height()));
     return {x, y};
+}
+
+// Where `window` goes beside `main` among the program's other shown windows. Windows of one
+// kind (`cascade`: the terminals) take the first cascade step where no other window already
+// stands, so that every title stays in sight. A window of its own kind (watch, rack) looks
+// first for a place beside the main window, on its right or left, level with it or below
+// another window there, where it covers nothing (its title could otherwise end up under a
+// window stacked above it); failing that it cascades too.
+inline QPoint placeBesideFree(const QWidget* main, const QWidget* window, bool cascade) {
+    constexpr int kGap = 8;
+    std::vector<QRect> taken;
+    for (const QWidget* w : QApplication::topLevelWidgets())
+        if (w != main && w != window && w->isVisible()) taken.push_back(w->frameGeometry());
+    const QRect frame = main->frameGeometry();
+    const QSize size = window->frameSize();
+    if (!cascade) {
+        const QRect area = availableAreaFor(frame);
+        std::vector<int> ys{frame.top()};
+        for (const QRect& t : taken)
+            ys.push_back(t.bottom() + 1 + kGap);
+        std::sort(ys.begin(), ys.end());
+        for (int x : {frame.right() + 1 + kGap, frame.left() - kGap - size.width()})
+            for (int y : ys) {
+                const QRect r(QPoint(x, y), size);
+                if (area.contains(r) &&
+                    std::none_of(taken.begin(), taken.end(),
+                                 [&](const QRect& t) { return t.intersects(r); }))
+                    return r.topLeft();
+            }
+    }
+    QPoint first;
+    for (int step = 0; step < 24; ++step) {
+        const QPoint p = placeBeside(frame, size, step);
+        if (step == 0) first = p;
+        const bool free = std::none_of(taken.begin(), taken.end(), [&](const QRect& t) {
+            return std::abs(t.x() - p.x()) < 16 && std::abs(t.y() - p.y()) < 16;
+        });
+        if (free) return p;
+    }
+    return first;
 }
 
 } // namespace nv

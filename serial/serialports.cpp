@@ -417,14 +417,10 @@ bool SerialPorts::cmdShowTerm(Interpreter& ex, const std::vector<std::string>& a
     const auto perLine = integerOf(a[3]);
     if (!perLine || *perLine < 1 || *perLine > 4096) return ex.raiseScriptError(kFailure), true;
     t->bytesPerLine = *perLine;
-    if (!remembered(terminalX_, terminalY_) && mainWindow_) {
-        // Nothing remembered yet: beside the main window, each further terminal shown a step
-        // down and right so that none hides another's title.
-        int cascade = 0;
-        for (const auto& other : table_)
-            if (other && other.get() != t && other->isVisible()) ++cascade;
-        t->move(placeBeside(mainWindow_->frameGeometry(), t->frameSize(), cascade));
-    }
+    // Nothing remembered yet: beside the main window, each further terminal a step down and
+    // right so that none hides another's title.
+    if (!remembered(terminalX_, terminalY_) && mainWindow_)
+        t->move(placeBesideFree(mainWindow_, t, true));
     t->show();
     t->raise();
     return true;

@@ -191,8 +191,8 @@ MainWindow::MainWindow(const Options& options)
     rackWindow = [this] { return static_cast<QWidget*>(&subs_->rack->window()); };
     subs_->rack->window().stopScript = [this] { stopScript(); };
     subs_->rack->window().showAbout = [this] { about_->exec(); };
-    subs_->rack->placeUnremembered = [this](QSize size) {
-        return placeBeside(frameGeometry(), size);
+    subs_->rack->placeUnremembered = [this](QSize) {
+        return placeBesideFree(this, &subs_->rack->window(), false);
     };
 
     resize(544, 374);
@@ -700,9 +700,8 @@ void MainWindow::setWatchText(std::string_view text) {
 void MainWindow::showWatch() {
     if (rt_->packageMode) return;
     const auto& p = subs_->positions;
-    watch_->showAt(remembered(p.watchX, p.watchY)
-                       ? QPoint(p.watchX, p.watchY)
-                       : placeBeside(frameGeometry(), watch_->frameSize()));
+    watch_->showAt(remembered(p.watchX, p.watchY) ? QPoint(p.watchX, p.watchY)
+                                                  : placeBesideFree(this, watch_.get(), false));
 }
 
 void MainWindow::hideWatch() {
