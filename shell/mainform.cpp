@@ -1093,10 +1093,12 @@ void MainWindow::showEvent(QShowEvent* e) {
     QMainWindow::showEvent(e);
     if (shownOnce_) return;
     shownOnce_ = true;
-    // Once framed, the real frame is known: fit again with it.
-    QTimer::singleShot(300, this, [this] {
-        if (isVisible() && !isMaximized() && !isFullScreen()) fitToScreen();
-    });
+    // Once framed, the real frame is known: fit again with it (a loaded desktop may frame
+    // the window late, hence a second look).
+    for (int ms : {300, 1200})
+        QTimer::singleShot(ms, this, [this] {
+            if (isVisible() && !isMaximized() && !isFullScreen()) fitToScreen();
+        });
     if (QLayout* l = layout()) l->activate();
     const int total = splitter_->height() - splitter_->handleWidth();
     const int logH = std::clamp(logHeight_, 20, std::max(20, total - 40));
