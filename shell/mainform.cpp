@@ -615,10 +615,11 @@ void MainWindow::refreshRecentBar() {
         label = label.left(2) + label.mid(2).replace(QLatin1Char('&'), QLatin1String("&&"));
         auto* a = new QAction(label, recentBar_);
         a->setObjectName(QStringLiteral("recent%1").arg(i + 1));
-        a->setToolTip(paths[i]);
         // The accelerator works even when the entry is folded into the bar's overflow menu.
         a->setShortcut(
             QKeySequence(Qt::ALT | static_cast<Qt::Key>(Qt::Key_1 + static_cast<int>(i))));
+        a->setToolTip(QStringLiteral("%1 (%2)").arg(
+            paths[i], a->shortcut().toString(QKeySequence::NativeText)));
         a->setShortcutContext(Qt::WindowShortcut);
         connect(a, &QAction::triggered, this, [this, i] { openRecent(static_cast<int>(i)); });
         recentBar_->addAction(a);
