@@ -34,7 +34,10 @@ void reportRestoreFailure() {
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Quorl Application"));
+    // The desktop knows the program as "norvane": window class, XDG folders, desktop entry.
+    // No display name: Qt would append it to every window title.
+    QApplication::setApplicationName(QStringLiteral("norvane"));
+    QApplication::setDesktopFileName(QStringLiteral("norvane"));
     QApplication::setStyle(QStringLiteral("Fusion"));
 
     nv::MainWindow form;

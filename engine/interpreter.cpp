@@ -95,7 +95,7 @@ void Interpreter::executeLine(int& index) {
     if (stopRequested_) return;
     while (paused_)
         host_.waitForEvents();
-    if (showLine_) host_.highlightLine(index - 1);
+    if (showLine_) host_.highlightLine(origins_.editorLine(index));
     if (idleMs_ > 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(idleMs_));
     else
@@ -111,7 +111,11 @@ void Interpreter::executeLine(int& index) {
         }
         ~DepthGuard() { --d; }
     } guard(depth_);
+    // Not restored when a failure unwinds: it then names the line that failed.
+    const int outer = executing_;
+    executing_ = index;
     dispatch(index);
+    executing_ = outer;
 }
 
 void Interpreter::dispatch(int& index) {

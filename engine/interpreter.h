@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "base/limits.h"
+#include "engine/lineorigins.h"
 #include "engine/runtime.h"
 #include "engine/variables.h"
 
@@ -89,6 +90,12 @@ class Interpreter {
     ScriptHost& host();
     const std::vector<std::string>& program() const { return program_; }
 
+    // Where each program line came from (the editor or an included file).
+    const LineOrigins& origins() const { return origins_; }
+    // The program line being executed (the innermost one when lines nest); after a failure,
+    // the line that failed. -1 before the first line.
+    int executingIndex() const { return executing_; }
+
     // Test seam: prepare the program lines without running them.
     void prepare(const std::vector<std::string>& editorLines);
 
@@ -103,7 +110,7 @@ class Interpreter {
     void runWhile(std::string_view cond, int& index);
     void runRepeat(int& index);
     void callProcedure(int defIndex);
-    bool includeFile(const std::string& line, std::string& text);
+    bool includeFile(const std::string& line, std::string& text, std::string* named = nullptr);
 
     LineInfo classifyLine(int index);
     bool evaluateCompact(std::string_view compacted, std::string& value);
@@ -141,6 +148,8 @@ class Interpreter {
     // Lower-cased program lines that define procedures -> index of the first such line.
     std::unordered_map<std::string, int> procedures_;
     int depth_ = 0;
+    LineOrigins origins_;
+    int executing_ = -1;
 
     // Text function results that hold `"`, `(` or `)`: the expression text gets a placeholder
     // operand in their place (read back as a quoted text, they would corrupt the quote state

@@ -41,6 +41,7 @@ RunOutcome RunControl::run(const std::vector<std::string>& editorLines) {
         return RunOutcome::Refused;
     }
     rt_.rackOpened = false;
+    fatalEditorLine_ = -1;
     Interpreter ex(rt_);
     current_ = &ex;
     host.setRunState(RunState::Running);
@@ -57,10 +58,13 @@ RunOutcome RunControl::run(const std::vector<std::string>& editorLines) {
     } catch (const std::exception& e) {
         ex.appendChecked(timeText() + " Fatal error: " + e.what());
         outcome = RunOutcome::Fatal;
+        fatalEditorLine_ = ex.origins().editorLine(ex.executingIndex());
     }
 
     current_ = nullptr;
-    host.highlightLine(-1);
+    lastOrigins_ = ex.origins();
+    // After a failure the mark stays on the line that failed, so that it can be found.
+    host.highlightLine(fatalEditorLine_);
     rt_.rackOpened = false;
     host.setRunState(RunState::Idle);
     runHooks(rt_.onRunEnd);
@@ -68,6 +72,10 @@ RunOutcome RunControl::run(const std::vector<std::string>& editorLines) {
     host.setEditorReadOnly(false);
     if (rt_.packageMode) host.quitApplication();
     return outcome;
+}
+
+SourceLine RunControl::sourceOf(int index) const {
+    return current_ ? current_->origins().at(index) : lastOrigins_.at(index);
 }
 
 void RunControl::pause() {

@@ -8,6 +8,8 @@
 // Error policy: nothing escapes; a fatal failure becomes the " Fatal error: " log line.
 #pragma once
 
+#include "engine/lineorigins.h"
+
 #include <memory>
 #include <string>
 #include <vector>
@@ -38,9 +40,17 @@ class RunControl {
     bool running() const { return current_ != nullptr; }
     Interpreter* current() { return current_; }
 
+    // Where a program line of the current run, or else of the last one, came from.
+    SourceLine sourceOf(int index) const;
+    // The editor line (0-based) where the last run's fatal failure happened; -1 when it
+    // did not end by one.
+    int fatalEditorLine() const { return fatalEditorLine_; }
+
   private:
     Runtime& rt_;
     Interpreter* current_ = nullptr;
+    LineOrigins lastOrigins_;
+    int fatalEditorLine_ = -1;
 };
 
 // Block validation of the editor's lines; empty when the blocks are sound.

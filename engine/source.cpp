@@ -10,7 +10,7 @@
 
 namespace nv {
 
-bool Interpreter::includeFile(const std::string& line, std::string& text) {
+bool Interpreter::includeFile(const std::string& line, std::string& text, std::string* named) {
     std::string name;
     std::vector<std::string> args;
     if (!splitCall(line, name, args) || name != "include" || args.size() != 2) return false;
@@ -18,6 +18,7 @@ bool Interpreter::includeFile(const std::string& line, std::string& text) {
     evaluate(args[0], file);
     evaluate(args[1], password);
     clearScriptError();
+    if (named) *named = file;
     // Only a regular file: a FIFO or device would hold the run (and the window) forever. A
     // name with a zero byte is refused rather than cut, and a file larger than memory fails.
     std::string content, why;
@@ -34,10 +35,13 @@ bool Interpreter::includeFile(const std::string& line, std::string& text) {
 
 void Interpreter::prepare(const std::vector<std::string>& editorLines) {
     program_ = editorLines;
-    for (const std::string& l : editorLines) {
+    origins_.reset(editorLines.size());
+    for (size_t i = 0; i < editorLines.size(); ++i) {
+        const std::string& l = editorLines[i];
         if (!startsWith(l, "include(")) continue;
-        std::string text;
-        if (!includeFile(l, text)) continue;
+        std::string text, file;
+        if (!includeFile(l, text, &file)) continue;
+        origins_.include(file, static_cast<int>(i), text, program_);
         // No separator: an included file without a final line break joins its last line
         // to the first program line.
         text += joinLines(program_);
@@ -45,6 +49,7 @@ void Interpreter::prepare(const std::vector<std::string>& editorLines) {
     }
     program_.insert(program_.begin(), "begin");
     program_.emplace_back("end");
+    origins_.frame();
 
     lineInfo_.clear();
     lineInfo_.resize(program_.size());

@@ -8,6 +8,9 @@
 // has one) and never stops the script; ddown_settext and setvisible catch nothing.
 #pragma once
 
+#include <QPoint>
+#include <QSize>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -27,6 +30,9 @@ class Rack : public InstrumentAccess {
     void install(Runtime& rt);
 
     RackWindow& window() { return *window_; }
+    // Where openrack puts a window of this size while no rack position has been remembered
+    // (see base/placement.h); unset: where the window stands.
+    std::function<QPoint(QSize)> placeUnremembered;
 
     // InstrumentAccess
     bool shown() const override;

@@ -6,6 +6,7 @@
 #include <QWindow>
 #include <stdexcept>
 
+#include "base/placement.h"
 #include "engine/interpreter.h"
 #include "engine/runtime.h"
 #include "engine/value.h"
@@ -94,7 +95,12 @@ void Rack::installCommands(Runtime& rt) {
                            c.ex.raiseScriptError("openrack: cannot open rack.");
                            return true;
                        }
-                       if (!rt.packageMode) w.move(rememberedX_, rememberedY_);
+                       if (!rt.packageMode) {
+                           if (remembered(rememberedX_, rememberedY_))
+                               w.move(rememberedX_, rememberedY_);
+                           else if (placeUnremembered)
+                               w.move(placeUnremembered(w.frameSize()));
+                       }
                        applyHintConventions(rt.packageMode);
                        w.show();
                        rt.rackOpened = true;

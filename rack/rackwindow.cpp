@@ -301,6 +301,8 @@ void RackWindow::linkSpinner(int spinner) {
 }
 
 void RackWindow::rememberPosition() {
+    // A window never shown has no place of its own to remember.
+    if (!testAttribute(Qt::WA_WState_Created)) return;
     rememberedX_ = x();
     rememberedY_ = y();
 }

@@ -23,14 +23,16 @@ struct BoxSetup {
 } // namespace
 
 PortDialog::PortDialog(PortLister freePorts, QWidget* parent)
+    // A title and a close button only: the dialog has one size, so a maximise or minimise
+    // button would only mislead.
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
-                          Qt::MSWindowsFixedSizeDialogHint),
+                          Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
       freePorts_(std::move(freePorts)) {
     // The window name the rack's root-name rule compares against.
     setObjectName("TFrmSet");
     setWindowTitle("Port settings");
-    setFixedSize(178, 210);
+    // Wide enough for the window manager to show the whole title next to its buttons.
+    setFixedSize(230, 210);
     setModal(true);
 
     auto* panel = new QFrame(this);

@@ -1,6 +1,7 @@
 #include "serial/serialports.h"
 
 #include "base/ini.h"
+#include "base/placement.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -416,6 +417,10 @@ bool SerialPorts::cmdShowTerm(Interpreter& ex, const std::vector<std::string>& a
     const auto perLine = integerOf(a[3]);
     if (!perLine || *perLine < 1 || *perLine > 4096) return ex.raiseScriptError(kFailure), true;
     t->bytesPerLine = *perLine;
+    // Nothing remembered yet: beside the main window, each further terminal a step down and
+    // right so that none hides another's title.
+    if (!remembered(terminalX_, terminalY_) && mainWindow_)
+        t->move(placeBesideFree(mainWindow_, t, true));
     t->show();
     t->raise();
     return true;

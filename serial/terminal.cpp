@@ -461,6 +461,8 @@ void TerminalWindow::flushMemo() {
 }
 
 void TerminalWindow::rememberPosition() {
+    // A terminal that never got a window of its own (never shown) has no place to remember.
+    if (!testAttribute(Qt::WA_WState_Created)) return;
     rememberedX_ = x();
     rememberedY_ = y();
 }

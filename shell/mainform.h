@@ -1,8 +1,11 @@
 // The main window (`MainWindow`): the script editor `SMemo`, the log pane `LMemo`, the menu
 // bar, button bar and recent-files bar as movable tool bars, the Run, Pause and Stop
 // commands, the script files with their recent list and HTML export, Help and About, and the
-// settings file. It is the engine's host: the interpreter runs inside the Run command and
-// calls back here for every event round, log line, item state and watch text.
+// settings file. A script changed since it was loaded or saved is marked in the title and
+// is never discarded without the Save / Discard / Cancel question (outside package mode);
+// a log line that names a line takes the editor there on a click. It is the engine's host: the
+// interpreter runs inside the Run command and calls back here for every event round, log line, item
+// state and watch text.
 //
 // Threading: user-interface thread only; a run re-enters this window through
 // processEvents (Pause, Stop and a second Run are handled between two script lines).
@@ -59,6 +62,13 @@ class MainWindow : public QMainWindow, public ScriptHost {
         std::function<QString(const QString& dir)> saveHtml;
         std::function<QString(const QString& dir)> saveProgram;
         std::function<bool(const QString& question)> confirm;
+        // The script changed since it was loaded or saved: save it first, discard the
+        // changes, or cancel what was about to discard them.
+        enum class Unsaved { Save, Discard, Cancel };
+        std::function<Unsaved(const QString& question)> askUnsaved;
+        // Go to line: the 1-based line chosen, 0 when cancelled.
+        std::function<int(int current, int last)> lineNumber;
+        std::function<QString(const QString& dir)> saveLog;
         std::function<void(const QString& message)> error;
         std::function<void(const QUrl& url)> openUrl;
     } dialogs;
@@ -96,6 +106,21 @@ class MainWindow : public QMainWindow, public ScriptHost {
     void showHelpPage(const QString& word);
     void showAbout();
     void showFind();
+    void showReplace();
+    void goToLine();
+    void saveLogAs();
+
+    // The unsaved-changes question before something discards the editor text: true when the
+    // text may go (nothing changed, saved now, discarded, or package mode); false to cancel.
+    bool settleUnsavedChanges();
+    // A click on a log line: when it names a line ("on line N" of block validation, "from
+    // line N" of writelog, counted in the prepared program, or a fatal error), the editor
+    // goes to that line and marks it. False when the line names none.
+    bool jumpToLogLine(int logLine);
+    // The caption as the desktop shows it ("[*]" replaced by "*" or by nothing).
+    QString shownTitle() const;
+    // Keeps the whole window (its frame included) inside the available screen area.
+    void fitToScreen();
 
     // Start-up with one command-line argument: the file is loaded (caption and current
     // file unchanged) and run at once. False when the file could not be read.
@@ -162,6 +187,12 @@ class MainWindow : public QMainWindow, public ScriptHost {
     void applyBars(const WindowSettings& s);
     void collectBars(WindowSettings& s) const;
     void updateStatus();
+    void updateCursorLabel();
+    void buildLogMenu();
+    bool writeScript(const QString& path);
+    void saveUnderChosenName();
+    // The caption without its prefix and modified mark: the script's file name.
+    QString captionName() const;
 
     QString programDir_;
     ShellPlatform* platform_;
@@ -178,6 +209,8 @@ class MainWindow : public QMainWindow, public ScriptHost {
     QSplitter* splitter_ = nullptr;
     QWidget* findBar_ = nullptr;
     QLineEdit* findEdit_ = nullptr;
+    QWidget* replaceRow_ = nullptr;
+    QLineEdit* replaceEdit_ = nullptr;
     QToolBar* menuBar_ = nullptr;
     QToolBar* buttonBar_ = nullptr;
     QToolBar* recentBar_ = nullptr;
@@ -186,6 +219,7 @@ class MainWindow : public QMainWindow, public ScriptHost {
     QMenu* helpMenu_ = nullptr;
     QLabel* stateLabel_ = nullptr;
     QLabel* encodingLabel_ = nullptr;
+    QLabel* cursorLabel_ = nullptr;
     QTimer* logFlush_ = nullptr;
 
     RunState state_ = RunState::Idle;

@@ -1,5 +1,6 @@
 #include "shell/scripteditor.h"
 
+#include "base/ascii.h"
 #include "shell/scriptlexer.h"
 
 #include <QAction>
@@ -9,6 +10,7 @@
 #include <QPalette>
 #include <QToolTip>
 #include <QUrl>
+#include <algorithm>
 
 namespace nv {
 
@@ -41,10 +43,15 @@ ScriptEditor::ScriptEditor(QWidget* parent) : QsciScintilla(parent), lexer_(new 
     setMarginsFont(font);
     setMarginType(0, NumberMargin);
     setMarginLineNumbers(0, true);
-    setMarginWidth(0, QStringLiteral("000000"));
     setMarginsBackgroundColor(QColor(244, 244, 244));
     setMarginsForegroundColor(QColor(128, 128, 128));
-    setMarginWidth(1, 0);
+    fitLineNumbers();
+    connect(this, &QsciScintilla::linesChanged, this, &ScriptEditor::fitLineNumbers);
+    // Margin 1 carries the mark of a line a log message named.
+    setMarginType(1, SymbolMargin);
+    setMarginWidth(1, 12);
+    setMarginMarkerMask(1, 1 << markerError_);
+    setMarginMarkerMask(0, 0);
 
     setTabWidth(4);
     setIndentationsUseTabs(false);
@@ -65,6 +72,9 @@ ScriptEditor::ScriptEditor(QWidget* parent) : QsciScintilla(parent), lexer_(new 
 
     markerDefine(Background, markerExecuting_);
     setMarkerBackgroundColor(kExecuting, markerExecuting_);
+    markerDefine(RightTriangle, markerError_);
+    setMarkerBackgroundColor(QColor(200, 30, 30), markerError_);
+    setMarkerForegroundColor(QColor(120, 0, 0), markerError_);
 
     // Web addresses: blue text, underlined, clickable.
     for (int ind : {ScriptLexer::kUrlIndicator, ScriptLexer::kUrlUnderline}) {
@@ -88,6 +98,8 @@ ScriptEditor::ScriptEditor(QWidget* parent) : QsciScintilla(parent), lexer_(new 
     addAction(complete);
 
     connect(this, &QsciScintillaBase::SCN_CHARADDED, this, &ScriptEditor::charAdded);
+    connect(this, &QsciScintilla::modificationChanged, this,
+            [this](bool) { emit unsavedChanged(unsaved()); });
     connect(this, &QsciScintillaBase::SCN_UPDATEUI, this, [this](int) { updateHint(); });
     connect(this, &QsciScintilla::indicatorReleased, this,
             [this](int line, int index, Qt::KeyboardModifiers) {
@@ -107,9 +119,72 @@ void ScriptEditor::setBytes(std::string_view data) {
     if (!data.empty())
         SendScintilla(SCI_ADDTEXT, static_cast<unsigned long>(data.size()), data.data());
     SendScintilla(SCI_EMPTYUNDOBUFFER);
+    SendScintilla(SCI_SETSAVEPOINT);
     SendScintilla(SCI_GOTOPOS, 0);
     setReadOnly(ro);
     executingLine_ = -1;
+    errorLine_ = -1;
+    markerDeleteAll(markerError_);
+    const bool wasUnsaved = convertedUnsaved_;
+    convertedUnsaved_ = false;
+    if (wasUnsaved) emit unsavedChanged(unsaved());
+}
+
+void ScriptEditor::markSaved() {
+    convertedUnsaved_ = false;
+    setModified(false);
+    emit unsavedChanged(false);
+}
+
+void ScriptEditor::fitLineNumbers() {
+    // One digit more than the highest line number holds, never fewer than four.
+    int digits = 1;
+    for (int n = lines(); n >= 10; n /= 10)
+        ++digits;
+    digits = std::max(digits + 1, 4);
+    if (digits == numberDigits_) return;
+    numberDigits_ = digits;
+    setMarginWidth(0, QString(digits, QLatin1Char('9')));
+}
+
+void ScriptEditor::goToLine(int line) {
+    line = std::clamp(line, 0, std::max(0, lines() - 1));
+    setCursorPosition(line, 0);
+    ensureLineVisible(line);
+    SendScintilla(SCI_SCROLLCARET);
+}
+
+void ScriptEditor::setErrorLine(int line) {
+    markerDeleteAll(markerError_);
+    errorLine_ = -1;
+    if (line < 0 || line >= lines()) return;
+    markerAdd(line, markerError_);
+    errorLine_ = line;
+}
+
+bool ScriptEditor::replaceNext(const QString& text, const QString& with) {
+    if (text.isEmpty() || isReadOnly()) return false;
+    bool replaced = false;
+    if (selectedText().compare(text, Qt::CaseInsensitive) == 0) {
+        replaceSelectedText(with);
+        replaced = true;
+    }
+    find(text, true);
+    return replaced;
+}
+
+int ScriptEditor::replaceAll(const QString& text, const QString& with) {
+    if (text.isEmpty() || isReadOnly()) return 0;
+    int count = 0;
+    beginUndoAction();
+    setCursorPosition(0, 0);
+    // No wrapping: each match is replaced once, even when the new text holds the old.
+    while (findFirst(text, false, false, false, false, true)) {
+        replace(with);
+        ++count;
+    }
+    endUndoAction();
+    return count;
 }
 
 std::string_view ScriptEditor::view() const {
@@ -126,6 +201,9 @@ std::string ScriptEditor::bytes() const {
 void ScriptEditor::setExecutingLine(int line) {
     markerDeleteAll(markerExecuting_);
     executingLine_ = -1;
+    // The caret line's colour would hide the mark on the caret's line (after a jump to a
+    // failed line the caret stands on it): it is off while a line is marked.
+    setCaretLineVisible(line < 0);
     if (line < 0 || line >= lines()) return;
     markerAdd(line, markerExecuting_);
     executingLine_ = line;
@@ -135,15 +213,34 @@ void ScriptEditor::setExecutingLine(int line) {
 void ScriptEditor::showCompletion() {
     const long pos = SendScintilla(SCI_GETCURRENTPOS);
     const long start = SendScintilla(SCI_WORDSTARTPOSITION, pos, 1);
-    std::string list;
+    const std::string_view typed =
+        view().substr(static_cast<size_t>(start), static_cast<size_t>(pos - start));
+    std::vector<std::string> names;
     for (std::string_view w : completionList()) {
         // Scintilla cannot show an empty entry; the table's separators are left out.
-        if (w.empty()) continue;
+        if (w.empty() || !startsWithNoCase(w, typed)) continue;
+        if (std::find(names.begin(), names.end(), w) == names.end()) names.emplace_back(w);
+    }
+    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+        return lowerAscii(a) < lowerAscii(b);
+    });
+    completionShown_.clear();
+    if (names.empty()) {
+        SendScintilla(SCI_AUTOCCANCEL);
+        return;
+    }
+    std::string list;
+    for (const std::string& w : names) {
         if (!list.empty()) list += ' ';
         list += w;
+        completionShown_ << QString::fromStdString(w);
     }
-    SendScintilla(SCI_AUTOCSETORDER, 2 /* SC_ORDER_CUSTOM: keep the table's order */);
+    // Custom order: the list stands as sorted here, and Scintilla's own comparison (which
+    // may fold case the other way round and put "_" elsewhere) does not reorder it.
+    SendScintilla(SCI_AUTOCSETORDER, 2);
     SendScintilla(SCI_AUTOCSETIGNORECASE, 1);
+    // Deleting a typed letter widens the list (keyPressEvent) rather than closing it.
+    SendScintilla(SCI_AUTOCSETCANCELATSTART, 0);
     SendScintilla(SCI_AUTOCSHOW, static_cast<unsigned long>(pos - start), list.c_str());
 }
 
@@ -159,6 +256,8 @@ bool ScriptEditor::find(const QString& text, bool forward) {
 }
 
 void ScriptEditor::charAdded(int ch) {
+    // An open list narrows with every letter typed.
+    if (SendScintilla(SCI_AUTOCACTIVE) && (std::isalnum(ch) || ch == '_')) showCompletion();
     if (ch == '(') {
         const long pos = SendScintilla(SCI_GETCURRENTPOS);
         const std::string_view text = view();
@@ -205,10 +304,17 @@ void ScriptEditor::keyPressEvent(QKeyEvent* e) {
             setBytes(encodeText(decodeText(old, TextEncoding::Latin1), TextEncoding::Utf8));
             SendScintilla(SCI_GOTOPOS, static_cast<unsigned long>(before.size()));
             switchedToUtf8_ = true;
+            // The file on disk no longer matches the text, whatever the undo history says.
+            convertedUnsaved_ = true;
             emit encodingChanged();
+            emit unsavedChanged(true);
         }
     }
+    const bool listOpen = SendScintilla(SCI_AUTOCACTIVE);
     QsciScintilla::keyPressEvent(e);
+    // Deleting a typed letter widens the list again.
+    if (listOpen && e->key() == Qt::Key_Backspace && SendScintilla(SCI_AUTOCACTIVE))
+        showCompletion();
 }
 
 void ScriptEditor::updateHint() {

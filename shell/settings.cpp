@@ -3,6 +3,7 @@
 #include "shell/platform.h"
 
 #include "base/ascii.h"
+#include "base/placement.h"
 
 #include <QDir>
 #include <QFile>
@@ -125,12 +126,16 @@ void writeWindowSettings(IniFile& ini, const WindowSettings& s) {
     integer("main", "width", s.width);
     integer("main", "height", s.height);
     integer("main", "log_height", s.logHeight);
-    integer("debug", "x", s.watchX);
-    integer("debug", "y", s.watchY);
-    integer("terminal", "x", s.terminalX);
-    integer("terminal", "y", s.terminalY);
-    integer("rack", "x", s.rackX);
-    integer("rack", "y", s.rackY);
+    // A window that was never shown and had no place in the file has none to write: the
+    // file keeps what it holds.
+    auto place = [&](const char* section, int x, int y) {
+        if (!remembered(x, y)) return;
+        integer(section, "x", x);
+        integer(section, "y", y);
+    };
+    place("debug", s.watchX, s.watchY);
+    place("terminal", s.terminalX, s.terminalY);
+    place("rack", s.rackX, s.rackY);
 }
 
 SettingsLocation settingsLocation(const QString& programDir, ShellPlatform& platform) {

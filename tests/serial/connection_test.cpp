@@ -395,13 +395,22 @@ TEST_F(Table, ProbeSkipsHeldPortsAndCleanUpDropsOnlyFreedOnes) {
     EXPECT_EQ(ports->terminal(257), nullptr);
 }
 
-TEST_F(Table, DestroyingANeverShownConnectionRemembersItsFirstPlace) {
+TEST_F(Table, OnlyAShownConnectionRemembersItsPlace) {
+    // A window never shown has no place of its own: the remembered one stays as it was.
+    x = 7, y = 9;
     TerminalWindow* t = ports->OpenPort("com1", "9600", "8", "n", "1");
     ASSERT_TRUE(t);
-    const QPoint placed = t->pos();
-    EXPECT_EQ(placed, QPoint(-t->width(), 20)); // no main window: placed from 0,0
+    EXPECT_EQ(t->pos(), QPoint(-t->width(), 20)); // no main window: placed from 0,0
     ports->destroy(1);
-    EXPECT_EQ(QPoint(x, y), placed);
+    EXPECT_EQ(QPoint(x, y), QPoint(7, 9));
+
+    t = ports->OpenPort("com1", "9600", "8", "n", "1");
+    ASSERT_TRUE(t);
+    t->move(40, 50);
+    t->show();
+    const QPoint shown = t->pos();
+    ports->destroy(1);
+    EXPECT_EQ(QPoint(x, y), shown);
 }
 
 // --- Commands on a port whose peer does not read or vanishes ----------------------------

@@ -41,9 +41,11 @@ class WindowTest : public ::testing::Test {
     QTemporaryDir program; // the program's folder: settings file, help pages
     QTemporaryDir work;    // script files
     std::unique_ptr<nv::MainWindow> form;
-    QStringList errors, questions;
+    QStringList errors, questions, unsavedQuestions;
     bool answer = true;
-    QString nextOpen, nextSave, nextHtml;
+    nv::MainWindow::Dialogs::Unsaved unsavedAnswer = nv::MainWindow::Dialogs::Unsaved::Cancel;
+    int nextLine = 0;
+    QString nextOpen, nextSave, nextHtml, nextLog;
     std::vector<QUrl> opened;
 
     nv::MainWindow& make(nv::ShellPlatform* platform = nullptr, bool show = true) {
@@ -60,6 +62,12 @@ class WindowTest : public ::testing::Test {
             questions << q;
             return answer;
         };
+        d.askUnsaved = [this](const QString& q) {
+            unsavedQuestions << q;
+            return unsavedAnswer;
+        };
+        d.lineNumber = [this](int, int) { return nextLine; };
+        d.saveLog = [this](const QString&) { return nextLog; };
         d.error = [this](const QString& m) { errors << m; };
         d.openUrl = [this](const QUrl& u) { opened.push_back(u); };
         if (show) {

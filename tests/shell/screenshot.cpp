@@ -1,5 +1,6 @@
 // Draws the main window with a script in it into a PNG so that a person can look at it.
-// Usage: shell_screenshot OUT.png  (under Xvfb, or QT_QPA_PLATFORM=offscreen)
+// Usage: shell_screenshot OUT.png [WIDTH [error]]  (under Xvfb, or QT_QPA_PLATFORM=offscreen)
+// "error": a run that ends in a fatal error, its line marked and the log line followed.
 #include "shell/mainform.h"
 #include "shell/scripteditor.h"
 
@@ -38,11 +39,24 @@ int main(int argc, char** argv) {
         "next\n"
         "closeport(\"com1\")\n");
     form.move(40, 40);
-    form.resize(820, 560);
+    form.resize(argc > 2 ? QString::fromLocal8Bit(argv[2]).toInt() : 820, 560);
     form.show();
     form.appendLog("12:00:01: Script started");
     form.appendLog("12:00:01: Port opened: com1");
     form.appendLog("12:00:02, from line 8: reading 1: +1.0234E+00");
+    // A change not yet saved: the title shows the mark.
+    form.editor()->setCursorPosition(11, 0);
+    form.editor()->insert(QStringLiteral("# done\n"));
+    form.jumpToLogLine(2);
+    if (argc > 3 && QByteArray(argv[3]) == "error") {
+        form.editor()->setBytes("writelog(\"start\")\nstep = 0\nfor (i, 1, 10, step)\n"
+                                "    writelog(i)\nnext\n");
+        QTimer::singleShot(200, [&] {
+            form.runScript();
+            form.jumpToLogLine(1);
+            form.jumpToLogLine(2);
+        });
+    }
     QTimer::singleShot(600, [&] {
         QPixmap shot;
         if (QGuiApplication::platformName() == QLatin1String("xcb"))
