@@ -1,10 +1,12 @@
 // The expression evaluator: innermost parentheses first, results spliced back into the text,
 // then a flat walk strictly left to right with no precedence.
+#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <functional>
 
 #include "engine/interpreter.h"
+#include "engine/lineinfo.h"
 #include "engine/text.h"
 #include "engine/value.h"
 
@@ -47,8 +49,59 @@ inline bool isCanonicalInteger(std::string_view s) {
     return true;
 }
 
+// A text the number writer would write for an integer of at most 15 digits: `0`, or an
+// optional `-` and digits without a leading zero. Reading such a text as a number and
+// writing the integer back gives the text itself.
+inline bool plainInteger(std::string_view s, int64_t& out) {
+    const bool negative = !s.empty() && s[0] == '-';
+    if (negative) s.remove_prefix(1);
+    if (s.empty() || s.size() > 15 || (s[0] == '0' && (s.size() > 1 || negative))) return false;
+    int64_t n = 0;
+    for (char c : s) {
+        if (c < '0' || c > '9') return false;
+        n = n * 10 + (c - '0');
+    }
+    out = negative ? -n : n;
+    return true;
+}
+
+// Integer operands give integer results on the integer path when the result has at most 15
+// digits: below 2^53 the real arithmetic is exact too, and the number writer writes such a
+// result as the plain integer, so both paths give the same text. Anything else (a remainder,
+// a wider result) takes the real path. False: not taken.
+bool integerStep(std::string& left, std::string_view right, char op, bool& ok) {
+    int64_t a, b, r;
+    if (!plainInteger(left, a) || !plainInteger(right, b)) return false;
+    switch (op) {
+    case '+':
+        r = a + b;
+        break;
+    case '-':
+        r = a - b;
+        break;
+    case '*':
+        if (__builtin_mul_overflow(a, b, &r)) return false;
+        break;
+    default: // '/'
+        if (b == 0) {
+            ok = false; // as the real path: a division by zero faults
+            return true;
+        }
+        if (a % b != 0) return false;
+        r = a / b;
+        break;
+    }
+    constexpr int64_t kLimit = 1'000'000'000'000'000; // 1e15
+    if (r <= -kLimit || r >= kLimit) return false;
+    char buf[24];
+    const auto end = std::to_chars(buf, buf + sizeof buf, r).ptr;
+    left.assign(buf, end);
+    ok = true;
+    return true;
+}
+
 // Apply one operator. Returns false on an arithmetic fault (division by zero, overflow).
-bool applyOperator(std::string& left, const std::string& right, char op, bool firstStep) {
+bool applyOperator(std::string& left, std::string_view right, char op, bool firstStep) {
     switch (op) {
     case '&':
         left += right;
@@ -57,6 +110,8 @@ bool applyOperator(std::string& left, const std::string& right, char op, bool fi
     case '-':
     case '*':
     case '/': {
+        bool ok;
+        if (integerStep(left, right, op, ok)) return ok;
         const double a = lenientNumber(left), b = lenientNumber(right);
         double r;
         if (op == '+')
@@ -305,6 +360,87 @@ bool Interpreter::resolveOperand(std::string_view text, std::string& value) {
     }
     value.clear();
     return false;
+}
+
+CachedExpr cacheExpression(std::string compacted) {
+    CachedExpr ce;
+    ce.text = std::move(compacted);
+    if (ce.text.find_first_of("()\"") != std::string::npos) return ce;
+    // The same split as the flat walk's (no quotes, so every operator character splits).
+    const std::string_view t = trimView(ce.text);
+    size_t start = 0;
+    auto operand = [&](size_t end) {
+        CachedOperand o;
+        o.text = std::string(trimView(t.substr(start, end - start)));
+        const std::string_view text = o.text;
+        double number;
+        const char c0 = text.empty() ? '\0' : text[0];
+        const bool mayBeNumber = (c0 >= '0' && c0 <= '9') || c0 == '-' || c0 == '+' ||
+                                 c0 == '.' || c0 == 'e' || c0 == 'E' ||
+                                 static_cast<unsigned char>(c0) <= 32;
+        if (text.empty()) {
+            o.kind = CachedOperand::Empty;
+        } else if (isCanonicalInteger(text)) {
+            o.kind = CachedOperand::Literal;
+            o.literal = o.text;
+        } else if (mayBeNumber && isNumber(text, &number)) {
+            o.kind = CachedOperand::Literal;
+            o.literal = formatNumber(number);
+        } else {
+            o.kind = CachedOperand::Name;
+        }
+        ce.operands.push_back(std::move(o));
+    };
+    for (size_t i = 0; i < t.size(); ++i) {
+        if (isOperator(t[i])) {
+            operand(i);
+            ce.ops += t[i];
+            start = i + 1;
+        }
+    }
+    operand(t.size());
+    ce.flat = true;
+    if (ce.ops.empty() && ce.operands[0].kind == CachedOperand::Literal &&
+        ce.operands[0].text.size() <= 9 && isCanonicalInteger(ce.operands[0].text)) {
+        ce.plainBound = true;
+        ce.bound = static_cast<int32_t>(std::stol(ce.operands[0].text));
+    }
+    return ce;
+}
+
+// The flat walk over a remembered split: the same steps as evaluateFlat, with the operands'
+// kinds known. Anything the split cannot speak for goes the text path.
+bool Interpreter::evaluateCached(const CachedExpr& ce, std::string& value) {
+    if (!ce.flat || !spliced_.empty() || rackShown()) return evaluateCompact(ce.text, value);
+    auto resolve = [&](const CachedOperand& o, std::string& out) {
+        if (o.kind == CachedOperand::Literal) {
+            out = o.literal;
+        } else if (const std::string* v = variables_.get(o.text, o.slot)) {
+            out = *v;
+        } else {
+            out.clear();
+        }
+    };
+    value.clear();
+    const CachedOperand& first = ce.operands[0];
+    if (first.kind != CachedOperand::Empty) resolve(first, value);
+    std::string operand;
+    for (size_t i = 1; i < ce.operands.size(); ++i) {
+        const CachedOperand& o = ce.operands[i];
+        const char op = ce.ops[i - 1];
+        bool ok;
+        if (o.kind == CachedOperand::Empty) {
+            ok = applyOperator(value, {}, op, i == 1);
+        } else if (o.kind == CachedOperand::Literal) {
+            ok = applyOperator(value, o.literal, op, i == 1);
+        } else if (const std::string* v = variables_.get(o.text, o.slot)) {
+            ok = applyOperator(value, *v, op, i == 1);
+        } else {
+            ok = applyOperator(value, {}, op, i == 1);
+        }
+        if (!ok) return false;
+    }
+    return !value.empty();
 }
 
 bool Interpreter::callFunction(std::string_view name, std::string_view inner, std::string& value) {

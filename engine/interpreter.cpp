@@ -1,19 +1,23 @@
 // The run loop, the line preamble and the statement dispatcher.
 #include "engine/interpreter.h"
 
-#include <sched.h>
-
 #include <chrono>
 #include <thread>
 
 #include "base/limits.h"
 #include "engine/builtins.h"
+#include "engine/eventgate.h"
 #include "engine/host.h"
 #include "engine/lineinfo.h"
 #include "engine/text.h"
 #include "engine/value.h"
 
 namespace nv {
+
+namespace {
+// Lines between two readings of the clock when nothing is waiting.
+constexpr int kLinesPerClockRead = 4;
+} // namespace
 
 Interpreter::Interpreter(Runtime& rt) : rt_(rt), host_(rt.host()) {}
 
@@ -91,15 +95,14 @@ void Interpreter::executeLine(int& index) {
             host_.waitForEvents();
         }
     }
-    host_.processEvents();
+    maybePassEvents();
     if (stopRequested_) return;
     while (paused_)
         host_.waitForEvents();
     if (showLine_) host_.highlightLine(index - 1);
-    if (idleMs_ > 0)
-        std::this_thread::sleep_for(std::chrono::milliseconds(idleMs_));
-    else
-        sched_yield();
+    // An idle time of 0 sleeps not at all: other threads have cores of their own, and the
+    // window gets its turn from the passes above.
+    if (idleMs_ > 0) std::this_thread::sleep_for(std::chrono::milliseconds(idleMs_));
 
     struct DepthGuard {
         int& d;
@@ -112,6 +115,30 @@ void Interpreter::executeLine(int& index) {
         ~DepthGuard() { --d; }
     } guard(depth_);
     dispatch(index);
+}
+
+void Interpreter::passEvents() {
+    eventgate::clear();
+    host_.processEvents();
+    eventgate::passDone();
+    lastPass_ = Clock::now();
+    clockCountdown_ = kLinesPerClockRead;
+}
+
+// Debug mode and an idle time keep a pass on every line: a step waits for the user anyway,
+// and an idle time sleeps far longer than a pass costs.
+void Interpreter::maybePassEvents() {
+    if (!eventgate::waiting() && !debug_ && idleMs_ <= 0) {
+        if (--clockCountdown_ > 0) return;
+        clockCountdown_ = kLinesPerClockRead;
+        if (Clock::now() - lastPass_ < std::chrono::microseconds(eventgate::kPassIntervalUs))
+            return;
+    }
+    passEvents();
+}
+
+bool Interpreter::rackShown() const {
+    return rt_.instruments && rt_.instruments->shown();
 }
 
 void Interpreter::dispatch(int& index) {
@@ -157,8 +184,8 @@ void Interpreter::assign(const LineInfo& li) {
     if (rt_.instruments && rt_.instruments->assignControl(*this, li.assignName, li.valueText))
         return;
     std::string value;
-    if (evaluateCompact(li.valueCompact, value))
-        variables_.set(li.assignName, value);
+    if (evaluateCached(li.value, value))
+        variables_.set(li.assignName, value, li.assignSlot);
     else
         variables_.set(li.assignName, {});
 }

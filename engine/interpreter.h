@@ -13,6 +13,7 @@
 // past the last program line throws ProgramIndexError, which ends the run quietly.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
@@ -28,6 +29,7 @@
 namespace nv {
 
 class ScriptHost;
+struct CachedExpr;
 
 struct ScriptFailure : std::runtime_error {
     using std::runtime_error::runtime_error;
@@ -94,6 +96,7 @@ class Interpreter {
 
   private:
     struct LineInfo;
+    using Clock = std::chrono::steady_clock;
 
     void executeLine(int& index);
     void dispatch(int& index);
@@ -107,6 +110,7 @@ class Interpreter {
 
     LineInfo classifyLine(int index);
     bool evaluateCompact(std::string_view compacted, std::string& value);
+    bool evaluateCached(const CachedExpr& expr, std::string& value);
     bool evaluateFlat(std::string_view text, std::string& value);
     bool resolveOperand(std::string_view text, std::string& value);
     bool callFunction(std::string_view name, std::string_view inner, std::string& value);
@@ -119,6 +123,11 @@ class Interpreter {
     const LineInfo& line(int index);
     const std::string& trimmedLine(int index);
     void debugStop(int index);
+    // A pass over the event queue when something waits or the interval is over; passEvents
+    // makes one in any case.
+    void maybePassEvents();
+    void passEvents();
+    bool rackShown() const;
 
     Runtime& rt_;
     ScriptHost& host_;
@@ -141,6 +150,9 @@ class Interpreter {
     // Lower-cased program lines that define procedures -> index of the first such line.
     std::unordered_map<std::string, int> procedures_;
     int depth_ = 0;
+    // The clock is read every few lines only: reading it costs a tenth of a line.
+    Clock::time_point lastPass_{};
+    int clockCountdown_ = 0;
 
     // Text function results that hold `"`, `(` or `)`: the expression text gets a placeholder
     // operand in their place (read back as a quoted text, they would corrupt the quote state

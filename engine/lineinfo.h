@@ -5,12 +5,36 @@
 // interpreter.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "engine/interpreter.h"
 
 namespace nv {
+
+// An expression's compact text, and, when it holds no parenthesis and no double quote, its
+// operands and operators as the flat walk splits them, each operand with what its text
+// alone says about it. Only what a variable (or a rack control) holds is read again on each
+// pass. Without a shown rack control a literal's value is fixed; with a rack shown any
+// operand may name a control, so the text path runs instead.
+struct CachedOperand {
+    enum Kind : unsigned char { Empty, Literal, Name };
+    Kind kind = Empty;
+    std::string text;    // the operand as the walk reads it (trimmed)
+    std::string literal; // Literal: its value
+    mutable Variables::Slot slot;
+};
+struct CachedExpr {
+    std::string text; // the compact form: what the text path evaluates
+    bool flat = false;
+    std::vector<CachedOperand> operands;
+    std::string ops; // ops[i] stands between operands[i] and operands[i + 1]
+    // A `for (` bound written as a plain integer literal: its value.
+    bool plainBound = false;
+    int32_t bound = 0;
+};
+CachedExpr cacheExpression(std::string compacted);
 
 enum class LineKind { Comment, For, If, While, Repeat, Break, Exit, ProcCall, ProcDef, Other };
 
@@ -22,12 +46,15 @@ struct Interpreter::LineInfo {
     // Other: the command rows whose keyword the line begins with, in table order.
     std::vector<int> commandRows;
     // Other: the assignment it falls back to.
-    std::string assignName, valueText, valueCompact;
+    std::string assignName, valueText;
+    CachedExpr value;
+    mutable Variables::Slot assignSlot;
     // For: whether the header has the form `for(name, start, end, step)`, its variable and
     // the compact forms of its three bound expressions.
     bool forValid = false;
     std::string forVar;
-    std::string forArgs[3];
+    CachedExpr forArgs[3];
+    mutable Variables::Slot forSlot;
 };
 
 } // namespace nv

@@ -44,7 +44,7 @@ Interpreter::LineInfo Interpreter::classifyLine(int index) {
             li.forValid = true;
             li.forVar = args[0];
             for (int i = 0; i < 3; ++i)
-                li.forArgs[i] = compact(args[static_cast<size_t>(i) + 1]);
+                li.forArgs[i] = cacheExpression(compact(args[static_cast<size_t>(i) + 1]));
         }
     } else if (startsWith(L, "if (")) {
         li.kind = LineKind::If;
@@ -79,7 +79,7 @@ Interpreter::LineInfo Interpreter::classifyLine(int index) {
             li.assignName = trim(std::string_view(L).substr(0, eq));
             li.valueText = L.substr(eq + 1);
         }
-        li.valueCompact = compact(li.valueText);
+        li.value = cacheExpression(compact(li.valueText));
     }
     return li;
 }
@@ -89,10 +89,18 @@ void Interpreter::runFor(const LineInfo& li, int& index) {
     int64_t pass = 1;
     int j = index;
     std::string v[3];
+    int64_t bound[3];
+    std::string counter;
     for (;;) {
+        // A plain integer bound is its own value unless a shown rack control bears its text.
+        const bool literalsHold = !rackShown();
         for (int i = 0; i < 3; ++i)
-            if (!evaluateCompact(li.forArgs[i], v[i])) return;
-        const int64_t start = loopBound(v[0]), end = loopBound(v[1]), step = loopBound(v[2]);
+            if (!(literalsHold && li.forArgs[i].plainBound) && !evaluateCached(li.forArgs[i], v[i]))
+                return;
+        for (int i = 0; i < 3; ++i)
+            bound[i] = literalsHold && li.forArgs[i].plainBound ? li.forArgs[i].bound
+                                                                 : loopBound(v[i]);
+        const int64_t start = bound[0], end = bound[1], step = bound[2];
         if (step == 0) throw ScriptFailure("Division by zero");
         const int64_t count = std::llabs(end - start) / std::llabs(step);
         const bool usable = (start <= end && step > 0) || (end <= start && step < 0);
@@ -112,9 +120,9 @@ void Interpreter::runFor(const LineInfo& li, int& index) {
             }
             break;
         }
-        const std::string counter = formatInt(start + (pass - 1) * step);
+        counter = formatInt(start + (pass - 1) * step);
         for (j = index + 1; trimmedLine(j) != "next"; ++j) {
-            variables_.set(li.forVar, counter);
+            variables_.set(li.forVar, counter, li.forSlot);
             executeLine(j);
         }
         ++pass;
@@ -174,7 +182,7 @@ void Interpreter::runWhile(std::string_view cond, int& index) {
     if (truth) {
         int j;
         do {
-            host_.processEvents();
+            maybePassEvents();
             for (j = index + 1; trimmedLine(j) != "wend"; ++j)
                 executeLine(j);
             evaluateCondition(cond, truth);
@@ -199,7 +207,7 @@ void Interpreter::runRepeat(int& index) {
     for (;;) {
         const std::string& t = trimmedLine(k);
         if (startsWith(t, "until (")) {
-            host_.processEvents();
+            maybePassEvents();
             evaluateCondition(std::string_view(t).substr(6), truth);
             if (truth || breakPending_ || exitPending_ || stopRequested_) break;
             k = index + 1;
