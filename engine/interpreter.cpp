@@ -150,10 +150,10 @@ void Interpreter::dispatch(int& index) {
         runFor(li, index);
         return;
     case LineKind::If:
-        runIf(std::string_view(li.trimmed).substr(3), index);
+        runIf(li.cond, index);
         return;
     case LineKind::While:
-        runWhile(std::string_view(li.trimmed).substr(6), index);
+        runWhile(li.cond, index);
         return;
     case LineKind::Repeat:
         runRepeat(index);

@@ -30,6 +30,7 @@ namespace nv {
 
 class ScriptHost;
 struct CachedExpr;
+struct CachedCondition;
 
 struct ScriptFailure : std::runtime_error {
     using std::runtime_error::runtime_error;
@@ -76,6 +77,7 @@ class Interpreter {
     // Conditions: returns whether the text could be reduced; writes `truth` when a
     // comparison group is combined.
     bool evaluateCondition(std::string_view text, bool& truth);
+    bool evaluateCondition(const CachedCondition& cond, bool& truth);
 
     Variables& variables() { return variables_; }
     void setVariable(std::string_view name, std::string_view value) { variables_.set(name, value); }
@@ -102,8 +104,8 @@ class Interpreter {
     void dispatch(int& index);
     void assign(const LineInfo& li);
     void runFor(const LineInfo& li, int& index);
-    void runIf(std::string_view cond, int& index);
-    void runWhile(std::string_view cond, int& index);
+    void runIf(const CachedCondition& cond, int& index);
+    void runWhile(const CachedCondition& cond, int& index);
     void runRepeat(int& index);
     void callProcedure(int defIndex);
     bool includeFile(const std::string& line, std::string& text);
@@ -114,6 +116,16 @@ class Interpreter {
     bool evaluateFlat(std::string_view text, std::string& value);
     bool resolveOperand(std::string_view text, std::string& value);
     bool callFunction(std::string_view name, std::string_view inner, std::string& value);
+    // Calls function row `row` (-1: none) with its argument texts, evaluated through the
+    // remembered forms when given.
+    bool invokeFunction(int row, const std::vector<std::string>& argTexts,
+                        const std::vector<CachedExpr>* cachedArgs, std::string& value);
+    struct EvaluationScope;
+    bool reduceGroups(std::string& s, size_t close, std::vector<size_t>& seen, size_t passes,
+                      size_t passLimit, std::string& value);
+    bool spliceResult(std::string& s, size_t from, size_t open, size_t close, std::string& part,
+                      std::vector<size_t>& seen);
+    bool evaluateCall(const CachedExpr& expr, std::string& value);
     std::string placeholderFor(std::string_view value);
     bool resolvePlaceholder(std::string_view operand, std::string& value) const;
     void expandPlaceholders(std::string& text) const;

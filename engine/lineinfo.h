@@ -13,11 +13,12 @@
 
 namespace nv {
 
-// An expression's compact text, and, when it holds no parenthesis and no double quote, its
-// operands and operators as the flat walk splits them, each operand with what its text
-// alone says about it. Only what a variable (or a rack control) holds is read again on each
-// pass. Without a shown rack control a literal's value is fixed; with a rack shown any
-// operand may name a control, so the text path runs instead.
+// An expression's compact text, and, when it holds no parenthesis, its operands and
+// operators as the flat walk splits them, each operand with what its text alone says about
+// it; or, when it is one function call and nothing else, the call's parts. Only what a
+// variable holds (and what a call returns) is read again on each pass. Without a shown
+// rack a literal's value is fixed; with a rack shown any operand may name a control, so
+// the text path runs instead.
 struct CachedOperand {
     enum Kind : unsigned char { Empty, Literal, Name };
     Kind kind = Empty;
@@ -33,8 +34,27 @@ struct CachedExpr {
     // A `for (` bound written as a plain integer literal: its value.
     bool plainBound = false;
     int32_t bound = 0;
+    // One function call that is the whole text: its row in the function table (-1: none),
+    // its argument texts as the call splits them and their remembered forms.
+    bool call = false;
+    int row = -1;
+    std::vector<std::string> argTexts;
+    std::vector<CachedExpr> args;
 };
-CachedExpr cacheExpression(std::string compacted);
+CachedExpr cacheExpression(const Runtime& rt, std::string compacted);
+int functionRow(const Runtime& rt, std::string_view name, size_t argc);
+
+// A condition's text, and, when it is one parenthesised comparison of two flat expressions
+// (`(a <> b)`, no calls, no nested groups), the comparison and its sides: evaluating the
+// sides has no effect besides their values, so whatever the remembered form cannot decide
+// goes the text path from the start.
+struct CachedCondition {
+    std::string text;
+    bool simple = false;
+    int op = -1;
+    CachedExpr left, right;
+};
+CachedCondition cacheCondition(const Runtime& rt, std::string_view text);
 
 enum class LineKind { Comment, For, If, While, Repeat, Break, Exit, ProcCall, ProcDef, Other };
 
@@ -49,6 +69,8 @@ struct Interpreter::LineInfo {
     std::string assignName, valueText;
     CachedExpr value;
     mutable Variables::Slot assignSlot;
+    // If, While, and lines beginning with `elseif (` or `until (`: the condition.
+    CachedCondition cond;
     // For: whether the header has the form `for(name, start, end, step)`, its variable and
     // the compact forms of its three bound expressions.
     bool forValid = false;

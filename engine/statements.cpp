@@ -44,12 +44,14 @@ Interpreter::LineInfo Interpreter::classifyLine(int index) {
             li.forValid = true;
             li.forVar = args[0];
             for (int i = 0; i < 3; ++i)
-                li.forArgs[i] = cacheExpression(compact(args[static_cast<size_t>(i) + 1]));
+                li.forArgs[i] = cacheExpression(rt_, compact(args[static_cast<size_t>(i) + 1]));
         }
     } else if (startsWith(L, "if (")) {
         li.kind = LineKind::If;
+        li.cond = cacheCondition(rt_, std::string_view(L).substr(3));
     } else if (startsWith(L, "while (")) {
         li.kind = LineKind::While;
+        li.cond = cacheCondition(rt_, std::string_view(L).substr(6));
     } else if (L == "repeat") {
         li.kind = LineKind::Repeat;
     } else if (L == "break") {
@@ -79,7 +81,13 @@ Interpreter::LineInfo Interpreter::classifyLine(int index) {
             li.assignName = trim(std::string_view(L).substr(0, eq));
             li.valueText = L.substr(eq + 1);
         }
-        li.value = cacheExpression(compact(li.valueText));
+        li.value = cacheExpression(rt_, compact(li.valueText));
+    }
+    // Read as conditions by the `if (` and `repeat` statements, whatever else they are.
+    if (startsWith(L, "elseif (")) {
+        li.cond = cacheCondition(rt_, std::string_view(L).substr(7));
+    } else if (startsWith(L, "until (")) {
+        li.cond = cacheCondition(rt_, std::string_view(L).substr(6));
     }
     return li;
 }
@@ -132,7 +140,7 @@ void Interpreter::runFor(const LineInfo& li, int& index) {
     index = j;
 }
 
-void Interpreter::runIf(std::string_view cond, int& index) {
+void Interpreter::runIf(const CachedCondition& cond, int& index) {
     bool truth = false;
     if (!evaluateCondition(cond, truth)) return;
     if (truth) {
@@ -163,7 +171,7 @@ void Interpreter::runIf(std::string_view cond, int& index) {
         ++index;
         const std::string& t = trimmedLine(index);
         if (!found && opens == closes && startsWith(t, "elseif (")) {
-            runIf(std::string_view(t).substr(7), index);
+            runIf(line(index).cond, index);
             --index;
             return;
         }
@@ -176,7 +184,7 @@ void Interpreter::runIf(std::string_view cond, int& index) {
     }
 }
 
-void Interpreter::runWhile(std::string_view cond, int& index) {
+void Interpreter::runWhile(const CachedCondition& cond, int& index) {
     bool truth = false;
     if (!evaluateCondition(cond, truth)) return;
     if (truth) {
@@ -208,7 +216,7 @@ void Interpreter::runRepeat(int& index) {
         const std::string& t = trimmedLine(k);
         if (startsWith(t, "until (")) {
             maybePassEvents();
-            evaluateCondition(std::string_view(t).substr(6), truth);
+            evaluateCondition(line(k).cond, truth);
             if (truth || breakPending_ || exitPending_ || stopRequested_) break;
             k = index + 1;
         } else {
