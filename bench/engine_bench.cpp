@@ -264,8 +264,8 @@ int main(int argc, char** argv) {
                         r.result.c_str());
             continue;
         }
-        std::printf("%-34s norvane-run %7.1f ms   tclsh %7.1f ms   ratio %5.2f\n", r.name,
-                    nv * 1e3, tcl * 1e3, tcl / nv);
+        std::printf("%-34s norvane-run %7.1f ms   tclsh %7.1f ms   ratio %5.2f\n", r.name, nv * 1e3,
+                    tcl * 1e3, tcl / nv);
     }
     return 0;
 }

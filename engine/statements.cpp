@@ -106,8 +106,8 @@ void Interpreter::runFor(const LineInfo& li, int& index) {
             if (!(literalsHold && li.forArgs[i].plainBound) && !evaluateCached(li.forArgs[i], v[i]))
                 return;
         for (int i = 0; i < 3; ++i)
-            bound[i] = literalsHold && li.forArgs[i].plainBound ? li.forArgs[i].bound
-                                                                 : loopBound(v[i]);
+            bound[i] =
+                literalsHold && li.forArgs[i].plainBound ? li.forArgs[i].bound : loopBound(v[i]);
         const int64_t start = bound[0], end = bound[1], step = bound[2];
         if (step == 0) throw ScriptFailure("Division by zero");
         const int64_t count = std::llabs(end - start) / std::llabs(step);

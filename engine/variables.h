@@ -40,7 +40,7 @@ class Variables {
   private:
     std::vector<std::pair<std::string, std::string>> items_;
     std::unordered_map<std::string, size_t> index_; // lower-cased name -> position
-    uint64_t layout_ = 1; // changes whenever positions may have moved
+    uint64_t layout_ = 1;                           // changes whenever positions may have moved
 };
 
 } // namespace nv

@@ -366,11 +366,10 @@ void TcpSubsystem::cliOpen(Interpreter& ex, const std::vector<std::string>& args
     s->setReadBufferSize(kSocketReadBuffer);
     connect(s, &QIODevice::readyRead, this, &TcpSubsystem::onClientDataAvailable);
     // Small writes go out at once (see onServerClientConnected); the option needs the connection.
-    connect(s, &QAbstractSocket::connected, s,
-            [s] {
-                s->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-                watchConnected(s);
-            });
+    connect(s, &QAbstractSocket::connected, s, [s] {
+        s->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        watchConnected(s);
+    });
     client_ = s;
     s->connectToHost(address, p);
     ex.logMessage("Client socket open to " + host + ":" + port);
