@@ -455,29 +455,26 @@ CachedExpr cacheExpression(const Runtime& rt, std::string compacted) {
 }
 
 // The flat walk over a remembered split: the same steps as evaluateFlat, with the operands'
-// kinds known. A shown rack may have a control for any operand, and a kept result (inside
-// the arguments of a call) may stand for any operand: then the text path runs.
+// kinds known. A kind holds only where no shown rack control bears the operand's text, so
+// while a rack is shown each operand is first offered to the rack, as the text path does.
+// A kept result (inside the arguments of a call) may stand for any operand: then the text
+// path runs.
 bool Interpreter::evaluateCached(const CachedExpr& ce, std::string& value) {
-    if (!spliced_.empty() || rackShown() || !(ce.flat || ce.call))
-        return evaluateCompact(ce.text, value);
+    if (!spliced_.empty() || !(ce.flat || ce.call)) return evaluateCompact(ce.text, value);
     if (ce.call) return evaluateCall(ce, value);
-    value.clear();
-    const CachedOperand& first = ce.operands[0];
-    if (first.kind == CachedOperand::Literal) {
-        value = first.literal;
-    } else if (first.kind == CachedOperand::Name) {
-        if (const std::string* v = variables_.get(first.text, first.slot)) value = *v;
-    }
-    for (size_t i = 1; i < ce.operands.size(); ++i) {
-        const CachedOperand& o = ce.operands[i];
-        std::string_view right;
-        if (o.kind == CachedOperand::Literal) {
-            right = o.literal;
-        } else if (o.kind == CachedOperand::Name) {
-            if (const std::string* v = variables_.get(o.text, o.slot)) right = *v;
-        }
-        if (!applyOperator(value, right, ce.ops[i - 1], i == 1)) return false;
-    }
+    InstrumentAccess* rack = rackShown() ? rt_.instruments : nullptr;
+    std::string control;
+    // The operand's value: a control's reading, a literal, a variable, or empty.
+    auto resolve = [&](const CachedOperand& o) -> std::string_view {
+        if (o.kind == CachedOperand::Empty) return {};
+        if (rack && rack->readControl(*this, o.text, control)) return control;
+        if (o.kind == CachedOperand::Literal) return o.literal;
+        if (const std::string* v = variables_.get(o.text, o.slot)) return *v;
+        return {};
+    };
+    value = resolve(ce.operands[0]);
+    for (size_t i = 1; i < ce.operands.size(); ++i)
+        if (!applyOperator(value, resolve(ce.operands[i]), ce.ops[i - 1], i == 1)) return false;
     return !value.empty();
 }
 
