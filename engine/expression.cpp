@@ -448,6 +448,11 @@ CachedExpr cacheExpression(const Runtime& rt, std::string compacted) {
     std::string name;
     splitCall(s, name, ce.argTexts);
     ce.row = functionRow(rt, std::string_view(s).substr(0, open), ce.argTexts.size());
+    if (ce.row < 0) {
+        // No such function: the text path fails it, with nothing to remember.
+        ce.argTexts.clear();
+        return ce;
+    }
     for (const std::string& a : ce.argTexts)
         ce.args.push_back(cacheExpression(rt, compact(a)));
     ce.call = true;
@@ -493,7 +498,22 @@ bool Interpreter::evaluateCall(const CachedExpr& ce, std::string& value) {
         return false;
     }
     const size_t close = s.find(')');
-    if (close == std::string::npos) return evaluateFlat(s, value);
+    if (close == std::string::npos) {
+        // The walk of a lone integer or a lone quoted text gives it back as it stands (a
+        // result with an inner quote went in as a placeholder above).
+        if (spliced_.empty() && !rackShown()) {
+            if (isCanonicalInteger(s)) {
+                value = std::move(s);
+                return true;
+            }
+            if (s.size() >= 2 && s.front() == '"' && s.back() == '"' &&
+                s.find('"', 1) == s.size() - 1) {
+                value.assign(s, 1, s.size() - 2);
+                return !value.empty();
+            }
+        }
+        return evaluateFlat(s, value);
+    }
     return reduceGroups(s, close, seen, 1, 4 * ce.text.size() + 1000, value);
 }
 

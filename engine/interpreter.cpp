@@ -33,7 +33,7 @@ void Interpreter::raiseScriptError(std::string_view message) {
 }
 
 void Interpreter::clearScriptError() {
-    variables_.set("error", "0");
+    variables_.set("error", std::string_view("0"), errorSlot_);
 }
 
 void Interpreter::appendChecked(std::string_view text) {
@@ -185,7 +185,7 @@ void Interpreter::assign(const LineInfo& li) {
         return;
     std::string value;
     if (evaluateCached(li.value, value))
-        variables_.set(li.assignName, value, li.assignSlot);
+        variables_.set(li.assignName, std::move(value), li.assignSlot);
     else
         variables_.set(li.assignName, {});
 }

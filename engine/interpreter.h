@@ -165,6 +165,7 @@ class Interpreter {
     // The clock is read every few lines only: reading it costs a tenth of a line.
     Clock::time_point lastPass_{};
     int clockCountdown_ = 0;
+    Variables::Slot errorSlot_; // most calls set `error`
 
     // Text function results that hold `"`, `(` or `)`: the expression text gets a placeholder
     // operand in their place (read back as a quoted text, they would corrupt the quote state

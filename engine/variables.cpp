@@ -61,6 +61,16 @@ void Variables::set(std::string_view name, std::string_view value, Slot& slot) {
     item.second.assign(value);
 }
 
+void Variables::set(std::string_view name, std::string&& value, Slot& slot) {
+    if (value.empty() || !get(name, slot)) {
+        set(name, std::string_view(value), slot);
+        return;
+    }
+    auto& item = items_[slot.position];
+    if (item.first != name) item.first.assign(name);
+    item.second.swap(value);
+}
+
 void Variables::clear() {
     ++layout_;
     items_.clear();

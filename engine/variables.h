@@ -31,6 +31,8 @@ class Variables {
     // The same through a remembered slot.
     const std::string* get(std::string_view name, Slot& slot) const;
     void set(std::string_view name, std::string_view value, Slot& slot);
+    // The same, taking the value's buffer (a long text is not copied again).
+    void set(std::string_view name, std::string&& value, Slot& slot);
     void clear();
     size_t size() const { return items_.size(); }
     // All name=value lines joined by line breaks (what the watch window shows).
