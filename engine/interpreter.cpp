@@ -21,7 +21,8 @@ namespace {
 constexpr int kLinesPerClockRead = 4;
 } // namespace
 
-Interpreter::Interpreter(Runtime& rt) : rt_(rt), host_(rt.host()) {}
+Interpreter::Interpreter(Runtime& rt)
+    : rt_(rt), host_(rt.host()), gated_(host_.passesWhenNeeded()) {}
 
 Interpreter::~Interpreter() = default;
 
@@ -131,9 +132,9 @@ void Interpreter::passEvents() {
 }
 
 // Debug mode and an idle time keep a pass on every line: a step waits for the user anyway,
-// and an idle time sleeps far longer than a pass costs.
+// and an idle time sleeps far longer than a pass costs. So does a host that asks for it.
 void Interpreter::maybePassEvents() {
-    if (!eventgate::waiting() && !debug_ && idleMs_ <= 0) {
+    if (!eventgate::waiting() && !debug_ && idleMs_ <= 0 && gated_) {
         if (--clockCountdown_ > 0) return;
         clockCountdown_ = kLinesPerClockRead;
         if (Clock::now() - lastPass_ < std::chrono::microseconds(eventgate::kPassIntervalUs))

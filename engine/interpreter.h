@@ -143,6 +143,7 @@ class Interpreter {
 
     Runtime& rt_;
     ScriptHost& host_;
+    const bool gated_; // the host lets lines go without a pass (ScriptHost::passesWhenNeeded)
 
     bool stopRequested_ = false;
     bool paused_ = false;

@@ -15,7 +15,18 @@ namespace {
 
 using namespace std::chrono_literals;
 
-long loopCounter(Engine& e) {
+// A host like the window's and the runner's: lines may go without a pass.
+struct GatedHost : FakeHost {
+    bool passesWhenNeeded() const override { return true; }
+};
+struct GatedEngine {
+    GatedHost host;
+    nv::Runtime rt{host};
+    nv::RunControl rc{rt};
+    nv::RunOutcome run(const std::string& script) { return rc.run(nv::splitLines(script)); }
+};
+
+long loopCounter(GatedEngine& e) {
     const std::string* v = e.rc.current()->variables().get("i");
     return v ? std::stol(*v) : 0;
 }
@@ -34,7 +45,7 @@ bool waitForFlag(std::chrono::milliseconds limit) {
 // A hand-over flagged while the events are processed (as a receive thread's can be) is
 // served by the very next line, not by the next timed pass.
 TEST(EventGate, FlaggedHandOverIsServedAtTheNextLine) {
-    Engine e;
+    GatedEngine e;
     long flaggedAt = -1, servedAt = -1;
     e.host.onEvents = [&](int n) {
         const long i = loopCounter(e);
@@ -50,6 +61,13 @@ TEST(EventGate, FlaggedHandOverIsServedAtTheNextLine) {
     ASSERT_GE(flaggedAt, 0);
     EXPECT_LE(servedAt - flaggedAt, 1);
     EXPECT_EQ(e.host.events, 3);
+}
+
+// A host that acts on every pass gets one pass per line, as ever.
+TEST(EventGate, HostThatCountsPassesGetsOneALine) {
+    Engine e;
+    e.run("for (i, 1, 1000, 1)\nx = i\nnext\n");
+    EXPECT_EQ(e.host.events, 1 + 1000);
 }
 
 TEST(EventGate, WatchedDescriptorRaisesTheFlagUntilAPassHasReadIt) {
