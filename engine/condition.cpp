@@ -4,6 +4,7 @@
 
 #include "base/limits.h"
 #include "engine/interpreter.h"
+#include "engine/lineinfo.h"
 #include "engine/text.h"
 #include "engine/value.h"
 
@@ -50,6 +51,31 @@ constexpr int kMaxConditionDepth = limits::kConditionDepth;
 
 bool Interpreter::evaluateCondition(std::string_view text, bool& truth) {
     return reduceCondition(text, truth, 0);
+}
+
+CachedCondition cacheCondition(const Runtime& rt, std::string_view text) {
+    CachedCondition c;
+    c.text = std::string(text);
+    const std::string s = compact(text);
+    if (s.size() < 2 || s.front() != '(' || s.back() != ')') return c;
+    const std::string_view inner = std::string_view(s).substr(1, s.size() - 2);
+    size_t p;
+    if (inner.find_first_of("()") != std::string_view::npos) return c;
+    c.op = findComparisonOperator(inner, p);
+    if (c.op < 0) return c;
+    c.left = cacheExpression(rt, compact(trimView(inner.substr(0, p))));
+    c.right = cacheExpression(rt, compact(trimView(inner.substr(p + 2))));
+    c.simple = c.left.flat && c.right.flat;
+    return c;
+}
+
+bool Interpreter::evaluateCondition(const CachedCondition& c, bool& truth) {
+    if (!c.simple || !spliced_.empty() || rackShown()) return evaluateCondition(c.text, truth);
+    std::string l, r;
+    if (!evaluateCached(c.left, l) || !evaluateCached(c.right, r))
+        return evaluateCondition(c.text, truth);
+    truth = compare(c.op, l, r);
+    return true;
 }
 
 bool Interpreter::reduceCondition(std::string_view text, bool& truth, int depth) {

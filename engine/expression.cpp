@@ -1,10 +1,12 @@
 // The expression evaluator: innermost parentheses first, results spliced back into the text,
 // then a flat walk strictly left to right with no precedence.
+#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <functional>
 
 #include "engine/interpreter.h"
+#include "engine/lineinfo.h"
 #include "engine/text.h"
 #include "engine/value.h"
 
@@ -47,8 +49,59 @@ inline bool isCanonicalInteger(std::string_view s) {
     return true;
 }
 
+// A text the number writer would write for an integer of at most 15 digits: `0`, or an
+// optional `-` and digits without a leading zero. Reading such a text as a number and
+// writing the integer back gives the text itself.
+inline bool plainInteger(std::string_view s, int64_t& out) {
+    const bool negative = !s.empty() && s[0] == '-';
+    if (negative) s.remove_prefix(1);
+    if (s.empty() || s.size() > 15 || (s[0] == '0' && (s.size() > 1 || negative))) return false;
+    int64_t n = 0;
+    for (char c : s) {
+        if (c < '0' || c > '9') return false;
+        n = n * 10 + (c - '0');
+    }
+    out = negative ? -n : n;
+    return true;
+}
+
+// Integer operands give integer results on the integer path when the result has at most 15
+// digits: below 2^53 the real arithmetic is exact too, and the number writer writes such a
+// result as the plain integer, so both paths give the same text. Anything else (a remainder,
+// a wider result) takes the real path. False: not taken.
+bool integerStep(std::string& left, std::string_view right, char op, bool& ok) {
+    int64_t a, b, r;
+    if (!plainInteger(left, a) || !plainInteger(right, b)) return false;
+    switch (op) {
+    case '+':
+        r = a + b;
+        break;
+    case '-':
+        r = a - b;
+        break;
+    case '*':
+        if (__builtin_mul_overflow(a, b, &r)) return false;
+        break;
+    default: // '/'
+        if (b == 0) {
+            ok = false; // as the real path: a division by zero faults
+            return true;
+        }
+        if (a % b != 0) return false;
+        r = a / b;
+        break;
+    }
+    constexpr int64_t kLimit = 1'000'000'000'000'000; // 1e15
+    if (r <= -kLimit || r >= kLimit) return false;
+    char buf[24];
+    const auto end = std::to_chars(buf, buf + sizeof buf, r).ptr;
+    left.assign(buf, end);
+    ok = true;
+    return true;
+}
+
 // Apply one operator. Returns false on an arithmetic fault (division by zero, overflow).
-bool applyOperator(std::string& left, const std::string& right, char op, bool firstStep) {
+bool applyOperator(std::string& left, std::string_view right, char op, bool firstStep) {
     switch (op) {
     case '&':
         left += right;
@@ -57,6 +110,8 @@ bool applyOperator(std::string& left, const std::string& right, char op, bool fi
     case '-':
     case '*':
     case '/': {
+        bool ok;
+        if (integerStep(left, right, op, ok)) return ok;
         const double a = lenientNumber(left), b = lenientNumber(right);
         double r;
         if (op == '+')
@@ -165,14 +220,18 @@ bool Interpreter::evaluate(std::string_view text, std::string& value) {
     return evaluateCompact(compact(text), value);
 }
 
+// Raises the evaluation depth for as long as an evaluation lasts; the outermost one forgets
+// the kept results when it ends.
+struct Interpreter::EvaluationScope {
+    Interpreter& ex;
+    explicit EvaluationScope(Interpreter& e) : ex(e) { ++ex.evaluationDepth_; }
+    ~EvaluationScope() {
+        if (--ex.evaluationDepth_ == 0) ex.spliced_.clear();
+    }
+};
+
 bool Interpreter::evaluateCompact(std::string_view compacted, std::string& value) {
-    struct DepthGuard {
-        Interpreter& ex;
-        explicit DepthGuard(Interpreter& e) : ex(e) { ++ex.evaluationDepth_; }
-        ~DepthGuard() {
-            if (--ex.evaluationDepth_ == 0) ex.spliced_.clear();
-        }
-    } guard(*this);
+    EvaluationScope scope(*this);
 
     // Loop bounds and counters are mostly plain integers, which evaluate to themselves
     // unless a rack control bears that name.
@@ -187,8 +246,31 @@ bool Interpreter::evaluateCompact(std::string_view compacted, std::string& value
     // A value spliced back may hold parentheses and bring back an earlier text; such a loop
     // must end. Texts are remembered (by hash) only after a splice that brought parentheses.
     std::vector<size_t> seen;
-    const size_t passLimit = 4 * s.size() + 1000;
-    size_t passes = 0;
+    return reduceGroups(s, close, seen, 0, 4 * s.size() + 1000, value);
+}
+
+// Puts a group's result in place of the group s[from..close]. False: the text came back to
+// an earlier form, and the evaluation ends without a value.
+bool Interpreter::spliceResult(std::string& s, size_t from, size_t open, size_t close,
+                               std::string& part, std::vector<size_t>& seen) {
+    // A text result holding a quote or a parenthesis goes back as a placeholder, so that
+    // its value arrives unchanged; every other result goes back as written.
+    if (from != open && part.size() >= 2 && part.front() == '"' && part.back() == '"' &&
+        part.find_first_of("\"()", 1) < part.size() - 1)
+        part = placeholderFor(std::string_view(part).substr(1, part.size() - 2));
+    s.replace(from, close - from + 1, part);
+    if (part.find_first_of("()") != std::string::npos) {
+        const size_t h = std::hash<std::string>{}(s);
+        for (size_t e : seen)
+            if (e == h) return false;
+        seen.push_back(h);
+    }
+    return true;
+}
+
+// Innermost groups first, each replaced by its value, then the flat walk.
+bool Interpreter::reduceGroups(std::string& s, size_t close, std::vector<size_t>& seen,
+                               size_t passes, size_t passLimit, std::string& value) {
     std::string part, inner;
     while (close != std::string::npos) {
         if (++passes > passLimit) {
@@ -215,21 +297,9 @@ bool Interpreter::evaluateCompact(std::string_view compacted, std::string& value
                 return evaluateFlat(std::string_view(s).substr(1, s.size() - 2), value);
             }
         }
-        // A text result holding a quote or a parenthesis goes back as a placeholder, so that
-        // its value arrives unchanged; every other result goes back as written.
-        if (from != open && part.size() >= 2 && part.front() == '"' && part.back() == '"' &&
-            part.find_first_of("\"()", 1) < part.size() - 1)
-            part = placeholderFor(std::string_view(part).substr(1, part.size() - 2));
-        s.replace(from, close - from + 1, part);
-        if (part.find_first_of("()") != std::string::npos) {
-            const size_t h = std::hash<std::string>{}(s);
-            for (size_t e : seen) {
-                if (e == h) {
-                    value.clear();
-                    return false;
-                }
-            }
-            seen.push_back(h);
+        if (!spliceResult(s, from, open, close, part, seen)) {
+            value.clear();
+            return false;
         }
         close = s.find(')');
     }
@@ -307,20 +377,169 @@ bool Interpreter::resolveOperand(std::string_view text, std::string& value) {
     return false;
 }
 
+namespace {
+
+CachedOperand cacheOperand(std::string_view raw) {
+    CachedOperand o;
+    o.text = std::string(trimView(raw));
+    const std::string_view text = o.text;
+    double number;
+    // The order of resolveOperand (a placeholder or a rack control aside, see
+    // evaluateCached): integer, number, quoted text, name.
+    const char c0 = text.empty() ? '\0' : text[0];
+    const bool mayBeNumber = (c0 >= '0' && c0 <= '9') || c0 == '-' || c0 == '+' || c0 == '.' ||
+                             c0 == 'e' || c0 == 'E' || static_cast<unsigned char>(c0) <= 32;
+    if (text.empty()) {
+        o.kind = CachedOperand::Empty;
+    } else if (isCanonicalInteger(text)) {
+        o.kind = CachedOperand::Literal;
+        o.literal = o.text;
+    } else if (mayBeNumber && isNumber(text, &number)) {
+        o.kind = CachedOperand::Literal;
+        o.literal = formatNumber(number);
+    } else if (text.front() == '"' && text.back() == '"') {
+        o.kind = CachedOperand::Literal;
+        o.literal = text.size() >= 2 ? text.substr(1, text.size() - 2) : std::string_view();
+    } else {
+        o.kind = CachedOperand::Name;
+    }
+    return o;
+}
+
+} // namespace
+
+CachedExpr cacheExpression(const Runtime& rt, std::string compacted) {
+    CachedExpr ce;
+    ce.text = std::move(compacted);
+    const std::string& s = ce.text;
+    const size_t close = s.find(')');
+    if (close == std::string::npos) {
+        if (s.find('(') != std::string::npos) return ce;
+        // The same split as the flat walk's.
+        const std::string_view t = trimView(s);
+        bool inQuotes = false;
+        size_t start = 0;
+        for (size_t i = 0; i < t.size(); ++i) {
+            if (t[i] == '"') {
+                inQuotes = !inQuotes;
+            } else if (!inQuotes && isOperator(t[i])) {
+                ce.operands.push_back(cacheOperand(t.substr(start, i - start)));
+                ce.ops += t[i];
+                start = i + 1;
+            }
+        }
+        ce.operands.push_back(cacheOperand(t.substr(start)));
+        ce.flat = true;
+        const CachedOperand& only = ce.operands[0];
+        if (ce.ops.empty() && only.kind == CachedOperand::Literal && only.text.size() <= 9 &&
+            isCanonicalInteger(only.text)) {
+            ce.plainBound = true;
+            ce.bound = static_cast<int32_t>(std::stol(only.text));
+        }
+        return ce;
+    }
+    // One call that is the whole expression, `name(arguments)`, with no other parenthesis:
+    // the text path's first group is the call itself, and its result becomes the whole text.
+    const size_t open = s.find('(');
+    if (close != s.size() - 1 || s.rfind('(') != open || open == 0 || isGrouping(s[open - 1]))
+        return ce;
+    for (size_t i = 0; i < open; ++i)
+        if (isNameStopper(s[i])) return ce;
+    std::string name;
+    splitCall(s, name, ce.argTexts);
+    ce.row = functionRow(rt, std::string_view(s).substr(0, open), ce.argTexts.size());
+    if (ce.row < 0) {
+        // No such function: the text path fails it, with nothing to remember.
+        ce.argTexts.clear();
+        return ce;
+    }
+    for (const std::string& a : ce.argTexts)
+        ce.args.push_back(cacheExpression(rt, compact(a)));
+    ce.call = true;
+    return ce;
+}
+
+// The flat walk over a remembered split: the same steps as evaluateFlat, with the operands'
+// kinds known. A kind holds only where no shown rack control bears the operand's text, so
+// while a rack is shown each operand is first offered to the rack, as the text path does.
+// A kept result (inside the arguments of a call) may stand for any operand: then the text
+// path runs.
+bool Interpreter::evaluateCached(const CachedExpr& ce, std::string& value) {
+    if (!spliced_.empty() || !(ce.flat || ce.call)) return evaluateCompact(ce.text, value);
+    if (ce.call) return evaluateCall(ce, value);
+    InstrumentAccess* rack = rackShown() ? rt_.instruments : nullptr;
+    std::string control;
+    // The operand's value: a control's reading, a literal, a variable, or empty.
+    auto resolve = [&](const CachedOperand& o) -> std::string_view {
+        if (o.kind == CachedOperand::Empty) return {};
+        if (rack && rack->readControl(*this, o.text, control)) return control;
+        if (o.kind == CachedOperand::Literal) return o.literal;
+        if (const std::string* v = variables_.get(o.text, o.slot)) return *v;
+        return {};
+    };
+    value = resolve(ce.operands[0]);
+    for (size_t i = 1; i < ce.operands.size(); ++i)
+        if (!applyOperator(value, resolve(ce.operands[i]), ce.ops[i - 1], i == 1)) return false;
+    return !value.empty();
+}
+
+// The text path's steps for a text that is one call: the call, then its result spliced in
+// place of the whole text and walked.
+bool Interpreter::evaluateCall(const CachedExpr& ce, std::string& value) {
+    EvaluationScope scope(*this);
+    std::string part;
+    if (!invokeFunction(ce.row, ce.argTexts, &ce.args, part))
+        return evaluateFlat(std::string_view(ce.text).substr(1, ce.text.size() - 2), value);
+    std::string s = ce.text;
+    std::vector<size_t> seen;
+    const size_t open = s.find('(');
+    if (!spliceResult(s, 0, open, s.size() - 1, part, seen)) {
+        value.clear();
+        return false;
+    }
+    const size_t close = s.find(')');
+    if (close == std::string::npos) {
+        // The walk of a lone integer or a lone quoted text gives it back as it stands (a
+        // result with an inner quote went in as a placeholder above).
+        if (spliced_.empty() && !rackShown()) {
+            if (isCanonicalInteger(s)) {
+                value = std::move(s);
+                return true;
+            }
+            if (s.size() >= 2 && s.front() == '"' && s.back() == '"' &&
+                s.find('"', 1) == s.size() - 1) {
+                value.assign(s, 1, s.size() - 2);
+                return !value.empty();
+            }
+        }
+        return evaluateFlat(s, value);
+    }
+    return reduceGroups(s, close, seen, 1, 4 * ce.text.size() + 1000, value);
+}
+
 bool Interpreter::callFunction(std::string_view name, std::string_view inner, std::string& value) {
-    const Runtime::FunctionRow* row = nullptr;
     std::string callText;
     callText.reserve(name.size() + inner.size() + 2);
     callText.append(name).append("(").append(inner).append(")");
     std::string splitName;
     std::vector<std::string> argTexts;
     splitCall(callText, splitName, argTexts);
-    for (const auto& r : rt_.functions()) {
-        if (r.name == name && r.argc == static_cast<int>(argTexts.size())) {
-            row = &r;
-            break;
-        }
-    }
+    const int row = functionRow(rt_, name, argTexts.size());
+    return invokeFunction(row, argTexts, nullptr, value);
+}
+
+int functionRow(const Runtime& rt, std::string_view name, size_t argc) {
+    const auto& rows = rt.functions();
+    for (size_t i = 0; i < rows.size(); ++i)
+        if (rows[i].name == name && rows[i].argc == static_cast<int>(argc))
+            return static_cast<int>(i);
+    return -1;
+}
+
+bool Interpreter::invokeFunction(int rowIndex, const std::vector<std::string>& argTexts,
+                                 const std::vector<CachedExpr>* cachedArgs, std::string& value) {
+    const Runtime::FunctionRow* row =
+        rowIndex < 0 ? nullptr : &rt_.functions()[static_cast<size_t>(rowIndex)];
     if (!row || !row->handler) {
         value.clear();
         return false;
@@ -329,7 +548,9 @@ bool Interpreter::callFunction(std::string_view name, std::string_view inner, st
     if (row->eval != ArgEval::Custom) {
         call.args.resize(argTexts.size());
         for (size_t i = 0; i < argTexts.size(); ++i) {
-            if (!evaluate(argTexts[i], call.args[i])) {
+            const bool ok = cachedArgs ? evaluateCached((*cachedArgs)[i], call.args[i])
+                                       : evaluate(argTexts[i], call.args[i]);
+            if (!ok) {
                 // A failed argument counts as empty, whatever partial result an arithmetic
                 // fault left behind (`len(5 / 0)` is 0).
                 call.args[i].clear();

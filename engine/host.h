@@ -27,6 +27,11 @@ class ScriptHost {
     // ends the wait (Stop, a second Run, a signal seen through a socket notifier) is itself
     // an event and wakes it. A host without an event loop need not wait.
     virtual void waitForEvents() { processEvents(); }
+    // Whether a run may leave out the pass on a line when nothing is waiting and the pass
+    // interval has not gone by (engine/eventgate.h): what a host with a real event loop
+    // wants, since a pass costs as much as a line. A host that acts on every pass (a test
+    // pressing Pause at the third line) keeps one pass per line.
+    virtual bool passesWhenNeeded() const { return false; }
 
     // The log pane: a list of strings. `appendLog` adds one string, which may hold line
     // breaks (the validation message does). The 500-line rule is the engine's business.

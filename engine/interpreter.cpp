@@ -8,6 +8,7 @@
 
 #include "base/limits.h"
 #include "engine/builtins.h"
+#include "engine/eventgate.h"
 #include "engine/host.h"
 #include "engine/lineinfo.h"
 #include "engine/text.h"
@@ -15,7 +16,13 @@
 
 namespace nv {
 
-Interpreter::Interpreter(Runtime& rt) : rt_(rt), host_(rt.host()) {}
+namespace {
+// Lines between two readings of the clock when nothing is waiting.
+constexpr int kLinesPerClockRead = 4;
+} // namespace
+
+Interpreter::Interpreter(Runtime& rt)
+    : rt_(rt), host_(rt.host()), gated_(host_.passesWhenNeeded()) {}
 
 Interpreter::~Interpreter() = default;
 
@@ -29,7 +36,7 @@ void Interpreter::raiseScriptError(std::string_view message) {
 }
 
 void Interpreter::clearScriptError() {
-    variables_.set("error", "0");
+    variables_.set("error", std::string_view("0"), errorSlot_);
 }
 
 void Interpreter::appendChecked(std::string_view text) {
@@ -91,15 +98,14 @@ void Interpreter::executeLine(int& index) {
             host_.waitForEvents();
         }
     }
-    host_.processEvents();
+    maybePassEvents();
     if (stopRequested_) return;
     while (paused_)
         host_.waitForEvents();
     if (showLine_) host_.highlightLine(origins_.editorLine(index));
-    if (idleMs_ > 0)
-        std::this_thread::sleep_for(std::chrono::milliseconds(idleMs_));
-    else
-        sched_yield();
+    // An idle time of 0 sleeps not at all: other threads have cores of their own, and the
+    // window gets its turn from the passes above.
+    if (idleMs_ > 0) std::this_thread::sleep_for(std::chrono::milliseconds(idleMs_));
 
     struct DepthGuard {
         int& d;
@@ -118,6 +124,33 @@ void Interpreter::executeLine(int& index) {
     executing_ = outer;
 }
 
+void Interpreter::passEvents() {
+    eventgate::clear();
+    host_.processEvents();
+    eventgate::passDone();
+    // The time slice is given up here rather than on every line: on a busy machine the
+    // receive threads still get a turn at least once per pass interval.
+    sched_yield();
+    lastPass_ = Clock::now();
+    clockCountdown_ = kLinesPerClockRead;
+}
+
+// Debug mode and an idle time keep a pass on every line: a step waits for the user anyway,
+// and an idle time sleeps far longer than a pass costs. So does a host that asks for it.
+void Interpreter::maybePassEvents() {
+    if (!eventgate::waiting() && !debug_ && idleMs_ <= 0 && gated_) {
+        if (--clockCountdown_ > 0) return;
+        clockCountdown_ = kLinesPerClockRead;
+        if (Clock::now() - lastPass_ < std::chrono::microseconds(eventgate::kPassIntervalUs))
+            return;
+    }
+    passEvents();
+}
+
+bool Interpreter::rackShown() const {
+    return rt_.instruments && rt_.instruments->shown();
+}
+
 void Interpreter::dispatch(int& index) {
     const LineInfo& li = line(index);
     switch (li.kind) {
@@ -127,10 +160,10 @@ void Interpreter::dispatch(int& index) {
         runFor(li, index);
         return;
     case LineKind::If:
-        runIf(std::string_view(li.trimmed).substr(3), index);
+        runIf(li.cond, index);
         return;
     case LineKind::While:
-        runWhile(std::string_view(li.trimmed).substr(6), index);
+        runWhile(li.cond, index);
         return;
     case LineKind::Repeat:
         runRepeat(index);
@@ -161,8 +194,8 @@ void Interpreter::assign(const LineInfo& li) {
     if (rt_.instruments && rt_.instruments->assignControl(*this, li.assignName, li.valueText))
         return;
     std::string value;
-    if (evaluateCompact(li.valueCompact, value))
-        variables_.set(li.assignName, value);
+    if (evaluateCached(li.value, value))
+        variables_.set(li.assignName, std::move(value), li.assignSlot);
     else
         variables_.set(li.assignName, {});
 }

@@ -13,6 +13,7 @@
 // past the last program line throws ProgramIndexError, which ends the run quietly.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
@@ -29,6 +30,8 @@
 namespace nv {
 
 class ScriptHost;
+struct CachedExpr;
+struct CachedCondition;
 
 struct ScriptFailure : std::runtime_error {
     using std::runtime_error::runtime_error;
@@ -75,6 +78,7 @@ class Interpreter {
     // Conditions: returns whether the text could be reduced; writes `truth` when a
     // comparison group is combined.
     bool evaluateCondition(std::string_view text, bool& truth);
+    bool evaluateCondition(const CachedCondition& cond, bool& truth);
 
     Variables& variables() { return variables_; }
     void setVariable(std::string_view name, std::string_view value) { variables_.set(name, value); }
@@ -101,22 +105,34 @@ class Interpreter {
 
   private:
     struct LineInfo;
+    using Clock = std::chrono::steady_clock;
 
     void executeLine(int& index);
     void dispatch(int& index);
     void assign(const LineInfo& li);
     void runFor(const LineInfo& li, int& index);
-    void runIf(std::string_view cond, int& index);
-    void runWhile(std::string_view cond, int& index);
+    void runIf(const CachedCondition& cond, int& index);
+    void runWhile(const CachedCondition& cond, int& index);
     void runRepeat(int& index);
     void callProcedure(int defIndex);
     bool includeFile(const std::string& line, std::string& text, std::string* named = nullptr);
 
     LineInfo classifyLine(int index);
     bool evaluateCompact(std::string_view compacted, std::string& value);
+    bool evaluateCached(const CachedExpr& expr, std::string& value);
     bool evaluateFlat(std::string_view text, std::string& value);
     bool resolveOperand(std::string_view text, std::string& value);
     bool callFunction(std::string_view name, std::string_view inner, std::string& value);
+    // Calls function row `row` (-1: none) with its argument texts, evaluated through the
+    // remembered forms when given.
+    bool invokeFunction(int row, const std::vector<std::string>& argTexts,
+                        const std::vector<CachedExpr>* cachedArgs, std::string& value);
+    struct EvaluationScope;
+    bool reduceGroups(std::string& s, size_t close, std::vector<size_t>& seen, size_t passes,
+                      size_t passLimit, std::string& value);
+    bool spliceResult(std::string& s, size_t from, size_t open, size_t close, std::string& part,
+                      std::vector<size_t>& seen);
+    bool evaluateCall(const CachedExpr& expr, std::string& value);
     std::string placeholderFor(std::string_view value);
     bool resolvePlaceholder(std::string_view operand, std::string& value) const;
     void expandPlaceholders(std::string& text) const;
@@ -126,9 +142,15 @@ class Interpreter {
     const LineInfo& line(int index);
     const std::string& trimmedLine(int index);
     void debugStop(int index);
+    // A pass over the event queue when something waits or the interval is over; passEvents
+    // makes one in any case.
+    void maybePassEvents();
+    void passEvents();
+    bool rackShown() const;
 
     Runtime& rt_;
     ScriptHost& host_;
+    const bool gated_; // the host lets lines go without a pass (ScriptHost::passesWhenNeeded)
 
     bool stopRequested_ = false;
     bool paused_ = false;
@@ -150,6 +172,10 @@ class Interpreter {
     int depth_ = 0;
     LineOrigins origins_;
     int executing_ = -1;
+    // The clock is read every few lines only: reading it costs a tenth of a line.
+    Clock::time_point lastPass_{};
+    int clockCountdown_ = 0;
+    Variables::Slot errorSlot_; // most calls set `error`
 
     // Text function results that hold `"`, `(` or `)`: the expression text gets a placeholder
     // operand in their place (read back as a quoted text, they would corrupt the quote state

@@ -5,12 +5,56 @@
 // interpreter.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "engine/interpreter.h"
 
 namespace nv {
+
+// An expression's compact text, and, when it holds no parenthesis, its operands and
+// operators as the flat walk splits them, each operand with what its text alone says about
+// it; or, when it is one function call and nothing else, the call's parts. Only what a
+// variable holds (and what a call returns) is read again on each pass. Without a shown
+// rack a literal's value is fixed; with a rack shown any operand may name a control, so
+// the text path runs instead.
+struct CachedOperand {
+    enum Kind : unsigned char { Empty, Literal, Name };
+    Kind kind = Empty;
+    std::string text;    // the operand as the walk reads it (trimmed)
+    std::string literal; // Literal: its value
+    mutable Variables::Slot slot;
+};
+struct CachedExpr {
+    std::string text; // the compact form: what the text path evaluates
+    bool flat = false;
+    std::vector<CachedOperand> operands;
+    std::string ops; // ops[i] stands between operands[i] and operands[i + 1]
+    // A `for (` bound written as a plain integer literal: its value.
+    bool plainBound = false;
+    int32_t bound = 0;
+    // One function call that is the whole text: its row in the function table (-1: none),
+    // its argument texts as the call splits them and their remembered forms.
+    bool call = false;
+    int row = -1;
+    std::vector<std::string> argTexts;
+    std::vector<CachedExpr> args;
+};
+CachedExpr cacheExpression(const Runtime& rt, std::string compacted);
+int functionRow(const Runtime& rt, std::string_view name, size_t argc);
+
+// A condition's text, and, when it is one parenthesised comparison of two flat expressions
+// (`(a <> b)`, no calls, no nested groups), the comparison and its sides: evaluating the
+// sides has no effect besides their values, so whatever the remembered form cannot decide
+// goes the text path from the start.
+struct CachedCondition {
+    std::string text;
+    bool simple = false;
+    int op = -1;
+    CachedExpr left, right;
+};
+CachedCondition cacheCondition(const Runtime& rt, std::string_view text);
 
 enum class LineKind { Comment, For, If, While, Repeat, Break, Exit, ProcCall, ProcDef, Other };
 
@@ -22,12 +66,17 @@ struct Interpreter::LineInfo {
     // Other: the command rows whose keyword the line begins with, in table order.
     std::vector<int> commandRows;
     // Other: the assignment it falls back to.
-    std::string assignName, valueText, valueCompact;
+    std::string assignName, valueText;
+    CachedExpr value;
+    mutable Variables::Slot assignSlot;
+    // If, While, and lines beginning with `elseif (` or `until (`: the condition.
+    CachedCondition cond;
     // For: whether the header has the form `for(name, start, end, step)`, its variable and
     // the compact forms of its three bound expressions.
     bool forValid = false;
     std::string forVar;
-    std::string forArgs[3];
+    CachedExpr forArgs[3];
+    mutable Variables::Slot forSlot;
 };
 
 } // namespace nv

@@ -44,12 +44,14 @@ Interpreter::LineInfo Interpreter::classifyLine(int index) {
             li.forValid = true;
             li.forVar = args[0];
             for (int i = 0; i < 3; ++i)
-                li.forArgs[i] = compact(args[static_cast<size_t>(i) + 1]);
+                li.forArgs[i] = cacheExpression(rt_, compact(args[static_cast<size_t>(i) + 1]));
         }
     } else if (startsWith(L, "if (")) {
         li.kind = LineKind::If;
+        li.cond = cacheCondition(rt_, std::string_view(L).substr(3));
     } else if (startsWith(L, "while (")) {
         li.kind = LineKind::While;
+        li.cond = cacheCondition(rt_, std::string_view(L).substr(6));
     } else if (L == "repeat") {
         li.kind = LineKind::Repeat;
     } else if (L == "break") {
@@ -79,7 +81,13 @@ Interpreter::LineInfo Interpreter::classifyLine(int index) {
             li.assignName = trim(std::string_view(L).substr(0, eq));
             li.valueText = L.substr(eq + 1);
         }
-        li.valueCompact = compact(li.valueText);
+        li.value = cacheExpression(rt_, compact(li.valueText));
+    }
+    // Read as conditions by the `if (` and `repeat` statements, whatever else they are.
+    if (startsWith(L, "elseif (")) {
+        li.cond = cacheCondition(rt_, std::string_view(L).substr(7));
+    } else if (startsWith(L, "until (")) {
+        li.cond = cacheCondition(rt_, std::string_view(L).substr(6));
     }
     return li;
 }
@@ -89,10 +97,18 @@ void Interpreter::runFor(const LineInfo& li, int& index) {
     int64_t pass = 1;
     int j = index;
     std::string v[3];
+    int64_t bound[3];
+    std::string counter;
     for (;;) {
+        // A plain integer bound is its own value unless a shown rack control bears its text.
+        const bool literalsHold = !rackShown();
         for (int i = 0; i < 3; ++i)
-            if (!evaluateCompact(li.forArgs[i], v[i])) return;
-        const int64_t start = loopBound(v[0]), end = loopBound(v[1]), step = loopBound(v[2]);
+            if (!(literalsHold && li.forArgs[i].plainBound) && !evaluateCached(li.forArgs[i], v[i]))
+                return;
+        for (int i = 0; i < 3; ++i)
+            bound[i] =
+                literalsHold && li.forArgs[i].plainBound ? li.forArgs[i].bound : loopBound(v[i]);
+        const int64_t start = bound[0], end = bound[1], step = bound[2];
         if (step == 0) throw ScriptFailure("Division by zero");
         const int64_t count = std::llabs(end - start) / std::llabs(step);
         const bool usable = (start <= end && step > 0) || (end <= start && step < 0);
@@ -112,9 +128,9 @@ void Interpreter::runFor(const LineInfo& li, int& index) {
             }
             break;
         }
-        const std::string counter = formatInt(start + (pass - 1) * step);
+        counter = formatInt(start + (pass - 1) * step);
         for (j = index + 1; trimmedLine(j) != "next"; ++j) {
-            variables_.set(li.forVar, counter);
+            variables_.set(li.forVar, counter, li.forSlot);
             executeLine(j);
         }
         ++pass;
@@ -124,7 +140,7 @@ void Interpreter::runFor(const LineInfo& li, int& index) {
     index = j;
 }
 
-void Interpreter::runIf(std::string_view cond, int& index) {
+void Interpreter::runIf(const CachedCondition& cond, int& index) {
     bool truth = false;
     if (!evaluateCondition(cond, truth)) return;
     if (truth) {
@@ -155,7 +171,7 @@ void Interpreter::runIf(std::string_view cond, int& index) {
         ++index;
         const std::string& t = trimmedLine(index);
         if (!found && opens == closes && startsWith(t, "elseif (")) {
-            runIf(std::string_view(t).substr(7), index);
+            runIf(line(index).cond, index);
             --index;
             return;
         }
@@ -168,13 +184,13 @@ void Interpreter::runIf(std::string_view cond, int& index) {
     }
 }
 
-void Interpreter::runWhile(std::string_view cond, int& index) {
+void Interpreter::runWhile(const CachedCondition& cond, int& index) {
     bool truth = false;
     if (!evaluateCondition(cond, truth)) return;
     if (truth) {
         int j;
         do {
-            host_.processEvents();
+            maybePassEvents();
             for (j = index + 1; trimmedLine(j) != "wend"; ++j)
                 executeLine(j);
             evaluateCondition(cond, truth);
@@ -199,8 +215,8 @@ void Interpreter::runRepeat(int& index) {
     for (;;) {
         const std::string& t = trimmedLine(k);
         if (startsWith(t, "until (")) {
-            host_.processEvents();
-            evaluateCondition(std::string_view(t).substr(6), truth);
+            maybePassEvents();
+            evaluateCondition(line(k).cond, truth);
             if (truth || breakPending_ || exitPending_ || stopRequested_) break;
             k = index + 1;
         } else {

@@ -11,6 +11,7 @@ void Variables::set(std::string_view name, std::string_view value) {
         if (it == index_.end()) return;
         const size_t pos = it->second;
         index_.erase(it);
+        ++layout_;
         items_.erase(items_.begin() + static_cast<std::ptrdiff_t>(pos));
         for (auto& [k, p] : index_)
             if (p > pos) --p;
@@ -22,6 +23,7 @@ void Variables::set(std::string_view name, std::string_view value) {
         item.second.assign(value);
         return;
     }
+    ++layout_;
     index_.emplace(std::move(key), items_.size());
     items_.emplace_back(std::string(name), std::string(value));
 }
@@ -32,7 +34,45 @@ const std::string* Variables::get(std::string_view name) const {
     return it == index_.end() ? nullptr : &items_[it->second].second;
 }
 
+const std::string* Variables::get(std::string_view name, Slot& slot) const {
+    if (slot.layout != layout_) {
+        auto it = index_.find(lowerAscii(name));
+        slot.layout = layout_;
+        slot.found = it != index_.end();
+        if (slot.found) slot.position = it->second;
+    }
+    return slot.found ? &items_[slot.position].second : nullptr;
+}
+
+void Variables::set(std::string_view name, std::string_view value, Slot& slot) {
+    if (value.empty()) {
+        set(name, value);
+        return;
+    }
+    if (!get(name, slot)) {
+        set(name, value); // added last
+        slot.layout = layout_;
+        slot.found = true;
+        slot.position = items_.size() - 1;
+        return;
+    }
+    auto& item = items_[slot.position];
+    if (item.first != name) item.first.assign(name);
+    item.second.assign(value);
+}
+
+void Variables::set(std::string_view name, std::string&& value, Slot& slot) {
+    if (value.empty() || !get(name, slot)) {
+        set(name, std::string_view(value), slot);
+        return;
+    }
+    auto& item = items_[slot.position];
+    if (item.first != name) item.first.assign(name);
+    item.second.swap(value);
+}
+
 void Variables::clear() {
+    ++layout_;
     items_.clear();
     index_.clear();
 }

@@ -9,9 +9,11 @@
 #include <algorithm>
 #include <chrono>
 #include <exception>
+#include <memory>
 #include <thread>
 
 #include "engine/builtins.h"
+#include "engine/eventgate.h"
 #include "engine/host.h"
 #include "engine/interpreter.h"
 #include "engine/runtime.h"
@@ -58,6 +60,25 @@ void retire(QTcpSocket* s, QObject* owner) {
     });
     s->disconnectFromHost();
     if (s->state() == QAbstractSocket::UnconnectedState) s->deleteLater();
+}
+
+// Data arriving on a connection wakes a running script at its next line rather than at the
+// engine's next timed event pass; the descriptor is let go as soon as the socket leaves the
+// connected state, which it does before the descriptor is closed.
+void watchConnected(QTcpSocket* s) {
+    const int fd = static_cast<int>(s->socketDescriptor());
+    if (fd < 0) return;
+    eventgate::watchDescriptor(fd);
+    auto released = std::make_shared<bool>(false);
+    auto release = [fd, released] {
+        if (*released) return;
+        *released = true;
+        eventgate::unwatchDescriptor(fd);
+    };
+    QObject::connect(s, &QAbstractSocket::stateChanged, s, [release](auto state) {
+        if (state != QAbstractSocket::ConnectedState) release();
+    });
+    QObject::connect(s, &QObject::destroyed, release);
 }
 
 void fail(Interpreter& ex, std::string_view logLine, std::string_view message) {
@@ -306,6 +327,7 @@ void TcpSubsystem::onServerClientConnected() {
         // A reply written in several tcp_srv_write lines must not wait for the peer's
         // delayed acknowledgement of the first piece.
         s->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        watchConnected(s);
         srvBuf_.clear();
         connect(s, &QIODevice::readyRead, this, [this, s] { onServerDataAvailable(s); });
         connect(s, &QAbstractSocket::disconnected, this,
@@ -344,8 +366,10 @@ void TcpSubsystem::cliOpen(Interpreter& ex, const std::vector<std::string>& args
     s->setReadBufferSize(kSocketReadBuffer);
     connect(s, &QIODevice::readyRead, this, &TcpSubsystem::onClientDataAvailable);
     // Small writes go out at once (see onServerClientConnected); the option needs the connection.
-    connect(s, &QAbstractSocket::connected, s,
-            [s] { s->setSocketOption(QAbstractSocket::LowDelayOption, 1); });
+    connect(s, &QAbstractSocket::connected, s, [s] {
+        s->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        watchConnected(s);
+    });
     client_ = s;
     s->connectToHost(address, p);
     ex.logMessage("Client socket open to " + host + ":" + port);

@@ -12,6 +12,7 @@ packages=(
     libgtest-dev libbenchmark-dev             # tests and benchmarks
     xvfb xauth openbox fonts-dejavu-core      # a display for window tests
     socat python3-serial expect               # serial and TCP peers in tests and benchmarks
+    tcl                                       # tclsh, the pace bench_engine compares against
     xdg-utils                                 # exec opens documents and addresses
     cmark-gfm                                 # the help pages, made from docs/
 )

@@ -1,6 +1,7 @@
 #include "serial/terminal.h"
 
 #include "base/displaytext.h"
+#include "engine/eventgate.h"
 
 #include <QCloseEvent>
 #include <QPlainTextEdit>
@@ -196,6 +197,8 @@ bool ReceiveThread::handOver(const PortEvent& ev) {
             hand->cv.notify_all();
         },
         Qt::QueuedConnection);
+    // Posted first, flagged second: the interpreter's next line then finds it queued.
+    eventgate::notify();
     std::unique_lock lock(hand->m);
     hand->cv.wait(lock, [&] { return hand->done || hand->stopping; });
     return !hand->stopping;
