@@ -1231,6 +1231,8 @@ void MainWindow::collectBars(WindowSettings& s) const {
 
 void MainWindow::closeWithoutQuestions() {
     askOnClose_ = false;
+    // The rack designer's close guard reads this: a close the program makes is never held.
+    setProperty("closeWithoutQuestions", true);
     // A dialog that is open (an inputbox, a message box) is answered with Cancel, so that the
     // run waiting on it can unwind.
     for (QWidget* w : QApplication::topLevelWidgets())

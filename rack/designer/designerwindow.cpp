@@ -572,9 +572,10 @@ void DesignerWindow::closeEvent(QCloseEvent* e) {
 
 namespace {
 
-// Closing the main window by its frame first closes the designer, which asks about unsaved
-// changes without blocking; while it asks, the main window stays open, so that nothing is lost
-// unasked. Closes made by the program itself (ending on a signal) are never held.
+// Closing the main window (its frame, File > Quit, Ctrl+Q) first closes the designer, which
+// asks about unsaved changes without blocking; while it asks, the main window stays open, so
+// that nothing is lost unasked. Closes the program makes itself (ending on a signal, marked by
+// the main window's "closeWithoutQuestions" property) are never held.
 class CloseGuard : public QObject {
   public:
     CloseGuard(QObject* parent, std::shared_ptr<QPointer<DesignerWindow>> window)
@@ -582,8 +583,8 @@ class CloseGuard : public QObject {
 
   protected:
     bool eventFilter(QObject* watched, QEvent* e) override {
-        if (e->type() == QEvent::Close && e->spontaneous() && !window_->isNull() &&
-            (*window_)->isVisible() && !(*window_)->close()) {
+        if (e->type() == QEvent::Close && !watched->property("closeWithoutQuestions").toBool() &&
+            !window_->isNull() && (*window_)->isVisible() && !(*window_)->close()) {
             // Asked now; the main window closes once the designer has.
             auto* main = qobject_cast<QWidget*>(watched);
             disconnect(pending_);

@@ -561,6 +561,35 @@ TEST_F(DesignerTest, TheMainWindowShowsTheRackMenu) {
     windows.front()->close();
 }
 
+// File > Quit, like the frame, first asks about the designer's unsaved changes; a close the
+// program makes itself (a signal) is never held.
+TEST_F(DesignerTest, QuitAsksAboutUnsavedDesignerChangesFirst) {
+    nv::MainWindow::Options options;
+    options.programDir = dir.path();
+    nv::MainWindow form(options);
+    form.dialogs.confirm = [](const QString&) { return true; };
+    form.show();
+    QAction* rackMenu = form.findChild<QAction*>(QStringLiteral("rackMenu"));
+    ASSERT_TRUE(rackMenu);
+    rackMenu->menu()->findChild<QAction*>(QStringLiteral("newRackAction"))->trigger();
+    auto windows = form.findChildren<DesignerWindow*>();
+    ASSERT_EQ(windows.size(), 1);
+    DesignerWindow& designer = *windows.front();
+    designer.model().add("TVrLed", {});
+
+    form.item(QStringLiteral("quitAction"))->trigger();
+    auto* box = designer.findChild<QMessageBox*>(QStringLiteral("unsavedQuestion"));
+    ASSERT_TRUE(box);
+    EXPECT_TRUE(form.isVisible()) << "the main window waits for the answer";
+    box->button(QMessageBox::Cancel)->click();
+    QTest::qWait(20);
+    EXPECT_TRUE(form.isVisible());
+    EXPECT_TRUE(designer.isVisible());
+
+    form.closeWithoutQuestions();
+    EXPECT_FALSE(form.isVisible());
+}
+
 // A script runs on this thread: questions are asked without a loop of their own, so the call
 // returns at once and the answer arrives later.
 TEST_F(DesignerWindowTest, UnsavedChangesAreAskedAboutWithoutWaiting) {
