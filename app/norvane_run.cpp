@@ -82,17 +82,27 @@ void prepareEnvironment() {
     setenv("QT_NO_GLIB", "1", 0);
 }
 
-int runScript(int& argc, char** argv, const std::string& text) {
-    prepareEnvironment();
-    QApplication app(argc, argv);
-    QApplication::setApplicationName("norvane");
-
+// The application with the engine and every subsystem, as the window would have them, but
+// no window shown. The environment is prepared before the application object exists.
+struct Headless {
+    struct Environment {
+        Environment() { prepareEnvironment(); }
+    } environment;
+    QApplication app;
     nv::RunnerHost host;
-    host.setEditorText(text);
-    nv::Runtime rt(host);
-    nv::Subsystems subsystems(rt, nullptr);
-    nv::RunControl rc(rt);
-    host.setRunControl(&rc);
+    nv::Runtime rt{host};
+    nv::Subsystems subsystems{rt, nullptr};
+
+    Headless(int& argc, char** argv, const std::string& text) : app(argc, argv) {
+        QApplication::setApplicationName("norvane");
+        host.setEditorText(text);
+    }
+};
+
+int runScript(int& argc, char** argv, const std::string& text) {
+    Headless h(argc, argv, text);
+    nv::RunControl rc(h.rt);
+    h.host.setRunControl(&rc);
 
     // SIGTERM, SIGINT and SIGHUP stop the run as the Stop command does; the status then
     // tells that a signal ended it, so that a time-out is never read as success.
@@ -112,17 +122,10 @@ int runScript(int& argc, char** argv, const std::string& text) {
 // Script > Build without the window. The rack window exists (offscreen without a display),
 // since each rack is proved by loading it there.
 int buildProgram(int& argc, char** argv, const std::string& text, const std::string& output) {
-    prepareEnvironment();
-    QApplication app(argc, argv);
-    QApplication::setApplicationName("norvane");
-
-    nv::RunnerHost host;
-    host.setEditorText(text);
-    nv::Runtime rt(host);
-    nv::Subsystems subsystems(rt, nullptr);
+    Headless h(argc, argv, text);
     const std::string source = nv::builder::programBesideRunner();
     const nv::builder::Outcome out =
-        nv::builder::build(rt, *subsystems.rack, source, nv::splitLines(text));
+        nv::builder::build(h.rt, *h.subsystems.rack, source, nv::splitLines(text));
     std::fflush(stdout);
     if (!out.failure.empty()) {
         std::fprintf(stderr, "norvane-run: %s\n", out.failure.c_str());
