@@ -34,6 +34,8 @@ test-sanitized)
     cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNORVANE_SANITIZE=ON \
         -DNORVANE_BENCH=OFF >/dev/null
     cmake --build build-asan -j"$(nproc)"
+    # Leaks inside system libraries (fontconfig, dbus) are not this program's.
+    export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
     cd build-asan
     exec ctest --output-on-failure -j"$(nproc)"
     ;;

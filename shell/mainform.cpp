@@ -1078,11 +1078,12 @@ bool MainWindow::handleEscape() {
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* e) {
     if (watched == log_->viewport()) {
-        auto* me = static_cast<QMouseEvent*>(e);
-        if (e->type() == QEvent::MouseButtonRelease && me->button() == Qt::LeftButton &&
-            !log_->textCursor().hasSelection()) {
+        const bool release = e->type() == QEvent::MouseButtonRelease;
+        const bool move = e->type() == QEvent::MouseMove;
+        auto* me = release || move ? static_cast<QMouseEvent*>(e) : nullptr;
+        if (release && me->button() == Qt::LeftButton && !log_->textCursor().hasSelection()) {
             jumpToLogLine(log_->cursorForPosition(me->position().toPoint()).blockNumber());
-        } else if (e->type() == QEvent::MouseMove && me->buttons() == Qt::NoButton) {
+        } else if (move && me->buttons() == Qt::NoButton) {
             // The pointer tells which lines lead somewhere.
             const QString line = log_->cursorForPosition(me->position().toPoint()).block().text();
             const bool leads = line.contains(QLatin1String(" on line ")) ||
