@@ -13,34 +13,20 @@
 #include "base/ascii.h"
 #include "base/files.h"
 #include "base/ini.h"
+#include "tests/support/tempdir.h"
 
 namespace fs = std::filesystem;
 using namespace nv;
 
 namespace {
 
-struct TempDir {
-    fs::path path;
-    TempDir() {
-        std::string t = (fs::temp_directory_path() / "nv-base-XXXXXX").string();
-        path = mkdtemp(t.data());
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::permissions(path, fs::perms::owner_all, fs::perm_options::add, ec);
-        fs::remove_all(path, ec);
-    }
-    std::string operator/(const std::string& name) const { return (path / name).string(); }
-};
+using nvtest::put;
+using nvtest::TempDir;
 
 std::string contentOf(const std::string& path) {
     std::string bytes, why;
     EXPECT_TRUE(readFile(path, bytes, why)) << path << ": " << why;
     return bytes;
-}
-
-void put(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // with a small image holding one slot and rack files whose validity the test decides.
 #include "builder/cipher.h"
 #include "builder/package.h"
+#include "tests/support/tempdir.h"
 
 #include <filesystem>
 #include <fstream>
@@ -15,23 +16,8 @@ using namespace nv;
 
 namespace {
 
-struct TempDir {
-    fs::path path;
-    TempDir() {
-        std::string t = (fs::temp_directory_path() / "nvpkgXXXXXX").string();
-        path = mkdtemp(t.data());
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::permissions(path, fs::perms::owner_all, fs::perm_options::add, ec);
-        fs::remove_all(path, ec);
-    }
-    fs::path operator/(const std::string& name) const { return path / name; }
-};
-
-void put(const fs::path& p, const std::string& bytes) {
-    std::ofstream(p, std::ios::binary) << bytes;
-}
+using nvtest::put;
+using nvtest::TempDir;
 
 std::string contentOf(const fs::path& p) {
     std::ifstream f(p, std::ios::binary);
@@ -67,7 +53,7 @@ struct Build {
         package::BuildInput in;
         in.programImage = std::move(image);
         in.lines = std::move(lines);
-        in.terminalResPath = (dir / "terminal.res").string();
+        in.terminalResPath = dir / "terminal.res";
         in.log = [this](const std::string& l) { log.push_back(l); };
         in.rackIsValid = [](const std::string& p) { return contentOf(p) != "bad"; };
         result = package::build(std::move(in), state);
@@ -89,7 +75,7 @@ class PackageBuild : public ::testing::Test {
         put(dir / "b.res", "RACK B");
         put(dir / "bad.res", "bad");
         fs::create_directory(dir / "sub");
-        put(dir / "sub" / "a.res", "RACK A IN SUB");
+        put(dir.path / "sub" / "a.res", "RACK A IN SUB");
     }
 };
 
@@ -310,10 +296,10 @@ TEST(PackageRestore, NamesThatLeaveTheFolderAreRefusedAndWriteNothing) {
         const std::string pkg =
             "[names]Norvane[namee]" + entry(name, "EVIL") + entry("good.res", "GOOD") + "[embe]";
         uint32_t state = 0;
-        const auto r = package::restore(slotWith(pkg), (parent / "run").string(), state);
+        const auto r = package::restore(slotWith(pkg), parent / "run", state);
         EXPECT_FALSE(r.racksWritten) << name;
         // Every other entry is still tried.
-        EXPECT_EQ(contentOf(parent / "run" / "good.res"), "GOOD");
+        EXPECT_EQ(contentOf(parent.path / "run" / "good.res"), "GOOD");
         EXPECT_FALSE(fs::exists(parent / "escape.res"));
         EXPECT_FALSE(fs::exists("/tmp/abs.res"));
     }
@@ -330,6 +316,6 @@ TEST(PackageRestore, CutOffEntryAndUnwritableFolderFail) {
     EXPECT_EQ(contentOf(out / "ok.res"), "OK");
 
     r = package::restore(slotWith("[names]Norvane[namee]" + entry("x.res", "X")),
-                         (out / "no-such-folder").string(), state);
+                         out / "no-such-folder", state);
     EXPECT_FALSE(r.racksWritten);
 }

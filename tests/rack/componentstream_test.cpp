@@ -4,6 +4,7 @@
 #include "rack/componentstream.h"
 
 #include "base/files.h"
+#include "tests/support/tempdir.h"
 
 #include <gtest/gtest.h>
 
@@ -642,15 +643,7 @@ TEST(TerminalRes, BuiltLayoutHasTheTerminalWindowProperties) {
 
 // ---- the norvane-rack tool -------------------------------------------------------------
 
-struct TempDir {
-    std::filesystem::path path;
-    TempDir() {
-        std::string t = (std::filesystem::temp_directory_path() / "rack-cli-XXXXXX").string();
-        path = mkdtemp(t.data());
-    }
-    ~TempDir() { std::filesystem::remove_all(path); }
-    std::string operator/(const char* name) const { return (path / name).string(); }
-};
+using nvtest::TempDir;
 
 int run(const std::string& args) {
     int status = std::system(("timeout 20 '" NORVANE_RACK "' " + args).c_str());
