@@ -291,25 +291,33 @@ void DesignModel::setRects(const std::vector<int>& which, const std::vector<Rect
     commit(std::move(after), what, merge ? 1 : -1);
 }
 
-void DesignModel::moveBy(const std::vector<int>& which, int dx, int dy, bool merge) {
-    const auto sel = valid(which, count());
+// Each of the controls' places changed the same way, in one step.
+void DesignModel::reshape(const std::vector<int>& sel, const QString& what,
+                          const std::function<void(Rect&)>& change, bool merge) {
     std::vector<Rect> rects;
     for (int i : sel) {
         Rect r = rect(i);
-        r.x = std::clamp(r.x + dx, -limits::kRackCoordinate, limits::kRackCoordinate);
-        r.y = std::clamp(r.y + dy, -limits::kRackCoordinate, limits::kRackCoordinate);
+        change(r);
         rects.push_back(r);
     }
-    setRects(sel, rects, tr("Move"), merge);
+    setRects(sel, rects, what, merge);
+}
+
+void DesignModel::moveBy(const std::vector<int>& which, int dx, int dy, bool merge) {
+    reshape(
+        valid(which, count()), tr("Move"),
+        [&](Rect& r) {
+            r.x = std::clamp(r.x + dx, -limits::kRackCoordinate, limits::kRackCoordinate);
+            r.y = std::clamp(r.y + dy, -limits::kRackCoordinate, limits::kRackCoordinate);
+        },
+        merge);
 }
 
 void DesignModel::align(const std::vector<int>& which, Align how) {
     const auto sel = valid(which, count());
     if (sel.size() < 2) return;
     const Rect ref = rect(sel[0]);
-    std::vector<Rect> rects;
-    for (int i : sel) {
-        Rect r = rect(i);
+    reshape(sel, tr("Align"), [&](Rect& r) {
         switch (how) {
         case Align::Left:
             r.x = ref.x;
@@ -330,23 +338,17 @@ void DesignModel::align(const std::vector<int>& which, Align how) {
             r.y = ref.y + (ref.h - r.h) / 2;
             break;
         }
-        rects.push_back(r);
-    }
-    setRects(sel, rects, tr("Align"));
+    });
 }
 
 void DesignModel::sameSize(const std::vector<int>& which, SameSize how) {
     const auto sel = valid(which, count());
     if (sel.size() < 2) return;
     const Rect ref = rect(sel[0]);
-    std::vector<Rect> rects;
-    for (int i : sel) {
-        Rect r = rect(i);
+    reshape(sel, tr("Same size"), [&](Rect& r) {
         if (how != SameSize::Height) r.w = ref.w;
         if (how != SameSize::Width) r.h = ref.h;
-        rects.push_back(r);
-    }
-    setRects(sel, rects, tr("Same size"));
+    });
 }
 
 void DesignModel::distribute(const std::vector<int>& which, Qt::Orientation how) {

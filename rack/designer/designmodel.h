@@ -18,6 +18,7 @@
 
 #include <QObject>
 #include <QUndoStack>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -112,6 +113,8 @@ class DesignModel : public QObject {
 
   private:
     void commit(rack::Component after, const QString& what, int mergeId = -1);
+    void reshape(const std::vector<int>& sel, const QString& what,
+                 const std::function<void(Rect&)>& change, bool merge = false);
     rack::Component* target(rack::Component& root, int i) const;
     bool nameTaken(const rack::Component& root, const std::string& name, int except) const;
 
