@@ -90,4 +90,38 @@ inline constexpr long long kRackFileBytes = 1LL << 30;
 // scripts that log into a memo rely on.
 inline constexpr std::size_t kMemoText = 65000;
 
+// Largest width or height in pixels the rack window or any control is given on the screen.
+// Rack files may store sizes up to kRackCoordinate and keep them (saverack writes back what
+// was read), but a window or widget of 32767 x 32767 costs gigabytes of backing store and
+// tens of seconds to paint; 8192 is beyond any real screen, so nothing a user can see is
+// lost by drawing no more than this.
+inline constexpr int kRackDrawnPixels = 8192;
+
+// Pixels all pictures of one rack may hold together (each picture still within
+// kRackPicturePixels). Forty large pictures in one small compressed file would otherwise
+// decode into gigabytes; 128 megapixels (512 MiB of decoded pixels) is far beyond any front
+// panel, and opening a rack past it fails at once instead of exhausting memory.
+inline constexpr long long kRackPictureBudget = 128LL * 1000 * 1000;
+
+// Bytes a control's caption or text may hold, whether read from a rack file, set by a script
+// or pasted in the designer (the memo keeps its own rule, kMemoText). Captions and readings
+// are short; a megabyte is far beyond any of them, while a 60 MB caption would freeze text
+// layout for minutes and cost gigabytes.
+inline constexpr std::size_t kRackText = std::size_t(1) << 20;
+
+// Memory the rack designer's undo history may hold; the oldest steps are dropped first once
+// it is passed. Each step costs about what it changes, so this keeps hundreds of steps even
+// on a rack of thousands of controls.
+inline constexpr std::size_t kDesignerUndoBytes = std::size_t(64) << 20;
+
+// Answers the device simulator holds for one TCP client that is not reading them. Past this
+// the simulator stops reading that client's requests until the queue drains below half, so
+// the client's own sends block (TCP back-pressure) instead of the simulator's memory growing.
+inline constexpr std::size_t kSimClientQueue = std::size_t(1) << 20;
+
+// Deepest nesting (parentheses, unary signs) of a value in a simulator device file. Device
+// files nest a few levels; the evaluator recurses, so a hostile file nested thousands deep
+// is refused as a mistake on its line instead of exhausting the stack.
+inline constexpr int kSimExpressionDepth = 200;
+
 } // namespace nv::limits
