@@ -6,13 +6,18 @@
 #   ./norvane.sh example NAME [--window|--headless]
 #                               set up, build and run an example against its simulated
 #                               instrument (dmm-csv, psu-ramp, modbus-poll)
-#   ./norvane.sh test           set up, build and run every test
+#   ./norvane.sh test           set up, build and run every test (installs and builds the
+#                               tests and benchmarks too; run and example build only the
+#                               program)
 #   ./norvane.sh test-sanitized the same in build-asan/ with AddressSanitizer and UBSan
 set -euo pipefail
 cd "$(dirname "$0")"
 cmd="${1:-run}"
 shift || true
-scripts/setup.sh
+case "$cmd" in
+run | example) scripts/setup.sh run ;;
+test | test-sanitized) scripts/setup.sh all ;;
+esac
 case "$cmd" in
 run)
     script="${1:-examples/hello.nvs}"
