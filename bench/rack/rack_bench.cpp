@@ -12,6 +12,7 @@
 // Every figure is the median of the given number of passes (at least 5). The platform is
 // Qt's choice: QT_QPA_PLATFORM=offscreen, or a display (xvfb-run -a bench_rack).
 // Usage: bench_rack [passes] [loop-lines] [access|meter|open|scope]
+#include <filesystem>
 #include <sys/resource.h>
 
 #include <QApplication>
@@ -149,7 +150,7 @@ int main(int argc, char** argv) {
     const int passes = std::max(5, argc > 1 ? std::atoi(argv[1]) : 5);
     const long lines = argc > 2 ? std::atol(argv[2]) : 20000;
     const std::string dir = "/tmp/norvane_rack_bench_" + std::to_string(getpid());
-    std::system(("mkdir -p " + dir).c_str());
+    std::filesystem::create_directories(dir);
     const std::string big = writeRack(500, dir + "/r500.res");
     const std::string mid = writeRack(200, dir + "/r200.res");
     const std::string scope = writeScopeRack(dir + "/scope.res");
@@ -269,7 +270,7 @@ int main(int argc, char** argv) {
                     load, verdict(load < 5), n, median(repaints));
         allOk = allOk && load < 5;
     }
-    std::system(("rm -rf " + dir).c_str());
+    std::filesystem::remove_all(dir);
     std::printf("%s\n", allOk ? "all goals met" : "some goals missed");
     return 0;
 }
