@@ -2,6 +2,7 @@
 // the settings file), then either runs the one script file named on the command line, or
 // runs a packed script when the program file carries one (package mode), or waits as an
 // editor; then the event loop runs until the main window closes.
+#include "app/display.h"
 #include "app/package_slot.h"
 #include "app/stopsignals.h"
 #include "engine/runtime.h"
@@ -19,6 +20,8 @@ namespace {
 // A built program ends with 1 when its script never ran (its blocks were refused or its
 // racks could not be restored) and with 2 when a fatal error ended the run.
 constexpr int kExitNotStarted = 1, kExitFatal = 2;
+// Without a display the program cannot start at all.
+constexpr int kExitNoDisplay = 1;
 
 // Where there is no screen (a service, a test) a message box would wait for ever: the
 // message goes to standard error always, and into a box only where someone can close it.
@@ -33,6 +36,15 @@ void reportRestoreFailure() {
 } // namespace
 
 int main(int argc, char** argv) {
+    // Qt aborts when its platform cannot connect; a window program without a display has
+    // nothing to show, so it says why and ends.
+    if (const nv::DisplayCheck display = nv::checkDisplay(); display.needed && !display.reachable) {
+        std::fprintf(stderr,
+                     "norvane: cannot reach the display (%s); norvane-run runs scripts without "
+                     "one\n",
+                     display.named.c_str());
+        return kExitNoDisplay;
+    }
     QApplication app(argc, argv);
     // The desktop knows the program as "norvane": window class, XDG folders, desktop entry.
     // No display name: Qt would append it to every window title.

@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "app/display.h"
 #include "app/runner_host.h"
 #include "app/stopsignals.h"
 #include "base/files.h"
@@ -58,18 +59,21 @@ const char* kHelp =
     "With --build: 0 built, 1 error building or OUTPUT cannot be written, 64 bad\n"
     "command line or unreadable script.\n";
 
-bool haveDisplay() {
-    const char* x = std::getenv("DISPLAY");
-    const char* w = std::getenv("WAYLAND_DISPLAY");
-    return (x && *x) || (w && *w);
-}
-
 // What both modes need before the application object exists.
 void prepareEnvironment() {
     // No display: the windows that subsystems create (terminal windows, the rack) live on
-    // the offscreen platform.
-    if (!std::getenv("QT_QPA_PLATFORM") && !haveDisplay())
+    // the offscreen platform. A display that is named but does not answer (a dead ssh
+    // forward, a cron job or CI runner that inherited DISPLAY) would make Qt abort: the run
+    // goes on offscreen and says so.
+    const nv::DisplayCheck display = nv::checkDisplay();
+    if (display.needed && !display.reachable) {
+        if (display.asked)
+            std::fprintf(stderr,
+                         "norvane-run: cannot reach the display (%s); running on the offscreen "
+                         "platform\n",
+                         display.named.c_str());
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    }
     // Qt wants a private runtime folder and complains on standard error without one; a cron
     // job or CI step usually has none.
     if (!std::getenv("XDG_RUNTIME_DIR")) {

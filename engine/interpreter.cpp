@@ -86,6 +86,7 @@ void Interpreter::run(const std::vector<std::string>& editorLines) {
 // Pending break/exit, debug stop, one pass over the event queue, the pause wait, the line
 // highlight and the idle time; then the dispatcher.
 void Interpreter::executeLine(int& index) {
+    endifHandedBack_ = false;
     if (breakPending_ || exitPending_) return;
     if (debug_) {
         stepWait_ = true;

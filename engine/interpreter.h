@@ -112,6 +112,8 @@ class Interpreter {
     void assign(const LineInfo& li);
     void runFor(const LineInfo& li, int& index);
     void runIf(const CachedCondition& cond, int& index);
+    // Leaves the index one line before the `endif` an `elseif (` chain stopped on.
+    void handBackEndif(int& index);
     void runWhile(const CachedCondition& cond, int& index);
     void runRepeat(int& index);
     void callProcedure(int defIndex);
@@ -160,6 +162,9 @@ class Interpreter {
     bool debug_ = false;
     bool breakPending_ = false;
     bool exitPending_ = false;
+    // Set when the line just dispatched was an `elseif (` chain that left the caller to step
+    // onto its `endif`; cleared as every line starts.
+    bool endifHandedBack_ = false;
     bool stepWait_ = false;
     int32_t idleMs_ = 0;
     std::string lastError_;

@@ -2,6 +2,7 @@
 // bodies run through executeLine with a line index that nested statements move forward.
 #include <cmath>
 #include <cstdlib>
+#include <utility>
 
 #include "engine/host.h"
 #include "engine/lineinfo.h"
@@ -143,45 +144,75 @@ void Interpreter::runFor(const LineInfo& li, int& index) {
 void Interpreter::runIf(const CachedCondition& cond, int& index) {
     bool truth = false;
     if (!evaluateCondition(cond, truth)) return;
-    if (truth) {
-        int k = index + 1;
-        bool skipping = false;
-        int opens = 0, closes = 0;
-        for (;;) {
-            const std::string& t = trimmedLine(k);
-            if (!skipping && (t == "else" || startsWith(t, "elseif ("))) skipping = true;
-            const bool isEndif = t == "endif";
-            if (!skipping) {
-                executeLine(k);
-            } else {
-                if (startsWith(t, "if ("))
-                    ++opens;
-                else if (isEndif)
-                    ++closes;
-            }
-            ++k;
-            if (isEndif && (!skipping || closes == opens + 1)) break;
-        }
-        index = k - 1;
-        return;
-    }
-    int opens = 0, closes = 0;
-    bool found = false;
+    // A reached `elseif (` is a new `if (` that shares the closing `endif`. The chain is walked
+    // here rather than by one call per `elseif (`, so the caller's index is stepped back once
+    // for the whole chain, however many `elseif (` lines were passed: the caller's own step
+    // forward then lands on that `endif`, which passes through the dispatcher without effect.
+    // When the caller is a branch of an enclosing `if (`, that `endif` is the nested chain's
+    // and does not end the branch (endifHandedBack_ tells it so).
+    bool chained = false;
     for (;;) {
-        ++index;
-        const std::string& t = trimmedLine(index);
-        if (!found && opens == closes && startsWith(t, "elseif (")) {
-            runIf(line(index).cond, index);
+        if (truth) {
+            int k = index + 1;
+            bool skipping = false, nestedEndif = false;
+            int opens = 0, closes = 0;
+            for (;;) {
+                const std::string& t = trimmedLine(k);
+                if (!skipping && (t == "else" || startsWith(t, "elseif ("))) skipping = true;
+                const bool isEndif = t == "endif" && !std::exchange(nestedEndif, false);
+                if (!skipping) {
+                    executeLine(k);
+                    nestedEndif = std::exchange(endifHandedBack_, false);
+                } else {
+                    if (startsWith(t, "if ("))
+                        ++opens;
+                    else if (isEndif)
+                        ++closes;
+                }
+                ++k;
+                if (isEndif && (!skipping || closes == opens + 1)) break;
+            }
+            index = k - 1;
+            if (chained) handBackEndif(index);
+            return;
+        }
+        int opens = 0, closes = 0;
+        bool found = false, nestedEndif = false, next = false;
+        for (;;) {
+            ++index;
+            const std::string& t = trimmedLine(index);
+            if (!found && opens == closes && startsWith(t, "elseif (")) {
+                next = true;
+                break;
+            }
+            if (!found && startsWith(t, "if (")) ++opens;
+            const bool isEndif = t == "endif" && !std::exchange(nestedEndif, false);
+            if (isEndif) ++closes;
+            if (opens == closes && t == "else") found = true;
+            if (found) {
+                executeLine(index);
+                nestedEndif = std::exchange(endifHandedBack_, false);
+            }
+            if (isEndif && closes == opens + 1) break;
+        }
+        if (!next) {
+            if (chained) handBackEndif(index);
+            return;
+        }
+        // An `elseif (` whose condition cannot be evaluated leaves the index on its line, so
+        // that line and its branch then run as ordinary lines.
+        truth = false;
+        if (!evaluateCondition(line(index).cond, truth)) {
             --index;
             return;
         }
-        if (!found && startsWith(t, "if (")) ++opens;
-        const bool isEndif = t == "endif";
-        if (isEndif) ++closes;
-        if (opens == closes && t == "else") found = true;
-        if (found) executeLine(index);
-        if (isEndif && closes == opens + 1) break;
+        chained = true;
     }
+}
+
+void Interpreter::handBackEndif(int& index) {
+    --index;
+    endifHandedBack_ = true;
 }
 
 void Interpreter::runWhile(const CachedCondition& cond, int& index) {

@@ -258,18 +258,18 @@ void SerialPorts::install(Runtime& rt) {
     // The receive and line functions share their port checks; `read` gives the result.
     auto portFunction = [this](std::string_view fname, auto read) {
         return [this, fname, read](FnCall& call) -> FnResult {
-            const TerminalWindow* t = strictConnection(call.ex, call.args[0], fname);
+            TerminalWindow* t = strictConnection(call.ex, call.args[0], fname);
             if (!t) return {};
             return textResult(call.argsOk, read(*t));
         };
     };
     rt.setFunction("receive", 1,
-                   portFunction("receive", [](const TerminalWindow& t) -> const std::string& {
-                       return t.received();
+                   portFunction("receive", [](TerminalWindow& t) -> const std::string& {
+                       return t.readOut();
                    }));
     for (const auto& lf : kLineFunctions) {
         const auto flag = lf.flag;
-        rt.setFunction(lf.name, 1, portFunction(lf.name, [flag](const TerminalWindow& t) {
+        rt.setFunction(lf.name, 1, portFunction(lf.name, [flag](TerminalWindow& t) {
                            return std::to_string((t.*flag)());
                        }));
     }

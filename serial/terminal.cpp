@@ -94,9 +94,14 @@ std::vector<std::string> traceLines(std::string_view tag, std::string_view bytes
     return lines;
 }
 
-void appendReceived(std::string& buffer, std::string_view arrival) {
-    if (buffer.size() > kReceiveLimit) buffer.erase(0, std::min(arrival.size(), buffer.size()));
+size_t appendReceived(std::string& buffer, std::string_view arrival) {
+    size_t dropped = 0;
+    if (buffer.size() > kReceiveLimit) {
+        dropped = std::min(arrival.size(), buffer.size());
+        buffer.erase(0, dropped);
+    }
     buffer.append(arrival);
+    return dropped;
 }
 
 // --- ReceiveThread -----------------------------------------------------------------------
@@ -219,6 +224,9 @@ TerminalWindow::TerminalWindow(SerialPlatform& platform, int& rememberedX, int& 
     memoTimer_.setSingleShot(true);
     memoTimer_.setInterval(kMemoRefreshMs);
     QObject::connect(&memoTimer_, &QTimer::timeout, this, [this] { flushMemo(); });
+    overflowTimer_.setSingleShot(true);
+    overflowTimer_.setInterval(kOverflowReportMs);
+    QObject::connect(&overflowTimer_, &QTimer::timeout, this, [this] { reportOverflow(); });
     applyLayout(TerminalLayout{});
 }
 
@@ -289,6 +297,7 @@ bool TerminalWindow::openPort() {
 
 void TerminalWindow::closePort() {
     if (!open_) return;
+    reportOverflow(); // the close must not swallow the last count
     const size_t queuedNow = unsent();
     const size_t notSent = queuedNow + droppedOut_;
     open_ = false;
@@ -358,10 +367,13 @@ void TerminalWindow::writePending() {
 
 void TerminalWindow::deleteReceived(long long n) {
     if (n <= 0) return;
-    if (static_cast<unsigned long long>(n) >= receiveBuffer_.size())
+    if (static_cast<unsigned long long>(n) >= receiveBuffer_.size()) {
         receiveBuffer_.clear();
-    else
+        seen_ = 0;
+    } else {
         receiveBuffer_.erase(0, static_cast<size_t>(n));
+        seen_ -= std::min(seen_, static_cast<size_t>(n));
+    }
 }
 
 void TerminalWindow::onPortEvent(const PortEvent& ev) {
@@ -386,7 +398,29 @@ void TerminalWindow::receiveBytes() {
     if (r <= 0) return;
     bytes.resize(static_cast<size_t>(r));
     if (isVisible()) trace("(R) ", bytes);
-    appendReceived(receiveBuffer_, bytes);
+    const size_t dropped = appendReceived(receiveBuffer_, bytes);
+    // The bounded buffer keeps the newest bytes, as scripts expect; dropping bytes the script
+    // has already read out is that rule at work, dropping bytes it never had is a loss the
+    // script could not otherwise notice.
+    const size_t seenDropped = std::min(dropped, seen_);
+    seen_ -= seenDropped;
+    if (dropped > seenDropped) {
+        droppedUnseen_ += dropped - seenDropped;
+        if (!overflowTimer_.isActive()) overflowTimer_.start();
+    }
+}
+
+// One line per overflow episode: the first loss starts the count, which is reported a second
+// later with everything lost meanwhile, so a stream that keeps overflowing gives one line a
+// second. Not a "PORT ERROR :" line: those are the driver's line errors.
+void TerminalWindow::reportOverflow() {
+    overflowTimer_.stop();
+    if (droppedUnseen_ == 0) return;
+    const std::string line =
+        portName + ": receive buffer full, " + std::to_string(droppedUnseen_) + " bytes dropped";
+    droppedUnseen_ = 0;
+    addMemoLine(line);
+    if (log) log(line);
 }
 
 void TerminalWindow::status(const PortEvent& ev) {

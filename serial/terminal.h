@@ -10,7 +10,10 @@
 // the user-interface thread (a hand-over still queued is cancelled), so closePort() may join the
 // thread without deadlock and the port is free again when closePort() returns.
 // Error policy: nothing throws. A port that cannot be opened leaves the connection closed with
-// the reason in openError(); line errors only add "PORT ERROR :" lines to the pane. A vanished
+// the reason in openError(); line errors only add "PORT ERROR :" lines to the pane. Received
+// bytes the receive buffer drops before the script has read them out are counted and reported
+// as "COM1: receive buffer full, 1234 bytes dropped", in the log and the pane, at most once a
+// second (a close reports what is still uncounted at once). A vanished
 // device adds one too, closes the connection, marks it lost and logs "Port lost: " with the
 // port's name once. A send is refused (and queues nothing) while the output queue already
 // holds kOutputQueueLimit bytes; bytes still unsent when the connection closes are logged with
@@ -60,13 +63,15 @@ std::string_view lineErrorText(uint32_t flags);
 std::vector<std::string> traceLines(std::string_view tag, std::string_view bytes, int perLine);
 
 // The receive buffer's rule: past 8192 bytes, each arrival first deletes as many bytes from
-// the front as it brings.
-void appendReceived(std::string& buffer, std::string_view arrival);
+// the front as it brings. Returns how many bytes it deleted.
+size_t appendReceived(std::string& buffer, std::string_view arrival);
 inline constexpr size_t kReceiveLimit = limits::kSerialReceiveBuffer;
 // The pane is cleared before a line is added once it holds more than this many lines.
 inline constexpr int kMemoLineLimit = limits::kTerminalLines;
 // A send is refused while the connection's output queue holds this many bytes.
 inline constexpr size_t kOutputQueueLimit = limits::kSerialOutputQueue;
+// Least time between two "receive buffer full" lines of one port.
+inline constexpr int kOverflowReportMs = 1000;
 
 // What became of the bytes of a send.
 enum class SendResult {
@@ -146,11 +151,21 @@ class TerminalWindow : public QWidget {
     // unsent (or the connection is not open). Used while a close waits for the queue.
     bool pushOutput();
 
-    // Where the connection's log lines go ("Port lost: ", "Data not sent to "); none: dropped.
+    // Where the connection's log lines go ("Port lost: ", "Data not sent to ", "receive buffer
+    // full"); none: dropped.
     std::function<void(std::string_view)> log;
 
     const std::string& received() const { return receiveBuffer_; }
-    void clearReceived() { receiveBuffer_.clear(); }
+    // The buffer as the script reads it out: what it holds now counts as seen, so dropping
+    // it later loses nothing the script has not had.
+    const std::string& readOut() {
+        seen_ = receiveBuffer_.size();
+        return receiveBuffer_;
+    }
+    void clearReceived() {
+        receiveBuffer_.clear();
+        seen_ = 0;
+    }
     void deleteReceived(long long n);
 
     int cts() const { return cts_; }
@@ -179,6 +194,7 @@ class TerminalWindow : public QWidget {
     void addMemoLine(std::string line);
     void scheduleMemo();
     void rememberPosition();
+    void reportOverflow();
 
     SerialPlatform& platform_;
     int& rememberedX_;
@@ -190,6 +206,9 @@ class TerminalWindow : public QWidget {
     std::string openError_;
     int cts_ = 0, dsr_ = 0, ring_ = 0, rlsd_ = 0;
     std::string receiveBuffer_;
+    size_t seen_ = 0;          // bytes at the buffer's front the script has read out
+    size_t droppedUnseen_ = 0; // bytes dropped unread and not yet reported
+    QTimer overflowTimer_;
     std::string pendingOut_;
     size_t droppedOut_ = 0; // queued bytes a failing device refused
     int memoLines_ = 0;

@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QPlainTextEdit>
+#include <QRegularExpression>
 #include <QTimer>
 #include <atomic>
 #include <filesystem>
@@ -573,6 +574,77 @@ writelog(e & " " & geterror())
     EXPECT_EQ(log, (std::vector<std::string>{"Port opened: com5", "opened", "Port lost: COM5",
                                              "send: Serial port not open.",
                                              "1 send: Serial port not open."}));
+}
+
+// The receive buffer stays bounded, but bytes it drops before the script has read them out
+// are reported (in the log and the port's pane, with their own text); bytes the script has
+// read out go quietly, as the bounded buffer always let them. The port is flooded while no
+// script reads it: after a run that read 8000 bytes, 8000 more come (dropping only bytes the
+// script had) and then 20000 more (dropping those and unread ones).
+TEST(PortCommands, ReceiveBufferOverflowOfUnreadBytesIsReportedInTheLogAndThePane) {
+    PortScript rig;
+    const std::string all = allBytes(36000);
+    std::thread writer;
+    rig.host.onEvents = [&] {
+        if (writer.joinable()) return;
+        for (const auto& l : rig.host.log)
+            if (l.ends_with(": opened"))
+                writer = std::thread([&] { rig.pty.write(all.substr(0, 8000)); });
+    };
+    auto log = rig.run(R"(openport("com5", 115200, 8, "n", "1")
+writelog("opened")
+n = 0
+while (n << 8000)
+n = len(receive("com5"))
+wend
+writelog("read " & n)
+)");
+    rig.host.onEvents = nullptr;
+    if (writer.joinable()) writer.join();
+    ASSERT_EQ(log, (std::vector<std::string>{"Port opened: com5", "opened", "read 8000"}));
+    TerminalWindow* t = rig.ports->terminal(5);
+    ASSERT_TRUE(t);
+    // Whatever pieces the bytes arrive in, they have all arrived once the buffer ends in them.
+    const auto feed = [&](size_t from, size_t to) {
+        const std::string bytes = all.substr(from, to - from);
+        std::thread w([&] { rig.pty.write(bytes, 20000); });
+        const bool arrived = pumpUntil(
+            [&] {
+                const std::string& r = t->received();
+                return r.size() >= 64 &&
+                       r.compare(r.size() - 64, 64, bytes, bytes.size() - 64) == 0;
+            },
+            20000);
+        w.join();
+        return arrived;
+    };
+    ASSERT_TRUE(feed(8000, 16000));
+    ASSERT_TRUE(feed(16000, 36000));
+    const std::regex full("COM5: receive buffer full, ([0-9]+) bytes dropped");
+    const auto reports = [&] {
+        std::vector<long> counts;
+        for (const auto& l : rig.host.log) {
+            std::smatch m;
+            const std::string line = nvtest::withoutTime(l);
+            if (std::regex_match(line, m, full)) counts.push_back(std::stol(m[1]));
+        }
+        return counts;
+    };
+    ASSERT_TRUE(pumpUntil([&] { return !reports().empty(); }, 5000));
+    t->flushMemo();
+    const QString pane = t->memo->toPlainText();
+    EXPECT_TRUE(pane.contains(QRegularExpression(
+        "^COM5: receive buffer full, [0-9]+ bytes dropped$", QRegularExpression::MultilineOption)))
+        << pane.toStdString();
+    EXPECT_FALSE(pane.contains("PORT ERROR")) << pane.toStdString();
+    // Every unread byte that is no longer in the buffer is counted once; a close reports what
+    // is still uncounted.
+    const long kept = static_cast<long>(t->received().size());
+    rig.ports->destroy(5);
+    long total = 0;
+    for (long c : reports())
+        total += c;
+    EXPECT_EQ(total, 28000 - kept);
 }
 
 } // namespace

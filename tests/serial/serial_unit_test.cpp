@@ -127,14 +127,14 @@ TEST(ReceiveBuffer, TrimsOnlyOncePastTheLimit) {
     std::string buf;
     std::string big(10000, 'a');
     big.back() = 'z';
-    appendReceived(buf, big);
+    EXPECT_EQ(appendReceived(buf, big), 0u);
     EXPECT_EQ(buf.size(), 10000u); // one arrival into an empty buffer is kept whole
-    appendReceived(buf, std::string(50, 'b'));
+    EXPECT_EQ(appendReceived(buf, std::string(50, 'b')), 50u);
     EXPECT_EQ(buf.size(), 10000u); // the next deletes as many old bytes as it brings
     EXPECT_EQ(buf.substr(buf.size() - 51), "z" + std::string(50, 'b'));
 
     std::string small(8192, 'x');
-    appendReceived(small, "yy"); // at the limit, nothing is deleted yet
+    EXPECT_EQ(appendReceived(small, "yy"), 0u); // at the limit, nothing is deleted yet
     EXPECT_EQ(small.size(), 8194u);
 }
 
