@@ -559,7 +559,9 @@ ReadResult read(std::string_view bytes) {
 
 ReadResult readFile(const std::string& path) {
     std::string data, why;
-    if (!nv::readFile(path, data, why)) {
+    // A FIFO would hold the caller until someone writes to it, and a device such as
+    // /dev/zero never ends: a rack file is a regular file or nothing.
+    if (!nv::readFile(path, data, why, {.regularOnly = true})) {
         ReadResult r;
         r.error = path + ": " + why;
         r.fileError = true;

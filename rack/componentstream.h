@@ -133,7 +133,8 @@ struct ReadResult {
     std::string message() const; // "offset N: <error>" (or the error alone for file errors)
 };
 ReadResult read(std::string_view bytes);
-// Reads a whole file; a missing or unreadable file is a failure with the system's reason.
+// Reads a whole file; a missing or unreadable file is a failure with the system's reason,
+// and so is anything but a regular file (a FIFO or device is refused without waiting).
 ReadResult readFile(const std::string& path);
 
 // The file's bytes. The size field always holds the true stream size.

@@ -20,6 +20,7 @@
 #include "base/limits.h"
 #include "base/utf8.h"
 #include "rack/instruments/instruments.h"
+#include "rack/textlimit.h"
 
 namespace nv::rack {
 namespace {
@@ -130,33 +131,46 @@ std::string_view pictureBytes(std::string_view data) {
     return rest;
 }
 
+long long pixelsOf(QSize size) {
+    return size.isValid() ? static_cast<long long>(size.width()) * size.height() : 0;
+}
+
+// Whether `pixels` more fit the picture limit and what is left of the rack's budget.
+bool picturePixelsFit(long long pixels, long long allowance, std::string& error) {
+    if (pixels > limits::kRackPicturePixels) {
+        error = std::string(kPictureTooLarge);
+        return false;
+    }
+    if (pixels > allowance) {
+        error = std::string(kPictureBudgetSpent);
+        return false;
+    }
+    return true;
+}
+
 // Decodes picture bytes, refusing a picture whose header announces more pixels than the
-// limit before anything of that size is allocated.
-bool decodePicture(std::string_view bytes, QImage& image, QByteArray& format, std::string& error) {
+// limit or the rack's budget allows before anything of that size is allocated.
+bool decodePicture(std::string_view bytes, QImage& image, QByteArray& format, std::string& error,
+                   long long allowance) {
     QByteArray data(bytes.data(), static_cast<qsizetype>(bytes.size()));
     QBuffer buffer(&data);
     buffer.open(QIODevice::ReadOnly);
     QImageReader reader(&buffer);
-    const QSize size = reader.size();
-    if (size.isValid() &&
-        static_cast<long long>(size.width()) * size.height() > limits::kRackPicturePixels) {
-        error = "picture larger than the limit";
-        return false;
-    }
+    if (!picturePixelsFit(pixelsOf(reader.size()), allowance, error)) return false;
     format = reader.format();
     if (!reader.read(&image) || image.isNull()) {
         error = "picture not readable";
         return false;
     }
-    if (static_cast<long long>(image.width()) * image.height() > limits::kRackPicturePixels) {
+    if (!picturePixelsFit(pixelsOf(image.size()), allowance, error)) {
         image = QImage();
-        error = "picture larger than the limit";
         return false;
     }
     return true;
 }
 
 void showPicture(Control& c, const QImage& image) {
+    c.picturePixels = image.isNull() ? 0 : pixelsOf(image.size());
     if (auto* l = qobject_cast<QLabel*>(c.widget)) l->setPixmap(QPixmap::fromImage(image));
 }
 
@@ -341,6 +355,15 @@ void applyFont(QWidget* w, const Property& p) {
     w->setFont(f);
 }
 
+// A line edit keeps 32767 characters unless told otherwise and cuts longer texts without a
+// word: it must hold every text the limit allows (bytes never decode to more characters).
+void holdWholeText(QLineEdit* e) {
+    e->setMaxLength(static_cast<int>(limits::kRackText));
+}
+void holdWholeText(QComboBox* box) {
+    if (QLineEdit* e = box->lineEdit()) holdWholeText(e);
+}
+
 bool coordinate(const Value& v, int& out, std::string& error) {
     const auto i = asInteger(v);
     if (!i) {
@@ -407,13 +430,16 @@ std::unique_ptr<Control> createControl(std::string_view className, std::string n
         l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         w = l;
     } else if (cls->name == "TEdit") {
-        w = new QLineEdit(parent);
+        auto* e = new QLineEdit(parent);
+        holdWholeText(e);
+        w = e;
     } else if (cls->name == "TMemo") {
         w = new QPlainTextEdit(parent);
     } else if (cls->name == "TComboBox") {
         auto* box = new QComboBox(parent);
         box->setEditable(true); // a drop-down list accepts typed text unless its style says not
         box->setInsertPolicy(QComboBox::NoInsert);
+        holdWholeText(box);
         w = box;
     } else if (cls->name == "TImage") {
         auto* l = new QLabel(parent);
@@ -430,17 +456,24 @@ std::unique_ptr<Control> createControl(std::string_view className, std::string n
     return c;
 }
 
-bool applyProperty(Control& c, const Property& p, std::string& error) {
+bool applyProperty(Control& c, const Property& p, std::string& error, long long pictureAllowance) {
     QWidget* w = c.widget;
     const std::string& n = p.name;
+    if (!checkTextProperty(p, error)) return false;
     QRect g = w->geometry();
     int v = 0;
     if (is(n, "Left") || is(n, "Top") || is(n, "Width") || is(n, "Height")) {
         if (!coordinate(p.value, v, error)) return false;
         if (is(n, "Left")) g.moveLeft(v);
         if (is(n, "Top")) g.moveTop(v);
-        if (is(n, "Width")) g.setWidth(std::max(0, v));
-        if (is(n, "Height")) g.setHeight(std::max(0, v));
+        if (is(n, "Width")) {
+            c.storedWidth = v;
+            g.setWidth(drawnSize(v));
+        }
+        if (is(n, "Height")) {
+            c.storedHeight = v;
+            g.setHeight(drawnSize(v));
+        }
         w->setGeometry(g);
         return true;
     }
@@ -461,7 +494,10 @@ bool applyProperty(Control& c, const Property& p, std::string& error) {
         return true;
     }
     // Instruments: their own properties first (Color is one of them where they draw it).
-    const int qi = findOwnProperty(w, n);
+    // The standard controls' Qt properties only share names with the file's (Text,
+    // MaxLength) and mean other things: they are never set by name.
+    const bool instrument = findControlClass(c.className)->instrument;
+    const int qi = instrument ? findOwnProperty(w, n) : -1;
     if (qi >= 0) {
         const QMetaProperty mp = w->metaObject()->property(qi);
         QVariant q;
@@ -520,9 +556,9 @@ bool applyProperty(Control& c, const Property& p, std::string& error) {
         if (p.value.type == VType::Binary) {
             QImage image;
             QByteArray format;
-            if (!p.value.bytes.empty() &&
-                !decodePicture(pictureBytes(p.value.bytes), image, format, error)) {
-                if (error == "picture larger than the limit") return false;
+            if (!p.value.bytes.empty() && !decodePicture(pictureBytes(p.value.bytes), image, format,
+                                                         error, pictureAllowance)) {
+                if (error == kPictureTooLarge || error == kPictureBudgetSpent) return false;
                 // A picture this program cannot decode is kept for the file all the same.
             }
             c.picture = p.value.bytes;
@@ -544,8 +580,18 @@ bool applyProperty(Control& c, const Property& p, std::string& error) {
         } else if (is(n, "Stretch") && cls == "TImage") {
             if (const auto b = asBool(p.value)) static_cast<QLabel*>(w)->setScaledContents(*b);
         } else if (is(n, "Style") && cls == "TComboBox") {
-            if (const auto id = asIdent(p.value))
-                static_cast<QComboBox*>(w)->setEditable(*id != "csDropDownList");
+            if (const auto id = asIdent(p.value)) {
+                auto* box = static_cast<QComboBox*>(w);
+                box->setEditable(*id != "csDropDownList");
+                holdWholeText(box);
+            }
+        } else if (is(n, "ReadOnly") && (cls == "TEdit" || cls == "TMemo")) {
+            if (const auto b = asBool(p.value)) {
+                if (auto* e = qobject_cast<QLineEdit*>(w)) e->setReadOnly(*b);
+                if (auto* m = qobject_cast<QPlainTextEdit*>(w)) m->setReadOnly(*b);
+            }
+        } else if (is(n, "WordWrap") && cls == "TLabel") {
+            if (const auto b = asBool(p.value)) static_cast<QLabel*>(w)->setWordWrap(*b);
         }
     }
     if (startsWithNoCase(n, "Font.")) applyFont(w, p);
@@ -562,8 +608,8 @@ std::vector<Property> collectProperties(const Control& c) {
     const QRect g = w->geometry();
     out.push_back({"Left", intValue(g.x())});
     out.push_back({"Top", intValue(g.y())});
-    out.push_back({"Width", intValue(g.width())});
-    out.push_back({"Height", intValue(g.height())});
+    out.push_back({"Width", intValue(storedSize(c.storedWidth, g.width()))});
+    out.push_back({"Height", intValue(storedSize(c.storedHeight, g.height()))});
     const std::string& cls = c.className;
     if (cls == "TLabel") {
         const std::string t = controlText(c);
@@ -674,13 +720,34 @@ void setComboLines(Control& c, std::string_view text) {
     }
 }
 
-bool loadPictureFile(Control& c, const std::string& path, bool asBitmap) {
-    std::string bytes, error;
+int drawnSize(int stored) {
+    return std::clamp(stored, 0, limits::kRackDrawnPixels);
+}
+
+int storedSize(std::optional<int> stored, int drawn) {
+    return stored && drawn == drawnSize(*stored) ? *stored : drawn;
+}
+
+long long announcedPicturePixels(std::string_view pictureData) {
+    const std::string_view bytes = pictureBytes(pictureData);
+    QByteArray data(bytes.data(), static_cast<qsizetype>(bytes.size()));
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::ReadOnly);
+    return pixelsOf(QImageReader(&buffer).size());
+}
+
+bool loadPictureFile(Control& c, const std::string& path, bool asBitmap, long long pictureAllowance,
+                     std::string* why) {
+    std::string bytes, ignored;
+    std::string& error = why ? *why : ignored;
     if (!nv::readFile(path, bytes, error, {.regularOnly = true})) return false;
     QImage image;
     QByteArray format;
-    if (!decodePicture(bytes, image, format, error)) return false;
-    if (asBitmap && format != "bmp") return false;
+    if (!decodePicture(bytes, image, format, error, pictureAllowance)) return false;
+    if (asBitmap && format != "bmp") {
+        error = "not a bitmap";
+        return false;
+    }
     c.picture = pictureData(pictureKind(format), bytes);
     showPicture(c, image);
     return true;

@@ -30,10 +30,12 @@
 #include <QVariant>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "base/limits.h"
 #include "rack/componentstream.h"
 
 class QWidget;
@@ -62,6 +64,12 @@ struct Control {
     std::string text;               // label caption, edit or memo text, combo text (bytes)
     std::vector<std::string> items; // drop-down list items (bytes)
     std::string picture;            // Picture.Data as stored (empty: none)
+    long long picturePixels = 0;    // of the picture shown, counted against the rack's budget
+
+    // Width and Height as the file gave them; the widget is given at most
+    // limits::kRackDrawnPixels, and the stored value is written back while it stays so.
+    std::optional<int> storedWidth;
+    std::optional<int> storedHeight;
 
     std::vector<Property> kept; // verbatim, in file order
 
@@ -80,9 +88,27 @@ struct Control {
 std::unique_ptr<Control> createControl(std::string_view className, std::string name,
                                        QWidget* parent, std::string& error);
 
+// Why a picture is refused: past limits::kRackPicturePixels on its own, or past what is left
+// of the rack's limits::kRackPictureBudget (the allowance its caller gives).
+inline constexpr std::string_view kPictureTooLarge = "picture larger than the limit";
+inline constexpr std::string_view kPictureBudgetSpent =
+    "pictures of the rack larger than their budget together";
+
 // Applies one property read from a file. False for a value the control refuses (a
-// coordinate out of range, a picture too large or unreadable); unknown properties are kept.
-bool applyProperty(Control& c, const Property& p, std::string& error);
+// coordinate out of range, a caption or text past the limit of rack/textlimit.h, a picture
+// too large, past `pictureAllowance` pixels, or unreadable); unknown properties are kept.
+// Sizes beyond limits::kRackDrawnPixels are kept for the file but drawn no larger.
+bool applyProperty(Control& c, const Property& p, std::string& error,
+                   long long pictureAllowance = limits::kRackPictureBudget);
+
+// A size from a rack file as a widget is given it (0 to limits::kRackDrawnPixels), and the
+// size to write back: the stored one while the widget still has what it was given.
+int drawnSize(int stored);
+int storedSize(std::optional<int> stored, int drawn);
+
+// The pixels the picture in a Picture.Data value announces in its header, without decoding
+// it; 0 when there is none or the header tells no size.
+long long announcedPicturePixels(std::string_view pictureData);
 
 // The control's properties for the file, in the order described above.
 std::vector<Property> collectProperties(const Control& c);
@@ -96,8 +122,11 @@ std::string comboText(const Control& c);
 void setComboLines(Control& c, std::string_view text);
 
 // Loads a picture file into an image control: any format Qt reads (asBitmap: only BMP).
-// False, with the picture unchanged, when the file is missing, unreadable or too large.
-bool loadPictureFile(Control& c, const std::string& path, bool asBitmap);
+// False, with the picture unchanged and the reason in `why` when given, when the file is
+// missing, unreadable, too large or past `pictureAllowance` pixels.
+bool loadPictureFile(Control& c, const std::string& path, bool asBitmap,
+                     long long pictureAllowance = limits::kRackPictureBudget,
+                     std::string* why = nullptr);
 
 // Colours: a property value (clXxx name or 0x00BBGGRR integer) as a QColor.
 bool colorFromValue(const Value& v, QColor& out);

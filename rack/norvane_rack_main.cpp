@@ -6,18 +6,21 @@
 //
 // "-" or a missing OUTPUT means standard output; "-" as INPUT means standard input. Exit
 // status: 0 done, 1 the input could not be read or converted (nothing is written then;
-// also for an input larger than the memory the tool may use, and for a file whose text
-// form could not be converted back), 2 wrong usage.
+// also for an input larger than the memory the tool may use, for a file whose text form
+// could not be converted back, and for one that would not come back byte for byte, such as
+// a header whose stream size is wrong), 2 wrong usage.
 #include "rack/componentstream.h"
 
 #include "base/files.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <iostream>
 #include <iterator>
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace {
 
@@ -56,11 +59,39 @@ std::string writeOutput(const std::string& path, const std::string& bytes) {
     return {};
 }
 
+std::uint32_t littleEndian32(std::string_view b) {
+    std::uint32_t v = 0;
+    for (int i = 0; i < 4; ++i)
+        v |= std::uint32_t(static_cast<unsigned char>(b[static_cast<size_t>(i)])) << (8 * i);
+    return v;
+}
+
+// The promise is the same bytes: a file that would not write back as read (above all one
+// whose header states a stream size other than the stream's, which the rack window takes
+// without looking but from-text always writes true) is not valid input here.
+int refuseUnlessSameBytes(const std::string& name, const std::string& data,
+                          const nv::rack::Document& doc) {
+    const std::string again = nv::rack::write(doc);
+    if (again == data) return 0;
+    size_t at = 0;
+    while (at < again.size() && at < data.size() && again[at] == data[at])
+        ++at;
+    // 0xFF, the type, the name and its zero byte, the memory flags.
+    const size_t sizeAt = 1 + 2 + doc.resourceName.size() + 1 + 2;
+    if (at >= sizeAt && at < sizeAt + 4 && data.size() >= sizeAt + 4)
+        return fail(name + ": offset " + std::to_string(sizeAt) + ": the stream size says " +
+                    std::to_string(littleEndian32(std::string_view(data).substr(sizeAt, 4))) +
+                    " bytes, the stream holds " + std::to_string(data.size() - sizeAt - 4));
+    return fail(name + ": offset " + std::to_string(at) +
+                ": the file would not be written back the same");
+}
+
 // to-text refuses what from-text could not turn back into the same file, so that a layout
 // kept as text always builds.
 int toText(const std::string& name, const std::string& data, std::string& result) {
     nv::rack::ReadResult r = nv::rack::read(data);
     if (!r.ok) return fail(name + ": " + r.message());
+    if (const int status = refuseUnlessSameBytes(name, data, r.doc)) return status;
     try {
         result = nv::rack::toText(r.doc);
     } catch (const std::invalid_argument& e) {

@@ -39,8 +39,9 @@ class Rack : public InstrumentAccess {
     bool readControl(Interpreter& ex, std::string_view name, std::string& value) override;
     bool assignControl(Interpreter& ex, std::string_view name, std::string_view valueText) override;
 
-    // openrack after the file is read: pictures, sliders, spinner links.
-    void applyHintConventions(bool packageMode);
+    // openrack after the file is read: pictures, sliders, spinner links. False (with the
+    // reason) when the pictures the hints name pass the rack's picture budget.
+    bool applyHintConventions(bool packageMode, std::string& error);
 
   private:
     bool addScopeSample(Interpreter& ex, Control& c, const std::string& value);

@@ -7,6 +7,7 @@
 #include "engine/interpreter.h"
 #include "engine/value.h"
 #include "rack/rack.h"
+#include "rack/textlimit.h"
 
 namespace nv::rack {
 namespace {
@@ -146,7 +147,10 @@ bool set(Control& c, const Access& a, const std::string& value) {
         if (value != "1" && value != "0") return true; // anything else is ignored silently
         if (!hasProperty(w, a.property)) return false;
         return w->setProperty(a.property, value == "1");
-    case Kind::Text:
+    case Kind::Text: {
+        // Past the limit the text is refused whole, never cut.
+        std::string why;
+        if (!checkControlText(value, why)) return false;
         if (a.property) {
             if (!hasProperty(w, a.property)) return false;
             return w->setProperty(a.property,
@@ -154,6 +158,7 @@ bool set(Control& c, const Access& a, const std::string& value) {
         }
         setControlText(c, value);
         return true;
+    }
     case Kind::Memo:
         setControlText(c, value);
         return true;

@@ -3,15 +3,19 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QImageReader>
 #include <QWindow>
 #include <stdexcept>
+#include <sys/stat.h>
 
+#include "base/limits.h"
 #include "base/placement.h"
 #include "engine/interpreter.h"
 #include "engine/runtime.h"
 #include "engine/value.h"
 #include "rack/capture.h"
 #include "rack/rack.h"
+#include "rack/textlimit.h"
 
 namespace nv::rack {
 namespace {
@@ -49,15 +53,59 @@ Rack::Rack(int& rememberedX, int& rememberedY)
 
 Rack::~Rack() = default;
 
-void Rack::applyHintConventions(bool packageMode) {
+namespace {
+
+// What is left of the rack's picture budget for a new picture of `c` (which replaces its own).
+long long pictureAllowance(const RackWindow& w, const Control& c) {
+    return limits::kRackPictureBudget - (w.picturePixels() - c.picturePixels);
+}
+
+// The pixels a picture file announces in its header (0 when it is not a regular file or
+// tells no size), read without decoding and without ever opening a FIFO or device.
+long long announcedFilePixels(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
+    const QSize size = QImageReader(QString::fromStdString(path)).size();
+    return size.isValid() ? static_cast<long long>(size.width()) * size.height() : 0;
+}
+
+std::string picturePath(const std::string& hint, bool packageMode) {
+    return packageMode ? packagedPath(hint) : hint;
+}
+
+} // namespace
+
+bool Rack::applyHintConventions(bool packageMode, std::string& error) {
     RackWindow& w = *window_;
+    // The pictures the hints name, as their headers announce them, replace those the file
+    // holds: past the budget the rack fails at once, before any of them is decoded.
+    long long announced = 0;
+    for (int i = 0; i < w.count(); ++i) {
+        const Control& c = w.control(i);
+        const std::string hint = c.widget->toolTip().toStdString();
+        const long long file = c.className == "TImage" && !hint.empty()
+                                   ? announcedFilePixels(picturePath(hint, packageMode))
+                                   : 0;
+        announced += file ? file : c.picturePixels;
+    }
+    if (announced > limits::kRackPictureBudget) {
+        error = std::string(kPictureBudgetSpent);
+        return false;
+    }
     for (int i = 0; i < w.count(); ++i) {
         Control& c = w.control(i);
         const std::string hint = c.widget->toolTip().toStdString();
         if (c.className == "TImage") {
-            // A picture that cannot be loaded leaves the one the file holds, silently.
-            if (!hint.empty())
-                loadPictureFile(c, packageMode ? packagedPath(hint) : hint, packageMode);
+            // A picture that cannot be loaded leaves the one the file holds, silently; but
+            // pictures past the rack's budget make the rack fail to open.
+            std::string why;
+            if (!hint.empty() &&
+                !loadPictureFile(c, picturePath(hint, packageMode), packageMode,
+                                 pictureAllowance(w, c), &why) &&
+                why == kPictureBudgetSpent) {
+                error = c.name + ": " + why;
+                return false;
+            }
         } else if (c.className == "TVrSlider") {
             c.widget->update();
         } else if (c.className == "TVrSpinner") {
@@ -72,6 +120,7 @@ void Rack::applyHintConventions(bool packageMode) {
             if (linked) w.linkSpinner(i);
         }
     }
+    return true;
 }
 
 void Rack::install(Runtime& rt) {
@@ -101,7 +150,11 @@ void Rack::installCommands(Runtime& rt) {
                            else if (placeUnremembered)
                                w.move(placeUnremembered(w.frameSize()));
                        }
-                       applyHintConventions(rt.packageMode);
+                       if (!applyHintConventions(rt.packageMode, error)) {
+                           c.ex.logMessage("Cannot open rack");
+                           c.ex.raiseScriptError("openrack: cannot open rack.");
+                           return true;
+                       }
                        w.show();
                        rt.rackOpened = true;
                        c.ex.logMessage("Rack is open");
@@ -170,7 +223,8 @@ void Rack::installCommands(Runtime& rt) {
                        if (!at) return true;
                        for (int i : *at) {
                            Control& ctl = window_->control(i);
-                           if (ctl.className == "TImage" && !loadPictureFile(ctl, path, true))
+                           if (ctl.className == "TImage" &&
+                               !loadPictureFile(ctl, path, true, pictureAllowance(*window_, ctl)))
                                c.ex.raiseScriptError("loadimage: cannot find image file.");
                        }
                        return true;
@@ -182,6 +236,16 @@ void Rack::installCommands(Runtime& rt) {
                    .handler = [this](CommandCall& c) {
                        const std::vector<int>* at = window_->positionsOf(c.args[0]);
                        if (!at) return true;
+                       // A list past the text limit is refused whole, never cut.
+                       std::string why;
+                       if (!checkControlText(c.args[1], why)) {
+                           for (int i : *at)
+                               if (window_->control(i).className == "TComboBox") {
+                                   c.ex.raiseScriptError("ddown_settext: " + why + ".");
+                                   break;
+                               }
+                           return true;
+                       }
                        for (int i : *at) {
                            Control& ctl = window_->control(i);
                            if (ctl.className == "TComboBox") setComboLines(ctl, c.args[1]);

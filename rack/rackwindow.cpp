@@ -13,6 +13,7 @@
 #include "base/displaytext.h"
 #include "base/limits.h"
 #include "engine/value.h"
+#include "rack/textlimit.h"
 
 namespace nv::rack {
 namespace {
@@ -39,6 +40,29 @@ int countControls(const Component& c) {
     for (const Component& ch : c.children)
         n += 1 + countControls(ch);
     return n;
+}
+
+// What the pictures' headers announce, before any is decoded: a file holding one picture
+// past the limit, or pictures past the budget together, is refused at once.
+bool announcedPicturesFit(const Component& c, long long& total, std::string& error) {
+    for (const Component& ch : c.children) {
+        if (ch.className == "TImage")
+            if (const Property* p = ch.property("Picture.Data");
+                p && p->value.type == VType::Binary) {
+                const long long pixels = announcedPicturePixels(p->value.bytes);
+                total += pixels;
+                if (pixels > limits::kRackPicturePixels) {
+                    error = ch.name + ".Picture.Data: " + std::string(kPictureTooLarge);
+                    return false;
+                }
+                if (total > limits::kRackPictureBudget) {
+                    error = ch.name + ".Picture.Data: " + std::string(kPictureBudgetSpent);
+                    return false;
+                }
+            }
+        if (!announcedPicturesFit(ch, total, error)) return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -128,6 +152,10 @@ std::string RackWindow::freeName(const std::string& wanted) const {
 
 bool RackWindow::applyRootProperty(const Property& p, std::string& error) {
     const std::string& n = p.name;
+    if (!checkTextProperty(p, error)) {
+        error = n + ": " + error;
+        return false;
+    }
     if (isEvent(p)) {
         const std::string h = *asIdent(p.value);
         if (!knownHandler(h)) {
@@ -153,9 +181,7 @@ bool RackWindow::applyRootProperty(const Property& p, std::string& error) {
     }
     if (equalsNoCase(n, "ClientWidth") || equalsNoCase(n, "ClientHeight")) {
         if (!coordinate(v)) return false;
-        v = std::max(0, v);
-        setFixedSize(equalsNoCase(n, "ClientWidth") ? v : width(),
-                     equalsNoCase(n, "ClientHeight") ? v : height());
+        setStoredSize(equalsNoCase(n, "ClientWidth"), v);
         return true;
     }
     if (equalsNoCase(n, "Caption")) {
@@ -168,9 +194,7 @@ bool RackWindow::applyRootProperty(const Property& p, std::string& error) {
     if (equalsNoCase(n, "Width") || equalsNoCase(n, "Height")) {
         // Outer size from other tools: taken as the panel's size, kept for the file.
         if (!coordinate(v)) return false;
-        v = std::max(0, v);
-        setFixedSize(equalsNoCase(n, "Width") ? v : width(),
-                     equalsNoCase(n, "Height") ? v : height());
+        setStoredSize(equalsNoCase(n, "Width"), std::max(0, v));
     } else if (equalsNoCase(n, "Color")) {
         QColor col;
         if (colorFromValue(p.value, col)) {
@@ -188,8 +212,23 @@ bool RackWindow::applyRootProperty(const Property& p, std::string& error) {
     return true;
 }
 
+void RackWindow::setStoredSize(bool horizontal, int stored) {
+    (horizontal ? storedWidth_ : storedHeight_) = stored;
+    const int drawn = drawnSize(stored);
+    setFixedSize(horizontal ? drawn : width(), horizontal ? height() : drawn);
+}
+
+long long RackWindow::picturePixels() const {
+    long long total = 0;
+    for (const auto& c : controls_)
+        total += c->picturePixels;
+    return total;
+}
+
 bool RackWindow::load(const std::string& path, std::string& error) {
     clearControls();
+    storedWidth_.reset();
+    storedHeight_.reset();
     if (QFileInfo(QString::fromStdString(path)).size() > limits::kRackFileBytes) {
         error = "larger than any rack file";
         return false;
@@ -204,6 +243,8 @@ bool RackWindow::load(const std::string& path, std::string& error) {
         error = "more than " + std::to_string(limits::kRackControls) + " controls";
         return false;
     }
+    long long announced = 0;
+    if (!announcedPicturesFit(root, announced, error)) return false;
     rootName_ = freeName(root.name);
     setObjectName(QString::fromStdString(rootName_));
     for (const Property& p : root.properties)
@@ -215,6 +256,7 @@ bool RackWindow::load(const std::string& path, std::string& error) {
 // its widget; the reader has already bounded the nesting depth.
 bool RackWindow::addControls(const Component& holder, QWidget* parentWidget, int parentIndex,
                              std::string& error) {
+    long long picturesSoFar = picturePixels();
     for (const Component& child : holder.children) {
         std::unique_ptr<Control> c =
             createControl(child.className, child.name, parentWidget, error);
@@ -229,12 +271,16 @@ bool RackWindow::addControls(const Component& holder, QWidget* parentWidget, int
                 error = child.name + ": no event handler named " + *asIdent(p.value);
                 return false;
             }
-            if (!applyProperty(ref, p, error)) {
+            const long long before = ref.picturePixels;
+            if (!applyProperty(ref, p, error,
+                               limits::kRackPictureBudget - (picturesSoFar - before))) {
                 error = child.name + "." + p.name + ": " + error;
                 return false;
             }
+            picturesSoFar += ref.picturePixels - before;
         }
         if (!addControls(child, ref.widget, at, error)) return false;
+        picturesSoFar = picturePixels();
     }
     return true;
 }
@@ -249,8 +295,8 @@ bool RackWindow::save(const std::string& path, std::string& error) {
         {"Left", intValue(x())},
         {"Top", intValue(y())},
         {"Caption", stringValue(caption_)},
-        {"ClientHeight", intValue(height())},
-        {"ClientWidth", intValue(width())},
+        {"ClientHeight", intValue(storedSize(storedHeight_, height()))},
+        {"ClientWidth", intValue(storedSize(storedWidth_, width()))},
     };
     for (const Property& p : rootKept_) {
         // The client size given as an outer size is written as the client size above.
@@ -357,16 +403,19 @@ bool RackWindow::eventFilter(QObject* watched, QEvent* e) {
         if (!first || first->window() != this) first = this;
         if (watched == first && (first == this || first->window() == this)) {
             auto* k = static_cast<QKeyEvent*>(e);
-            keyReleased(k->key(), k->modifiers());
+            keyReleased(k->key(), k->nativeVirtualKey(), k->modifiers());
         }
     }
     return QWidget::eventFilter(watched, e);
 }
 
-void RackWindow::keyReleased(int key, Qt::KeyboardModifiers mods) {
+void RackWindow::keyReleased(int key, quint32 keysym, Qt::KeyboardModifiers mods) {
     if (inPackage()) {
-        if (key == Qt::Key_F10 && mods == (Qt::ControlModifier | Qt::AltModifier) && showAbout)
-            showAbout();
+        // On a default X keymap F10 with Ctrl+Alt is the console switch XF86Switch_VT_10,
+        // which Qt hands over with no key of its own (key 0) and that keysym.
+        constexpr quint32 kSwitchToConsole10 = 0x1008FE0A;
+        const bool f10 = key == Qt::Key_F10 || (key == 0 && keysym == kSwitchToConsole10);
+        if (f10 && mods == (Qt::ControlModifier | Qt::AltModifier) && showAbout) showAbout();
         return;
     }
     if (key == Qt::Key_Escape) {

@@ -26,6 +26,7 @@
 #include <QWidget>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -79,6 +80,9 @@ class RackWindow : public QWidget {
 
     bool handlersRemoved() const { return handlersRemoved_; }
 
+    // Pixels of all the rack's pictures together (limits::kRackPictureBudget bounds them).
+    long long picturePixels() const;
+
     // Object names of the program's own windows, which a loaded rack's root may not take.
     static const std::vector<std::string_view>& programWindowNames();
 
@@ -94,10 +98,13 @@ class RackWindow : public QWidget {
     bool addControls(const Component& holder, QWidget* parentWidget, int parentIndex,
                      std::string& error);
     bool applyRootProperty(const Property& p, std::string& error);
+    // The window's client width or height as the file gives it; drawn no larger than
+    // limits::kRackDrawnPixels.
+    void setStoredSize(bool horizontal, int stored);
     std::string freeName(const std::string& wanted) const;
     void rememberPosition();
     bool inPackage() const { return packageMode && packageMode(); }
-    void keyReleased(int key, Qt::KeyboardModifiers mods);
+    void keyReleased(int key, quint32 keysym, Qt::KeyboardModifiers mods);
 
     int& rememberedX_;
     int& rememberedY_;
@@ -112,7 +119,8 @@ class RackWindow : public QWidget {
     // The root's name as the file held it: bytes that are not UTF-8 would not survive the
     // object name (and could grow past what a rack file can hold).
     std::string rootName_ = "TFrmRack";
-    std::vector<Property> rootKept_; // the window's own properties kept verbatim
+    std::vector<Property> rootKept_;                // the window's own properties kept verbatim
+    std::optional<int> storedWidth_, storedHeight_; // the client size as the file gave it
     bool handlersRemoved_ = false;
     QElapsedTimer sinceRepaint_; // since the last update request let through
     QTimer heldRepaint_;         // asks again for a request held back

@@ -710,6 +710,26 @@ TEST(RackTool, RefusesWhatItCouldNotConvertBack) {
     EXPECT_EQ(slurp(dir / "keep"), "precious");
     EXPECT_NE(slurp(dir / "err").find("resource name longer than 255 bytes"), std::string::npos)
         << slurp(dir / "err");
+
+    // A stream size other than the stream's own would come back corrected, so not the same.
+    const std::string file = rootWith(prop("Left", "\x02\x05"));
+    for (std::uint32_t stated : {0u, 1u, static_cast<std::uint32_t>(file.size()), 0xFFFFFFFFu}) {
+        std::string wrong = file;
+        wrong.replace(12, 4, le(stated, 4));
+        spit(dir / "size.res", wrong);
+        EXPECT_EQ(run("to-text " + dir / "size.res" + " " + dir / "keep" + " 2> " + dir / "err"), 1)
+            << stated;
+        EXPECT_EQ(slurp(dir / "keep"), "precious");
+        EXPECT_NE(slurp(dir / "err")
+                      .find("offset 12: the stream size says " + std::to_string(stated) +
+                            " bytes, the stream holds " + std::to_string(file.size() - 16)),
+                  std::string::npos)
+            << slurp(dir / "err");
+    }
+    spit(dir / "size.res", file);
+    EXPECT_EQ(run("to-text " + dir / "size.res" + " " + dir / "t.txt"), 0);
+    EXPECT_EQ(run("from-text " + dir / "t.txt" + " " + dir / "back.res"), 0);
+    EXPECT_EQ(slurp(dir / "back.res"), file);
 }
 
 // An input larger than the memory the tool may use is reported as unreadable (status 1),
