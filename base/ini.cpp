@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <iterator>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "base/ascii.h"
@@ -101,9 +102,24 @@ std::vector<std::pair<std::string, std::string>> IniFile::entries(std::string_vi
     return out;
 }
 
-SettingsPaths settingsPaths(const std::string& programDir, bool programDirWritable) {
+void IniFile::overlay(const IniFile& over) {
+    for (const Section& section : over.sections_)
+        for (const Line& l : section.lines)
+            if (!l.key.empty()) setValue(section.name, l.key, l.value);
+}
+
+bool programFolderIsOwn(const std::string& programDir) {
+    struct stat st {};
+    if (::stat(programDir.c_str(), &st) != 0) return false;
+    const uid_t me = ::geteuid();
+    if (me == 0 || st.st_uid != me) return false;
+    const std::string marker = programDir + "/" + kInstalledMarker;
+    return ::access(marker.c_str(), F_OK) != 0;
+}
+
+SettingsPaths settingsPaths(const std::string& programDir, bool programDirIsOwn) {
     const std::string local = programDir + "/norvane.ini";
-    if (programDirWritable) return {local, local};
+    if (programDirIsOwn) return {local, local};
     const char* xdg = std::getenv("XDG_CONFIG_HOME");
     std::string config = xdg && xdg[0] == '/' ? xdg : "";
     if (config.empty()) {
@@ -115,13 +131,19 @@ SettingsPaths settingsPaths(const std::string& programDir, bool programDirWritab
 }
 
 SettingsPaths settingsPaths(const std::string& programDir) {
-    return settingsPaths(programDir, canWriteFolder(programDir));
+    return settingsPaths(programDir, canWriteFolder(programDir) && programFolderIsOwn(programDir));
 }
 
 IniFile loadIni(const std::string& path) {
     IniFile ini;
     std::string bytes, error;
     if (readFile(path, bytes, error, ReadOptions{.regularOnly = true})) ini.parse(bytes);
+    return ini;
+}
+
+IniFile loadSettings(const SettingsPaths& paths) {
+    IniFile ini = loadIni(paths.systemPath);
+    ini.overlay(loadIni(paths.readPath));
     return ini;
 }
 

@@ -1155,7 +1155,7 @@ void MainWindow::showEvent(QShowEvent* e) {
 }
 
 void MainWindow::readSettings() {
-    const IniFile ini = loadIni(settingsPaths_.readPath, *platform_);
+    const IniFile ini = loadSettings(settingsPaths_, *platform_);
     WindowSettings s;
     readWindowSettings(ini, s);
     move(s.x, s.y);

@@ -139,9 +139,16 @@ void writeWindowSettings(IniFile& ini, const WindowSettings& s) {
 }
 
 SettingsLocation settingsLocation(const QString& programDir, ShellPlatform& platform) {
-    const SettingsPaths p = settingsPaths(QFile::encodeName(programDir).toStdString(),
-                                          platform.canWriteDir(programDir));
-    return {fromBytes(p.readPath), fromBytes(p.writePath)};
+    const std::string dir = QFile::encodeName(programDir).toStdString();
+    const SettingsPaths p =
+        settingsPaths(dir, platform.canWriteDir(programDir) && programFolderIsOwn(dir));
+    return {fromBytes(p.readPath), fromBytes(p.writePath), fromBytes(p.systemPath)};
+}
+
+IniFile loadSettings(const SettingsLocation& where, ShellPlatform& platform) {
+    IniFile ini = loadIni(where.systemPath, platform);
+    ini.overlay(loadIni(where.readPath, platform));
+    return ini;
 }
 
 IniFile loadIni(const QString& path, ShellPlatform& platform) {

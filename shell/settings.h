@@ -44,15 +44,19 @@ bool readWindowSettings(const IniFile& ini, WindowSettings& s);
 // Writes every key in the program's fixed order; MRU keys past the list are removed.
 void writeWindowSettings(IniFile& ini, const WindowSettings& s);
 
-// Where the settings file is read from and written to.
+// Where the settings file is read from and written to, and the lab's defaults read under it
+// (base/ini.h tells where each lives).
 struct SettingsLocation {
     QString readPath;
     QString writePath;
+    QString systemPath;
 };
 SettingsLocation settingsLocation(const QString& programDir, ShellPlatform& platform);
 
 // Loads the file at `path` (missing or unreadable: empty).
 IniFile loadIni(const QString& path, ShellPlatform& platform);
+// The settings as the window reads them: the user's file over the lab's defaults.
+IniFile loadSettings(const SettingsLocation& where, ShellPlatform& platform);
 // Creates the folder when needed. Returns false (with `error`) when the file was not written.
 bool saveIni(const IniFile& ini, const QString& path, ShellPlatform& platform, QString& error);
 

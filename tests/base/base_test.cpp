@@ -172,6 +172,45 @@ TEST(SettingsPaths, OneRuleForEveryReader) {
     EXPECT_EQ(settingsPaths(programDir, false).writePath, d / "home/.config/norvane/norvane.ini");
 }
 
+// The program folder keeps the settings only when it is the user's own: owned, not root's
+// process, not an installed copy. Checked as the user the test runs as, and as "nobody" in a
+// child when that is root, so that both sides of the root rule are seen.
+TEST(SettingsPaths, ProgramFolderIsOwnOnlyForItsOwnerAndNeverWhenInstalledOrRoot) {
+    TempDir d;
+    ASSERT_EQ(chmod(d.path.c_str(), 0777), 0);
+    const std::string own = d / "own";
+    auto check = [&] {
+        fs::create_directory(own);
+        const bool before = programFolderIsOwn(own);
+        put(fs::path(own) / kInstalledMarker, "installed\n");
+        return before && !programFolderIsOwn(own) && !programFolderIsOwn("/");
+    };
+    if (geteuid() != 0) {
+        EXPECT_TRUE(check());
+    } else {
+        fs::create_directory(d / "root");
+        EXPECT_FALSE(programFolderIsOwn(d / "root")) << "root keeps no settings beside a program";
+        const pid_t pid = fork();
+        if (pid == 0) _exit(setgid(65534) == 0 && setuid(65534) == 0 && check() ? 0 : 1);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+}
+
+TEST(SettingsPaths, TheUsersFileIsReadOverTheLabDefaults) {
+    TempDir d;
+    put(d / "system.ini", "[ports]\ncom1=/dev/ttyUSB7\ncom2=/dev/ttyUSB8\n[main]\nx=5\n");
+    put(d / "user.ini", "[Ports]\nCOM2=/dev/pts/3\n");
+    const IniFile ini = loadSettings({d / "user.ini", d / "user.ini", d / "system.ini"});
+    EXPECT_EQ(ini.value("ports", "com1"), "/dev/ttyUSB7");
+    EXPECT_EQ(ini.value("ports", "com2"), "/dev/pts/3");
+    EXPECT_EQ(ini.value("main", "x"), "5");
+    // No lab file: the user's alone.
+    EXPECT_EQ(loadSettings({d / "user.ini", d / "user.ini", d / "none.ini"}).value("ports", "com1"),
+              std::nullopt);
+}
+
 TEST(IniFile, KeepsWhatItDoesNotTouchAndComparesNamesWithoutCase) {
     IniFile ini;
     const std::string text = "; comment\n[Ports]\nCOM1 = /dev/ttyUSB0\n\n[main]\nx=1\n";

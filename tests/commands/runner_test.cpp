@@ -171,16 +171,21 @@ TEST(WindowSignals, SigtermClosesTheWindowAndWritesTheSettings) {
         const std::string d = dir.path().toStdString();
         std::filesystem::copy_file(NORVANE_GUI, d + "/norvane");
         writeFile(d + "/script.nvs", script);
+        // Root keeps its settings in the configuration folder, anyone else beside the program.
+        setenv("XDG_CONFIG_HOME", (d + "/config").c_str(), 1);
+        const std::string ini =
+            geteuid() == 0 ? d + "/config/norvane/norvane.ini" : d + "/norvane.ini";
         Runner r(d + "/script.nvs", d, 0, d + "/norvane");
         const auto deadline = Clock::now() + std::chrono::seconds(30);
         while (!std::filesystem::exists(d + "/started") && Clock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         ASSERT_TRUE(std::filesystem::exists(d + "/started")) << script;
-        EXPECT_FALSE(std::filesystem::exists(d + "/norvane.ini"));
+        EXPECT_FALSE(std::filesystem::exists(ini));
         std::this_thread::sleep_for(std::chrono::milliseconds(300)); // the dialog is up
         r.signal(SIGTERM);
         EXPECT_EQ(r.finish(), 128 + SIGTERM) << script;
-        EXPECT_TRUE(std::filesystem::exists(d + "/norvane.ini")) << script;
+        EXPECT_TRUE(std::filesystem::exists(ini)) << script;
+        unsetenv("XDG_CONFIG_HOME");
     }
 }
 

@@ -12,7 +12,9 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -21,6 +23,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
+#include <unistd.h>
 
 namespace nvtest {
 
@@ -40,6 +43,10 @@ class WindowTest : public ::testing::Test {
   protected:
     QTemporaryDir program; // the program's folder: settings file, help pages
     QTemporaryDir work;    // script files
+    QTemporaryDir config;  // the user's configuration folder, where root's settings go
+
+    // A test may point the configuration folder elsewhere after this.
+    WindowTest() { qputenv("XDG_CONFIG_HOME", config.path().toUtf8()); }
     std::unique_ptr<nv::MainWindow> form;
     QStringList errors, questions, unsavedQuestions;
     bool answer = true;
@@ -82,7 +89,17 @@ class WindowTest : public ::testing::Test {
     }
 
     QString path(const QString& name) const { return work.filePath(name); }
-    QString settingsFile() const { return program.filePath("norvane.ini"); }
+    // Where the window keeps its settings: beside the program, or in the user's configuration
+    // folder when the tests run as root (root keeps no settings beside a program).
+    QString settingsFile() const {
+        return geteuid() == 0 ? config.filePath("norvane/norvane.ini")
+                              : program.filePath("norvane.ini");
+    }
+    // Writes settings where the window reads them at its next start.
+    void writeSettingsFile(const std::string& bytes) const {
+        QDir().mkpath(QFileInfo(settingsFile()).absolutePath());
+        writeFile(settingsFile(), bytes);
+    }
 
     void script(const std::string& bytes) { form->editor()->setBytes(bytes); }
 

@@ -16,6 +16,7 @@ int main(int argc, char** argv) {
     QApplication::setStyle(QStringLiteral("Fusion"));
     // A folder of its own, so that the settings the window writes at quit go nowhere else.
     QTemporaryDir program;
+    qputenv("XDG_CONFIG_HOME", program.path().toUtf8()); // where root's settings go
     {
         QFile ini(program.filePath(QStringLiteral("norvane.ini")));
         ini.open(QIODevice::WriteOnly);

@@ -164,7 +164,7 @@ TEST_F(Usability, ClosingWhileAChangedScriptRunsCanBeCancelled) {
 // ---- windows on the screen ----
 
 TEST_F(Usability, ARememberedSizeLargerThanTheScreenIsFitted) {
-    writeFile(settingsFile(), "[main]\nx=-300\ny=-200\nwidth=6000\nheight=5000\n");
+    writeSettingsFile("[main]\nx=-300\ny=-200\nwidth=6000\nheight=5000\n");
     make();
     const QRect area = form->screen()->availableGeometry();
     // Under a window manager the frame comes later; the fit follows it.
@@ -173,7 +173,7 @@ TEST_F(Usability, ARememberedSizeLargerThanTheScreenIsFitted) {
         << form->frameGeometry().width() << "x" << form->frameGeometry().height();
     EXPECT_TRUE(form->statusBar()->isVisible());
     // A size that fits is kept as it was.
-    writeFile(settingsFile(), "[main]\nx=10\ny=20\nwidth=500\nheight=300\n");
+    writeSettingsFile("[main]\nx=10\ny=20\nwidth=500\nheight=300\n");
     make();
     EXPECT_EQ(form->size(), QSize(500, 300));
 }
@@ -187,7 +187,7 @@ TEST_F(Usability, PlacesAreWrittenOnlyForWindowsThatWereShown) {
         EXPECT_EQ(ini.find(section), std::string::npos) << section << " in\n" << ini;
 
     // What the file remembers is kept as it is.
-    writeFile(settingsFile(), "[debug]\nx=5\ny=6\n");
+    writeSettingsFile("[debug]\nx=5\ny=6\n");
     make();
     form->close();
     ini = readFile(settingsFile());
@@ -287,8 +287,8 @@ TEST_F(Usability, WhenNarrowTheRecentBarYieldsBeforeRunStopAndPause) {
     for (const char* ini : {"", "[toolbar]\nstyle=docked\nrow=1\npos=0\n[recent bar]\n"
                                 "style=docked\nrow=1\npos=153\n"}) {
         SCOPED_TRACE(ini);
-        writeFile(settingsFile(), std::string(ini) + "[recent]\nMRU1=" +
-                                      path("a.nvs").toStdString() + "\nMRU2=/x/second.nvs\n");
+        writeSettingsFile(std::string(ini) + "[recent]\nMRU1=" + path("a.nvs").toStdString() +
+                          "\nMRU2=/x/second.nvs\n");
         make();
         form->resize(340, 400);
         QTest::qWait(100);

@@ -269,8 +269,7 @@ TEST_F(Window, ValidationFailureIsShownAndNothingRuns) {
 // ---- settings ----
 
 TEST_F(Window, SettingsWrittenAtCloseAreReadAtTheNextStart) {
-    writeFile(settingsFile(),
-              "[ports]\ncom1=/dev/ttyUSB7\n[recent bar]\nstyle=floating\nx=900\ny=900\n");
+    writeSettingsFile("[ports]\ncom1=/dev/ttyUSB7\n[recent bar]\nstyle=floating\nx=900\ny=900\n");
     writeFile(path("a.nvs"), "x = 1\n");
     make();
     EXPECT_TRUE(form->recentBar()->isFloating());
@@ -303,8 +302,7 @@ TEST_F(Window, SettingsWrittenAtCloseAreReadAtTheNextStart) {
 }
 
 TEST_F(Window, BarsComeBackOnTheirRows) {
-    writeFile(settingsFile(),
-              "[menu bar]\nrow=2\n[toolbar]\nrow=0\npos=0\n[recent bar]\nrow=0\npos=400\n");
+    writeSettingsFile("[menu bar]\nrow=2\n[toolbar]\nrow=0\npos=0\n[recent bar]\nrow=0\npos=400\n");
     make();
     EXPECT_EQ(form->buttonBar()->y(), form->recentBar()->y());
     EXPECT_GT(form->menuBarDock()->y(), form->buttonBar()->y());
@@ -321,12 +319,12 @@ TEST_F(Window, BadOrMissingSettingsStillStart) {
     EXPECT_EQ(form->pos(), QPoint(0, 0)) << "missing file: defaults";
     form.reset();
     static const char garbage[] = "\xff\xfe\n[main]\nx=12\ny=oops\n\0junk";
-    writeFile(settingsFile(), std::string(garbage, sizeof garbage - 1));
+    writeSettingsFile(std::string(garbage, sizeof garbage - 1));
     make();
     EXPECT_EQ(form->pos(), QPoint(12, 153)) << "reading stopped at y";
     EXPECT_EQ(form->size(), QSize(544, 374));
     form.reset();
-    writeFile(settingsFile(), "[main]\nx=-5000\ny=9000\n");
+    writeSettingsFile("[main]\nx=-5000\ny=9000\n");
     make();
     EXPECT_TRUE(form->screen()->availableGeometry().contains(form->pos()))
         << "a place on no screen comes back onto one";
