@@ -1,6 +1,7 @@
 #include "serial/portmap.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "base/ini.h"
 #include <sstream>
@@ -34,19 +35,42 @@ std::optional<int> integerOf(std::string_view text) {
 
 PortMap::PortMap() {
     for (const auto& r : kDefaults)
-        for (int n = r.first; n <= r.last; ++n)
+        for (int n = r.first; n <= r.last; ++n) {
             paths_[n] = r.prefix + std::to_string(n - r.first);
+            sources_[n] = "default";
+        }
 }
 
-PortMap PortMap::load(const std::string& settingsFile, const char* envPorts) {
+std::vector<std::string>& commandLineEntries() {
+    static std::vector<std::string> entries;
+    return entries;
+}
+
+void PortMap::setCommandLine(std::vector<std::string> entries) {
+    commandLineEntries() = std::move(entries);
+}
+
+const std::vector<std::string>& PortMap::commandLine() {
+    return commandLineEntries();
+}
+
+PortSources PortMap::standardSources(const std::string& programDir) {
+    const SettingsPaths paths = settingsPaths(programDir);
+    return {paths.systemPath, paths.readPath, std::getenv("NORVANE_PORTS"), commandLine()};
+}
+
+PortMap PortMap::load(const PortSources& sources) {
     PortMap map;
-    if (envPorts) map.apply(envPorts, ';');
-    if (!settingsFile.empty()) {
+    for (const std::string* file : {&sources.systemFile, &sources.userFile}) {
+        if (file->empty()) continue;
         std::string entries;
-        for (const auto& [key, value] : loadIni(settingsFile).entries("ports"))
+        for (const auto& [key, value] : loadIni(*file).entries("ports"))
             entries += key + '=' + value + '\n';
-        map.apply(entries, '\n');
+        map.apply(entries, '\n', *file);
     }
+    if (sources.environment) map.apply(sources.environment, ';', "NORVANE_PORTS");
+    for (const std::string& entry : sources.options)
+        map.apply(entry, '\0', "--port");
     return map;
 }
 
@@ -54,30 +78,54 @@ const std::string& PortMap::path(int n) const {
     return n >= 1 && n <= kMaxPort ? paths_[n] : kNoPath;
 }
 
-void PortMap::set(int n, std::string path) {
-    if (n >= 1 && n <= kMaxPort) paths_[n] = std::move(path);
+const std::string& PortMap::source(int n) const {
+    return n >= 1 && n <= kMaxPort ? sources_[n] : kNoPath;
 }
 
-void PortMap::apply(std::string_view entries, char sep) {
+void PortMap::set(int n, std::string path, std::string source) {
+    if (n < 1 || n > kMaxPort) return;
+    paths_[n] = std::move(path);
+    sources_[n] = std::move(source);
+}
+
+std::vector<std::string> PortMap::apply(std::string_view entries, char sep,
+                                        const std::string& source) {
+    std::vector<std::string> refused;
     while (!entries.empty()) {
         const size_t end = entries.find(sep);
         const std::string_view entry = entries.substr(0, end);
         entries = end == std::string_view::npos ? std::string_view{} : entries.substr(end + 1);
+        const auto refuse = [&] {
+            if (!nv::trimView(entry).empty()) refused.emplace_back(entry);
+        };
         const size_t eq = entry.find('=');
-        if (eq == std::string_view::npos) continue;
+        if (eq == std::string_view::npos) {
+            refuse();
+            continue;
+        }
         const std::string key = nv::lowerAscii(nv::trimView(entry.substr(0, eq)));
-        if (!nv::startsWith(key, "com")) continue;
+        if (!nv::startsWith(key, "com")) {
+            refuse();
+            continue;
+        }
         // Plain decimal only: "com0x1" in a settings file is a typing error, not port 1.
         // Leading zeros name the same port, as they do in scripts ("com0001" is com1); a
         // number of more than three digits is past the last port whatever its length.
         const std::string_view digits = std::string_view(key).substr(3);
-        if (digits.empty() || digits.find_first_not_of("0123456789") != std::string_view::npos)
+        if (digits.empty() || digits.find_first_not_of("0123456789") != std::string_view::npos) {
+            refuse();
             continue;
+        }
         const size_t lead = std::min(digits.find_first_not_of('0'), digits.size() - 1);
         const std::string_view number = digits.substr(lead);
-        if (number.size() > 3) continue;
-        set(std::stoi(std::string(number)), nv::trim(entry.substr(eq + 1)));
+        const int n = number.size() > 3 ? 0 : std::stoi(std::string(number));
+        if (n < 1 || n > kMaxPort) {
+            refuse();
+            continue;
+        }
+        set(n, nv::trim(entry.substr(eq + 1)), source);
     }
+    return refused;
 }
 
 std::optional<int> portNumberGeneral(std::string_view name) {

@@ -76,19 +76,16 @@ constexpr LineFunction kLineFunctions[] = {
 
 } // namespace
 
-std::string settingsFilePath() {
-    return settingsPaths(QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString())
-        .readPath;
-}
-
 SerialPorts::SerialPorts(QWidget* mainWindow, int& terminalX, int& terminalY)
     : SerialPorts(mainWindow, terminalX, terminalY, Options{}) {}
 
 SerialPorts::SerialPorts(QWidget* mainWindow, int& terminalX, int& terminalY, Options options)
     : mainWindow_(mainWindow), terminalX_(terminalX), terminalY_(terminalY),
       platform_(options.platform ? std::move(options.platform) : posixSerialPlatform()),
-      ports_(options.ports ? std::move(*options.ports)
-                           : PortMap::load(settingsFilePath(), std::getenv("NORVANE_PORTS"))),
+      ports_(options.ports
+                 ? std::move(*options.ports)
+                 : PortMap::load(PortMap::standardSources(
+                       QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString()))),
       layoutFile_(options.layoutFile.empty()
                       ? (QCoreApplication::applicationDirPath() + "/terminal.res").toStdString()
                       : std::move(options.layoutFile)) {

@@ -121,7 +121,4 @@ class SerialPorts {
     QPointer<PortDialog> dialog_;
 };
 
-// The settings file the port map is read from (the one the window settings are read from).
-std::string settingsFilePath();
-
 } // namespace nv::serial

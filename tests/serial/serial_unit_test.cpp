@@ -15,33 +15,52 @@
 namespace nv::serial {
 namespace {
 
-TEST(PortMap, SettingsBeatEnvironmentBeatDefaults) {
-    const auto ini = std::filesystem::temp_directory_path() / "serial_portmap_test.ini";
-    std::ofstream(ini) << "[terminal]\nx=5\ncom2=/dev/wrong\n[Ports]\nCOM2 = /dev/fromini\n"
-                          "com40=\n; com3=/dev/comment\n";
+// From the weakest: defaults, the lab's file, the user's file, NORVANE_PORTS, --port; each
+// entry names where it came from.
+TEST(PortMap, CommandLineBeatsEnvironmentBeatsUserBeatsLabBeatsDefaults) {
+    const auto dir = std::filesystem::temp_directory_path();
+    const auto user = dir / "serial_portmap_user.ini", lab = dir / "serial_portmap_lab.ini";
+    std::ofstream(user) << "[terminal]\nx=5\ncom2=/dev/wrong\n[Ports]\nCOM2 = /dev/fromini\n"
+                           "com40=\n; com3=/dev/comment\ncom5=/dev/user5\n";
+    std::ofstream(lab) << "[ports]\ncom2=/dev/lab2\ncom6=/dev/lab6\ncom5=/dev/lab5\n";
     const PortMap map =
-        PortMap::load(ini.string(), "com2=/dev/fromenv;com3=/dev/env3;junk;com0x4=/x");
-    std::filesystem::remove(ini);
+        PortMap::load({lab.string(),
+                       user.string(),
+                       "com3=/dev/env3;junk;com0x4=/x;com5=/dev/env5;com7=/dev/env7",
+                       {"com7=/dev/opt7", "COM8 = /dev/opt8"}});
+    std::filesystem::remove(user);
+    std::filesystem::remove(lab);
 
     struct Case {
         int n;
         const char* path;
+        std::string source;
     } cases[] = {
-        {1, "/dev/ttyS0"},
-        {32, "/dev/ttyS31"},
-        {33, "/dev/ttyUSB0"},
-        {65, "/dev/ttyACM0"},
-        {96, "/dev/ttyACM31"},
-        {97, ""},
-        {2, "/dev/fromini"},
-        {3, "/dev/env3"},
-        {40, ""} /* an empty entry removes the default */,
-        {4, "/dev/ttyS3"},
-        {0, ""},
-        {257, ""},
+        {1, "/dev/ttyS0", "default"},
+        {32, "/dev/ttyS31", "default"},
+        {33, "/dev/ttyUSB0", "default"},
+        {65, "/dev/ttyACM0", "default"},
+        {96, "/dev/ttyACM31", "default"},
+        {97, "", ""},
+        {2, "/dev/fromini", user.string()},
+        {6, "/dev/lab6", lab.string()},
+        {3, "/dev/env3", "NORVANE_PORTS"},
+        {5, "/dev/env5", "NORVANE_PORTS"},
+        {7, "/dev/opt7", "--port"},
+        {8, "/dev/opt8", "--port"},
+        {40, "", user.string()} /* an empty entry removes the default */,
+        {4, "/dev/ttyS3", "default"},
+        {0, "", ""},
+        {257, "", ""},
     };
-    for (const auto& c : cases)
+    for (const auto& c : cases) {
         EXPECT_EQ(map.path(c.n), c.path) << "com" << c.n;
+        EXPECT_EQ(map.source(c.n), c.source) << "com" << c.n;
+    }
+    // What is not an entry is handed back, so that the command line can refuse it.
+    PortMap other;
+    EXPECT_EQ(other.apply("com1=/a;junk;com0x4=/x;com300=/y;;", ';'),
+              (std::vector<std::string>{"junk", "com0x4=/x", "com300=/y"}));
 }
 
 // Keys with long numbers neither overflow nor land on a wrong port; leading zeros name the
@@ -62,7 +81,9 @@ TEST(PortMap, LongAndPaddedKeysMapToTheirOwnPortOrNone) {
 }
 
 TEST(PortMap, MissingSettingsFileIsNoError) {
-    EXPECT_EQ(PortMap::load("/nonexistent/norvane.ini", nullptr).path(5), "/dev/ttyS4");
+    EXPECT_EQ(
+        PortMap::load({"/nonexistent/lab.ini", "/nonexistent/norvane.ini", nullptr, {}}).path(5),
+        "/dev/ttyS4");
 }
 
 TEST(PortNames, GeneralAndStrictRules) {
