@@ -8,11 +8,13 @@
 // status: 0 done, 1 the input could not be read or converted (nothing is written then;
 // also for an input larger than the memory the tool may use, for a file whose text form
 // could not be converted back, and for one that would not come back byte for byte, such as
-// a header whose stream size is wrong), 2 wrong usage.
+// a header whose stream size is wrong), 64 wrong usage. --help and --version as every tool.
 #include "rack/componentstream.h"
 
 #include "base/files.h"
+#include "cli/commandline.h"
 
+#include <QFile>
 #include <cstdint>
 #include <cstdio>
 #include <iostream>
@@ -24,14 +26,19 @@
 
 namespace {
 
-int usage() {
-    std::fputs("usage: norvane-rack to-text INPUT [OUTPUT]\n"
-               "       norvane-rack from-text INPUT [OUTPUT]\n"
-               "Converts a rack file (or terminal.res) to its text form and back.\n"
-               "'-' stands for standard input or output.\n",
-               stderr);
-    return 2;
-}
+constexpr const char* kHelp =
+    "Usage: norvane-rack to-text INPUT [OUTPUT]\n"
+    "       norvane-rack from-text INPUT [OUTPUT]\n"
+    "\n"
+    "Converts a rack file (or terminal.res) to its text form and back. '-' stands for\n"
+    "standard input or output; without OUTPUT the result goes to standard output.\n"
+    "\n"
+    "Options:\n"
+    "  -h, --help   this text\n"
+    "  --version    the version and the licence\n"
+    "\n"
+    "Exit status: 0 converted, 1 the input could not be read or converted (nothing is\n"
+    "written then), 64 a bad command line.\n";
 
 int fail(const std::string& message) {
     std::fprintf(stderr, "norvane-rack: %s\n", message.c_str());
@@ -131,9 +138,16 @@ int convert(const std::string& mode, const std::string& input, const std::string
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 3 || argc > 4) return usage();
-    const std::string mode = argv[1], input = argv[2], output = argc == 4 ? argv[3] : "-";
-    if (mode != "to-text" && mode != "from-text") return usage();
+    nv::cli::CommandLine line("norvane-rack", kHelp);
+    if (const auto status = line.parse(nv::cli::arguments(argc, argv))) return *status;
+    const QStringList args = line.parser().positionalArguments();
+    if (args.size() < 2 || args.size() > 3)
+        return line.usageError("expected to-text or from-text, an input and an output");
+    const std::string mode = args[0].toStdString();
+    const std::string input = QFile::encodeName(args[1]).toStdString();
+    const std::string output = args.size() == 3 ? QFile::encodeName(args[2]).toStdString() : "-";
+    if (mode != "to-text" && mode != "from-text")
+        return line.usageError("unknown conversion \"" + mode + "\"");
     try {
         return convert(mode, input, output);
     } catch (const std::bad_alloc&) {
