@@ -20,6 +20,7 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QUndoStack>
+#include <cstdio>
 #include <map>
 
 #include "rack/controls.h"
@@ -552,8 +553,30 @@ void DesignerWindow::paste() {
     canvas_->setSelection(added);
 }
 
+// The program ends without questions (on a signal): the main window says so by its
+// "closeWithoutQuestions" property. A question now would hold the end for ever, since
+// nobody is there to answer it.
+bool DesignerWindow::programEnding() const {
+    const QWidget* main = parentWidget();
+    return main && main->property("closeWithoutQuestions").toBool();
+}
+
+void DesignerWindow::keepUnsaved() {
+    std::string error;
+    const std::string written = model_.writeRecovery(error);
+    if (written.empty())
+        std::fprintf(stderr, "Rack designer: the unsaved rack could not be kept: %s\n",
+                     error.c_str());
+    else
+        std::fprintf(stderr, "Rack designer: the unsaved rack was written to %s\n",
+                     written.c_str());
+    std::fflush(stderr);
+}
+
 void DesignerWindow::closeEvent(QCloseEvent* e) {
-    if (model_.modified() && !closing_) {
+    if (model_.modified() && !closing_ && programEnding()) {
+        keepUnsaved();
+    } else if (model_.modified() && !closing_) {
         // Asked without blocking: a script may be running on this thread.
         e->ignore();
         whenMaySwitch(

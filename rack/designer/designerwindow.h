@@ -78,6 +78,9 @@ class DesignerWindow : public QMainWindow {
     // the user saved or discarded the changes; never when the user cancels.
     void whenMaySwitch(std::function<void()> then, std::function<void()> otherwise = {});
     void tell(const QString& text); // a message that does not wait
+    bool programEnding() const;
+    // Writes the unsaved rack to a recovery file and names it on standard error.
+    void keepUnsaved();
     void buildActions();
     void refreshObjects();
     void selectionToList();

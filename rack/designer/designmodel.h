@@ -2,8 +2,14 @@
 // rack file holds, so that properties this program does not know survive an open and a
 // save), and every operation the designer offers on it: add, move and resize, align,
 // distribute, same size, rename with checks, reorder, delete, properties, and copy and paste
-// through the rack text form. Every change goes through one QUndoStack as a snapshot of the
-// tree before and after it, so undo and redo give back exactly the tree that was there.
+// through the rack text form. Every change goes through one QUndoStack as what it changed
+// (the rack window's own properties, the top-level controls replaced, added or removed),
+// so undo and redo give back exactly the tree that was there while a step costs about what
+// it changes, not the whole rack. The history is held to limits::kDesignerUndoBytes: past
+// it the oldest steps go first.
+//
+// What the designer takes in from outside (pasted text) and what it writes as a rack file
+// passes the checks openrack makes: the designer never makes a rack a script cannot open.
 //
 // Controls are addressed by their position among the rack's top-level controls (the rack
 // order, which decides which control a name finds first); controls held by another control
@@ -25,6 +31,8 @@
 #include "rack/componentstream.h"
 
 namespace nv::designer {
+
+struct Edit; // one undo step's change, see designmodel.cpp
 
 struct Rect {
     int x = 0, y = 0, w = 0, h = 0;
@@ -61,8 +69,17 @@ class DesignModel : public QObject {
     // A rack file, or its text form when the file does not start as a rack file does.
     bool open(const std::string& path, std::string& error);
     // Writes the rack file (the program's writer and safe save) and marks the state saved.
+    // A rack that openrack would refuse is not written: the error says why.
     bool save(const std::string& path, std::string& error);
+    // Why openrack would refuse the rack as it is now; empty when it opens.
+    std::string loaderRefusal() const;
     std::string text() const; // the whole rack in the text form
+    // Writes the rack as it is now to a new file beside the file it came from (the current
+    // folder for a new rack), never over an existing file or through a link: "panel.res"
+    // gives "panel.recovered.res", or "panel.recovered-2.res" when that is taken. For the
+    // end of the program on a signal, when nobody can be asked. The name written, or empty
+    // (and a reason) on failure.
+    std::string writeRecovery(std::string& error) const;
 
     // ---- controls ----
     // A free name of a class: its name without "T" and "Vr", numbered from 1 (Slider1).
@@ -100,12 +117,19 @@ class DesignModel : public QObject {
     // The text form of the controls: one object block per control, in rack order.
     std::string copyText(std::vector<int> which) const;
     // Adds the controls of a text in the form copyText makes (a whole rack in the text form
-    // gives its controls). Names already taken get a free name of their class. The indices
-    // of the new controls go to `added`.
+    // gives its controls). Names already taken get a free name of their class. Controls
+    // openrack would refuse (a value out of range, a text past limits::kRackText) are not
+    // pasted: the error names the value. The indices of the new controls go to `added`.
     bool paste(const std::string& text, std::string& error, std::vector<int>* added = nullptr);
 
-    // The tree as it is now, for the undo commands.
-    void replaceRoot(const rack::Component& root);
+    // One undo step for several changes (the font's three properties).
+    void beginGroup(const QString& what);
+    void endGroup();
+    // The bytes the undo history holds (an estimate of the parts of racks it keeps).
+    std::size_t undoBytes() const { return undoBytes_; }
+
+    // A step applied forwards (redo) or backwards (undo), for the undo commands.
+    void applyEdit(const Edit& edit, bool forward);
 
   signals:
     // The tree changed (any operation, undo or redo).
@@ -117,12 +141,21 @@ class DesignModel : public QObject {
                  const std::function<void(Rect&)>& change, bool merge = false);
     rack::Component* target(rack::Component& root, int i) const;
     bool nameTaken(const rack::Component& root, const std::string& name, int except) const;
+    // Drops the oldest steps once the history holds more than its bound.
+    void boundHistory();
 
     rack::Document doc_;
     QUndoStack stack_;
     std::string path_;
+    std::string origin_;        // the file opened or saved last, rack file or text form
     std::vector<int> mergeKey_; // the controls of a step that may fold into the last
+    int groups_ = 0;            // open groups (macros) on the stack
+    std::size_t undoBytes_ = 0;
 };
+
+// Why a tree holds a text openrack refuses: the first caption or text anywhere in it longer
+// than limits::kRackText, as "Name.Caption: ...". Empty when there is none.
+std::string textTooLong(const rack::Component& tree);
 
 // The registered classes everywhere in the tree; false with the first unknown class.
 bool classesKnown(const rack::Component& holder, std::string& error);

@@ -291,11 +291,11 @@ void PropertyPanel::addFont() {
                 this,
                 [this, i, name = chosen.family().toStdString(), px, style] {
                     // One undo step for the three properties the font is made of.
-                    model_.undoStack().beginMacro(tr("Change font"));
+                    model_.beginGroup(tr("Change font"));
                     model_.setProperty(i, "Font.Name", rack::stringValue(name));
                     model_.setProperty(i, "Font.Height", rack::intValue(-px));
                     model_.setProperty(i, "Font.Style", rack::setValue(style));
-                    model_.undoStack().endMacro();
+                    model_.endGroup();
                 },
                 Qt::QueuedConnection);
         });

@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QDir>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -17,9 +18,14 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolBar>
+#include <csignal>
+#include <cstdio>
 #include <gtest/gtest.h>
+#include <malloc.h>
 
+#include "app/stopsignals.h"
 #include "base/files.h"
+#include "base/limits.h"
 #include "rack/designer/designcanvas.h"
 #include "rack/designer/designerwindow.h"
 #include "rack/designer/designmodel.h"
@@ -32,14 +38,42 @@ using namespace nv::designer;
 
 namespace {
 
+const char* const kSignalChild = "NORVANE_TEST_SIGNAL_CHILD";
+
+// The child of SigtermEndsTheProgramWhileTheDesignerAsks: the main window wired to SIGTERM
+// as the program wires it, a designer with an unsaved rack (the one the variable names)
+// and its question open.
+int signalChild(QApplication& app) {
+    nv::MainWindow::Options options;
+    options.programDir = QFileInfo(qEnvironmentVariable(kSignalChild)).path();
+    nv::MainWindow form(options);
+    QObject::connect(&form, &nv::MainWindow::windowClosed, &app, &QCoreApplication::quit);
+    nv::StopSignals terminate({SIGTERM}, [&form] { form.closeWithoutQuestions(); });
+    form.show();
+    form.findChild<QAction*>(QStringLiteral("rackMenu"))
+        ->menu()
+        ->findChild<QAction*>(QStringLiteral("newRackAction"))
+        ->trigger();
+    DesignerWindow* designer = form.findChildren<DesignerWindow*>().value(0);
+    if (!designer || !designer->load(qEnvironmentVariable(kSignalChild))) return 2;
+    designer->model().add("TVrLed", {8, 8, 24, 24});
+    designer->close();
+    if (!designer->findChild<QMessageBox*>(QStringLiteral("unsavedQuestion"))) return 3;
+    std::printf("asking\n");
+    std::fflush(stdout);
+    const int status = app.exec();
+    const int sig = nv::StopSignals::received();
+    return sig ? 128 + sig : status;
+}
+
 std::string slurp(const QString& path) {
     std::string bytes, error;
     nv::readFile(path.toStdString(), bytes, error);
     return bytes;
 }
 
-// A rack from another tool: a root class of its own, properties and an event this program
-// does not know, a collection and nested controls.
+// A rack from another tool: a root class of its own, properties this program does not know,
+// an event, a collection and nested controls.
 const char* const kForeignRack = R"(object Form1: TForm1
   Left = 10
   Top = 20
@@ -47,7 +81,7 @@ const char* const kForeignRack = R"(object Form1: TForm1
   ClientHeight = 200
   ClientWidth = 300
   PixelsPerInch = 96
-  OnCreate = FormCreate
+  OnClose = FormClose
   object Gauge: TVrMeter
     Left = 8
     Top = 8
@@ -292,7 +326,7 @@ TEST_F(DesignerTest, RacksOfOtherToolsKeepWhatThisProgramDoesNotKnow) {
     ASSERT_TRUE(r.ok);
     EXPECT_EQ(r.doc.root.className, "TForm1");
     EXPECT_EQ(rack::intProperty(r.doc.root, "PixelsPerInch"), 96);
-    EXPECT_EQ(rack::identProperty(r.doc.root, "OnCreate"), "FormCreate");
+    EXPECT_EQ(rack::identProperty(r.doc.root, "OnClose"), "FormClose");
     const rack::Component* g = r.doc.root.find("Gauge");
     EXPECT_EQ(rack::intProperty(*g, "Tag"), 7);
     EXPECT_EQ(g->property("Scale.Ticks")->value.type, rack::VType::Collection);
@@ -309,6 +343,161 @@ TEST_F(DesignerTest, RacksOfOtherToolsKeepWhatThisProgramDoesNotKnow) {
     EXPECT_FALSE(m.open(path("bad.txt").toStdString(), error));
     EXPECT_NE(error.find("TButton"), std::string::npos);
     EXPECT_EQ(m.count(), 2); // unchanged
+}
+
+// Thousands of pasted controls whose names are all taken each get the next free name of
+// their class. (Finding each by trying Label1, Label2 ... through the whole rack took hours
+// here, and about 80 s for 2000.)
+TEST_F(DesignerTest, PastingThousandsOfClashingNamesGivesEachTheNextFreeName) {
+    std::string text;
+    for (int i = 1; i <= 5000; ++i)
+        text += "object Label" + std::to_string(i) + ": TLabel\nend\n";
+    DesignModel m;
+    std::string error;
+    ASSERT_TRUE(m.paste(text, error)) << error;
+    ASSERT_TRUE(m.paste(text, error)) << error;
+    ASSERT_EQ(m.count(), 10000);
+    EXPECT_EQ(m.control(4999).name, "Label5000");
+    EXPECT_EQ(m.control(5000).name, "Label5001");
+    EXPECT_EQ(m.control(9999).name, "Label10000");
+    EXPECT_EQ(m.rect(5000), (Rect{8, 8, 0, 0}));
+}
+
+// What the designer takes in or writes passes openrack's own checks: a value the loader
+// refuses is not pasted and a rack it refuses is not saved, each with a reason.
+TEST_F(DesignerTest, ValuesOpenrackRefusesAreNeitherPastedNorSaved) {
+    const std::string big(limits::kRackText + 1, 'x');
+    const struct {
+        std::string block;
+        const char* why; // empty: pasted
+    } cases[] = {
+        {" Left = 40000\n", "Left: coordinate out of range"},
+        {" Top = -50000\n", "Top: coordinate out of range"},
+        {" Width = 100000\n", "Width: coordinate out of range"},
+        {" Left = -32767\n Width = 32767\n", ""},
+        {" Caption = '" + big + "'\n", "Caption: text of 1048577 bytes"},
+        {" Caption = '" + big.substr(1) + "'\n", ""},
+        {" Text = '" + big + "'\n", "Text: text of 1048577 bytes"},
+        {" OnClick = Button1Click\n", "no event handler named Button1Click"},
+    };
+    for (const auto& c : cases) {
+        DesignModel m;
+        std::string error;
+        const bool pasted = m.paste("object Lamp: TLabel\n" + c.block + "end\n", error);
+        const std::string what = c.block.substr(0, 40);
+        if (!*c.why) {
+            EXPECT_TRUE(pasted) << what << error;
+            continue;
+        }
+        EXPECT_FALSE(pasted) << what;
+        EXPECT_NE(error.find(c.why), std::string::npos) << what << " -> " << error;
+        EXPECT_EQ(m.count(), 0) << what;
+        EXPECT_EQ(m.undoStack().count(), 0) << what;
+    }
+
+    // A text form (opened without the loader's checks) with a value out of range is not
+    // saved until the value is mended; what is saved then opens in the rack window.
+    ASSERT_EQ(rack::saveFile(path("far.txt").toStdString(),
+                             "object R: TFrmRack\nobject Lamp: TVrLed\n Left = 40000\nend\nend\n"),
+              "");
+    DesignModel m;
+    std::string error;
+    ASSERT_TRUE(m.open(path("far.txt").toStdString(), error)) << error;
+    EXPECT_FALSE(m.save(path("far.res").toStdString(), error));
+    EXPECT_NE(error.find("Lamp.Left: coordinate out of range"), std::string::npos) << error;
+    EXPECT_FALSE(QFileInfo::exists(path("far.res")));
+    m.setProperty(0, "Left", rack::intValue(400));
+    ASSERT_TRUE(m.save(path("far.res").toStdString(), error)) << error;
+    int x = 0, y = 0;
+    rack::RackWindow window(x, y);
+    EXPECT_TRUE(window.load(path("far.res").toStdString(), error)) << error;
+
+    // The rack window's own events too: openrack knows three handlers.
+    m.setProperty(-1, "OnCreate", rack::identValue("FormCreate"));
+    EXPECT_FALSE(m.save(path("far.res").toStdString(), error));
+    EXPECT_NE(error.find("no event handler named FormCreate"), std::string::npos) << error;
+}
+
+// The heap in use, where the allocator tells it (not under the sanitizers).
+std::size_t heapInUse() {
+    return mallinfo2().uordblks;
+}
+
+// What the heap grew by since `before` (nothing when it shrank).
+std::size_t heapGrowth(std::size_t before) {
+    return std::max(heapInUse(), before) - before;
+}
+
+// An undo step keeps what it changed, not the whole rack twice: a hundred pastes of one
+// lamp on a rack of 1000 controls cost about a hundred lamps (they cost 2 x 100 racks).
+TEST_F(DesignerTest, UndoStepsCostWhatTheyChange) {
+    std::string text;
+    for (int i = 1; i <= 1000; ++i)
+        text += "object Led" + std::to_string(i) +
+                ": TVrLed\n Left = 8\n Top = 8\n"
+                "Width = 24\n Height = 24\n ColorOn = clLime\nend\n";
+    DesignModel m;
+    std::string error;
+    ASSERT_TRUE(m.paste(text, error)) << error;
+    const std::size_t rackBytes = m.undoBytes();
+    const std::size_t heapBefore = heapInUse();
+    for (int i = 0; i < 100; ++i)
+        ASSERT_TRUE(m.paste("object Lamp: TVrLed\n Left = 8\nend\n", error)) << error;
+    const std::size_t grown = heapGrowth(heapBefore);
+    if (heapBefore == 0) GTEST_SKIP() << "the allocator does not tell its heap";
+    EXPECT_LT(grown, 4u << 20) << "a rack is about " << rackBytes << " bytes";
+    EXPECT_LT(m.undoBytes() - rackBytes, 1u << 20);
+    // The steps still undo and redo exactly.
+    const rack::Component last = m.root();
+    for (int i = 0; i < 50; ++i)
+        m.undoStack().undo();
+    EXPECT_EQ(m.count(), 1050);
+    EXPECT_EQ(m.control(1000).name, "Lamp");
+    EXPECT_EQ(m.control(1049).name, "Led1049");
+    for (int i = 0; i < 50; ++i)
+        m.undoStack().redo();
+    EXPECT_EQ(m.root(), last);
+}
+
+// The history is held to its bound: past it the oldest steps go, the newest stay and undo
+// exactly, and a saved state that went with them is no longer taken for unmodified.
+TEST_F(DesignerTest, TheUndoHistoryDropsItsOldestStepsPastItsBound) {
+    DesignModel m;
+    m.add("TVrLed", {});
+    std::string error;
+    ASSERT_TRUE(m.save(path("big.res").toStdString(), error)) << error;
+    const std::size_t heapBefore = heapInUse();
+    // Each step replaces a caption of 1 MiB with another: 2 MiB a step, 200 MiB in all.
+    auto caption = [](int i) {
+        std::string c(limits::kRackText, 'a' + char(i % 26));
+        c.replace(0, 4, std::to_string(1000 + i));
+        return c;
+    };
+    for (int i = 0; i < 100; ++i)
+        m.setProperty(-1, "Caption", rack::stringValue(caption(i)));
+    EXPECT_LE(m.undoBytes(), limits::kDesignerUndoBytes);
+    const int kept = m.undoStack().count();
+    EXPECT_GT(kept, 10);
+    EXPECT_LT(kept, 40);
+    if (heapBefore != 0) {
+        EXPECT_LT(heapGrowth(heapBefore), limits::kDesignerUndoBytes + (16u << 20));
+    }
+    EXPECT_TRUE(m.undoStack().canUndo());
+    EXPECT_FALSE(m.undoStack().canRedo());
+    EXPECT_EQ(m.undoStack().undoText(), QStringLiteral("Change Caption"));
+    for (int i = 0; i < kept; ++i)
+        m.undoStack().undo();
+    EXPECT_FALSE(m.undoStack().canUndo());
+    EXPECT_EQ(rack::textProperty(m.root(), "Caption"), caption(99 - kept));
+    EXPECT_TRUE(m.modified()); // the saved state is gone with the oldest steps
+    for (int i = 0; i < kept; ++i)
+        m.undoStack().redo();
+    EXPECT_EQ(rack::textProperty(m.root(), "Caption"), caption(99));
+    // Steps go on, and fold as before.
+    const int steps = m.undoStack().count();
+    m.moveBy({0}, 1, 0, true);
+    m.moveBy({0}, 1, 0, true);
+    EXPECT_EQ(m.undoStack().count(), steps + 1);
 }
 
 // ---- the window, driven like a user ----
@@ -590,6 +779,75 @@ TEST_F(DesignerTest, QuitAsksAboutUnsavedDesignerChangesFirst) {
     EXPECT_FALSE(form.isVisible());
 }
 
+// The program ending on a signal (SIGTERM) closes the main window without questions, and the
+// application then closes every window: the designer is not held by its question either.
+// Its unsaved rack goes to a new file beside the rack, named on standard error; a name that
+// is taken, or a link planted there, is passed over.
+TEST_F(DesignerTest, ASignalClosesTheDesignerWithoutQuestionsAndKeepsItsRack) {
+    nv::MainWindow::Options options;
+    options.programDir = dir.path();
+    nv::MainWindow form(options);
+    form.show();
+    QAction* rackMenu = form.findChild<QAction*>(QStringLiteral("rackMenu"));
+    ASSERT_TRUE(rackMenu);
+    rackMenu->menu()->findChild<QAction*>(QStringLiteral("newRackAction"))->trigger();
+    auto windows = form.findChildren<DesignerWindow*>();
+    ASSERT_EQ(windows.size(), 1);
+    DesignerWindow& designer = *windows.front();
+    ASSERT_TRUE(designer.load(rackFile("bench.res", "object R: TFrmRack\nend\n")));
+    const std::string original = slurp(path("bench.res"));
+    designer.model().add("TVrLed", {8, 8, 24, 24});
+    ASSERT_EQ(rack::saveFile(path("victim.txt").toStdString(), "keep"), "");
+    ASSERT_TRUE(QFile::link(path("victim.txt"), path("bench.recovered.res")));
+
+    form.closeWithoutQuestions();
+    EXPECT_FALSE(form.isVisible());
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(designer.close()); // what the application's quit does to each window
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_FALSE(designer.isVisible());
+    EXPECT_FALSE(designer.findChild<QMessageBox*>(QStringLiteral("unsavedQuestion")));
+    const QString kept = path("bench.recovered-2.res");
+    EXPECT_NE(said.find(kept.toStdString()), std::string::npos) << said;
+    EXPECT_EQ(slurp(path("victim.txt")), "keep");
+    auto r = rack::readFile(kept.toStdString());
+    ASSERT_TRUE(r.ok) << r.message();
+    ASSERT_EQ(r.doc.root.children.size(), 1u);
+    EXPECT_EQ(r.doc.root.children[0].name, "Led1");
+    EXPECT_EQ(slurp(path("bench.res")), original); // the rack itself is left as saved
+}
+
+// The same in a process of its own, the program's way: SIGTERM arrives while the designer
+// asks about its unsaved changes, and the process ends all the same.
+TEST_F(DesignerTest, SigtermEndsTheProgramWhileTheDesignerAsks) {
+    const QString rackPath = rackFile("bench.res", "object R: TFrmRack\nend\n");
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QString::fromLatin1(kSignalChild), rackPath);
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    child.setProcessEnvironment(env);
+    child.start(QCoreApplication::applicationFilePath(), {});
+    ASSERT_TRUE(child.waitForStarted());
+    QByteArray out;
+    while (!out.contains("asking") && child.waitForReadyRead(60000))
+        out += child.readAllStandardOutput();
+    ASSERT_TRUE(out.contains("asking")) << out.toStdString();
+    ::kill(pid_t(child.processId()), SIGTERM);
+    const bool ended = child.waitForFinished(60000);
+    if (!ended) {
+        child.kill();
+        child.waitForFinished();
+    }
+    ASSERT_TRUE(ended) << "still running behind the question";
+    EXPECT_EQ(child.exitCode(), 128 + SIGTERM);
+    const std::string said = child.readAllStandardError().toStdString();
+    const QString kept = path("bench.recovered.res");
+    EXPECT_NE(said.find(kept.toStdString()), std::string::npos) << said;
+    auto r = rack::readFile(kept.toStdString());
+    ASSERT_TRUE(r.ok) << r.message();
+    EXPECT_EQ(r.doc.root.children.size(), 1u);
+}
+
 // A script runs on this thread: questions are asked without a loop of their own, so the call
 // returns at once and the answer arrives later.
 TEST_F(DesignerWindowTest, UnsavedChangesAreAskedAboutWithoutWaiting) {
@@ -703,6 +961,7 @@ int main(int argc, char** argv) {
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    if (qEnvironmentVariableIsSet(kSignalChild)) return signalChild(app);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
