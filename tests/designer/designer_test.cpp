@@ -960,6 +960,11 @@ int main(int argc, char** argv) {
     // Offscreen unless a display is there (tests/x11.sh gives one).
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Settings the main window writes (as root, into the configuration folder) stay in a
+    // folder of the tests' own.
+    QTemporaryDir config;
+    if (!qEnvironmentVariableIsSet(kSignalChild))
+        qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
     QApplication app(argc, argv);
     if (qEnvironmentVariableIsSet(kSignalChild)) return signalChild(app);
     ::testing::InitGoogleTest(&argc, argv);
