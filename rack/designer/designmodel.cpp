@@ -1,4 +1,5 @@
 #include "rack/designer/designmodel.h"
+#include "rack/textlimit.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -262,22 +263,11 @@ class FreeNames {
     std::unordered_map<std::string, int> tried_;
 };
 
-bool isTextProperty(const Property& p) {
-    return equalsNoCase(p.name, "Caption") || equalsNoCase(p.name, "Text");
-}
-
+// The first caption or text past the one limit on control texts, named with its control.
 std::string textTooLongIn(const Component& c) {
-    for (const Property& p : c.properties) {
-        if (!isTextProperty(p)) continue;
-        // Wide strings are measured as the bytes a script would see.
-        const std::size_t n = p.value.type == rack::VType::WString
-                                  ? rack::asText(p.value).value_or(std::string()).size()
-                                  : p.value.bytes.size();
-        if (n > limits::kRackText)
-            return c.name + "." + p.name + ": text of " + std::to_string(n) +
-                   " bytes, more than the " + std::to_string(limits::kRackText) +
-                   " a control holds";
-    }
+    for (const Property& p : c.properties)
+        if (std::string why; !rack::checkTextProperty(p, why))
+            return c.name + "." + p.name + ": " + why;
     for (const Component& ch : c.children)
         if (std::string why = textTooLongIn(ch); !why.empty()) return why;
     return {};

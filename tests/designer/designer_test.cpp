@@ -375,9 +375,9 @@ TEST_F(DesignerTest, ValuesOpenrackRefusesAreNeitherPastedNorSaved) {
         {" Top = -50000\n", "Top: coordinate out of range"},
         {" Width = 100000\n", "Width: coordinate out of range"},
         {" Left = -32767\n Width = 32767\n", ""},
-        {" Caption = '" + big + "'\n", "Caption: text of 1048577 bytes"},
+        {" Caption = '" + big + "'\n", "Lamp.Caption: text longer than 1048576 bytes"},
         {" Caption = '" + big.substr(1) + "'\n", ""},
-        {" Text = '" + big + "'\n", "Text: text of 1048577 bytes"},
+        {" Text = '" + big + "'\n", "Lamp.Text: text longer than 1048576 bytes"},
         {" OnClick = Button1Click\n", "no event handler named Button1Click"},
     };
     for (const auto& c : cases) {
