@@ -72,17 +72,60 @@ bool fail(std::string& error, int err) {
     return false;
 }
 
+// Best effort on the way out of a failed save: the failure already reported is the one that
+// counts.
+bool truncateTo(int fd, size_t size) {
+    return ::ftruncate(fd, static_cast<off_t>(size)) == 0;
+}
+
+// Writes a regular file where it stands (hard links, a folder that cannot be written)
+// without ever leaving it cut off: the new length is reserved first, so a full disk refuses
+// before a byte changes, and the old bytes are kept to be put back should a write still fail.
+bool rewriteRegular(const std::string& path, std::string_view bytes, std::string& error) {
+    std::string old, why;
+    const bool existed = ::access(path.c_str(), F_OK) == 0;
+    // A file that cannot be read back cannot be restored: it is written only when the new
+    // length could be reserved, as below.
+    const bool kept = existed && readFile(path, old, why);
+    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY | O_CREAT, 0666);
+    if (fd < 0) return fail(error, errno);
+    const auto closeWith = [&](int err) {
+        ::close(fd);
+        if (!existed) ::unlink(path.c_str()); // nothing half-made is left behind
+        return fail(error, err);
+    };
+    if (!bytes.empty()) {
+        const int rc = ::posix_fallocate(fd, 0, static_cast<off_t>(bytes.size()));
+        // File systems without reservation (EOPNOTSUPP) go on and rely on putting back.
+        if (rc != 0 && rc != EOPNOTSUPP && rc != EINVAL) {
+            if (kept) truncateTo(fd, old.size());
+            return closeWith(rc);
+        }
+    }
+    const auto putBack = [&](int err) {
+        if (kept) {
+            truncateTo(fd, old.size());
+            if (::lseek(fd, 0, SEEK_SET) == 0 && writeAll(fd, old)) (void)::fsync(fd);
+        }
+        return closeWith(err);
+    };
+    if (::lseek(fd, 0, SEEK_SET) != 0 || !writeAll(fd, bytes)) return putBack(errno);
+    if (::ftruncate(fd, static_cast<off_t>(bytes.size())) != 0 || ::fsync(fd) != 0)
+        return putBack(errno);
+    if (::close(fd) != 0) return fail(error, errno);
+    return true;
+}
+
 bool writeInPlace(const std::string& path, std::string_view bytes, bool regular,
                   std::string& error) {
+    if (regular) return rewriteRegular(path, bytes, error);
     // O_NONBLOCK so that a FIFO nobody reads refuses (ENXIO) instead of hanging the program;
     // the writes themselves block as usual.
-    const int flags =
-        O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | (regular ? O_CREAT | O_TRUNC : 0);
-    const int fd = ::open(path.c_str(), flags, 0666);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
     if (fd < 0) return fail(error, errno);
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     int err = 0;
-    if (!writeAndClose(fd, bytes, regular, err)) return fail(error, err);
+    if (!writeAndClose(fd, bytes, false, err)) return fail(error, err);
     return true;
 }
 
@@ -179,7 +222,9 @@ bool safeSave(const std::string& requested, std::string_view bytes, std::string&
     ::fchmod(fd, mode);
     // Root saving someone else's file leaves it theirs.
     if (exists && (st.st_uid != ::geteuid() || st.st_gid != ::getegid()))
-        (void)::fchown(fd, st.st_uid, st.st_gid);
+        if (::fchown(fd, st.st_uid, st.st_gid) != 0) {
+            // Not fatal: the content is what the user asked to save; the owner stays root's.
+        }
     if (writeAndClose(fd, bytes, true, err) && ::rename(tmp.c_str(), path.c_str()) == 0)
         return true;
     if (err == 0) err = errno;

@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -127,6 +129,31 @@ TEST(SafeSave, ReadOnlyFolderIsWrittenInPlace) {
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     }
     EXPECT_EQ(contentOf(d / "settings.ini"), "new");
+}
+
+// A save that cannot be completed leaves every byte of the old file, on the path that
+// writes in place (a file with two names, as a hard-linked rack or settings file): a file
+// size limit makes the disk "full" at 4 KiB, in a child so that the limit stays there. The
+// editor, norvane.ini, racks and the converter all save through here.
+TEST(SafeSave, ARefusedSaveKeepsEveryOldByte) {
+    TempDir d;
+    const std::string old(1847, 'o');
+    put(d / "a.ini", old);
+    ASSERT_EQ(link((d / "a.ini").c_str(), (d / "b.ini").c_str()), 0);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{4096, 4096};
+        std::string why;
+        _exit(setrlimit(RLIMIT_FSIZE, &limit) == 0 &&
+                      !safeSave(d / "a.ini", std::string(10000, 'n'), why)
+                  ? 0
+                  : 1);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(contentOf(d / "b.ini"), old);
 }
 
 TEST(SafeSave, RefusesFoldersAndNamesWithAZeroByte) {
