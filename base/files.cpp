@@ -232,4 +232,20 @@ bool safeSave(const std::string& requested, std::string_view bytes, std::string&
     return fail(error, err);
 }
 
+bool saveNew(const std::string& path, std::string_view bytes, std::string& error) {
+    if (path.empty() || path.find('\0') != std::string::npos) return fail(error, ENOENT);
+    std::string tmp = path + ".XXXXXX";
+    const int fd = ::mkstemp(tmp.data());
+    if (fd < 0) return fail(error, errno);
+    const mode_t mask = ::umask(022);
+    ::umask(mask);
+    ::fchmod(fd, 0666 & ~mask);
+    int err = 0;
+    if (writeAndClose(fd, bytes, true, err) && ::rename(tmp.c_str(), path.c_str()) == 0)
+        return true;
+    if (err == 0) err = errno;
+    ::unlink(tmp.c_str());
+    return fail(error, err);
+}
+
 } // namespace nv

@@ -35,6 +35,12 @@ bool readFile(const std::string& path, std::string& bytes, std::string& error,
 // Writes `bytes` as the whole content of `path` (see above).
 bool safeSave(const std::string& path, std::string_view bytes, std::string& error);
 
+// Writes `bytes` as a new file at `path` (mode from the umask): a temporary file in the same
+// folder renamed over the name, so that whatever stood there (a symbolic link someone
+// planted in a shared folder, a file with other names) is replaced, never followed or
+// written through. For files the program makes afresh, such as a built program's racks.
+bool saveNew(const std::string& path, std::string_view bytes, std::string& error);
+
 // True when the folder exists and this process may create files in it.
 bool canWriteFolder(const std::string& folder);
 

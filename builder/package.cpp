@@ -224,7 +224,7 @@ Restored restore(std::string_view slot, const std::string& folder, uint32_t& ran
             trimControls(rest.substr(p + kRackStart.size(), kRackNameBytes));
         std::string why;
         if (!isPlainFileName(name) ||
-            !safeSave(folder + "/" + std::string(name), rest.substr(data, end - data), why))
+            !saveNew(folder + "/" + std::string(name), rest.substr(data, end - data), why))
             r.racksWritten = false;
         rest.remove_prefix(end + kRackEnd.size());
     }

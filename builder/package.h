@@ -73,7 +73,8 @@ struct Restored {
 // Reads the package in `slot` (the 262174 bytes as they stand in the program file), writes
 // its rack entries into `folder` and deciphers its script. A rack entry's name must be a
 // plain file name: one holding "/" or a zero byte, or "." or "..", counts as a file that
-// cannot be written.
+// cannot be written. Each file is written new (base/files.h saveNew): a link planted at its
+// name in a shared folder is replaced, never followed.
 Restored restore(std::string_view slot, const std::string& folder, uint32_t& randomState);
 
 } // namespace nv::package

@@ -305,6 +305,29 @@ TEST(PackageRestore, NamesThatLeaveTheFolderAreRefusedAndWriteNothing) {
     }
 }
 
+// In a shared bench folder someone plants links at the names a built program writes: each
+// is replaced by the rack, and neither the file it pointed at nor the place a dangling one
+// pointed to is touched.
+TEST(PackageRestore, LinksPlantedAtTheNamesAreReplacedNeverFollowed) {
+    TempDir parent;
+    fs::create_directory(parent / "run");
+    fs::create_directory(parent / "other");
+    put(parent / "other/victim.txt", "precious");
+    fs::create_symlink("../other/victim.txt", parent / "run/panel.res");
+    fs::create_symlink("../other/created.txt", parent / "run/terminal.res");
+    const std::string pkg = "[names]Norvane[namee]" + entry("terminal.res", "TERM") +
+                            entry("panel.res", "PANEL") + "[embe]";
+    uint32_t state = 0;
+    const auto r = package::restore(slotWith(pkg), parent / "run", state);
+    EXPECT_TRUE(r.racksWritten);
+    EXPECT_EQ(contentOf(parent / "other/victim.txt"), "precious");
+    EXPECT_FALSE(fs::exists(parent / "other/created.txt"));
+    for (const char* name : {"panel.res", "terminal.res"})
+        EXPECT_FALSE(fs::is_symlink(parent.path / "run" / name)) << name;
+    EXPECT_EQ(contentOf(parent / "run/panel.res"), "PANEL");
+    EXPECT_EQ(contentOf(parent / "run/terminal.res"), "TERM");
+}
+
 TEST(PackageRestore, CutOffEntryAndUnwritableFolderFail) {
     TempDir out;
     uint32_t state = 0;
