@@ -125,7 +125,8 @@ int runScript(int& argc, char** argv, const std::string& text) {
 
 // Script > Build without the window. The rack window exists (offscreen without a display),
 // since each rack is proved by loading it there.
-int buildProgram(int& argc, char** argv, const std::string& text, const std::string& output) {
+int buildProgram(int& argc, char** argv, const std::string& script, const std::string& text,
+                 const std::string& output) {
     Headless h(argc, argv, text);
     const std::string source = nv::builder::programBesideRunner();
     const nv::builder::Outcome out =
@@ -137,7 +138,9 @@ int buildProgram(int& argc, char** argv, const std::string& text, const std::str
     }
     if (!out.built) return kExitRefused;
     std::string error;
-    if (!nv::builder::writeProgram(output, out.image, source, error)) {
+    std::vector<std::string> inputs = out.inputs;
+    inputs.push_back(script);
+    if (!nv::builder::writeProgram(output, out.image, source, inputs, error)) {
         std::fprintf(stderr, "norvane-run: cannot write %s: %s\n", output.c_str(), error.c_str());
         return kExitRefused;
     }
@@ -168,7 +171,7 @@ int main(int argc, char** argv) {
     }
 
     try {
-        if (build) return buildProgram(argc, argv, text, argv[3]);
+        if (build) return buildProgram(argc, argv, argv[2], text, argv[3]);
         return runScript(argc, argv, text);
     } catch (const std::bad_alloc&) {
         // The run itself reports its own failures; this is a failure around it (the

@@ -62,15 +62,26 @@ Outcome build(Runtime& rt, rack::Rack& rack, const std::string& programFile,
     package::BuildResult r = package::build(std::move(in), rt.randomState);
     out.built = r.ok;
     out.image = std::move(r.image);
+    out.inputs = std::move(r.inputs);
     return out;
 }
 
 bool writeProgram(const std::string& path, std::string_view image, const std::string& sourceProgram,
-                  std::string& error) {
+                  const std::vector<std::string>& inputs, std::string& error) {
     if (sameFile(path, runningProgram()) || sameFile(path, sourceProgram)) {
         error = "A program cannot be written over the program it is built from.";
         return false;
     }
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        error = "It is not a regular file; a program is written only as a file.";
+        return false;
+    }
+    for (const std::string& input : inputs)
+        if (sameFile(path, input)) {
+            error = "It is " + input + ", which the program was built from.";
+            return false;
+        }
     if (!safeSave(path, image, error)) return false;
     if (::chmod(path.c_str(), 0755) != 0) {
         error = errnoText(errno);

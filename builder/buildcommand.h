@@ -27,8 +27,9 @@ namespace builder {
 
 struct Outcome {
     bool built = false;
-    std::string image;   // the built program, when built
-    std::string failure; // set when the program file could not be read
+    std::string image;               // the built program, when built
+    std::string failure;             // set when the program file could not be read
+    std::vector<std::string> inputs; // terminal.res and the racks packed
 };
 
 // The running program's own file, links resolved.
@@ -43,9 +44,12 @@ Outcome build(Runtime& rt, rack::Rack& rack, const std::string& programFile,
               const std::vector<std::string>& lines);
 
 // Writes a built program to `path` through the safe save and makes it executable (0755).
-// Refuses to write over the running program or over `sourceProgram`.
+// Refuses, with the reason: a path that is neither a regular file nor a name to create (a
+// device, a FIFO, a folder), and one that is (by device and inode, through any link or
+// spelling) the running program, `sourceProgram`, or one of `inputs` (the script, the racks
+// and terminal.res the build read), which the program would otherwise replace.
 bool writeProgram(const std::string& path, std::string_view image, const std::string& sourceProgram,
-                  std::string& error);
+                  const std::vector<std::string>& inputs, std::string& error);
 
 } // namespace builder
 } // namespace nv

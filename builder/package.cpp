@@ -102,6 +102,17 @@ std::string openrackFileName(std::string_view line) {
     return std::string(arg.substr(1, arg.size() - 2));
 }
 
+std::string_view markerIn(std::string_view bytes) {
+    static constexpr std::string_view kMarkers[] = {
+        kRackStart, kRackEnd,  kScriptStart, kScriptEnd,   kEnd,
+        "[names]",  "[namee]", "[versions]", "[versione]",
+    };
+    for (std::string_view m : kMarkers)
+        if (bytes.find(m) != std::string_view::npos) return m;
+    if (bytes.find(startMarker()) != std::string_view::npos) return "the slot's start marker";
+    return {};
+}
+
 BuildResult build(BuildInput in, uint32_t& randomState) {
     BuildResult result;
     std::string& error = result.error;
@@ -128,7 +139,12 @@ BuildResult build(BuildInput in, uint32_t& randomState) {
     std::string plain;
     for (const std::string& line : in.lines)
         plain.append(line).append("\r\n");
-    pkg.append(kScriptStart).append(CryptText(plain, packageKey(), randomState)).append(kScriptEnd);
+    const std::string enciphered = CryptText(plain, packageKey(), randomState);
+    // The enciphered script is found between its two texts: one inside it would cut it.
+    if (const std::string_view m = markerIn(enciphered); !m.empty())
+        return fail("The enciphered script holds a package marker (" + std::string(m) +
+                    "); change the script slightly and build again.");
+    pkg.append(kScriptStart).append(enciphered).append(kScriptEnd);
 
     in.log("Adding racks");
     std::vector<std::string> packed;
@@ -138,7 +154,11 @@ BuildResult build(BuildInput in, uint32_t& randomState) {
     if (!readFile(in.terminalResPath, bytes, why, {.regularOnly = true}))
         return fail("Rack file not valid (bad format or not in the Norvane folder) " +
                     padded("terminal.res"));
+    if (const std::string_view m = markerIn(bytes); !m.empty())
+        return fail("Rack file holds a package marker (" + std::string(m) + ") " +
+                    in.terminalResPath);
     pkg.append(bytes).append(kRackEnd);
+    result.inputs.push_back(in.terminalResPath);
 
     packed.emplace_back("terminal.res");
     int racks = 0;
@@ -169,14 +189,20 @@ BuildResult build(BuildInput in, uint32_t& randomState) {
             in.log("Rack file not valid " + name);
             continue;
         }
-        pkg.append(kRackStart).append(padded(file));
-        if (readFile(name, bytes, why, {.regularOnly = true}))
-            pkg.append(bytes);
-        else
+        if (!readFile(name, bytes, why, {.regularOnly = true})) {
             error = "Rack file not valid " + name;
+        } else if (const std::string_view m = markerIn(bytes); !m.empty()) {
+            // Restored, it would be cut at the marker and then fail to load in silence.
+            error = "Rack file holds a package marker (" + std::string(m) + ") " + name;
+            scanEnded = true;
+            break;
+        }
+        pkg.append(kRackStart).append(padded(file));
+        if (error.empty()) pkg.append(bytes);
         pkg.append(kRackEnd);
         if (error.empty()) {
             packed.emplace_back(file);
+            result.inputs.push_back(name);
             ++racks;
         }
     }

@@ -49,9 +49,15 @@ struct BuildInput {
 
 struct BuildResult {
     bool ok = false;
-    std::string image; // the program image with the package written into its slot
-    std::string error; // the text logged after "Error building:" when !ok
+    std::string image;               // the program image with the package written into its slot
+    std::string error;               // the text logged after "Error building:" when !ok
+    std::vector<std::string> inputs; // terminal.res and every rack packed, as read
 };
+
+// The first text of the package format that `bytes` hold ("[racke]", "[embe]", ...), or
+// empty. Restoring finds entries by these texts, so a file holding one would come back cut
+// short: the build refuses it.
+std::string_view markerIn(std::string_view bytes);
 
 // The Build command's steps from "Building" to "Done" (or "Error building:" and the error
 // text); `randomState` is the program's generator, left advanced by the cipher.

@@ -965,7 +965,10 @@ void MainWindow::buildProgram() {
     const QString path = dialogs.saveProgram(programDir_);
     if (path.isEmpty()) return;
     std::string error;
-    if (!builder::writeProgram(QFile::encodeName(path).toStdString(), out.image, source, error))
+    std::vector<std::string> inputs = out.inputs;
+    if (!currentFile_.isEmpty()) inputs.push_back(QFile::encodeName(currentFile_).toStdString());
+    if (!builder::writeProgram(QFile::encodeName(path).toStdString(), out.image, source, inputs,
+                               error))
         dialogs.error(QStringLiteral("The program was not written:\n%1\n\n%2")
                           .arg(path, QString::fromStdString(error)));
 }

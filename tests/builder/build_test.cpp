@@ -202,6 +202,53 @@ TEST_F(BuiltProgram, BuildErrorsAndBadCommandLines) {
     EXPECT_EQ(run(kRunner, {"--build", "", "out"}, src, home).status, 64);
 }
 
+// The output is never one of the files the build read (the script, a rack, terminal.res),
+// however it is spelled, nor a device: each is refused with a line and status 1, and the
+// file stays as it was.
+TEST_F(BuiltProgram, TheOutputIsNeverAnInputNorADevice) {
+    const std::string script = "openrack(\"psu.res\")\n";
+    fs::create_symlink("psu.res", src / "link-to-rack");
+    fs::copy_file(fs::path(kNorvane).parent_path() / "terminal.res", src / "terminal-copy.res");
+    const std::string rack = contentOf(src / "psu.res");
+    const struct {
+        std::string output;
+        std::string reason;
+    } cases[] = {
+        {"s.nvs", "which the program was built from"},
+        {"./s.nvs", "which the program was built from"},
+        {"psu.res", "which the program was built from"},
+        {"link-to-rack", "which the program was built from"},
+        {(fs::path(kNorvane).parent_path() / "terminal.res").string(),
+         "which the program was built from"},
+        {"/dev/null", "not a regular file"},
+    };
+    for (const auto& c : cases) {
+        const Result b = build(script, c.output);
+        EXPECT_EQ(b.status, 1) << c.output;
+        EXPECT_NE(b.err.find(c.reason), std::string::npos) << c.output << ": " << b.err;
+        EXPECT_EQ(contentOf(src / "s.nvs"), script);
+        EXPECT_EQ(contentOf(src / "psu.res"), rack);
+    }
+    EXPECT_TRUE(fs::is_character_file("/dev/null"));
+    EXPECT_EQ(build(script, "fresh").status, 0) << "a new name is written";
+}
+
+// A rack holding a text of the package format would be restored cut short at it: the build
+// refuses it and names it.
+TEST_F(BuiltProgram, ARackHoldingAPackageMarkerIsRefused) {
+    std::string bytes = contentOf(src / "logger.res");
+    const size_t at = bytes.find("DL-1 Da");
+    ASSERT_NE(at, std::string::npos);
+    bytes.replace(at, 7, "[racke]");
+    put(src / "marked.res", bytes);
+    const Result b = build("openrack(\"psu.res\")\nopenrack(\"marked.res\")\n");
+    EXPECT_EQ(b.status, 1);
+    EXPECT_TRUE(b.out.ends_with("Error building:\nRack file holds a package marker ([racke]) "
+                                "marked.res\n"))
+        << b.out;
+    EXPECT_FALSE(fs::exists(src / "prog"));
+}
+
 TEST_F(BuiltProgram, UnwritableRacksEndTheProgramBeforeTheScript) {
     ASSERT_EQ(build("openrack(\"psu.res\")\nfcreate(\"ran.txt\")\nfclose()\n").status, 0);
     fs::permissions(root, fs::perms::all, fs::perm_options::add);
