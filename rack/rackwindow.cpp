@@ -355,7 +355,13 @@ void RackWindow::rememberPosition() {
 
 void RackWindow::closeEvent(QCloseEvent* e) {
     e->accept();
-    if (handlersRemoved_) return;
+    if (handlersRemoved_) {
+        // A built program's main window stays hidden: were closing its rack to do nothing
+        // after saverack, the program would go on with no window at all. So there closing
+        // still stops the script, and the program ends with it.
+        if (inPackage() && stopScript) stopScript();
+        return;
+    }
     rememberPosition();
     if (inPackage()) {
         if (stopScript) stopScript();

@@ -445,6 +445,23 @@ TEST_F(RackFixture, KeysAndCloseFollowPackageMode) {
     w.close();
     EXPECT_EQ(stops, 1);
     EXPECT_EQ(mainShown, 1);
+
+    // saverack removes the window's handlers (Esc, the remembered place), but a built
+    // program's rack is its only window: closing it still stops the script, which ends the
+    // program; outside package mode it stays removed.
+    std::string error;
+    ASSERT_TRUE(w.save(path("saved.res"), error)) << error;
+    ASSERT_TRUE(w.handlersRemoved());
+    w.show();
+    release(Qt::Key_Escape, Qt::NoModifier);
+    EXPECT_TRUE(w.isVisible());
+    w.close();
+    EXPECT_EQ(stops, 2);
+    package = false;
+    w.show();
+    w.close();
+    EXPECT_EQ(stops, 2);
+    EXPECT_EQ(mainShown, 1);
 }
 
 TEST_F(RackFixture, PicturesComeFromHintsAndLoadimage) {
