@@ -1,6 +1,8 @@
 // norvane-run: runs one script file exactly as the Run command would, with no window, and
 // writes every log line to standard output as it is added.
 #include <QApplication>
+#include <QFile>
+#include <QFileInfo>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -11,15 +13,18 @@
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 #include "app/display.h"
 #include "app/runner_host.h"
 #include "app/stopsignals.h"
 #include "base/files.h"
 #include "builder/buildcommand.h"
+#include "cli/commandline.h"
 #include "engine/runcontrol.h"
 #include "engine/runtime.h"
 #include "engine/text.h"
+#include "serial/portmap.h"
 #include "wiring/subsystems.h"
 
 namespace {
@@ -27,8 +32,9 @@ namespace {
 constexpr int kExitFinished = 0, kExitRefused = 1, kExitFatal = 2, kExitUsage = 64;
 
 const char* kHelp =
-    "Usage: norvane-run SCRIPT\n"
+    "Usage: norvane-run [--port comN=PATH]... SCRIPT\n"
     "       norvane-run --build SCRIPT OUTPUT\n"
+    "       norvane-run [--port comN=PATH]... --ports\n"
     "\n"
     "Runs one Norvane script without a window, exactly as the Run command of the editor\n"
     "would: the blocks are validated, the start line is logged, the script runs, and the\n"
@@ -40,8 +46,18 @@ const char* kHelp =
     "  - inputbox reads its answer as one line from standard input; at the end of input\n"
     "    it takes the default.\n"
     "  - setport shows no dialog: it stores nothing, as if the dialog were closed.\n"
-    "  - Serial ports are mapped to devices by the [ports] section of norvane.ini or by\n"
-    "    NORVANE_PORTS, for example NORVANE_PORTS='com1=/dev/ttyUSB0;com2=/dev/pts/5'.\n"
+    "  - Serial ports are mapped to devices by, from the strongest: --port options,\n"
+    "    NORVANE_PORTS (for example NORVANE_PORTS='com1=/dev/ttyUSB0;com2=/dev/pts/5'),\n"
+    "    the [ports] section of the user's norvane.ini, that of /etc/norvane/norvane.ini,\n"
+    "    then the default map.\n"
+    "\n"
+    "Options:\n"
+    "  --port comN=PATH  map port comN to PATH for this run (repeatable)\n"
+    "  --ports           print the effective port map, each entry with where it came\n"
+    "                    from, and end\n"
+    "  --build           build SCRIPT into the program OUTPUT instead of running it\n"
+    "  -h, --help        this text\n"
+    "  --version         the version and the licence\n"
     "\n"
     "With --build, the script is not run: it is built into a standalone program OUTPUT\n"
     "exactly as Script > Build in the window does, from the norvane program beside this\n"
@@ -147,23 +163,49 @@ int buildProgram(int& argc, char** argv, const std::string& script, const std::s
     return kExitFinished;
 }
 
+// The effective port map, one mapped port a line with where its entry came from.
+int printPorts() {
+    const nv::serial::PortMap map = nv::serial::PortMap::load(nv::serial::PortMap::standardSources(
+        QFile::encodeName(QFileInfo(QString::fromLocal8Bit("/proc/self/exe")).canonicalPath())
+            .toStdString()));
+    for (int n = 1; n <= nv::serial::kMaxPort; ++n)
+        if (!map.path(n).empty())
+            std::printf("com%d=%s (%s)\n", n, map.path(n).c_str(), map.source(n).c_str());
+    return kExitFinished;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-        std::fputs(kHelp, stdout);
-        return kExitFinished;
+    nv::cli::CommandLine line("norvane-run", kHelp);
+    QCommandLineParser& parser = line.parser();
+    const QCommandLineOption buildOption(QStringLiteral("build"));
+    const QCommandLineOption portOption(QStringLiteral("port"), QString(), QStringLiteral("entry"));
+    const QCommandLineOption portsOption(QStringLiteral("ports"));
+    parser.addOptions({buildOption, portOption, portsOption});
+    if (const auto status = line.parse(nv::cli::arguments(argc, argv))) return *status;
+    std::vector<std::string> entries;
+    for (const QString& e : parser.values(portOption)) {
+        nv::serial::PortMap check;
+        const std::string entry = QFile::encodeName(e).toStdString();
+        if (!check.apply(entry, '\0').empty() || entry.find('=') == std::string::npos)
+            return line.usageError("--port wants comN=PATH, not \"" + entry + "\"");
+        entries.push_back(entry);
     }
-    const bool build = argc == 4 && std::strcmp(argv[1], "--build") == 0;
-    if (build && (argv[2][0] == '\0' || argv[3][0] == '\0')) {
-        std::fputs("norvane-run: --build needs a script and an output file\n", stderr);
-        return kExitUsage;
+    nv::serial::PortMap::setCommandLine(std::move(entries));
+    const QStringList args = parser.positionalArguments();
+    if (parser.isSet(portsOption)) {
+        if (!args.isEmpty()) return line.usageError("--ports takes no script");
+        return printPorts();
     }
-    if (!build && (argc != 2 || argv[1][0] == '\0')) {
-        std::fputs("norvane-run: expected one script file (see norvane-run --help)\n", stderr);
-        return kExitUsage;
-    }
-    const char* script = build ? argv[2] : argv[1];
+    const bool build = parser.isSet(buildOption);
+    if (build && (args.size() != 2 || args[0].isEmpty() || args[1].isEmpty()))
+        return line.usageError("--build needs a script and an output file");
+    if (!build && (args.size() != 1 || args[0].isEmpty()))
+        return line.usageError("expected one script file");
+    const std::string scriptName = QFile::encodeName(args[0]).toStdString();
+    const std::string outputName = build ? QFile::encodeName(args[1]).toStdString() : "";
+    const char* script = scriptName.c_str();
     std::string text, why;
     if (!nv::readFile(script, text, why)) {
         std::fprintf(stderr, "norvane-run: cannot read %s: %s\n", script, why.c_str());
@@ -171,7 +213,7 @@ int main(int argc, char** argv) {
     }
 
     try {
-        if (build) return buildProgram(argc, argv, argv[2], text, argv[3]);
+        if (build) return buildProgram(argc, argv, scriptName, text, outputName);
         return runScript(argc, argv, text);
     } catch (const std::bad_alloc&) {
         // The run itself reports its own failures; this is a failure around it (the

@@ -331,12 +331,26 @@ TEST(Runner, CommandLine) {
         {{"/nonexistent/script.nvs"}, 64},
         {{tmp.string()}, 64}, // a folder
         {{"/dev/null"}, 0},   // an empty script
+        {{"--version"}, 0},
+        {{"--nonsense", "/dev/null"}, 64},
+        {{"--port", "bogus", "/dev/null"}, 64},
+        {{"--port", "com3=/dev/pts/77", "/dev/null"}, 0},
+        {{"--ports", "/dev/null"}, 64},
     };
     for (const auto& c : cases) {
         const Result r = runRunner(c.args, tmp, "", {});
         EXPECT_EQ(r.status, c.status) << (c.args.empty() ? "(none)" : c.args[0]) << "\n" << r.out;
     }
     EXPECT_NE(runRunner({"--help"}, tmp, "", {}).out.find("Exit status:"), std::string::npos);
+    EXPECT_NE(runRunner({"--version"}, tmp, "", {}).out.find("GPL-3.0-or-later"),
+              std::string::npos);
+    // The effective map names where each entry came from; --port beats NORVANE_PORTS.
+    const std::string ports = runRunner({"--port", "com3=/dev/pts/77", "--ports"}, tmp, "",
+                                        {"NORVANE_PORTS=com3=/dev/env3;com4=/dev/env4"})
+                                  .out;
+    EXPECT_NE(ports.find("com3=/dev/pts/77 (--port)\n"), std::string::npos) << ports;
+    EXPECT_NE(ports.find("com4=/dev/env4 (NORVANE_PORTS)\n"), std::string::npos) << ports;
+    EXPECT_NE(ports.find("com1=/dev/ttyS0 (default)\n"), std::string::npos) << ports;
 }
 
 int main(int argc, char** argv) {
