@@ -224,8 +224,8 @@ std::vector<Output> Device::frames(Session& s) {
         ++s.scanned;
         const size_t first = s.scanned - s.crcs.size();
         size_t k = 0;
-        while (k < s.crcs.size() && !(s.crcs[k] == 0 && lengthFits(s.pending, first + k,
-                                                                   s.scanned - first - k)))
+        while (k < s.crcs.size() &&
+               !(s.crcs[k] == 0 && lengthFits(s.pending, first + k, s.scanned - first - k)))
             ++k;
         if (k == s.crcs.size()) continue;
         const size_t off = first + k;

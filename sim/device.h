@@ -6,8 +6,9 @@
 // one. A Modbus RTU slave has no line ends and, on a pseudo-terminal, no gaps between
 // characters to tell frames apart, so it finds frames by their length (known from the
 // function code, or the first length whose CRC holds) and their CRC-16/Modbus. The first
-// frame to end wins: bytes that start no valid frame are dropped, so a frame with a bad CRC is ignored as a real slave
-// ignores it, and bytes still unclaimed after a quiet spell are dropped too (idle()).
+// frame to end wins: bytes that start no valid frame are dropped, so a frame with a bad CRC
+// is ignored as a real slave ignores it, and bytes still unclaimed after a quiet spell are
+// dropped too (idle()).
 //
 // Threading: one thread; all sessions of one device share its variables. Errors: nothing
 // throws; a failing expression (a division by zero) abandons the rest of its rule and is

@@ -14,8 +14,8 @@
 
 #include <fcntl.h>
 #include <pty.h>
-#include <sys/socket.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -257,8 +257,8 @@ class TcpPort : public QObject {
 
     void accept() {
         for (;;) {
-            const int fd = ::accept4(static_cast<int>(server_.socketDescriptor()), nullptr,
-                                     nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+            const int fd = ::accept4(static_cast<int>(server_.socketDescriptor()), nullptr, nullptr,
+                                     SOCK_CLOEXEC | SOCK_NONBLOCK);
             if (fd < 0) {
                 if (errno == EINTR || errno == ECONNABORTED) continue;
                 if (errno == EAGAIN || errno == EWOULDBLOCK)
@@ -294,9 +294,8 @@ class TcpPort : public QObject {
         auto c = std::make_shared<Client>();
         c->socket = s;
         c->name = s->peerAddress().toString().toStdString() + ":" + std::to_string(s->peerPort());
-        c->outbox = std::make_unique<Outbox>(s, [s](const std::string& b) {
-            s->write(b.data(), static_cast<qint64>(b.size()));
-        });
+        c->outbox = std::make_unique<Outbox>(
+            s, [s](const std::string& b) { s->write(b.data(), static_cast<qint64>(b.size())); });
         c->gap.setSingleShot(true);
         c->gap.setInterval(frameGapMs);
         s->setReadBufferSize(clientReadBuffer);

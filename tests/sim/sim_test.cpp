@@ -20,8 +20,8 @@
 
 #include <chrono>
 #include <filesystem>
-#include <functional>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <regex>
 #include <set>
@@ -149,9 +149,8 @@ TEST(DeviceFile, NestingPastItsLimitIsAMistakeOnItsLine) {
         {"-(" + sum(limit + 1) + ")", false},
     };
     for (const auto& c : cases) {
-        for (const std::string& text :
-             {"var x = 0\non \"A\"\n  set x = " + c.value + "\n",
-              "var x = 0\non \"A\"\n  reply \"{" + c.value + "}\"\n"}) {
+        for (const std::string& text : {"var x = 0\non \"A\"\n  set x = " + c.value + "\n",
+                                        "var x = 0\non \"A\"\n  reply \"{" + c.value + "}\"\n"}) {
             DeviceFile f;
             std::vector<std::string> errors;
             const std::string what = text.substr(0, 60) + "... of " + std::to_string(text.size());
@@ -570,9 +569,8 @@ std::string exchange(int fd, const std::string& request, size_t n) {
 
 TEST(Program, CommandLineAndDeviceFileErrors) {
     const fs::path bad = tempFile("bad.dev", "var x = 1\non \"A\"\n  reply \"{y}\"\n");
-    const fs::path deep =
-        tempFile("deep.dev", "on \"A\"\n  reply \"{" + std::string(5000, '(') + "1" +
-                                 std::string(5000, ')') + "}\"\n");
+    const fs::path deep = tempFile("deep.dev", "on \"A\"\n  reply \"{" + std::string(5000, '(') +
+                                                   "1" + std::string(5000, ')') + "}\"\n");
     const struct {
         std::vector<std::string> args;
         int status;
@@ -683,8 +681,8 @@ TEST(Program, ServesTcpClientsOnLoopback) {
 TEST(Program, AClientThatDoesNotReadIsHeldBack) {
     const std::string request = std::string(63, 'Q') + "\n";
     const std::string answer = std::string(62, 'a') + "\r\n";
-    const fs::path dev = tempFile("echo.dev", "on \"" + request.substr(0, 63) +
-                                                  "\"\n  reply \"" + answer.substr(0, 62) + "\"\n");
+    const fs::path dev = tempFile("echo.dev", "on \"" + request.substr(0, 63) + "\"\n  reply \"" +
+                                                  answer.substr(0, 62) + "\"\n");
     Child sim({NORVANE_SIM, "--tcp", "0", dev.string()});
     const uint16_t port = tcpPortOf(sim);
     ASSERT_NE(port, 0);
