@@ -1,5 +1,6 @@
 #include "sim/device.h"
 
+#include <array>
 #include <cmath>
 #include <cstdio>
 
@@ -11,6 +12,8 @@ namespace {
 constexpr size_t maxPending = 65536;
 // The longest Modbus RTU frame.
 constexpr size_t maxFrame = 256;
+// The longest a frame can claim to be: a write of registers says its own byte count.
+constexpr size_t maxReach = 9 + 255;
 
 std::string hexBytes(const std::string& b) {
     std::string out;
@@ -33,48 +36,44 @@ std::string withCrc(std::string frame) {
     return frame;
 }
 
-bool crcHolds(const std::string& s, size_t off, size_t len) {
-    if (len < 4) return false;
-    const uint16_t crc = crc16Modbus(s.substr(off, len - 2));
-    return byteAt(s, off + len - 2) == (crc & 0xFFu) && byteAt(s, off + len - 1) == (crc >> 8);
+// The CRC-16/Modbus of each byte value, for one step per byte.
+constexpr auto crcTable = [] {
+    std::array<uint16_t, 256> t{};
+    for (unsigned b = 0; b < 256; ++b) {
+        uint16_t crc = static_cast<uint16_t>(b);
+        for (int i = 0; i < 8; ++i)
+            crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001)
+                            : static_cast<uint16_t>(crc >> 1);
+        t[b] = crc;
+    }
+    return t;
+}();
+
+uint16_t crcStep(uint16_t crc, unsigned char byte) {
+    return static_cast<uint16_t>((crc >> 8) ^ crcTable[(crc ^ byte) & 0xFF]);
 }
 
-// The length of the frame at `off` when its function code tells it: 0 when more bytes are
-// needed to know, SIZE_MAX when the code has no fixed form.
-size_t knownLength(const std::string& s, size_t off) {
-    if (s.size() < off + 2) return 0;
+// Whether `len` bytes at `off` have a length their function code allows.
+bool lengthFits(const std::string& s, size_t off, size_t len) {
+    if (len < 4) return false;
     switch (byteAt(s, off + 1)) {
     case 3:
     case 4:
     case 6:
-        return 8;
+        return len == 8;
     case 16:
-        return s.size() < off + 7 ? 0 : 9 + byteAt(s, off + 6);
+        return len >= 7 && len == 9 + byteAt(s, off + 6);
     default:
-        return SIZE_MAX;
+        return len <= maxFrame;
     }
-}
-
-// The length of a complete, CRC-checked frame starting at `off`, or 0.
-size_t frameAt(const std::string& s, size_t off) {
-    const size_t n = knownLength(s, off);
-    if (n == 0) return 0;
-    if (n != SIZE_MAX) return off + n <= s.size() && crcHolds(s, off, n) ? n : 0;
-    for (size_t len = 4; len <= maxFrame && off + len <= s.size(); ++len)
-        if (crcHolds(s, off, len)) return len;
-    return 0;
 }
 
 } // namespace
 
 uint16_t crc16Modbus(const std::string& bytes) {
     uint16_t crc = 0xFFFF;
-    for (unsigned char b : bytes) {
-        crc ^= b;
-        for (int i = 0; i < 8; ++i)
-            crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001)
-                            : static_cast<uint16_t>(crc >> 1);
-    }
+    for (unsigned char b : bytes)
+        crc = crcStep(crc, b);
     return crc;
 }
 
@@ -211,23 +210,42 @@ std::vector<Output> Device::receive(Session& s, const std::string& bytes) {
 
 std::vector<Output> Device::frames(Session& s) {
     std::vector<Output> out;
-    while (s.pending.size() >= 4) {
-        // The first offset where a whole, valid frame starts; what lies before it was noise or
-        // a frame with a bad CRC.
-        size_t off = 0, len = 0;
-        for (; off + 4 <= s.pending.size(); ++off)
-            if ((len = frameAt(s.pending, off)) != 0) break;
-        if (len == 0) break;
-        if (off > 0) note("ignored " + hexBytes(s.pending.substr(0, off)) + " (no valid frame)");
-        const std::string frame = s.pending.substr(off, len);
-        s.pending.erase(0, off + len);
+    // A frame followed by its own CRC (low byte first) has a CRC of 0, so a frame ends where
+    // the running CRC of some start comes to 0 at a length its function code allows. Each new
+    // byte steps the CRC of every start still in reach; of the frames ending at a byte, the
+    // earliest start wins. `done` is where the last frame ended.
+    size_t done = 0;
+    while (s.scanned < s.pending.size()) {
+        const auto b = static_cast<unsigned char>(s.pending[s.scanned]);
+        if (s.crcs.size() == maxReach) s.crcs.pop_front(); // too far back to start a frame
+        s.crcs.push_back(0xFFFF);
+        for (auto& crc : s.crcs)
+            crc = crcStep(crc, b);
+        ++s.scanned;
+        const size_t first = s.scanned - s.crcs.size();
+        size_t k = 0;
+        while (k < s.crcs.size() &&
+               !(s.crcs[k] == 0 && lengthFits(s.pending, first + k, s.scanned - first - k)))
+            ++k;
+        if (k == s.crcs.size()) continue;
+        const size_t off = first + k;
+        if (off > done)
+            note("ignored " + hexBytes(s.pending.substr(done, off - done)) + " (no valid frame)");
+        const std::string frame = s.pending.substr(off, s.scanned - off);
+        done = s.scanned;
+        s.crcs.clear();
         std::string answer = answerFrame(frame);
         if (!answer.empty()) {
             note("answer " + hexBytes(answer));
             out.push_back({file_.replyDelayMs, std::move(answer)});
         }
     }
-    if (s.pending.size() > 2 * maxFrame) s.pending.erase(0, s.pending.size() - maxFrame);
+    // What lies before the earliest start still in reach formed no frame.
+    const size_t keep = s.scanned - s.crcs.size();
+    if (keep > done)
+        note("ignored " + hexBytes(s.pending.substr(done, keep - done)) + " (no valid frame)");
+    s.pending.erase(0, keep);
+    s.scanned -= keep;
     return out;
 }
 
@@ -235,6 +253,8 @@ void Device::idle(Session& s) {
     if (file_.protocol != DeviceFile::Protocol::ModbusRtu || s.pending.empty()) return;
     note("ignored " + hexBytes(s.pending) + " (no valid frame)");
     s.pending.clear();
+    s.scanned = 0;
+    s.crcs.clear();
 }
 
 std::string Device::answerFrame(const std::string& f) {

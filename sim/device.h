@@ -5,9 +5,10 @@
 // A text device cuts requests at the request end and runs the first rule that matches each
 // one. A Modbus RTU slave has no line ends and, on a pseudo-terminal, no gaps between
 // characters to tell frames apart, so it finds frames by their length (known from the
-// function code, or the first length whose CRC holds) and their CRC-16/Modbus: bytes that
-// start no valid frame are dropped, so a frame with a bad CRC is ignored as a real slave
-// ignores it, and bytes still unclaimed after a quiet spell are dropped too (idle()).
+// function code, or the first length whose CRC holds) and their CRC-16/Modbus. The first
+// frame to end wins: bytes that start no valid frame are dropped, so a frame with a bad CRC
+// is ignored as a real slave ignores it, and bytes still unclaimed after a quiet spell are
+// dropped too (idle()).
 //
 // Threading: one thread; all sessions of one device share its variables. Errors: nothing
 // throws; a failing expression (a division by zero) abandons the rest of its rule and is
@@ -17,6 +18,7 @@
 #include "sim/devicefile.h"
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <optional>
@@ -39,6 +41,12 @@ class Device {
     // Each connection to the device (the pseudo-terminal, or one TCP client) has one.
     struct Session {
         std::string pending;
+        // Modbus RTU: pending[0, scanned) has been searched for frames, and crcs holds the
+        // running CRC of pending[start, scanned) for each start still in reach of a frame, the
+        // latest start last. Each byte is looked at once, however long the noise before a
+        // frame.
+        size_t scanned = 0;
+        std::deque<uint16_t> crcs;
     };
 
     Device(DeviceFile file, std::optional<uint64_t> seed);

@@ -395,8 +395,12 @@ class Reader {
         check.isVariable = [this](const std::string& n) { return known(n); };
         check.captureCount = captures;
         std::string error;
-        if (!parseExpression(text, check, out, error))
-            throw LineError(error + " in \"" + text + "\"");
+        if (!parseExpression(text, check, out, error)) {
+            // A value of thousands of characters is quoted by its start only.
+            constexpr size_t shown = 60;
+            throw LineError(error + " in \"" +
+                            (text.size() > shown ? text.substr(0, shown) + "..." : text) + "\"");
+        }
     }
 
     DeviceFile& d_;

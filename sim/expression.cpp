@@ -1,5 +1,8 @@
 #include "sim/expression.h"
 
+#include "base/limits.h"
+
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
@@ -45,6 +48,35 @@ class Parser {
 
   private:
     [[noreturn]] void fail(const std::string& what) { throw std::runtime_error(what); }
+    [[noreturn]] void tooDeep() {
+        fail("the value is nested too deeply (more than " +
+             std::to_string(nv::limits::kSimExpressionDepth) + " levels)");
+    }
+
+    // One level of the parser's own recursion (a parenthesis, a sign, a function's
+    // arguments): these nest without adding to the tree, and each costs stack.
+    class Deeper {
+      public:
+        explicit Deeper(Parser& p) : p_(p) {
+            if (++p_.nesting_ > nv::limits::kSimExpressionDepth) p_.tooDeep();
+        }
+        ~Deeper() { --p_.nesting_; }
+        Deeper(const Deeper&) = delete;
+        Deeper& operator=(const Deeper&) = delete;
+
+      private:
+        Parser& p_;
+    };
+
+    // A node over `e.args`, one level deeper than the deepest of them.
+    Expr& over(Expr& e) {
+        int below = 0;
+        for (const auto& a : e.args)
+            below = std::max(below, a.depth);
+        e.depth = below + 1;
+        if (e.depth > nv::limits::kSimExpressionDepth) tooDeep();
+        return e;
+    }
 
     void skipBlanks() {
         while (i_ < s_.size() && (s_[i_] == ' ' || s_[i_] == '\t'))
@@ -64,7 +96,7 @@ class Parser {
         e.text = std::move(op);
         e.args.push_back(std::move(a));
         e.args.push_back(std::move(b));
-        return e;
+        return over(e);
     }
 
     Expr comparison() {
@@ -101,12 +133,16 @@ class Parser {
     }
     Expr unary() {
         if (take("-")) {
+            const Deeper deeper(*this);
             Expr e;
             e.kind = Expr::Kind::Negate;
             e.args.push_back(unary());
-            return e;
+            return over(e);
         }
-        if (take("+")) return unary();
+        if (take("+")) {
+            const Deeper deeper(*this);
+            return unary();
+        }
         return primary();
     }
     Expr primary() {
@@ -115,6 +151,7 @@ class Parser {
         const char c = s_[i_];
         Expr e;
         if (c == '(') {
+            const Deeper deeper(*this);
             ++i_;
             e = comparison();
             if (!take(")")) fail("a \")\" is missing");
@@ -164,6 +201,7 @@ class Parser {
             if (take("(")) {
                 const Function* f = findFunction(name);
                 if (!f) fail("unknown function \"" + name + "\"");
+                const Deeper deeper(*this);
                 e.kind = Expr::Kind::Call;
                 e.text = name;
                 if (!take(")")) {
@@ -178,7 +216,7 @@ class Parser {
                          (f->minArgs == f->maxArgs ? std::to_string(f->minArgs)
                                                    : "at least " + std::to_string(f->minArgs)) +
                          " argument(s), not " + std::to_string(n));
-                return e;
+                return over(e);
             }
             if (!names_.isVariable || !names_.isVariable(name))
                 fail("unknown variable \"" + name + "\" (declare it with var)");
@@ -192,6 +230,7 @@ class Parser {
     const std::string& s_;
     const NameCheck& names_;
     size_t i_ = 0;
+    int nesting_ = 0;
 };
 
 std::string plainText(const Expr& e, const Scope& scope) {

@@ -31,6 +31,9 @@ struct Expr {
     std::string text; // the literal, the variable's name, the operator or the function's name
     int capture = 0;
     std::vector<Expr> args;
+    // Operators from here down to the deepest value, counted while the tree is parsed:
+    // evaluating and freeing a tree recurse, so none deeper than kSimExpressionDepth is built.
+    int depth = 0;
 };
 
 struct EvalError : std::runtime_error {

@@ -9,11 +9,13 @@
 // link cannot be made), 64 a bad command line or an unreadable device file.
 #include "app/stopsignals.h"
 #include "base/files.h"
+#include "base/limits.h"
 #include "sim/device.h"
 
 #include <fcntl.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -30,6 +32,7 @@
 #include <deque>
 #include <memory>
 #include <regex>
+#include <utility>
 
 using namespace nv::sim;
 
@@ -37,8 +40,12 @@ namespace {
 
 // A quiet spell after which a Modbus slave drops bytes that formed no frame.
 constexpr int frameGapMs = 100;
-// Answers nobody reads are not kept for ever.
-constexpr size_t maxUnsent = 1 << 20;
+// What a TCP client's socket holds of its requests before they wait in the system's buffers
+// (and the client's sends block) while the simulator is not reading them.
+constexpr qint64 clientReadBuffer = 64 * 1024;
+// Requests are read in pieces of this size, so that the answers queued between two looks at a
+// client's queue stay small.
+constexpr qint64 clientReadPiece = 4096;
 
 const char* const helpText = R"(Usage: norvane-sim [options] DEVICE-FILE
 
@@ -79,10 +86,14 @@ class Outbox {
         : owner_(owner), write_(std::move(write)) {}
 
     void add(std::vector<Output> outputs) {
-        for (auto& o : outputs)
+        for (auto& o : outputs) {
+            queued_ += o.bytes.size();
             queue_.push_back(std::move(o));
+        }
         pump();
     }
+    // Bytes of answers still waiting for their delay.
+    size_t queued() const { return queued_; }
 
   private:
     void pump() {
@@ -98,6 +109,7 @@ class Outbox {
                 });
                 return;
             }
+            queued_ -= next.bytes.size();
             write_(next.bytes);
             queue_.pop_front();
         }
@@ -106,6 +118,7 @@ class Outbox {
     QObject* owner_;
     std::function<void(const std::string&)> write_;
     std::deque<Output> queue_;
+    size_t queued_ = 0;
     bool waiting_ = false;
 };
 
@@ -153,9 +166,19 @@ class PtyPort : public QObject {
         gap_.start();
         outbox_.add(device_.receive(session_, std::string(buf, static_cast<size_t>(n))));
     }
+    // A terminal that nobody reads keeps the answers of the last kSimClientQueue bytes: the
+    // device has to go on (its timed blocks speak unasked), and the program that opens the
+    // port later wants what is current. Each spell of dropping is told once; it ends when the
+    // reader has caught up below half of that.
     void send(const std::string& bytes) {
         unsent_ += bytes;
-        if (unsent_.size() > maxUnsent) unsent_.erase(0, unsent_.size() - maxUnsent);
+        if (unsent_.size() > nv::limits::kSimClientQueue) {
+            unsent_.erase(0, unsent_.size() - nv::limits::kSimClientQueue);
+            if (!dropping_)
+                say(path_ + ": nobody reads the answers; the oldest unsent are dropped, the last " +
+                    std::to_string(nv::limits::kSimClientQueue) + " bytes kept");
+            dropping_ = true;
+        }
         writeSome();
     }
     void writeSome() {
@@ -164,6 +187,7 @@ class PtyPort : public QObject {
             if (w <= 0) break;
             unsent_.erase(0, static_cast<size_t>(w));
         }
+        if (unsent_.size() < nv::limits::kSimClientQueue / 2) dropping_ = false;
         writer_->setEnabled(!unsent_.empty());
     }
 
@@ -171,6 +195,7 @@ class PtyPort : public QObject {
     Device::Session session_;
     int master_ = -1, slave_ = -1;
     std::string path_, unsent_;
+    bool dropping_ = false;
     QSocketNotifier* reader_ = nullptr;
     QSocketNotifier* writer_ = nullptr;
     QTimer gap_;
@@ -179,6 +204,17 @@ class PtyPort : public QObject {
 
 // The device behind a TCP server: each client is a connection of its own, all share the
 // device's variables.
+//
+// A client that sends requests without reading the answers is not answered into memory without
+// end: once its unsent answers pass kSimClientQueue, its requests are left unread until it has
+// taken them below half of that, so the system's buffers fill and its own sends block. Other
+// clients are served meanwhile.
+//
+// Clients are accepted here rather than by QTcpServer, which takes the refusal at the limit
+// of open files for a passing one and tries again at once, for ever. At that limit the
+// simulator stops accepting (new clients wait in the system's queue) until a client leaves.
+// The system refuses as soon as no descriptor is free, whether or not a client waits, so the
+// spell is told once: it ends when accepting finds the queue empty with a descriptor to spare.
 class TcpPort : public QObject {
   public:
     TcpPort(Device& device, const QHostAddress& address, quint16 port, std::string& error)
@@ -188,7 +224,19 @@ class TcpPort : public QObject {
                     std::to_string(port) + ": " + server_.errorString().toStdString();
             return;
         }
-        connect(&server_, &QTcpServer::newConnection, this, [this] { accept(); });
+        server_.pauseAccepting();
+        acceptor_ = new QSocketNotifier(server_.socketDescriptor(), QSocketNotifier::Read, this);
+        connect(acceptor_, &QSocketNotifier::activated, this, [this] { accept(); });
+    }
+    // The sockets go first, each with its own end, while the list of clients their end edits
+    // is still there.
+    ~TcpPort() override {
+        delete acceptor_;
+        server_.close();
+        for (const auto& c : std::exchange(clients_, {})) {
+            QObject::disconnect(c->socket, nullptr, nullptr, nullptr);
+            delete c->socket;
+        }
     }
     quint16 port() const { return server_.serverPort(); }
     QString address() const { return server_.serverAddress().toString(); }
@@ -200,41 +248,104 @@ class TcpPort : public QObject {
   private:
     struct Client {
         QTcpSocket* socket;
+        std::string name; // address:port, kept for the log after the peer is gone
         Device::Session session;
         std::unique_ptr<Outbox> outbox;
         QTimer gap;
+        bool held = false; // its requests wait until it reads its answers
     };
+
     void accept() {
-        while (QTcpSocket* s = server_.nextPendingConnection()) {
-            auto c = std::make_shared<Client>();
-            c->socket = s;
-            c->outbox = std::make_unique<Outbox>(s, [s](const std::string& b) {
-                s->write(b.data(), static_cast<qint64>(b.size()));
-            });
-            c->gap.setSingleShot(true);
-            c->gap.setInterval(frameGapMs);
-            Client* raw = c.get();
-            connect(&c->gap, &QTimer::timeout, s, [this, raw] { device_.idle(raw->session); });
-            clients_.push_back(c);
-            say("client " + s->peerAddress().toString().toStdString() + ":" +
-                std::to_string(s->peerPort()) + " connected");
-            connect(s, &QTcpSocket::readyRead, s, [this, raw] {
-                const QByteArray b = raw->socket->readAll();
-                raw->gap.start();
-                raw->outbox->add(device_.receive(raw->session, b.toStdString()));
-            });
-            // The client's outbox and timers go with its socket, never before it: an answer
-            // still waiting on a timer has the socket as its context.
-            connect(s, &QTcpSocket::disconnected, s, &QObject::deleteLater);
-            connect(s, &QObject::destroyed, this, [this, raw] {
-                std::erase_if(clients_, [raw](const auto& c) { return c.get() == raw; });
-            });
+        for (;;) {
+            const int fd = ::accept4(static_cast<int>(server_.socketDescriptor()), nullptr, nullptr,
+                                     SOCK_CLOEXEC | SOCK_NONBLOCK);
+            if (fd < 0) {
+                if (errno == EINTR || errno == ECONNABORTED) continue;
+                if (errno == EAGAIN || errno == EWOULDBLOCK)
+                    toldFull_ = false;
+                else
+                    cannotAccept(errno);
+                return;
+            }
+            auto* s = new QTcpSocket(this);
+            if (!s->setSocketDescriptor(fd)) {
+                say("cannot take a new client: " + s->errorString().toStdString());
+                ::close(fd);
+                delete s;
+                continue;
+            }
+            add(s);
+        }
+    }
+
+    // Out of descriptors (or memory): accepting again at once would fail again at once, for
+    // as long as the client waits.
+    void cannotAccept(int error) {
+        acceptor_->setEnabled(false);
+        full_ = true;
+        if (toldFull_) return;
+        toldFull_ = true;
+        say("cannot take a new client (" + nv::errnoText(error) + "); " +
+            std::to_string(clients_.size()) +
+            " connected, new clients wait until one of them leaves");
+    }
+
+    void add(QTcpSocket* s) {
+        auto c = std::make_shared<Client>();
+        c->socket = s;
+        c->name = s->peerAddress().toString().toStdString() + ":" + std::to_string(s->peerPort());
+        c->outbox = std::make_unique<Outbox>(
+            s, [s](const std::string& b) { s->write(b.data(), static_cast<qint64>(b.size())); });
+        c->gap.setSingleShot(true);
+        c->gap.setInterval(frameGapMs);
+        s->setReadBufferSize(clientReadBuffer);
+        Client* raw = c.get();
+        connect(&c->gap, &QTimer::timeout, s, [this, raw] { device_.idle(raw->session); });
+        clients_.push_back(c);
+        say("client " + c->name + " connected");
+        connect(s, &QTcpSocket::readyRead, s, [this, raw] { serve(*raw); });
+        connect(s, &QTcpSocket::bytesWritten, s, [this, raw] {
+            if (raw->held && unsent(*raw) < nv::limits::kSimClientQueue / 2) {
+                raw->held = false;
+                serve(*raw);
+            }
+        });
+        // The client's outbox and timers go with its socket, never before it: an answer
+        // still waiting on a timer has the socket as its context.
+        connect(s, &QTcpSocket::disconnected, s, &QObject::deleteLater);
+        connect(s, &QObject::destroyed, this, [this, raw] {
+            std::erase_if(clients_, [raw](const auto& c) { return c.get() == raw; });
+            if (full_) {
+                full_ = false;
+                acceptor_->setEnabled(true);
+            }
+        });
+    }
+
+    static size_t unsent(const Client& c) {
+        return c.outbox->queued() + static_cast<size_t>(c.socket->bytesToWrite());
+    }
+
+    void serve(Client& c) {
+        while (!c.held && c.socket->bytesAvailable() > 0) {
+            const QByteArray b = c.socket->read(clientReadPiece);
+            c.gap.start();
+            c.outbox->add(device_.receive(c.session, b.toStdString()));
+            if (unsent(c) > nv::limits::kSimClientQueue) {
+                c.held = true;
+                say("client " + c.name + " does not read its answers (" +
+                    std::to_string(unsent(c)) +
+                    " bytes unsent); its requests wait until it has read them");
+            }
         }
     }
 
     Device& device_;
     QTcpServer server_;
     std::vector<std::shared_ptr<Client>> clients_;
+    QSocketNotifier* acceptor_ = nullptr;
+    bool full_ = false;     // accepting is paused until a client leaves
+    bool toldFull_ = false; // the spell at the limit has been told
 };
 
 // The symbolic link of --link, removed at the end if it still points at this terminal.

@@ -2,6 +2,7 @@
 // and Modbus RTU devices fed bytes directly, and the norvane-sim program itself on a real
 // pseudo-terminal and on TCP loopback, with the example scripts run through norvane-run
 // against it.
+#include "base/limits.h"
 #include "sim/device.h"
 
 #include <gtest/gtest.h>
@@ -20,6 +21,8 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <random>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -114,6 +117,59 @@ TEST(DeviceFile, EveryMistakeIsReportedNotJustTheFirst) {
     EXPECT_EQ(errors[0].substr(0, 7), "line 2:");
     EXPECT_EQ(errors[1].substr(0, 7), "line 3:");
     EXPECT_EQ(errors[2].substr(0, 7), "line 4:");
+}
+
+// The parser and the evaluator recurse, so nesting is a mistake past its limit instead of
+// exhausting the stack, whichever way it is nested.
+TEST(DeviceFile, NestingPastItsLimitIsAMistakeOnItsLine) {
+    const int limit = nv::limits::kSimExpressionDepth;
+    auto repeat = [](const std::string& s, int n) {
+        std::string out;
+        for (int i = 0; i < n; ++i)
+            out += s;
+        return out;
+    };
+    auto parens = [&](int n) { return repeat("(", n) + "1" + repeat(")", n); };
+    auto sum = [&](int terms) { return "1" + repeat(" + 1", terms - 1); };
+    const struct {
+        std::string value;
+        bool valid;
+    } cases[] = {
+        {parens(limit), true},
+        {parens(limit + 1), false},
+        {parens(5000), false},
+        {repeat("-", limit) + "1", true},
+        {repeat("-", 200000) + "1", false},
+        {repeat("+", 200000) + "1", false},
+        {repeat("abs(", 5000) + "1" + repeat(")", 5000), false},
+        {sum(limit + 1), true},
+        {sum(limit + 2), false},
+        {sum(100000), false},
+        {"-(" + sum(limit) + ")", true},
+        {"-(" + sum(limit + 1) + ")", false},
+    };
+    for (const auto& c : cases) {
+        for (const std::string& text : {"var x = 0\non \"A\"\n  set x = " + c.value + "\n",
+                                        "var x = 0\non \"A\"\n  reply \"{" + c.value + "}\"\n"}) {
+            DeviceFile f;
+            std::vector<std::string> errors;
+            const std::string what = text.substr(0, 60) + "... of " + std::to_string(text.size());
+            EXPECT_EQ(parseDeviceFile(text, f, errors), c.valid) << what;
+            if (c.valid) {
+                Device d(std::move(f), std::nullopt);
+                Device::Session s;
+                d.receive(s, "A\n");
+                continue;
+            }
+            ASSERT_EQ(errors.size(), 1u) << what;
+            EXPECT_EQ(errors[0].rfind("line 3: the value is nested too deeply (more than 200 "
+                                      "levels) in \"",
+                                      0),
+                      0u)
+                << errors[0];
+            EXPECT_LT(errors[0].size(), 200u) << "the value is quoted by its start only";
+        }
+    }
 }
 
 TEST(DeviceFile, ShippedDevicesAreValid) {
@@ -333,6 +389,20 @@ TEST(Modbus, FramesAreFoundByLengthAndCrc) {
     EXPECT_EQ(joined(d.receive(s, read)), frame({7, 3, 2, 0, 99}));
 }
 
+// Noise before a frame, arriving a byte at a time as on a slow line, is looked at once per
+// byte: the search once started over at each byte, and this much noise kept it busy for hours.
+TEST(Modbus, LongNoiseBeforeAFrameIsSearchedOnce) {
+    Device d(parsed(slave), std::nullopt);
+    Device::Session s;
+    std::mt19937 random(17);
+    for (int i = 0; i < 1000000; ++i) {
+        d.receive(s, std::string(1, static_cast<char>(random())));
+        ASSERT_LE(s.pending.size(), 1024u) << "noise is not kept without bound";
+    }
+    EXPECT_EQ(joined(d.receive(s, frame({7, 3, 0, 1, 0, 1}))), frame({7, 3, 2, 0x01, 0x2C}));
+    EXPECT_TRUE(s.pending.empty());
+}
+
 // ---------------------------------------------------------------------------------------
 // The program
 
@@ -395,6 +465,21 @@ class Child {
         }
         return run_.out;
     }
+    // Reads standard error until `done` holds for what came so far (at most `ms`).
+    bool waitErr(const std::function<bool(const std::string&)>& done, int ms = 30000) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        while (!done(run_.err)) {
+            if (std::chrono::steady_clock::now() >= end) return false;
+            pollfd p{err_, POLLIN, 0};
+            if (poll(&p, 1, 20) > 0 && !drain(err_, run_.err)) return done(run_.err);
+        }
+        return true;
+    }
+    const std::string& err() {
+        drain(err_, run_.err);
+        return run_.err;
+    }
+    pid_t pid() const { return pid_; }
     void signal(int sig) { kill(pid_, sig); }
     Ended wait(int ms = 120000) {
         const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
@@ -441,6 +526,31 @@ fs::path tempFile(const std::string& name, const std::string& content) {
     return p;
 }
 
+size_t count(const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++n;
+    return n;
+}
+
+int connectTo(uint16_t port) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    return fd;
+}
+
+// Starts the simulator on TCP and returns the port it serves.
+uint16_t tcpPortOf(Child& sim) {
+    const std::string out = sim.readLines(1);
+    std::smatch m;
+    EXPECT_TRUE(std::regex_match(out, m, std::regex("127\\.0\\.0\\.1:([0-9]+)\n"))) << out;
+    return m.empty() ? 0 : static_cast<uint16_t>(std::stoi(m[1].str()));
+}
+
 // Sends `request` over `fd` and reads until `n` bytes came (at most 5 s).
 std::string exchange(int fd, const std::string& request, size_t n) {
     if (write(fd, request.data(), request.size()) != static_cast<ssize_t>(request.size()))
@@ -459,6 +569,8 @@ std::string exchange(int fd, const std::string& request, size_t n) {
 
 TEST(Program, CommandLineAndDeviceFileErrors) {
     const fs::path bad = tempFile("bad.dev", "var x = 1\non \"A\"\n  reply \"{y}\"\n");
+    const fs::path deep = tempFile("deep.dev", "on \"A\"\n  reply \"{" + std::string(5000, '(') +
+                                                   "1" + std::string(5000, ')') + "}\"\n");
     const struct {
         std::vector<std::string> args;
         int status;
@@ -473,6 +585,8 @@ TEST(Program, CommandLineAndDeviceFileErrors) {
         {{"/nonexistent/device.dev"}, 64, "/nonexistent/device.dev: No such file or directory"},
         {{bad.string()}, 1, "bad.dev: line 3: unknown variable \"y\""},
         {{"--check", device("power-supply")}, 0, "no mistakes found"},
+        {{"--check", deep.string()}, 1, "deep.dev: line 2: the value is nested too deeply"},
+        {{deep.string()}, 1, "deep.dev: line 2: the value is nested too deeply"},
     };
     for (const auto& c : cases) {
         std::vector<std::string> args{NORVANE_SIM};
@@ -483,6 +597,7 @@ TEST(Program, CommandLineAndDeviceFileErrors) {
             << "want: " << c.text << "\ngot: " << r.out << r.err;
     }
     fs::remove(bad);
+    fs::remove(deep);
 }
 
 TEST(Program, PlaysOnAPseudoTerminalBehindALinkUntilSigterm) {
@@ -540,19 +655,9 @@ TEST(Program, ReplacesAStaleLinkButNeverAFile) {
 
 TEST(Program, ServesTcpClientsOnLoopback) {
     Child sim({NORVANE_SIM, "--tcp", "0", "--seed", "3", device("power-supply")});
-    const std::string out = sim.readLines(1);
-    std::smatch m;
-    ASSERT_TRUE(std::regex_match(out, m, std::regex("127\\.0\\.0\\.1:([0-9]+)\n"))) << out;
-    auto connectTo = [&] {
-        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(static_cast<uint16_t>(std::stoi(m[1].str())));
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-        return fd;
-    };
-    const int one = connectTo(), two = connectTo();
+    const uint16_t port = tcpPortOf(sim);
+    ASSERT_NE(port, 0);
+    const int one = connectTo(port), two = connectTo(port);
     EXPECT_EQ(exchange(one, "VOLT 12.5\r\nVOLT?\r\n", 7), "12.50\r\n");
     // Clients share the device: the second sees what the first set.
     EXPECT_EQ(exchange(two, "VOLT?\n", 7), "12.50\r\n");
@@ -560,7 +665,152 @@ TEST(Program, ServesTcpClientsOnLoopback) {
     EXPECT_EQ(write(one, "MEAS:VOLT?\n", 11), 11);
     close(one);
     EXPECT_EQ(exchange(two, "VOLT 3\nVOLT?\n", 6), "3.00\r\n");
+    // Ctrl+C with a client still connected and asking ends the simulator cleanly (under the
+    // sanitizers a client that outlived the simulator's list of clients showed here).
+    EXPECT_EQ(write(two, "VOLT?\n", 6), 6);
+    sim.signal(SIGINT);
+    const Ended r = sim.wait();
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err.find("Sanitizer"), std::string::npos) << r.err;
     close(two);
+}
+
+// A client that sends without reading its answers is held back: its requests wait in the
+// system's buffers (its own sends block) instead of its answers in the simulator's memory,
+// others are served meanwhile, and once it reads, every request is answered.
+TEST(Program, AClientThatDoesNotReadIsHeldBack) {
+    const std::string request = std::string(63, 'Q') + "\n";
+    const std::string answer = std::string(62, 'a') + "\r\n";
+    const fs::path dev = tempFile("echo.dev", "on \"" + request.substr(0, 63) + "\"\n  reply \"" +
+                                                  answer.substr(0, 62) + "\"\n");
+    Child sim({NORVANE_SIM, "--tcp", "0", dev.string()});
+    const uint16_t port = tcpPortOf(sim);
+    ASSERT_NE(port, 0);
+    const int greedy = connectTo(port), other = connectTo(port);
+    fcntl(greedy, F_SETFL, O_NONBLOCK);
+    std::string requests;
+    for (int i = 0; i < 1024; ++i)
+        requests += request;
+    const std::string held = "does not read its answers";
+    // Far more than the simulator keeps for a client and the system's buffers hold together.
+    const size_t enough = size_t(64) << 20;
+    size_t sent = 0;
+    while (sim.err().find(held) == std::string::npos && sent < enough) {
+        const ssize_t w = write(greedy, requests.data() + sent % requests.size(),
+                                requests.size() - sent % requests.size());
+        if (w > 0) {
+            sent += static_cast<size_t>(w);
+        } else {
+            pollfd p{greedy, POLLOUT, 0};
+            poll(&p, 1, 20);
+        }
+    }
+    ASSERT_NE(sim.err().find(held), std::string::npos)
+        << sent << " bytes of requests went in without the client being held back\n"
+        << sim.err();
+    EXPECT_EQ(exchange(other, request, answer.size()), answer);
+    EXPECT_EQ(count(sim.err(), held), 1u) << "told once for the spell\n" << sim.err();
+
+    std::string got;
+    const size_t want = sent / request.size() * answer.size();
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    std::vector<char> buf(1 << 16);
+    while (got.size() < want && std::chrono::steady_clock::now() < end) {
+        pollfd p{greedy, POLLIN, 0};
+        if (poll(&p, 1, 20) <= 0) continue;
+        const ssize_t r = read(greedy, buf.data(), buf.size());
+        if (r > 0) got.append(buf.data(), static_cast<size_t>(r));
+    }
+    ASSERT_EQ(got.size(), want) << "every whole request is answered once the client reads";
+    for (size_t at = 0; at < got.size(); at += answer.size())
+        if (got.compare(at, answer.size(), answer) != 0) FAIL() << "answer at byte " << at;
+    close(greedy);
+    close(other);
+    sim.signal(SIGTERM);
+    EXPECT_EQ(sim.wait().status, 0);
+    fs::remove(dev);
+}
+
+// A pseudo-terminal nobody reads keeps the newest answers and drops the oldest, telling so
+// once for each spell.
+TEST(Program, APseudoTerminalNobodyReadsDropsItsOldestAnswersAndSaysSo) {
+    std::string text = "every 10\n";
+    for (int i = 0; i < 8; ++i)
+        text += "  reply \"" + std::string(1000, 'x') + "\"\n";
+    const fs::path dev = tempFile("chatty.dev", text);
+    Child sim({NORVANE_SIM, dev.string()});
+    const std::string out = sim.readLines(2);
+    const std::string path = out.substr(0, out.find('\n'));
+    ASSERT_EQ(path.rfind("/dev/pts/", 0), 0u) << out;
+    const std::string dropped = ": nobody reads the answers; the oldest unsent are dropped";
+    auto dropSpells = [&](size_t n) {
+        return [&dropped, n](const std::string& err) { return count(err, dropped) >= n; };
+    };
+    ASSERT_TRUE(sim.waitErr(dropSpells(1))) << sim.err();
+    EXPECT_NE(sim.err().find(path + dropped), std::string::npos) << sim.err();
+
+    // A reader catches up: the spell ends without another word.
+    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(fd, 0);
+    termios t{};
+    tcgetattr(fd, &t);
+    cfmakeraw(&t);
+    tcsetattr(fd, TCSANOW, &t);
+    size_t read = 0;
+    char buf[4096];
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (read < (size_t(3) << 20) && std::chrono::steady_clock::now() < end) {
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, 20) <= 0) continue;
+        const ssize_t r = ::read(fd, buf, sizeof buf);
+        if (r > 0) read += static_cast<size_t>(r);
+    }
+    EXPECT_EQ(count(sim.err(), dropped), 1u) << sim.err();
+    close(fd);
+    // Nobody reads again: a new spell, told again.
+    EXPECT_TRUE(sim.waitErr(dropSpells(2))) << sim.err();
+    sim.signal(SIGTERM);
+    EXPECT_EQ(sim.wait().status, 0);
+    fs::remove(dev);
+}
+
+// At the limit of open files the simulator stops taking clients until one leaves, instead of
+// trying again and again; the clients it has are served, and the one waiting is taken then.
+TEST(Program, AtTheLimitOfOpenFilesNewClientsWaitForOneToLeave) {
+    Child sim({"/bin/sh", "-c", "ulimit -n 32 && exec \"$0\" \"$@\"", NORVANE_SIM, "--tcp", "0",
+               device("multimeter")});
+    const uint16_t port = tcpPortOf(sim);
+    ASSERT_NE(port, 0);
+    const std::string full = "cannot take a new client";
+    std::vector<int> clients;
+    while (clients.size() < 64 && sim.err().find(full) == std::string::npos) {
+        clients.push_back(connectTo(port));
+        const size_t n = clients.size();
+        if (!sim.waitErr([&](const std::string& err) {
+                return count(err, " connected\n") == n || err.find(full) != std::string::npos;
+            }))
+            break;
+    }
+    ASSERT_NE(sim.err().find(full), std::string::npos) << clients.size() << "\n" << sim.err();
+    // A client more waits, not taken (the limit may have been told before the last one came).
+    const int waiting = connectTo(port);
+    EXPECT_EQ(write(waiting, "*IDN?\n", 6), 6);
+    const std::string idn = "NORVANE,DM-3058,SIM0042,1.2.0\n";
+    EXPECT_EQ(exchange(clients.front(), "*IDN?\n", idn.size()), idn);
+    const size_t taken = count(sim.err(), " connected\n");
+    ASSERT_LT(taken, clients.size() + 1);
+    ASSERT_GT(taken, clients.size() - taken + 1);
+    // As many leave as wait: then the last one is taken too.
+    const size_t leaving = clients.size() + 1 - taken;
+    for (size_t i = 1; i <= leaving; ++i)
+        close(clients[i]);
+    EXPECT_EQ(exchange(waiting, "", idn.size()), idn);
+    EXPECT_EQ(count(sim.err(), " connected\n"), clients.size() + 1);
+    EXPECT_EQ(count(sim.err(), full), 1u) << sim.err();
+    close(waiting);
+    for (size_t i = leaving + 1; i < clients.size(); ++i)
+        close(clients[i]);
+    close(clients.front());
     sim.signal(SIGTERM);
     EXPECT_EQ(sim.wait().status, 0);
 }
