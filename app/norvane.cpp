@@ -5,6 +5,8 @@
 #include "app/display.h"
 #include "app/package_slot.h"
 #include "app/stopsignals.h"
+#include "builder/package.h"
+#include "cli/commandline.h"
 #include "engine/runtime.h"
 #include "shell/mainform.h"
 #include "shell/scripteditor.h"
@@ -14,6 +16,7 @@
 #include <QMessageBox>
 #include <csignal>
 #include <cstdio>
+#include <string_view>
 
 namespace {
 
@@ -35,7 +38,30 @@ void reportRestoreFailure() {
 
 } // namespace
 
+constexpr const char* kHelp =
+    "Usage: norvane [SCRIPT]\n"
+    "\n"
+    "Opens the Norvane window: the script editor, the log and the Script menu. Given an\n"
+    "existing script file, runs it at once (the window shows when the script shows it or\n"
+    "when it ends). See also norvane-run, which runs scripts without a window.\n"
+    "\n"
+    "Options:\n"
+    "  -h, --help   this text\n"
+    "  --version    the version and the licence\n"
+    "\n"
+    "Exit status: 0 the window was closed, 1 no display could be reached, 128+N a signal\n"
+    "ended the program.\n";
+
 int main(int argc, char** argv) {
+    // --help and --version are answered without a display. A built program answers no
+    // options of its own: its command line stays the one its script expects.
+    if (argc == 2 && !nv::package::present(nv::packageSlot())) {
+        const std::string_view arg = argv[1];
+        if (arg == "--help" || arg == "-h" || arg == "--version") {
+            nv::cli::CommandLine line("norvane", kHelp);
+            return line.parse(nv::cli::arguments(argc, argv)).value_or(0);
+        }
+    }
     // Qt aborts when its platform cannot connect; a window program without a display has
     // nothing to show, so it says why and ends.
     if (const nv::DisplayCheck display = nv::checkDisplay(); display.needed && !display.reachable) {

@@ -224,6 +224,10 @@ BuildResult build(BuildInput in, uint32_t& randomState) {
     return result;
 }
 
+bool present(std::string_view slot) {
+    return slot.find(kProduct) != std::string_view::npos;
+}
+
 Restored restore(std::string_view slot, const std::string& folder, uint32_t& randomState) {
     Restored r;
     if (slot.find(kProduct) == std::string_view::npos) return r;

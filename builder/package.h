@@ -76,6 +76,9 @@ struct Restored {
     std::string script;       // the deciphered script, lines ending in CR LF
 };
 
+// True when `slot` holds a package (the program is a built one), without reading it.
+bool present(std::string_view slot);
+
 // Reads the package in `slot` (the 262174 bytes as they stand in the program file), writes
 // its rack entries into `folder` and deciphers its script. A rack entry's name must be a
 // plain file name: one holding "/" or a zero byte, or "." or "..", counts as a file that

@@ -21,6 +21,8 @@
 #include <unistd.h>
 
 #include <QCommandLineParser>
+
+#include "cli/commandline.h"
 #include <QCoreApplication>
 #include <QHostAddress>
 #include <QSocketNotifier>
@@ -50,7 +52,9 @@ constexpr qint64 clientReadPiece = 4096;
 const char* const helpText = R"(Usage: norvane-sim [options] DEVICE-FILE
 
 Plays the instrument described by DEVICE-FILE (see docs/simulator.md) so that Norvane
-scripts can talk to it without hardware.
+scripts can talk to it without hardware. The instruments that come with Norvane are in
+/usr/share/norvane/devices/ when it is installed (examples/devices/ in the source tree),
+its example scripts in /usr/share/norvane/examples/.
 
 On a pseudo-terminal (the default) it prints two lines on standard output: the terminal's
 path and the NORVANE_PORTS entry that maps a port name to it, for example
@@ -69,6 +73,7 @@ Options:
   --trace         tell on standard error what came in and what went out
   --check         only check the device file, then end
   -h, --help      this text
+  --version       the version and the licence
 
 It runs until SIGINT (Ctrl+C), SIGTERM or SIGHUP.
 Exit status: 0 ended by a signal (or --check passed), 1 the device file is not valid,
@@ -387,9 +392,8 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName("norvane-sim");
 
-    QCommandLineParser parser;
-    parser.addPositionalArgument("device-file", "the device file");
-    const QCommandLineOption help({"h", "help"}, "help");
+    nv::cli::CommandLine line("norvane-sim", helpText);
+    QCommandLineParser& parser = line.parser();
     const QCommandLineOption portOpt("port", "port name", "comN", "com1");
     const QCommandLineOption linkOpt("link", "link", "PATH");
     const QCommandLineOption tcpOpt("tcp", "tcp port", "PORT");
@@ -397,18 +401,9 @@ int main(int argc, char** argv) {
     const QCommandLineOption seedOpt("seed", "seed", "N");
     const QCommandLineOption traceOpt("trace", "trace");
     const QCommandLineOption checkOpt("check", "check");
-    parser.addOptions({help, portOpt, linkOpt, tcpOpt, listenOpt, seedOpt, traceOpt, checkOpt});
-    auto usage = [](const std::string& why) {
-        say(why);
-        std::fprintf(stderr, "Try norvane-sim --help.\n");
-        return 64;
-    };
-    if (!parser.parse(QCoreApplication::arguments()))
-        return usage(parser.errorText().toStdString());
-    if (parser.isSet(help)) {
-        std::fputs(helpText, stdout);
-        return 0;
-    }
+    parser.addOptions({portOpt, linkOpt, tcpOpt, listenOpt, seedOpt, traceOpt, checkOpt});
+    auto usage = [&line](const std::string& why) { return line.usageError(why); };
+    if (const auto status = line.parse(QCoreApplication::arguments())) return *status;
     if (parser.positionalArguments().size() != 1) return usage("give exactly one device file");
     const std::string portName = parser.value(portOpt).toStdString();
     static const std::regex comName("com([1-9][0-9]?|1[0-9][0-9]|2[0-4][0-9]|25[0-6])");
