@@ -441,7 +441,8 @@ CachedExpr cacheExpression(const Runtime& rt, std::string compacted) {
     // One call that is the whole expression, `name(arguments)`, with no other parenthesis:
     // the text path's first group is the call itself, and its result becomes the whole text.
     const size_t open = s.find('(');
-    if (close != s.size() - 1 || s.rfind('(') != open || open == 0 || isGrouping(s[open - 1]))
+    if (open == std::string::npos || close != s.size() - 1 || s.rfind('(') != open || open == 0 ||
+        isGrouping(s[open - 1]))
         return ce;
     for (size_t i = 0; i < open; ++i)
         if (isNameStopper(s[i])) return ce;
