@@ -2,7 +2,6 @@
 // writes every log line to standard output as it is added.
 #include <QApplication>
 #include <QFile>
-#include <QFileInfo>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -165,9 +164,9 @@ int buildProgram(int& argc, char** argv, const std::string& script, const std::s
 
 // The effective port map, one mapped port a line with where its entry came from.
 int printPorts() {
-    const nv::serial::PortMap map = nv::serial::PortMap::load(nv::serial::PortMap::standardSources(
-        QFile::encodeName(QFileInfo(QString::fromLocal8Bit("/proc/self/exe")).canonicalPath())
-            .toStdString()));
+    const std::string program = nv::builder::runningProgram();
+    const nv::serial::PortMap map = nv::serial::PortMap::load(
+        nv::serial::PortMap::standardSources(program.substr(0, program.rfind('/'))));
     for (int n = 1; n <= nv::serial::kMaxPort; ++n)
         if (!map.path(n).empty())
             std::printf("com%d=%s (%s)\n", n, map.path(n).c_str(), map.source(n).c_str());

@@ -750,6 +750,15 @@ TEST_F(DesignerTest, TheMainWindowShowsTheRackMenu) {
     windows.front()->close();
 }
 
+// Rack > New in the main window; the one designer window it opens, or null.
+DesignerWindow* newRackFrom(nv::MainWindow& form) {
+    QAction* rackMenu = form.findChild<QAction*>(QStringLiteral("rackMenu"));
+    if (!rackMenu) return nullptr;
+    rackMenu->menu()->findChild<QAction*>(QStringLiteral("newRackAction"))->trigger();
+    const auto windows = form.findChildren<DesignerWindow*>();
+    return windows.size() == 1 ? windows.front() : nullptr;
+}
+
 // File > Quit, like the frame, first asks about the designer's unsaved changes; a close the
 // program makes itself (a signal) is never held.
 TEST_F(DesignerTest, QuitAsksAboutUnsavedDesignerChangesFirst) {
@@ -758,12 +767,9 @@ TEST_F(DesignerTest, QuitAsksAboutUnsavedDesignerChangesFirst) {
     nv::MainWindow form(options);
     form.dialogs.confirm = [](const QString&) { return true; };
     form.show();
-    QAction* rackMenu = form.findChild<QAction*>(QStringLiteral("rackMenu"));
-    ASSERT_TRUE(rackMenu);
-    rackMenu->menu()->findChild<QAction*>(QStringLiteral("newRackAction"))->trigger();
-    auto windows = form.findChildren<DesignerWindow*>();
-    ASSERT_EQ(windows.size(), 1);
-    DesignerWindow& designer = *windows.front();
+    DesignerWindow* opened = newRackFrom(form);
+    ASSERT_TRUE(opened);
+    DesignerWindow& designer = *opened;
     designer.model().add("TVrLed", {});
 
     form.item(QStringLiteral("quitAction"))->trigger();
@@ -788,12 +794,9 @@ TEST_F(DesignerTest, ASignalClosesTheDesignerWithoutQuestionsAndKeepsItsRack) {
     options.programDir = dir.path();
     nv::MainWindow form(options);
     form.show();
-    QAction* rackMenu = form.findChild<QAction*>(QStringLiteral("rackMenu"));
-    ASSERT_TRUE(rackMenu);
-    rackMenu->menu()->findChild<QAction*>(QStringLiteral("newRackAction"))->trigger();
-    auto windows = form.findChildren<DesignerWindow*>();
-    ASSERT_EQ(windows.size(), 1);
-    DesignerWindow& designer = *windows.front();
+    DesignerWindow* opened = newRackFrom(form);
+    ASSERT_TRUE(opened);
+    DesignerWindow& designer = *opened;
     ASSERT_TRUE(designer.load(rackFile("bench.res", "object R: TFrmRack\nend\n")));
     const std::string original = slurp(path("bench.res"));
     designer.model().add("TVrLed", {8, 8, 24, 24});
