@@ -4,7 +4,7 @@
 // editor; then the event loop runs until the main window closes.
 #include "app/display.h"
 #include "app/package_slot.h"
-#include "app/stopsignals.h"
+#include "cli/stopsignals.h"
 #include "builder/package.h"
 #include "cli/commandline.h"
 #include "engine/runtime.h"

@@ -16,7 +16,7 @@
 
 #include "app/display.h"
 #include "app/runner_host.h"
-#include "app/stopsignals.h"
+#include "cli/stopsignals.h"
 #include "base/files.h"
 #include "builder/buildcommand.h"
 #include "cli/commandline.h"

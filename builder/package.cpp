@@ -4,7 +4,7 @@
 
 #include "base/ascii.h"
 #include "base/files.h"
-#include "builder/cipher.h"
+#include "base/cipher.h"
 
 namespace nv::package {
 

@@ -6,7 +6,7 @@
 #include <iostream>
 #include <unistd.h>
 
-#include "base/displaytext.h"
+#include "baseqt/displaytext.h"
 #include "commands/commands.h"
 #include "commands/posix.h"
 #include "engine/host.h"

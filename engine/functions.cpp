@@ -2,7 +2,7 @@
 #include <cmath>
 #include <ctime>
 
-#include "builder/cipher.h"
+#include "base/cipher.h"
 #include "engine/builtins.h"
 #include "engine/host.h"
 #include "engine/interpreter.h"

@@ -3,7 +3,7 @@
 #include <new>
 
 #include "base/files.h"
-#include "builder/cipher.h"
+#include "base/cipher.h"
 #include "engine/lineinfo.h"
 #include "engine/runcontrol.h"
 #include "engine/text.h"

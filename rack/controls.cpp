@@ -15,12 +15,12 @@
 #include <map>
 
 #include "base/ascii.h"
-#include "base/displaytext.h"
+#include "baseqt/displaytext.h"
 #include "base/files.h"
 #include "base/limits.h"
 #include "base/utf8.h"
-#include "rack/instruments/instruments.h"
-#include "rack/textlimit.h"
+#include "instruments/instruments.h"
+#include "rackfile/textlimit.h"
 
 namespace nv::rack {
 namespace {

@@ -36,7 +36,7 @@
 #include <vector>
 
 #include "base/limits.h"
-#include "rack/componentstream.h"
+#include "rackfile/componentstream.h"
 
 class QWidget;
 
@@ -95,7 +95,7 @@ inline constexpr std::string_view kPictureBudgetSpent =
     "pictures of the rack larger than their budget together";
 
 // Applies one property read from a file. False for a value the control refuses (a
-// coordinate out of range, a caption or text past the limit of rack/textlimit.h, a picture
+// coordinate out of range, a caption or text past the limit of rackfile/textlimit.h, a picture
 // too large, past `pictureAllowance` pixels, or unreadable); unknown properties are kept.
 // Sizes beyond limits::kRackDrawnPixels are kept for the file but drawn no larger.
 bool applyProperty(Control& c, const Property& p, std::string& error,

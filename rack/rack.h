@@ -31,7 +31,7 @@ class Rack : public InstrumentAccess {
 
     RackWindow& window() { return *window_; }
     // Where openrack puts a window of this size while no rack position has been remembered
-    // (see base/placement.h); unset: where the window stands.
+    // (see baseqt/placement.h); unset: where the window stands.
     std::function<QPoint(QSize)> placeUnremembered;
 
     // InstrumentAccess

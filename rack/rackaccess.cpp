@@ -7,7 +7,7 @@
 #include "engine/interpreter.h"
 #include "engine/value.h"
 #include "rack/rack.h"
-#include "rack/textlimit.h"
+#include "rackfile/textlimit.h"
 
 namespace nv::rack {
 namespace {

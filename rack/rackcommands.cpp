@@ -9,13 +9,13 @@
 #include <sys/stat.h>
 
 #include "base/limits.h"
-#include "base/placement.h"
+#include "baseqt/placement.h"
 #include "engine/interpreter.h"
 #include "engine/runtime.h"
 #include "engine/value.h"
 #include "rack/capture.h"
 #include "rack/rack.h"
-#include "rack/textlimit.h"
+#include "rackfile/textlimit.h"
 
 namespace nv::rack {
 namespace {

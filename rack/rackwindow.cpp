@@ -10,10 +10,10 @@
 #include <stdexcept>
 
 #include "base/ascii.h"
-#include "base/displaytext.h"
+#include "baseqt/displaytext.h"
 #include "base/limits.h"
 #include "engine/value.h"
-#include "rack/textlimit.h"
+#include "rackfile/textlimit.h"
 
 namespace nv::rack {
 namespace {

@@ -1,7 +1,7 @@
 #include "serial/serialports.h"
 
 #include "base/ini.h"
-#include "base/placement.h"
+#include "baseqt/placement.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
 #include "serial/terminal.h"
 
-#include "base/displaytext.h"
+#include "baseqt/displaytext.h"
 #include "engine/eventgate.h"
 
 #include <QCloseEvent>

@@ -1,5 +1,5 @@
 // The layout read from "terminal.res" with the component stream reader.
-#include "rack/componentstream.h"
+#include "rackfile/componentstream.h"
 #include "serial/terminallayout.h"
 
 #include "base/limits.h"

@@ -11,7 +11,7 @@
 // the desktop cannot handle does nothing.
 #pragma once
 
-#include "base/displaytext.h"
+#include "baseqt/displaytext.h"
 
 #include <QStringList>
 #include <Qsci/qsciscintilla.h>

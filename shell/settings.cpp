@@ -3,7 +3,7 @@
 #include "shell/platform.h"
 
 #include "base/ascii.h"
-#include "base/placement.h"
+#include "baseqt/placement.h"
 
 #include <QDir>
 #include <QFile>

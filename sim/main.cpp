@@ -7,7 +7,7 @@
 // Exit status: 0 ended by SIGINT, SIGTERM or SIGHUP (or --check passed), 1 the device file is
 // not valid, 2 the port could not be set up (no pseudo-terminal, the TCP port is taken, the
 // link cannot be made), 64 a bad command line or an unreadable device file.
-#include "app/stopsignals.h"
+#include "cli/stopsignals.h"
 #include "base/files.h"
 #include "base/limits.h"
 #include "sim/device.h"

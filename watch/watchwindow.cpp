@@ -1,6 +1,6 @@
 #include "watch/watchwindow.h"
 
-#include "base/displaytext.h"
+#include "baseqt/displaytext.h"
 
 #include <QCloseEvent>
 #include <QFontDatabase>

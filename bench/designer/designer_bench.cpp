@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "rack/controls.h"
-#include "rack/designer/designcanvas.h"
-#include "rack/designer/designerwindow.h"
+#include "designer/designcanvas.h"
+#include "designer/designerwindow.h"
 
 using namespace nv::designer;
 

@@ -34,7 +34,7 @@
 #include "engine/runcontrol.h"
 #include "engine/runtime.h"
 #include "engine/text.h"
-#include "rack/componentstream.h"
+#include "rackfile/componentstream.h"
 #include "rack/rack.h"
 
 namespace {

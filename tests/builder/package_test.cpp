@@ -1,6 +1,6 @@
 // The package format on its own: building a package into a program image and restoring it,
 // with a small image holding one slot and rack files whose validity the test decides.
-#include "builder/cipher.h"
+#include "base/cipher.h"
 #include "builder/package.h"
 #include "tests/support/tempdir.h"
 

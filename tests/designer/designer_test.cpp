@@ -23,13 +23,13 @@
 #include <gtest/gtest.h>
 #include <malloc.h>
 
-#include "app/stopsignals.h"
+#include "cli/stopsignals.h"
 #include "base/files.h"
 #include "base/limits.h"
-#include "rack/designer/designcanvas.h"
-#include "rack/designer/designerwindow.h"
-#include "rack/designer/designmodel.h"
-#include "rack/designer/propertypanel.h"
+#include "designer/designcanvas.h"
+#include "designer/designerwindow.h"
+#include "designer/designmodel.h"
+#include "designer/propertypanel.h"
 #include "rack/rackwindow.h"
 #include "shell/mainform.h"
 

@@ -6,8 +6,8 @@
 #include <QScreen>
 #include <QTimer>
 
-#include "rack/designer/designcanvas.h"
-#include "rack/designer/designerwindow.h"
+#include "designer/designcanvas.h"
+#include "designer/designerwindow.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);

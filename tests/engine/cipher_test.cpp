@@ -2,7 +2,7 @@
 
 #include <random>
 
-#include "builder/cipher.h"
+#include "base/cipher.h"
 
 using namespace nv;
 

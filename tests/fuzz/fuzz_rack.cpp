@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "rack/componentstream.h"
+#include "rackfile/componentstream.h"
 
 namespace {
 

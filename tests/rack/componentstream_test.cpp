@@ -1,7 +1,7 @@
 // The component stream: hand-built bytes for every value type, exact round trips through
 // both forms, clear errors on broken input (never a crash), the helpers the serial and rack
 // code use, the terminal.res the build produces, and the norvane-rack tool itself.
-#include "rack/componentstream.h"
+#include "rackfile/componentstream.h"
 
 #include "base/files.h"
 #include "tests/support/tempdir.h"

@@ -16,8 +16,8 @@
 #include <utility>
 #include <vector>
 
-#include "rack/instruments/controls.h"
-#include "rack/instruments/instruments.h"
+#include "instruments/controls.h"
+#include "instruments/instruments.h"
 
 using namespace nv::rack;
 

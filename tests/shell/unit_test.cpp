@@ -1,6 +1,6 @@
 // The window's parts that need no window: settings file reading and writing, the recent
 // list, the byte/text boundary, the script colouring, hints and web addresses.
-#include "base/displaytext.h"
+#include "baseqt/displaytext.h"
 #include "engine/host.h"
 #include "engine/runtime.h"
 #include "shell/platform.h"

@@ -1,7 +1,7 @@
 // What a user of the window expects from any editor: a changed script is never lost without
 // a question, windows stay on the screen and come up beside the main window, a log line that
 // names a line leads to it, the edit keys and menus, and a completion list that narrows.
-#include "builder/cipher.h"
+#include "base/cipher.h"
 #include "engine/runtime.h"
 #include "tests/serial/pty.h"
 #include "tests/shell/fixture.h"
