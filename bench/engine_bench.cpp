@@ -4,17 +4,20 @@
 //   - through norvane-run (the real event passes), as a user runs it.
 // Also the time of two lines whose calls have 300,000 arguments (splitting must be linear).
 //
-// Then the same work written in the script language and in Tcl, each run by its own
-// interpreter (norvane-run and tclsh) in this one run: a counting loop of 300,000 passes at
-// the top level, a CRC-16 (Modbus) over the bytes 0..255 computed bit by bit, and a
-// text-heavy loop (mid, pos and & over a 1 kB reply). Each figure is the median of several
-// runs, each less the start-up of an empty script run just before it (on both sides); the
-// ratio is Tcl's time over Norvane's, so 1.0 or more means Norvane is at least as fast. Both
-// interpreters must print the same result, or the figures are not compared. Build Release.
+// Then the same work written in the script language and in each peer a bench user would
+// pick instead (python3 at a script's top level, Tcl inside a proc, lua5.4), each run by its
+// own interpreter in this one run: a counting loop of 300,000 passes, a text-heavy loop (mid,
+// pos and & over a 1 kB reply), a CRC-16 (Modbus) over the bytes 0..255 computed bit by bit,
+// and the CRC as examples/modbus-poll.nvs writes it (a procedure per XOR). Each figure is the
+// median of interleaved pairs, each side less the start-up of an empty script run just before
+// it; CPU time decides the ratio (peer / Norvane, so 1.0 or more means Norvane is at least as
+// fast). Every side must print the same result, or the figures are not compared. A peer that
+// is not installed is named and skipped. Build Release.
 //
 // Usage: bench_engine [path/to/norvane-run] [passes] [runs]
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -79,8 +82,12 @@ double inProcess(const std::string& script) {
 
 // Runs `program script` once with the script in a file; the seconds from start to exit.
 // `output` (when given) receives what the program wrote to standard output.
-double timedRun(const std::string& program, const std::string& script, const char* suffix,
-                std::string* output = nullptr) {
+struct Cost {
+    double wall = 0, cpu = 0; // seconds
+};
+
+Cost timedCost(const std::string& program, const std::string& script, const char* suffix,
+               std::string* output = nullptr) {
     const std::string base = "/tmp/norvane_bench_" + std::to_string(getpid());
     const std::string path = base + suffix, outPath = base + ".stdout";
     std::ofstream(path) << script;
@@ -97,8 +104,12 @@ double timedRun(const std::string& program, const std::string& script, const cha
         std::exit(1);
     }
     int status;
-    waitpid(pid, &status, 0);
-    const double secs = std::chrono::duration<double>(Clock::now() - t0).count();
+    rusage usage{};
+    wait4(pid, &status, 0, &usage);
+    Cost cost;
+    cost.wall = std::chrono::duration<double>(Clock::now() - t0).count();
+    cost.cpu = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+               double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     posix_spawn_file_actions_destroy(&fa);
     std::remove(path.c_str());
     if (output) {
@@ -106,7 +117,12 @@ double timedRun(const std::string& program, const std::string& script, const cha
         output->assign(std::istreambuf_iterator<char>(in), {});
         std::remove(outPath.c_str());
     }
-    return secs;
+    return cost;
+}
+
+double timedRun(const std::string& program, const std::string& script, const char* suffix,
+                std::string* output = nullptr) {
+    return timedCost(program, script, suffix, output).wall;
 }
 
 double viaRunner(const std::string& runner, const std::string& script) {
@@ -118,44 +134,120 @@ double median(std::vector<double> v) {
     return v[v.size() / 2];
 }
 
-// The median over `runs` of (script run - empty-script run), each pair taken back to back so
-// that a change of the machine's load between runs touches both sides of a difference.
-double medianWork(const std::string& program, const std::string& script, const char* suffix,
-                  int runs, std::string* output = nullptr) {
-    std::vector<double> t;
+// The median start-up of `program` on an empty script: CPU and wall.
+Cost medianStart(const std::string& program, const char* suffix, int runs) {
+    std::vector<double> cpu, wall;
     for (int i = 0; i < runs; ++i) {
-        const double empty = timedRun(program, "", suffix);
-        t.push_back(timedRun(program, script, suffix, i == 0 ? output : nullptr) - empty);
+        const Cost c = timedCost(program, "", suffix);
+        cpu.push_back(c.cpu);
+        wall.push_back(c.wall);
     }
-    return median(t);
+    return {median(wall), median(cpu)};
 }
 
-double medianRun(const std::string& program, const std::string& script, const char* suffix,
-                 int runs) {
-    std::vector<double> t;
-    for (int i = 0; i < runs; ++i)
-        t.push_back(timedRun(program, script, suffix));
-    return median(t);
-}
-
-// The same work in both languages, and the text each prints when it is done.
+// The same work in the script language and in each peer language, and the text each prints
+// when it is done. The peers are written as their users would write them: Python at the top
+// level of a script, Tcl inside a proc (where Tcl compiles to byte code), Lua with locals.
 struct Race {
     const char* name;
-    std::string norvane, tcl;
-    std::string result; // printed by both (Norvane through writelog)
+    std::string norvane, python, tcl, lua;
+    std::string result; // printed by every side (Norvane through writelog)
 };
+
+// The modbus-poll example's CRC: a procedure per XOR, bit by bit, as the example writes it.
+const char* const kExampleCrcProcedures =
+    "procedure xorab\n"
+    "x = 0\n"
+    "m = 1\n"
+    "for (bit, 0, 15, 1)\n"
+    "u = get_bit(a, bit)\n"
+    "w = get_bit(c, bit)\n"
+    "if (u <> w)\n"
+    "x = x + m\n"
+    "endif\n"
+    "m = m * 2\n"
+    "next\n"
+    "procend\n"
+    "procedure crc16\n"
+    "crc = 65535\n"
+    "n = len(frame)\n"
+    "for (k, 1, n, 1)\n"
+    "a = crc\n"
+    "c = asc(mid(frame, k, 1))\n"
+    "xorab\n"
+    "crc = x\n"
+    "for (j, 1, 8, 1)\n"
+    "lsb = get_bit(crc, 0)\n"
+    "crc = (crc - lsb) / 2\n"
+    "if (lsb == 1)\n"
+    "a = crc\n"
+    "c = 40961\n"
+    "xorab\n"
+    "crc = x\n"
+    "endif\n"
+    "next\n"
+    "next\n"
+    "procend\n";
 
 std::vector<Race> races(long passes) {
     const std::string n = std::to_string(passes);
     std::vector<Race> r;
     r.push_back({"loop x = x + 1", loopScript(passes) + "writelog(\"x \" & x)\n",
-                 "set x 0\nfor {set i 1} {$i <= " + n +
-                     "} {incr i} {set x [expr {$x + 1}]}\nputs \"x $x\"\n",
+                 "x = 0\nfor i in range(1, " + n + " + 1):\n    x = x + 1\nprint(\"x\", x)\n",
+                 "proc main {} {\nset x 0\nfor {set i 1} {$i <= " + n +
+                     "} {incr i} {set x [expr {$x + 1}]}\nputs \"x $x\"\n}\nmain\n",
+                 "local x = 0\nfor i = 1, " + n + " do x = x + 1 end\nprint(\"x \" .. x)\n",
                  "x " + n});
-    // The script language has no bit operators: the feedback bit and the XOR with 0xA001
-    // go through get_bit, additions and subtractions. Expressions have no precedence, so
-    // `crc - lsb / 2` is (crc - lsb) / 2, the shift right.
-    r.push_back({"CRC-16 over 256 bytes x30",
+    r.push_back({"text: mid, pos, & over 1 kB x100",
+                 "r = \"\"\n"
+                 "for (i, 1, 100, 1)\n"
+                 "r = r & \"0123456789\"\n"
+                 "next\n"
+                 "for (rep, 1, 100, 1)\n"
+                 "out = \"\"\n"
+                 "for (p, 1, 1000, 1)\n"
+                 "c = mid(r, p, 1)\n"
+                 "d = pos(c, \"0123456789\")\n"
+                 "out = out & c\n"
+                 "next\n"
+                 "next\n"
+                 "writelog(len(out) & \" \" & d)\n",
+                 "r = '0123456789' * 100\n"
+                 "for rep in range(100):\n"
+                 "    out = ''\n"
+                 "    for p in range(1, 1001):\n"
+                 "        c = r[p - 1:p]\n"
+                 "        d = '0123456789'.find(c) + 1\n"
+                 "        out = out + c\n"
+                 "print(len(out), d)\n",
+                 "proc main {} {\n"
+                 "set r [string repeat 0123456789 100]\n"
+                 "for {set rep 1} {$rep <= 100} {incr rep} {\n"
+                 "set out \"\"\n"
+                 "for {set p 1} {$p <= 1000} {incr p} {\n"
+                 "set c [string range $r [expr {$p - 1}] [expr {$p - 1}]]\n"
+                 "set d [expr {[string first $c 0123456789] + 1}]\n"
+                 "append out $c\n"
+                 "}\n"
+                 "}\n"
+                 "puts \"[string length $out] $d\"\n"
+                 "}\nmain\n",
+                 "local r = string.rep('0123456789', 100)\n"
+                 "local out, d\n"
+                 "for rep = 1, 100 do\n"
+                 "  out = ''\n"
+                 "  for p = 1, 1000 do\n"
+                 "    local c = string.sub(r, p, p)\n"
+                 "    d = string.find('0123456789', c, 1, true)\n"
+                 "    out = out .. c\n"
+                 "  end\n"
+                 "end\n"
+                 "print(#out .. ' ' .. d)\n",
+                 "1000 10"});
+    // The script language's own form has no bit operators: the feedback bit and the XOR with
+    // 0xA001 go through get_bit, additions and subtractions. Expressions have no precedence,
+    // so `crc - lsb / 2` is (crc - lsb) / 2, the shift right.
+    r.push_back({"CRC-16 bit by bit, 256 bytes x30",
                  "for (r, 1, 30, 1)\n"
                  "crc = 65535\n"
                  "for (n, 0, 255, 1)\n"
@@ -182,6 +274,16 @@ std::vector<Race> races(long passes) {
                  "next\n"
                  "next\n"
                  "writelog(\"crc \" & crc)\n",
+                 "for r in range(30):\n"
+                 "    crc = 65535\n"
+                 "    for n in range(256):\n"
+                 "        for k in range(8):\n"
+                 "            lsb = crc & 1\n"
+                 "            crc >>= 1\n"
+                 "            if lsb != ((n >> k) & 1):\n"
+                 "                crc ^= 0xA001\n"
+                 "print('crc', crc)\n",
+                 "proc main {} {\n"
                  "for {set r 1} {$r <= 30} {incr r} {\n"
                  "set crc 65535\n"
                  "for {set n 0} {$n <= 255} {incr n} {\n"
@@ -192,38 +294,87 @@ std::vector<Race> races(long passes) {
                  "}\n"
                  "}\n"
                  "}\n"
-                 "puts \"crc $crc\"\n",
+                 "puts \"crc $crc\"\n"
+                 "}\nmain\n",
+                 "local crc\n"
+                 "for r = 1, 30 do\n"
+                 "  crc = 65535\n"
+                 "  for n = 0, 255 do\n"
+                 "    for k = 0, 7 do\n"
+                 "      local lsb = crc & 1\n"
+                 "      crc = crc >> 1\n"
+                 "      if lsb ~= ((n >> k) & 1) then crc = crc ~ 0xA001 end\n"
+                 "    end\n"
+                 "  end\n"
+                 "end\n"
+                 "print('crc ' .. crc)\n",
                  "crc 56940"});
-    r.push_back({"text: mid, pos, & over 1 kB x100",
-                 "r = \"\"\n"
-                 "for (i, 1, 100, 1)\n"
-                 "r = r & \"0123456789\"\n"
-                 "next\n"
-                 "for (rep, 1, 100, 1)\n"
-                 "out = \"\"\n"
-                 "for (p, 1, 1000, 1)\n"
-                 "c = mid(r, p, 1)\n"
-                 "d = pos(c, \"0123456789\")\n"
-                 "out = out & c\n"
-                 "next\n"
-                 "next\n"
-                 "writelog(len(out) & \" \" & d)\n",
-                 "set r [string repeat 0123456789 100]\n"
-                 "for {set rep 1} {$rep <= 100} {incr rep} {\n"
-                 "set out \"\"\n"
-                 "for {set p 1} {$p <= 1000} {incr p} {\n"
-                 "set c [string range $r [expr {$p - 1}] [expr {$p - 1}]]\n"
-                 "set d [expr {[string first $c 0123456789] + 1}]\n"
-                 "append out $c\n"
+    // The example's form over a read request's 6 bytes, 200 times; the peers with a function
+    // per frame as their users would write it.
+    r.push_back({"CRC-16 as modbus-poll.nvs, x200",
+                 std::string(kExampleCrcProcedures) +
+                     "frame = chr(1) & chr(3) & chr(0) & chr(0) & chr(0) & chr(4)\n"
+                     "for (r, 1, 200, 1)\n"
+                     "crc16\n"
+                     "next\n"
+                     "writelog(\"crc \" & crc)\n",
+                 "def crc16(frame):\n"
+                 "    crc = 0xFFFF\n"
+                 "    for b in frame:\n"
+                 "        crc ^= b\n"
+                 "        for j in range(8):\n"
+                 "            lsb = crc & 1\n"
+                 "            crc >>= 1\n"
+                 "            if lsb:\n"
+                 "                crc ^= 0xA001\n"
+                 "    return crc\n"
+                 "frame = bytes([1, 3, 0, 0, 0, 4])\n"
+                 "for r in range(200):\n"
+                 "    crc = crc16(frame)\n"
+                 "print('crc', crc)\n",
+                 "proc crc16 {frame} {\n"
+                 "set crc 0xFFFF\n"
+                 "foreach b $frame {\n"
+                 "set crc [expr {$crc ^ $b}]\n"
+                 "for {set j 0} {$j < 8} {incr j} {\n"
+                 "set lsb [expr {$crc & 1}]\n"
+                 "set crc [expr {$crc >> 1}]\n"
+                 "if {$lsb} {set crc [expr {$crc ^ 0xA001}]}\n"
                  "}\n"
                  "}\n"
-                 "puts \"[string length $out] $d\"\n",
-                 "1000 10"});
+                 "return $crc\n"
+                 "}\n"
+                 "proc main {} {\n"
+                 "for {set r 1} {$r <= 200} {incr r} {set crc [crc16 {1 3 0 0 0 4}]}\n"
+                 "puts \"crc $crc\"\n"
+                 "}\nmain\n",
+                 "local function crc16(frame)\n"
+                 "  local crc = 0xFFFF\n"
+                 "  for i = 1, #frame do\n"
+                 "    crc = crc ~ frame:byte(i)\n"
+                 "    for j = 1, 8 do\n"
+                 "      local lsb = crc & 1\n"
+                 "      crc = crc >> 1\n"
+                 "      if lsb == 1 then crc = crc ~ 0xA001 end\n"
+                 "    end\n"
+                 "  end\n"
+                 "  return crc\n"
+                 "end\n"
+                 "local frame = string.char(1, 3, 0, 0, 0, 4)\n"
+                 "local crc\n"
+                 "for r = 1, 200 do crc = crc16(frame) end\n"
+                 "print('crc ' .. crc)\n",
+                 "crc 2372"});
     return r;
 }
 
+bool haveProgram(const char* name) {
+    const std::string command = std::string("command -v ") + name + " >/dev/null 2>&1";
+    return std::system(command.c_str()) == 0;
+}
+
 bool printed(const std::string& output, const std::string& result) {
-    // norvane-run writes "time, from line N: text"; tclsh writes the text alone.
+    // norvane-run writes "time, from line N: text"; the peers write the text alone.
     for (const std::string& line : nv::splitLines(output)) {
         if (line == result) return true;
         const size_t colon = line.find(": ");
@@ -260,24 +411,64 @@ int main(int argc, char** argv) {
     std::printf("norvane-run, 10,000-line script:   %8.1f ms in all (%.1f ms over empty)\n",
                 longRun * 1e3, (longRun - empty) * 1e3);
 
-    std::printf("\nAgainst Tcl (tclsh), median of %d runs, start-up subtracted "
-                "(ratio = Tcl / Norvane, 1.0 or more: Norvane at least as fast)\n",
+    // Each race against each peer: `runs` interleaved pairs, each side's empty script run
+    // just before its work, so that a change of the machine's load touches both sides of a
+    // difference alike. CPU time is the processes' own (user + system), the fairer figure on
+    // a shared machine; wall time beside it. Ratio = peer / Norvane: 1.0 or more means
+    // Norvane is at least as fast.
+    // python3 by its own path: a shim in front of it (pyenv) would be timed with it.
+    struct Peer {
+        const char* label;
+        const char* program;
+        const char* suffix;
+        std::string Race::*text;
+    };
+    const Peer peers[] = {{"python3", "/usr/bin/python3", ".py", &Race::python},
+                          {"Tcl proc", "tclsh", ".tcl", &Race::tcl},
+                          {"lua5.4", "lua5.4", ".lua", &Race::lua}};
+    std::printf("\nAgainst python3, Tcl (tclsh, inside a proc) and Lua (lua5.4): median of %d "
+                "interleaved pairs, start-up subtracted, CPU (wall) in ms; ratio = peer / "
+                "Norvane on CPU\n",
                 runs);
-    const double nvStart = medianRun(runner, "", ".nvs", runs);
-    const double tclStart = medianRun("tclsh", "", ".tcl", runs);
-    std::printf("%-34s norvane-run %7.1f ms   tclsh %7.1f ms\n", "start-up (empty script)",
-                nvStart * 1e3, tclStart * 1e3);
+    const Cost nvStart = medianStart(runner, ".nvs", runs);
+    std::printf("start-up (empty script): norvane-run %.1f (%.1f)", nvStart.cpu * 1e3,
+                nvStart.wall * 1e3);
+    for (const Peer& peer : peers) {
+        if (!haveProgram(peer.program)) continue;
+        const Cost c = medianStart(peer.program, peer.suffix, runs);
+        std::printf("   %s %.1f (%.1f)", peer.label, c.cpu * 1e3, c.wall * 1e3);
+    }
+    std::printf("\n");
     for (const Race& r : races(300000)) {
-        std::string nvOut, tclOut;
-        const double nv = medianWork(runner, r.norvane, ".nvs", runs, &nvOut);
-        const double tcl = medianWork("tclsh", r.tcl, ".tcl", runs, &tclOut);
-        if (!printed(nvOut, r.result) || !printed(tclOut, r.result)) {
-            std::printf("%-34s results differ (expected \"%s\"): not compared\n", r.name,
-                        r.result.c_str());
-            continue;
+        std::printf("%s\n", r.name);
+        for (const Peer& peer : peers) {
+            if (!haveProgram(peer.program)) {
+                std::printf("  %-9s not installed: not compared\n", peer.label);
+                continue;
+            }
+            std::vector<double> nvCpu, nvWall, pCpu, pWall;
+            std::string nvOut, pOut;
+            for (int i = 0; i < runs; ++i) {
+                const Cost nvEmpty = timedCost(runner, "", ".nvs");
+                const Cost nv = timedCost(runner, r.norvane, ".nvs", i == 0 ? &nvOut : nullptr);
+                const Cost pEmpty = timedCost(peer.program, "", peer.suffix);
+                const Cost p =
+                    timedCost(peer.program, r.*peer.text, peer.suffix, i == 0 ? &pOut : nullptr);
+                nvCpu.push_back(nv.cpu - nvEmpty.cpu);
+                nvWall.push_back(nv.wall - nvEmpty.wall);
+                pCpu.push_back(p.cpu - pEmpty.cpu);
+                pWall.push_back(p.wall - pEmpty.wall);
+            }
+            if (!printed(nvOut, r.result) || !printed(pOut, r.result)) {
+                std::printf("  %-9s results differ (expected \"%s\"): not compared\n", peer.label,
+                            r.result.c_str());
+                continue;
+            }
+            const double n = median(nvCpu), p = median(pCpu);
+            std::printf("  %-9s norvane-run %8.1f (%8.1f)   %-9s %8.1f (%8.1f)   ratio %5.2f\n",
+                        peer.label, n * 1e3, median(nvWall) * 1e3, peer.label, p * 1e3,
+                        median(pWall) * 1e3, n > 0 ? p / n : 0.0);
         }
-        std::printf("%-34s norvane-run %7.1f ms   tclsh %7.1f ms   ratio %5.2f\n", r.name, nv * 1e3,
-                    tcl * 1e3, tcl / nv);
     }
     return 0;
 }

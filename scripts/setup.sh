@@ -21,7 +21,7 @@ test_packages=(
     libgtest-dev libbenchmark-dev             # tests and benchmarks
     xvfb xauth openbox fonts-dejavu-core      # a display for window tests
     socat python3-serial expect               # serial and TCP peers in tests and benchmarks
-    tcl                                       # tclsh, the pace bench_engine compares against
+    tcl tk lua5.4                             # tclsh, wish and lua5.4: the peers benchmarks race
 )
 case "$mode" in
 run) tests=OFF ;;
