@@ -62,6 +62,11 @@ inline constexpr std::size_t kTcpOutputQueue = std::size_t(1) << 20;
 // peer that has stopped reading holds the script, or the end of the run, no longer.
 inline constexpr int kCloseDrainMs = 2000;
 
+// How often a port that reconnects looks for its device again after losing it. A USB adapter
+// re-enumerates within a second or two of its device's reset; two looks a second find it
+// back promptly, and an open attempt on a missing path costs next to nothing.
+inline constexpr int kSerialReconnectMs = 500;
+
 // The largest font height in pixels a layout file may give the terminal pane: far above any
 // readable size, and far below the integer overflow a hostile value would cause.
 inline constexpr int kMaxFontPixels = 1000;

@@ -1,5 +1,6 @@
 #include "serial/portdialog.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFrame>
 #include <QGridLayout>
@@ -22,7 +23,7 @@ struct BoxSetup {
 
 } // namespace
 
-PortDialog::PortDialog(PortLister freePorts, QWidget* parent)
+PortDialog::PortDialog(PortLister freePorts, QWidget* parent, ReconnectDefault reconnectDefault)
     // A title and a close button only: the dialog has one size, so a maximise or minimise
     // button would only mislead.
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -75,6 +76,16 @@ PortDialog::PortDialog(PortLister freePorts, QWidget* parent)
     portBox->setView(view);
     portBox->setModelColumn(0);
 
+    reconnectBox = new QCheckBox("Reconnect when the device comes back", panel);
+    reconnectBox->setObjectName("CheckBox1");
+    grid->addWidget(reconnectBox, 5, 0, 1, 2);
+    if (reconnectDefault) {
+        connect(portBox, &QComboBox::currentTextChanged, this,
+                [this, reconnectDefault](const QString& port) {
+                    reconnectBox->setChecked(reconnectDefault(port.toStdString()));
+                });
+    }
+
     okButton = new QPushButton("Ok", this);
     okButton->setObjectName("Button1");
     okButton->setDefault(true);
@@ -110,7 +121,8 @@ void PortDialog::showEvent(QShowEvent* e) {
 bool PortDialog::choose(PortChoice& out) {
     if (exec() != QDialog::Accepted) return false;
     const auto text = [](QComboBox* b) { return b->currentText().toStdString(); };
-    out = {text(portBox), text(baudBox), text(dataBitsBox), text(parityBox), text(stopBitsBox)};
+    out = {text(portBox),   text(baudBox),     text(dataBitsBox),
+           text(parityBox), text(stopBitsBox), reconnectBox->isChecked()};
     return true;
 }
 

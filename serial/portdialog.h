@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+class QCheckBox;
 class QComboBox;
 class QPushButton;
 
@@ -21,13 +22,18 @@ namespace nv::serial {
 
 struct PortChoice {
     std::string port, baud, dataBits, parity, stopBits;
+    bool reconnect = false; // open the port again when its lost device comes back
 };
 
 class PortDialog : public QDialog {
   public:
     // `freePorts` lists the ports that can be opened now: (lower-case name, device path).
     using PortLister = std::function<std::vector<std::pair<std::string, std::string>>()>;
-    explicit PortDialog(PortLister freePorts, QWidget* parent = nullptr);
+    // `reconnectDefault` gives a port's reconnect setting from the settings (the check box
+    // shows it when that port is picked); none: off.
+    using ReconnectDefault = std::function<bool(const std::string& port)>;
+    explicit PortDialog(PortLister freePorts, QWidget* parent = nullptr,
+                        ReconnectDefault reconnectDefault = {});
 
     // Shows the dialog modally; true with the choices when it was closed with Ok.
     bool choose(PortChoice& out);
@@ -37,6 +43,7 @@ class PortDialog : public QDialog {
     QComboBox* dataBitsBox; // data bits
     QComboBox* parityBox;   // parity
     QComboBox* stopBitsBox; // stop bits
+    QCheckBox* reconnectBox; // reconnect when the device comes back
     QPushButton* okButton;
 
     // The port list as shown (fillPortList); public so that a test can fill it without showing.

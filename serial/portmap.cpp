@@ -78,6 +78,14 @@ const std::string& PortMap::path(int n) const {
     return n >= 1 && n <= kMaxPort ? paths_[n] : kNoPath;
 }
 
+bool PortMap::reconnect(int n) const {
+    return n >= 1 && n <= kMaxPort && reconnect_[n];
+}
+
+void PortMap::setReconnect(int n, bool on) {
+    if (n >= 1 && n <= kMaxPort) reconnect_[n] = on;
+}
+
 const std::string& PortMap::source(int n) const {
     return n >= 1 && n <= kMaxPort ? sources_[n] : kNoPath;
 }
@@ -103,7 +111,14 @@ std::vector<std::string> PortMap::apply(std::string_view entries, char sep,
             refuse();
             continue;
         }
-        const std::string key = nv::lowerAscii(nv::trimView(entry.substr(0, eq)));
+        std::string key = nv::lowerAscii(nv::trimView(entry.substr(0, eq)));
+        // "comN.reconnect=1": the port looks for its device again after losing it.
+        bool reconnectKey = false;
+        if (const size_t dot = key.find('.'); dot != std::string::npos) {
+            reconnectKey = key.substr(dot + 1) == "reconnect";
+            key.resize(dot);
+            if (!reconnectKey) key.clear();
+        }
         if (!nv::startsWith(key, "com")) {
             refuse();
             continue;
@@ -121,6 +136,15 @@ std::vector<std::string> PortMap::apply(std::string_view entries, char sep,
         const int n = number.size() > 3 ? 0 : std::stoi(std::string(number));
         if (n < 1 || n > kMaxPort) {
             refuse();
+            continue;
+        }
+        if (reconnectKey) {
+            const std::string value = nv::trim(entry.substr(eq + 1));
+            if (value != "0" && value != "1") {
+                refuse();
+                continue;
+            }
+            reconnect_[n] = value == "1";
             continue;
         }
         set(n, nv::trim(entry.substr(eq + 1)), source);

@@ -5,7 +5,8 @@
 // section of the lab-wide /etc/norvane/norvane.ini, then the default map (COM1..32
 // /dev/ttyS0..31, COM33..64 /dev/ttyUSB0..31, COM65..96 /dev/ttyACM0..31). So a CI job or a
 // service can always point a port elsewhere, whatever a user's file says. An entry with an
-// empty path removes a port from the map. Each entry remembers where it came from, for
+// empty path removes a port from the map. "comN.reconnect=1" (0 or 1, default 0) makes port N
+// open itself again when its device comes back after being lost (terminal.h). Each entry remembers where it came from, for
 // `norvane-run --ports`. Also here: the two rules that turn a port name into its number.
 //
 // Threading: built once on the user-interface thread, read-only afterwards; the command
@@ -49,6 +50,9 @@ class PortMap {
     // Where the port's entry came from: "default", "NORVANE_PORTS", "--port" or a file's path.
     const std::string& source(int n) const;
     void set(int n, std::string path, std::string source = "default");
+    // Whether port n reconnects when its device comes back (off unless an entry says so).
+    bool reconnect(int n) const;
+    void setReconnect(int n, bool on);
     // Reads "comN=PATH" entries separated by `sep` (';' for the environment, '\n' for the
     // settings section); keys ignore letter case. Returns the entries that were not taken.
     std::vector<std::string> apply(std::string_view entries, char sep,
@@ -57,6 +61,7 @@ class PortMap {
   private:
     std::array<std::string, kMaxPort + 1> paths_;
     std::array<std::string, kMaxPort + 1> sources_;
+    std::array<bool, kMaxPort + 1> reconnect_{};
 };
 
 // The general rule: the number after the first "com" of the lower-cased name ("COM4" 4,

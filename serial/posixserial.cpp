@@ -4,6 +4,7 @@
 #include "serial/posixserial.h"
 
 #include <asm/termbits.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
@@ -15,6 +16,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 
 #include "base/files.h"
 #include <cstring>
@@ -235,7 +237,8 @@ class PosixDevice final : public SerialDevice {
 
 class PosixPlatform final : public SerialPlatform {
   public:
-    explicit PosixPlatform(std::string lockDir) : lockDir_(std::move(lockDir)) {}
+    PosixPlatform(std::string lockDir, std::string byIdDir)
+        : lockDir_(std::move(lockDir)), byIdDir_(std::move(byIdDir)) {}
 
     std::unique_ptr<SerialDevice> open(const std::string& path, std::string* error) override {
         auto fail = [&](const char* what, int err) -> std::unique_ptr<SerialDevice> {
@@ -267,6 +270,33 @@ class PosixPlatform final : public SerialPlatform {
         const bool free = isTerminal(fd) && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
         ::close(fd);
         return free;
+    }
+
+    // The link in the by-id folder that leads to the same device node as `path`. The folder
+    // holds only what udev put there; a name that is already in it is its own stable name.
+    std::string stableAlias(const std::string& path) override {
+        if (byIdDir_.empty() || path.rfind(byIdDir_ + "/", 0) == 0) return {};
+        char* real = ::realpath(path.c_str(), nullptr);
+        if (!real) return {};
+        const std::string target = real;
+        std::free(real);
+        std::string found;
+        if (DIR* dir = ::opendir(byIdDir_.c_str())) {
+            while (const dirent* e = ::readdir(dir)) {
+                if (e->d_name[0] == '.') continue;
+                const std::string link = byIdDir_ + "/" + e->d_name;
+                if (char* r = ::realpath(link.c_str(), nullptr)) {
+                    const bool same = target == r;
+                    std::free(r);
+                    if (same) {
+                        found = link;
+                        break;
+                    }
+                }
+            }
+            ::closedir(dir);
+        }
+        return found;
     }
 
   private:
@@ -301,12 +331,13 @@ class PosixPlatform final : public SerialPlatform {
     }
 
     std::string lockDir_;
+    std::string byIdDir_;
 };
 
 } // namespace
 
-std::unique_ptr<SerialPlatform> posixSerialPlatform(std::string lockDir) {
-    return std::make_unique<PosixPlatform>(std::move(lockDir));
+std::unique_ptr<SerialPlatform> posixSerialPlatform(std::string lockDir, std::string byIdDir) {
+    return std::make_unique<PosixPlatform>(std::move(lockDir), std::move(byIdDir));
 }
 
 } // namespace nv::serial

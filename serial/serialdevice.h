@@ -105,12 +105,18 @@ class SerialPlatform {
     // True when the path could be opened exclusively right now (it exists, is a serial
     // device, and neither this program nor another holds it).
     virtual bool probe(const std::string& path) = 0;
+    // A second name of the device at `path` that stays the same when the device comes back
+    // on another node (Linux: its link in /dev/serial/by-id); empty when it has none or
+    // `path` is already such a name.
+    virtual std::string stableAlias(const std::string& /*path*/) { return {}; }
 };
 
 // The POSIX platform. `lockDir` is where UUCP lock files ("LCK..ttyUSB0") of other programs
 // are looked for; any local user can write there, so only regular files are read, and
 // never in a way that can block.
-std::unique_ptr<SerialPlatform> posixSerialPlatform(std::string lockDir = "/var/lock");
+// `byIdDir` is where stable names of USB serial devices are looked for.
+std::unique_ptr<SerialPlatform> posixSerialPlatform(std::string lockDir = "/var/lock",
+                                                    std::string byIdDir = "/dev/serial/by-id");
 
 // "No such file or directory (2)": the one place that turns an errno value into a message.
 // errno in words with its number, as device errors are shown: "No such file or directory (2)".

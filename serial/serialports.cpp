@@ -89,7 +89,13 @@ SerialPorts::SerialPorts(QWidget* mainWindow, int& terminalX, int& terminalY, Op
       layoutFile_(options.layoutFile.empty()
                       ? (QCoreApplication::applicationDirPath() + "/terminal.res").toStdString()
                       : std::move(options.layoutFile)) {
-    if (mainWindow_) dialog_ = new PortDialog([this] { return freePorts(); }, mainWindow_);
+    if (mainWindow_) {
+        dialog_ = new PortDialog([this] { return freePorts(); }, mainWindow_,
+                                 [this](const std::string& port) {
+                                     const auto n = portNumberGeneral(port);
+                                     return n && ports_.reconnect(*n);
+                                 });
+    }
 }
 
 // Connections are owned here and closed with it, whatever the script left open; their unsent
@@ -140,16 +146,21 @@ void SerialPorts::probe() {
     }
 }
 
+// A connection waiting for its device to come back stays: dropping it when the device is
+// found free would end the reconnection it waits to make.
 void SerialPorts::probeAndCleanUp() {
     probe();
-    for (const auto& name : portList_)
-        destroy(std::stoi(name.substr(3)));
+    for (const auto& name : portList_) {
+        const int n = std::stoi(name.substr(3));
+        if (TerminalWindow* t = terminal(n); !t || !t->awaitingReturn()) destroy(n);
+    }
 }
 
 void SerialPorts::cleanUpConnections() {
     for (int n = 1; n <= kMaxPort; ++n) {
         TerminalWindow* t = table_[n].get();
-        if (t && !t->isOpen() && !ports_.path(n).empty() && platform_->probe(ports_.path(n)))
+        if (t && !t->isOpen() && !t->awaitingReturn() && !ports_.path(n).empty() &&
+            platform_->probe(ports_.path(n)))
             table_[n].reset();
     }
 }
@@ -187,6 +198,7 @@ TerminalWindow* SerialPorts::OpenPort(const std::string& name, const std::string
     t->move(main.x() + main.width() - t->width(), main.y() + 20);
     t->portName = nv::upperAscii(effective);
     t->devicePath = ports_.path(*n);
+    t->reconnect = pending.port.empty() ? ports_.reconnect(*n) : pending.reconnect;
     t->settings.baud = *baudValue;
     // A value no byte holds must not wrap into a valid one (264 is not 8).
     t->settings.dataBits =

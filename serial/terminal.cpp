@@ -227,6 +227,8 @@ TerminalWindow::TerminalWindow(SerialPlatform& platform, int& rememberedX, int& 
     overflowTimer_.setSingleShot(true);
     overflowTimer_.setInterval(kOverflowReportMs);
     QObject::connect(&overflowTimer_, &QTimer::timeout, this, [this] { reportOverflow(); });
+    reconnectTimer_.setInterval(limits::kSerialReconnectMs);
+    QObject::connect(&reconnectTimer_, &QTimer::timeout, this, [this] { lookForDevice(); });
     applyLayout(TerminalLayout{});
 }
 
@@ -271,11 +273,21 @@ bool TerminalWindow::openPort() {
 
     openError_.clear();
     lost_ = false;
-    device_ = platform_.open(devicePath, &openError_);
-    if (!device_) {
+    reconnectTimer_.stop();
+    dtr_ = rts_ = false;
+    if (!openDevice(devicePath)) {
         hide();
         return false;
     }
+    stableAlias_ = platform_.stableAlias(devicePath);
+    return true;
+}
+
+// Opens `path` at the start state and then the connection's settings; on success the
+// connection is open with its receive thread running. DTR and RTS are set as dtr_ and rts_.
+bool TerminalWindow::openDevice(const std::string& path) {
+    device_ = platform_.open(path, &openError_);
+    if (!device_) return false;
     // The state every port starts from: 9600 baud, 8 data bits, even parity, one stop bit,
     // queues empty, DTR and RTS down.
     device_->configure({9600, 8, ParityEven, StopOne});
@@ -284,11 +296,12 @@ bool TerminalWindow::openPort() {
     device_->setRts(false);
     // A setting the driver refuses must not leave a port open at settings nobody asked for.
     if (!device_->configure(settings)) {
-        openError_ = devicePath + ": the device refused the line settings";
+        openError_ = path + ": the device refused the line settings";
         device_.reset();
-        hide();
         return false;
     }
+    if (dtr_) device_->setDtr(true);
+    if (rts_) device_->setRts(true);
     open_ = true;
     thread_ = std::make_unique<ReceiveThread>(*this, *device_);
     thread_->start();
@@ -328,12 +341,16 @@ bool TerminalWindow::pushOutput() {
 
 bool TerminalWindow::setDtr(int state) {
     if (!open_ || (state != 0 && state != 1)) return false;
-    return device_->setDtr(state == 1);
+    if (!device_->setDtr(state == 1)) return false;
+    dtr_ = state == 1;
+    return true;
 }
 
 bool TerminalWindow::setRts(int state) {
     if (!open_ || (state != 0 && state != 1)) return false;
-    return device_->setRts(state == 1);
+    if (!device_->setRts(state == 1)) return false;
+    rts_ = state == 1;
+    return true;
 }
 
 SendResult TerminalWindow::send(std::string_view bytes) {
@@ -386,7 +403,29 @@ void TerminalWindow::onPortEvent(const PortEvent& ev) {
         status({kEvErr, 0, kErrIo});
         lost_ = true;
         if (log) log("Port lost: " + portName);
-        closePort();
+        closePort(); // keeps dtr_ and rts_ for the return
+        if (reconnect) reconnectTimer_.start();
+    }
+}
+
+// The device may come back at its path (a link udev or a peer makes again) or under its
+// stable name on another node (ttyUSB0 back as ttyUSB1).
+void TerminalWindow::lookForDevice() {
+    if (open_ || !lost_) {
+        reconnectTimer_.stop();
+        return;
+    }
+    for (const std::string& path : {devicePath, stableAlias_}) {
+        if (path.empty() || !platform_.probe(path)) continue;
+        std::string ignored;
+        std::swap(ignored, openError_);
+        if (openDevice(path)) {
+            reconnectTimer_.stop();
+            lost_ = false;
+            if (log) log("Port back: " + portName);
+            return;
+        }
+        openError_ = std::move(ignored);
     }
 }
 

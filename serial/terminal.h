@@ -15,7 +15,11 @@
 // as "COM1: receive buffer full, 1234 bytes dropped", in the log and the pane, at most once a
 // second (a close reports what is still uncounted at once). A vanished
 // device adds one too, closes the connection, marks it lost and logs "Port lost: " with the
-// port's name once. A send is refused (and queues nothing) while the output queue already
+// port's name once; a connection that reconnects (off by default) then looks for its device
+// every kSerialReconnectMs, at its path and at the device's stable name in /dev/serial/by-id
+// as it was when the port opened, and when it is back opens it again with the same line
+// settings and DTR and RTS as the script left them, logging "Port back: " with the port's
+// name. A send while the device is away fails as on any lost port. A send is refused (and queues nothing) while the output queue already
 // holds kOutputQueueLimit bytes; bytes still unsent when the connection closes are logged with
 // their count ("Data not sent to "). Other read and write failures are not script errors.
 #pragma once
@@ -143,8 +147,12 @@ class TerminalWindow : public QWidget {
     bool setDtr(int state);
     bool setRts(int state);
     SendResult send(std::string_view bytes);
-    // True once the device has vanished under the open connection.
+    // True once the device has vanished under the open connection (until it is back).
     bool lost() const { return lost_; }
+    // Whether a lost device is looked for and the port opened again when it returns.
+    bool reconnect = false;
+    // Lost, and looking for the device: the connection must stay for it to come back.
+    bool awaitingReturn() const { return lost_ && reconnect; }
     // Bytes sent but not yet out of the port: the output queue and the driver's own.
     size_t unsent();
     // Hands queued bytes to the port as far as it takes them now; true when nothing is left
@@ -186,6 +194,8 @@ class TerminalWindow : public QWidget {
     void closeEvent(QCloseEvent* e) override;
 
   private:
+    bool openDevice(const std::string& path);
+    void lookForDevice();
     void receiveBytes();
     void status(const PortEvent& ev);
     void writePending();
@@ -204,6 +214,9 @@ class TerminalWindow : public QWidget {
     bool open_ = false;
     bool lost_ = false;
     std::string openError_;
+    std::string stableAlias_; // the device's by-id name when it opened; empty: none
+    bool dtr_ = false, rts_ = false; // as the script last set them
+    QTimer reconnectTimer_;
     int cts_ = 0, dsr_ = 0, ring_ = 0, rlsd_ = 0;
     std::string receiveBuffer_;
     size_t seen_ = 0;          // bytes at the buffer's front the script has read out

@@ -576,6 +576,88 @@ writelog(e & " " & geterror())
                                              "1 send: Serial port not open."}));
 }
 
+// A USB adapter drops off when its device resets and comes back, at the same path (a link
+// made again) or under the same stable name on another node. A port set to reconnect opens
+// itself again with its settings and says so; one that is not (the default) stays lost. The
+// device's disappearance is a pseudo-terminal whose master closes; its return a new one.
+TEST(PortReconnect, ALostPortThatReconnectsOpensAgainWhenItsDeviceComesBack) {
+    struct Case {
+        const char* name;
+        bool reconnect, byStableName;
+    };
+    for (const Case c : {Case{"same path", true, false}, Case{"stable name", true, true},
+                         Case{"reconnect off", false, false}}) {
+        SCOPED_TRACE(c.name);
+        const auto dir = std::filesystem::temp_directory_path() /
+                         ("norvane-replug-" + std::to_string(::getpid()));
+        std::filesystem::remove_all(dir);
+        std::filesystem::create_directories(dir / "by-id");
+        auto first = std::make_unique<Pty>();
+        Pty second;
+        // By path: the map names a link that is made again to the returning device. By stable
+        // name: the map names the node itself, and only the by-id link follows the device.
+        const auto link = dir / (c.byStableName ? "by-id/usb-Lab_Adapter_0042-if00-port0" : "dev");
+        std::filesystem::create_symlink(first->path(), link);
+        PortMap map;
+        for (int n = 1; n <= 96; ++n)
+            map.set(n, "");
+        map.set(5, c.byStableName ? first->path() : link.string());
+        map.setReconnect(5, c.reconnect);
+        nvtest::ScriptRig rig;
+        int x = 0, y = 0;
+        SerialPorts ports(nullptr, x, y,
+                          SerialPorts::Options{posixSerialPlatform("/nonexistent",
+                                                                   (dir / "by-id").string()),
+                                               map, ""});
+        ports.install(rig.rt);
+        bool swapped = false;
+        rig.host.onEvents = [&] {
+            const auto said = [&](const char* text) {
+                return std::any_of(rig.host.log.begin(), rig.host.log.end(),
+                                   [&](const std::string& l) { return l.ends_with(text); });
+            };
+            if (first && said(": opened")) first.reset(); // the device goes away
+            if (!swapped && said(": away")) {
+                swapped = true; // ... and comes back on another node
+                std::filesystem::remove(link);
+                std::filesystem::create_symlink(second.path(), link);
+            }
+        };
+        auto log = rig.run(R"(openport("com5", 9600, 8, "n", "1")
+writelog("opened")
+e = 0
+while (e == 0)
+send("com5", "x")
+e = error
+wend
+writelog("away")
+t = getticks()
+waited = 0
+while (e == 1) && (waited << 3000)
+send("com5", "back")
+e = error
+now = getticks()
+waited = now - t
+wend
+writelog(e)
+)",
+                           std::chrono::seconds(20));
+        std::vector<std::string> taken;
+        for (const auto& l : log)
+            if (!l.starts_with("Data not sent to COM5")) taken.push_back(l);
+        if (c.reconnect) {
+            EXPECT_EQ(taken, (std::vector<std::string>{"Port opened: com5", "opened",
+                                                       "Port lost: COM5", "away",
+                                                       "Port back: COM5", "0"}));
+            EXPECT_EQ(second.read(4), "back");
+        } else {
+            EXPECT_EQ(taken, (std::vector<std::string>{"Port opened: com5", "opened",
+                                                       "Port lost: COM5", "away", "1"}));
+        }
+        std::filesystem::remove_all(dir);
+    }
+}
+
 // The receive buffer stays bounded, but bytes it drops before the script has read them out
 // are reported (in the log and the port's pane, with their own text); bytes the script has
 // read out go quietly, as the bounded buffer always let them. The port is flooded while no

@@ -80,6 +80,23 @@ TEST(PortMap, LongAndPaddedKeysMapToTheirOwnPortOrNone) {
     EXPECT_EQ(map.path(257), "");
 }
 
+// "comN.reconnect" takes 0 or 1 and leaves the port's path alone; other suffixes and values
+// are handed back like any entry that is not one.
+TEST(PortMap, ReconnectIsOffUnlessAnEntrySetsIt) {
+    PortMap map;
+    EXPECT_EQ(map.apply("com5.reconnect=1;COM6.Reconnect = 1;com7.reconnect=yes;com8.speed=1;"
+                        "com5.reconnect.x=1;com6.reconnect=0;com9.reconnect=1",
+                        ';'),
+              (std::vector<std::string>{"com7.reconnect=yes", "com8.speed=1",
+                                        "com5.reconnect.x=1"}));
+    EXPECT_TRUE(map.reconnect(5));
+    EXPECT_FALSE(map.reconnect(6)); // the later entry wins
+    EXPECT_FALSE(map.reconnect(7));
+    EXPECT_TRUE(map.reconnect(9));
+    EXPECT_FALSE(map.reconnect(1));
+    EXPECT_EQ(map.path(5), "/dev/ttyS4");
+}
+
 TEST(PortMap, MissingSettingsFileIsNoError) {
     EXPECT_EQ(
         PortMap::load({"/nonexistent/lab.ini", "/nonexistent/norvane.ini", nullptr, {}}).path(5),
