@@ -194,6 +194,10 @@ TerminalWindow* SerialPorts::OpenPort(const std::string& name, const std::string
         if (rt_) rt_->logMessage(message);
     };
     t->applyLayout(layout);
+    t->traffic = [this, port = nv::upperAscii(effective)](std::string_view tag,
+                                                          std::string_view bytes) {
+        if (traffic) traffic(port, tag, bytes);
+    };
     const QRect main = mainWindow_ ? mainWindow_->frameGeometry() : QRect(0, 0, 0, 0);
     t->move(main.x() + main.width() - t->width(), main.y() + 20);
     t->portName = nv::upperAscii(effective);

@@ -25,6 +25,7 @@
 
 #include <QPointer>
 #include <array>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -85,6 +86,11 @@ class SerialPorts {
     void destroy(int n);
 
     PortChoice pending; // the dialog's choices for the next OpenPort
+
+    // Every port's traffic as it happens, its pane shown or not (norvane-run --serial-log):
+    // the port's name ("COM5"), "(S) " or "(R) " and the bytes. None: nothing is kept.
+    std::function<void(std::string_view port, std::string_view tag, std::string_view bytes)>
+        traffic;
     const PortMap& ports() const { return ports_; }
     PortDialog* dialog() const { return dialog_.data(); }
 

@@ -1,16 +1,40 @@
 #include "serial/terminal.h"
 
+#include "base/ascii.h"
+#include "base/files.h"
 #include "baseqt/displaytext.h"
 #include "engine/eventgate.h"
 
 #include <QCloseEvent>
+#include <QFileDialog>
+#include <QMenu>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QVBoxLayout>
+#include <chrono>
+#include <ctime>
 
 namespace nv::serial {
 
 namespace {
+
+std::int64_t nowMs() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+}
+
+// "2026-12-11 09:30:05.123 ": local time, as the log's own time stamps are.
+std::string localStamp(std::int64_t ms) {
+    const std::time_t secs = static_cast<std::time_t>(ms / 1000);
+    std::tm tm{};
+    localtime_r(&secs, &tm);
+    char buf[40];
+    const size_t n = std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &tm);
+    char frac[8];
+    std::snprintf(frac, sizeof frac, ".%03d ", static_cast<int>(ms % 1000));
+    return std::string(buf, n) + frac;
+}
 
 struct ErrorText {
     uint32_t flags;
@@ -92,6 +116,43 @@ std::vector<std::string> traceLines(std::string_view tag, std::string_view bytes
         lines.push_back(std::move(line));
     }
     return lines;
+}
+
+std::string trafficLine(std::int64_t ms, std::string_view port, std::string_view tag,
+                        std::string_view bytes) {
+    const std::time_t secs = static_cast<std::time_t>(ms / 1000);
+    std::tm tm{};
+    localtime_r(&secs, &tm);
+    char when[40], zone[8];
+    const size_t n = std::strftime(when, sizeof when, "%Y-%m-%dT%H:%M:%S", &tm);
+    std::strftime(zone, sizeof zone, "%z", &tm); // +0100
+    char frac[8];
+    std::snprintf(frac, sizeof frac, ".%03d", static_cast<int>(ms % 1000));
+    std::string out(when, n);
+    out += frac;
+    out.append(zone, 3).append(":").append(zone + 3);
+    out += ' ';
+    out += port;
+    out += ' ';
+    if (bytes.empty()) return out + std::string(nv::trimView(tag));
+    // traceLines with the whole chunk on one line; its padding is none then.
+    out += traceLines(nv::trimView(tag), bytes, static_cast<int>(std::max<size_t>(1, bytes.size())))
+               .front();
+    return out;
+}
+
+std::string traceFileText(const std::vector<TraceChunk>& chunks, int perLine) {
+    std::string out;
+    for (const TraceChunk& c : chunks) {
+        const std::string stamp = localStamp(c.ms);
+        if (c.tag.empty()) {
+            out += stamp + c.bytes + '\n';
+            continue;
+        }
+        for (const std::string& line : traceLines(c.tag, c.bytes, perLine))
+            out += stamp + line + '\n';
+    }
+    return out;
 }
 
 size_t appendReceived(std::string& buffer, std::string_view arrival) {
@@ -218,6 +279,9 @@ TerminalWindow::TerminalWindow(SerialPlatform& platform, int& rememberedX, int& 
     memo->setObjectName("Memo1");
     memo->setReadOnly(true);
     memo->setUndoRedoEnabled(false);
+    memo->setContextMenuPolicy(Qt::CustomContextMenu);
+    QObject::connect(memo, &QWidget::customContextMenuRequested, this,
+                     [this](const QPoint& at) { showMemoMenu(at); });
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(memo);
@@ -359,6 +423,7 @@ SendResult TerminalWindow::send(std::string_view bytes) {
     // What the port takes right now does not count against the limit.
     if (!pendingOut_.empty()) writePending();
     if (pendingOut_.size() >= kOutputQueueLimit) return SendResult::Refused;
+    if (traffic) traffic("(S) ", bytes);
     if (isVisible()) trace("(S) ", bytes);
     // Bytes the port cannot take now wait here until it has room; a send never blocks the
     // script and never loses a byte of a port that stays open.
@@ -436,6 +501,7 @@ void TerminalWindow::receiveBytes() {
     const long r = device_->read(bytes.data(), count);
     if (r <= 0) return;
     bytes.resize(static_cast<size_t>(r));
+    if (traffic) traffic("(R) ", bytes);
     if (isVisible()) trace("(R) ", bytes);
     const size_t dropped = appendReceived(receiveBuffer_, bytes);
     // The bounded buffer keeps the newest bytes, as scripts expect; dropping bytes the script
@@ -496,6 +562,7 @@ size_t TerminalWindow::applyMemoRule(size_t k) {
             first = i;
             memoClearPending_ = true;
             memoPending_.clear();
+            traceRecord_.clear();
         }
         ++memoLines_;
     }
@@ -505,6 +572,7 @@ size_t TerminalWindow::applyMemoRule(size_t k) {
 void TerminalWindow::trace(std::string_view tag, std::string_view bytes) {
     const size_t n = static_cast<size_t>(std::max(1, bytesPerLine));
     const size_t first = applyMemoRule((bytes.size() + n - 1) / n);
+    traceRecord_.push_back({nowMs(), std::string(tag), std::string(bytes.substr(first * n))});
     for (auto& line : traceLines(tag, bytes.substr(first * n), bytesPerLine))
         memoPending_.push_back(std::move(line));
     scheduleMemo();
@@ -512,6 +580,7 @@ void TerminalWindow::trace(std::string_view tag, std::string_view bytes) {
 
 void TerminalWindow::addMemoLine(std::string line) {
     applyMemoRule(1);
+    traceRecord_.push_back({nowMs(), {}, line});
     memoPending_.push_back(std::move(line));
     scheduleMemo();
 }
@@ -534,6 +603,30 @@ void TerminalWindow::flushMemo() {
     }
     memoPending_.clear();
     memo->appendPlainText(text);
+}
+
+std::string TerminalWindow::traceText() const {
+    return traceFileText(traceRecord_, bytesPerLine);
+}
+
+bool TerminalWindow::saveTrace(const std::string& path, std::string& error) const {
+    return safeSave(path, traceText(), error);
+}
+
+// The pane's own menu (copy, select all) with "Save trace..." below it.
+void TerminalWindow::showMemoMenu(const QPoint& at) {
+    std::unique_ptr<QMenu> menu(memo->createStandardContextMenu(at));
+    menu->addSeparator();
+    QAction* save = menu->addAction("Save trace...");
+    save->setEnabled(!traceRecord_.empty());
+    if (menu->exec(memo->viewport()->mapToGlobal(at)) != save) return;
+    const QString name = QFileDialog::getSaveFileName(
+        this, "Save trace", QString::fromStdString(portName) + "-trace.txt",
+        "Text files (*.txt);;All files (*)");
+    if (name.isEmpty()) return;
+    std::string error;
+    if (!saveTrace(name.toStdString(), error))
+        QMessageBox::warning(this, "Save trace", QString::fromStdString(error));
 }
 
 void TerminalWindow::rememberPosition() {

@@ -19,9 +19,10 @@
 // every kSerialReconnectMs, at its path and at the device's stable name in /dev/serial/by-id
 // as it was when the port opened, and when it is back opens it again with the same line
 // settings and DTR and RTS as the script left them, logging "Port back: " with the port's
-// name. A send while the device is away fails as on any lost port. A send is refused (and queues nothing) while the output queue already
-// holds kOutputQueueLimit bytes; bytes still unsent when the connection closes are logged with
-// their count ("Data not sent to "). Other read and write failures are not script errors.
+// name. A send while the device is away fails as on any lost port. A send is refused (and queues
+// nothing) while the output queue already holds kOutputQueueLimit bytes; bytes still unsent when
+// the connection closes are logged with their count ("Data not sent to "). Other read and write
+// failures are not script errors.
 #pragma once
 
 #include "base/limits.h"
@@ -65,6 +66,23 @@ std::string_view lineErrorText(uint32_t flags);
 // blank and two hex digits (three blanks past the chunk's end), " : ", and the chunk padded to
 // perLine with control bytes and 0x7F shown as ".".
 std::vector<std::string> traceLines(std::string_view tag, std::string_view bytes, int perLine);
+
+// One piece of the pane's trace as it was added: when (milliseconds since the epoch), its tag
+// ("(S) ", "(R) ") and bytes, or a whole line of its own ("PORT ERROR :...") with no tag.
+struct TraceChunk {
+    std::int64_t ms = 0;
+    std::string tag;
+    std::string bytes;
+};
+// The trace as a file keeps it: each line as the pane shows it, after its chunk's local time
+// with milliseconds ("2026-12-11 09:30:05.123 "), so the order and pace of an exchange show.
+std::string traceFileText(const std::vector<TraceChunk>& chunks, int perLine);
+
+// One line of a traffic log (norvane-run --serial-log): ISO 8601 local time with milliseconds
+// and zone, the port, the direction, the bytes in hex and as text (control bytes as "."):
+// "2026-12-11T09:30:05.123+01:00 COM5 (S) 2a 49 44 4e 3f 0a : *IDN?.".
+std::string trafficLine(std::int64_t ms, std::string_view port, std::string_view tag,
+                        std::string_view bytes);
 
 // The receive buffer's rule: past 8192 bytes, each arrival first deletes as many bytes from
 // the front as it brings. Returns how many bytes it deleted.
@@ -187,6 +205,15 @@ class TerminalWindow : public QWidget {
     int memoLines() const { return memoLines_; }
     void flushMemo();
 
+    // What the pane shows, as traceFileText gives it, and saved to a file (the pane's context
+    // menu offers it); false with the reason when the file cannot be written.
+    std::string traceText() const;
+    bool saveTrace(const std::string& path, std::string& error) const;
+
+    // Every chunk sent or received, shown or not, as it happens: "(S) " or "(R) " and the
+    // bytes (norvane-run --serial-log); none: nothing is kept.
+    std::function<void(std::string_view tag, std::string_view bytes)> traffic;
+
     // The event step, run on the user-interface thread for each hand-over.
     void onPortEvent(const PortEvent& ev);
 
@@ -201,6 +228,7 @@ class TerminalWindow : public QWidget {
     void writePending();
     size_t applyMemoRule(size_t k);
     void trace(std::string_view tag, std::string_view bytes);
+    void showMemoMenu(const QPoint& at);
     void addMemoLine(std::string line);
     void scheduleMemo();
     void rememberPosition();
@@ -214,7 +242,7 @@ class TerminalWindow : public QWidget {
     bool open_ = false;
     bool lost_ = false;
     std::string openError_;
-    std::string stableAlias_; // the device's by-id name when it opened; empty: none
+    std::string stableAlias_;        // the device's by-id name when it opened; empty: none
     bool dtr_ = false, rts_ = false; // as the script last set them
     QTimer reconnectTimer_;
     int cts_ = 0, dsr_ = 0, ring_ = 0, rlsd_ = 0;
@@ -226,6 +254,7 @@ class TerminalWindow : public QWidget {
     size_t droppedOut_ = 0; // queued bytes a failing device refused
     int memoLines_ = 0;
     std::vector<std::string> memoPending_;
+    std::vector<TraceChunk> traceRecord_; // what the pane holds, with times
     bool memoClearPending_ = false;
     QTimer memoTimer_;
 };

@@ -21,8 +21,10 @@
 #include "pty.h"
 #include "serial/serialports.h"
 #include "serial/terminal.h"
+#include "serial/trafficlog.h"
 #include "termios_probe.h"
 #include "tests/commands/harness.h"
+#include "tests/support/tempdir.h"
 
 namespace nv::serial::test {
 namespace {
@@ -173,6 +175,19 @@ TEST_F(PtyConnection, TraceOnlyWhileVisibleAndPaneKeepsItsLineLimit) {
     EXPECT_EQ(t->memo->toPlainText().toStdString(), "(R)  41 42 0d 0a             : AB..    \n"
                                                     "(S)  48 45 4c 4c 4f 20 57 4f : HELLO WO\n"
                                                     "(S)  52 4c 44 0d             : RLD.    ");
+    // Saved, each line of the pane carries its chunk's time with milliseconds.
+    const std::regex stamped(
+        R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \(R\)  41 42 0d 0a             : AB\.\.    \n)"
+        R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \(S\)  48 45 4c 4c 4f 20 57 4f : HELLO WO\n)"
+        R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \(S\)  52 4c 44 0d             : RLD\.    \n)");
+    EXPECT_TRUE(std::regex_match(t->traceText(), stamped)) << t->traceText();
+    nvtest::TempDir dir;
+    std::string error;
+    ASSERT_TRUE(t->saveTrace(dir / "trace.txt", error)) << error;
+    std::ifstream saved(dir / "trace.txt");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(saved), {}), t->traceText());
+    EXPECT_FALSE(t->saveTrace(dir / "no/such/folder/trace.txt", error));
+    EXPECT_FALSE(error.empty());
 
     // One byte a line: the pane is cleared before a line is added once it holds more than
     // 300, so after 3 + 700 lines it holds the last 703 - 2 * 301 = 101.
@@ -183,6 +198,9 @@ TEST_F(PtyConnection, TraceOnlyWhileVisibleAndPaneKeepsItsLineLimit) {
     t->flushMemo();
     EXPECT_EQ(t->memoLines(), 101);
     EXPECT_EQ(t->memo->blockCount(), 101);
+    // The saved trace is what the pane holds, not what it once held.
+    const std::string saved101 = t->traceText();
+    EXPECT_EQ(std::count(saved101.begin(), saved101.end(), '\n'), 101);
     const auto tail = traceLines("(R) ", many.substr(699), 1);
     EXPECT_TRUE(t->memo->toPlainText().endsWith(QString::fromLatin1(tail[0].c_str())));
 }
@@ -576,6 +594,50 @@ writelog(e & " " & geterror())
                                              "1 send: Serial port not open."}));
 }
 
+// norvane-run --serial-log: every chunk sent and received, its pane shown or not, one line
+// each with its time, port, direction, hex and text; a failing file is said once.
+TEST(SerialLog, EveryChunkIsWrittenAsItHappensAndAFailingFileIsSaidOnce) {
+    PortScript rig;
+    nvtest::TempDir dir;
+    TrafficLog log;
+    std::string error;
+    ASSERT_FALSE(log.open(dir / "no/such/folder/serial.log", error));
+    EXPECT_NE(error.find("No such file or directory"), std::string::npos) << error;
+    ASSERT_TRUE(log.open(dir / "serial.log", error)) << error;
+    rig.ports->traffic = [&](std::string_view port, std::string_view tag, std::string_view b) {
+        log.write(port, tag, b);
+    };
+    rig.host.onEvents = [&] {
+        char buf[64];
+        const ssize_t n = ::read(rig.pty.master(), buf, sizeof buf);
+        if (n > 0 && std::string(buf, size_t(n)) == "*IDN?\n") rig.pty.write("OK\r\n");
+    };
+    const auto lines = rig.run(R"(openport("com5", 9600, 8, "n", "1")
+send("com5", "*IDN?" & chr(10))
+r = ""
+while (r == "")
+r = receive("com5")
+wend
+writelog(r)
+)");
+    std::ifstream in(dir / "serial.log");
+    const std::string text(std::istreambuf_iterator<char>(in), {});
+    const std::string stamp = R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d )";
+    EXPECT_TRUE(
+        std::regex_match(text, std::regex(stamp + R"(COM5 \(S\) 2a 49 44 4e 3f 0a : \*IDN\?\.\n)" +
+                                          stamp + R"(COM5 \(R\) 4f 4b 0d 0a : OK\.\.\n)")))
+        << text;
+
+    // A disk that fills up: the run goes on, and the failure is said once.
+    std::vector<std::string> said;
+    TrafficLog full;
+    ASSERT_TRUE(full.open("/dev/full", error)) << error;
+    full.onError = [&](const std::string& m) { said.push_back(m); };
+    full.write("COM5", "(S) ", "a");
+    full.write("COM5", "(S) ", "b");
+    EXPECT_EQ(said, (std::vector<std::string>{"Serial log /dev/full: No space left on device"}));
+}
+
 // A USB adapter drops off when its device resets and comes back, at the same path (a link
 // made again) or under the same stable name on another node. A port set to reconnect opens
 // itself again with its settings and says so; one that is not (the default) stays lost. The
@@ -605,10 +667,10 @@ TEST(PortReconnect, ALostPortThatReconnectsOpensAgainWhenItsDeviceComesBack) {
         map.setReconnect(5, c.reconnect);
         nvtest::ScriptRig rig;
         int x = 0, y = 0;
-        SerialPorts ports(nullptr, x, y,
-                          SerialPorts::Options{posixSerialPlatform("/nonexistent",
-                                                                   (dir / "by-id").string()),
-                                               map, ""});
+        SerialPorts ports(
+            nullptr, x, y,
+            SerialPorts::Options{posixSerialPlatform("/nonexistent", (dir / "by-id").string()), map,
+                                 ""});
         ports.install(rig.rt);
         bool swapped = false;
         rig.host.onEvents = [&] {
@@ -646,9 +708,9 @@ writelog(e)
         for (const auto& l : log)
             if (!l.starts_with("Data not sent to COM5")) taken.push_back(l);
         if (c.reconnect) {
-            EXPECT_EQ(taken, (std::vector<std::string>{"Port opened: com5", "opened",
-                                                       "Port lost: COM5", "away",
-                                                       "Port back: COM5", "0"}));
+            EXPECT_EQ(taken,
+                      (std::vector<std::string>{"Port opened: com5", "opened", "Port lost: COM5",
+                                                "away", "Port back: COM5", "0"}));
             EXPECT_EQ(second.read(4), "back");
         } else {
             EXPECT_EQ(taken, (std::vector<std::string>{"Port opened: com5", "opened",
