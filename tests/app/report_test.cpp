@@ -113,7 +113,7 @@ Junit readJunit(const fs::path& file) {
 TEST_F(Report, AFailingBenchGivesItsStatusAJunitReportAndJsonLines) {
     // A received byte of every awkward sort reaches the log: a control byte, markup, a byte
     // that is no UTF-8 (the whole line then reads as Latin-1).
-    write("psu check.nvs", "writelog(\"raw\" & chr(1) & \"<&>\\\"\" & chr(255))\n"
+    write("psu check.nvs", "writelog(\"raw\" & chr(1) & \"<&>\" & chr(34) & chr(255))\n"
                            "openport(\"com200\", 9600, 8, \"n\", \"1\")\n"
                            "setexitcode(5)\n"
                            "writelog(\"FAIL\")\n");
@@ -155,11 +155,12 @@ TEST_F(Report, AFailingBenchGivesItsStatusAJunitReportAndJsonLines) {
             << line;
         const std::string kind = o["kind"].toString().toStdString();
         kinds.push_back(kind + (o.contains("line") ? ":" + std::to_string(o["line"].toInt()) : ""));
-        if (kind == "output" && o["line"].toInt() == 1)
+        if (kind == "output" && o["line"].toInt() == 1) {
             EXPECT_TRUE(std::regex_match(o["text"].toString().toStdString(),
                                          std::regex("\\d\\d:\\d\\d:\\d\\d, from line 1: "
                                                     "raw\x01<&>\"\u00ff")))
                 << line;
+        }
     }
     EXPECT_EQ(kinds, (std::vector<std::string>{"run", "output:1", "error:2", "output:4", "run"}));
 }
