@@ -21,7 +21,8 @@
 namespace {
 
 // A built program ends with 1 when its script never ran (its blocks were refused or its
-// racks could not be restored) and with 2 when a fatal error ended the run.
+// racks could not be restored), with 2 when a fatal error ended the run, and otherwise with
+// the status its script set (setexitcode), 0 by default.
 constexpr int kExitNotStarted = 1, kExitFatal = 2;
 // Without a display the program cannot start at all.
 constexpr int kExitNoDisplay = 1;
@@ -110,7 +111,8 @@ int main(int argc, char** argv) {
         case nv::RunOutcome::Fatal:
             return status(kExitFatal);
         default:
-            return status(0);
+            // The script's own verdict (setexitcode), 0 unless it gave one.
+            return status(form.runtime().exitCode);
         }
     }
     // A window closed while the start-up script ran leaves nothing to wait for.

@@ -3,10 +3,12 @@
 #include <QApplication>
 #include <QFile>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <new>
 #include <string>
@@ -15,6 +17,7 @@
 #include <vector>
 
 #include "app/display.h"
+#include "app/junitreport.h"
 #include "app/runner_host.h"
 #include "cli/stopsignals.h"
 #include "base/files.h"
@@ -28,10 +31,18 @@
 
 namespace {
 
-constexpr int kExitFinished = 0, kExitRefused = 1, kExitFatal = 2, kExitUsage = 64;
+constexpr int kExitFinished = 0, kExitRefused = 1, kExitFatal = 2, kExitUsage = 64,
+              kExitReportFailed = 74;
+
+// How a run reports itself: --junit, --log-format, --timestamps.
+struct Reporting {
+    std::string junit;
+    nv::LogFormat format = nv::LogFormat::Text;
+    bool milliseconds = false;
+};
 
 const char* kHelp =
-    "Usage: norvane-run [--port comN=PATH]... SCRIPT\n"
+    "Usage: norvane-run [--port comN=PATH]... [REPORT OPTIONS] SCRIPT\n"
     "       norvane-run --build SCRIPT OUTPUT\n"
     "       norvane-run [--port comN=PATH]... --ports\n"
     "\n"
@@ -55,6 +66,10 @@ const char* kHelp =
     "  --ports           print the effective port map, each entry with where it came\n"
     "                    from, and end\n"
     "  --build           build SCRIPT into the program OUTPUT instead of running it\n"
+    "  --junit FILE      write a JUnit XML report of the run to FILE when it ends\n"
+    "  --log-format F    text (the default) or json: one JSON object a log line, with\n"
+    "                    time, line, kind and text\n"
+    "  --timestamps ms   time stamps in the log with milliseconds (default: seconds)\n"
     "  -h, --help        this text\n"
     "  --version         the version and the licence\n"
     "\n"
@@ -65,12 +80,16 @@ const char* kHelp =
     "\n"
     "Exit status:\n"
     "     0  the run finished (also after a script error, which never ends a run)\n"
+    "   N>0  the run finished after setexitcode(N) (scripts use 3 to 63 for verdicts)\n"
     "     1  block validation refused the script; nothing ran\n"
     "     2  a fatal error ended the run (also when memory ran out)\n"
     "    64  bad command line, or the script file cannot be read (also when it is\n"
     "        larger than the memory the program may use)\n"
+    "    74  the run finished with 0 but the --junit report could not be written\n"
     " 128+N  signal N ended the run (SIGTERM 143, SIGINT 130, SIGHUP 129): the run\n"
     "        stopped as by the Stop command and finished; a second signal ends at once\n"
+    "The statuses 1, 2 and 128+N win over the script's own. When the blocks are\n"
+    "refused, each fault is also written to standard error as FILE:LINE: message.\n"
     "With --build: 0 built, 1 error building or OUTPUT cannot be written, 64 bad\n"
     "command line or unreadable script.\n";
 
@@ -118,24 +137,75 @@ struct Headless {
     }
 };
 
-int runScript(int& argc, char** argv, const std::string& text) {
+// The refused blocks, compiler style, for editors and CI logs that jump to FILE:LINE.
+void printBlockFaults(const std::string& script, const std::vector<std::string>& lines) {
+    for (const nv::BlockFault& f : nv::blockFaults(lines))
+        std::fprintf(stderr, "%s:%d: error: %s\n", script.c_str(), f.line, f.text.c_str());
+}
+
+// Writes the --junit report; the status to end with (kExitReportFailed when a run that would
+// have passed has no report to show for it).
+int writeReport(const Reporting& reporting, nv::JunitRun run, const nv::RunnerHost& host,
+                const std::vector<std::string>& lines) {
+    if (run.status >= 128) {
+        run.type = "signal";
+        run.failure = "stopped by signal " + std::to_string(run.status - 128) + " (" +
+                      strsignal(run.status - 128) + ")";
+    } else if (run.status == kExitRefused) {
+        run.type = "refused";
+        for (const nv::BlockFault& f : nv::blockFaults(lines))
+            run.failure +=
+                (run.failure.empty() ? "" : "; ") + f.text + " on line " + std::to_string(f.line);
+    } else if (run.status == kExitFatal) {
+        run.type = "fatal";
+        const std::string& fatal = host.fatalText();
+        const size_t at = fatal.find("Fatal error: ");
+        run.failure = at == std::string::npos ? fatal : fatal.substr(at);
+    } else if (run.status != 0) {
+        run.type = "status";
+        run.failure = "exit status " + std::to_string(run.status);
+    }
+    run.log = host.keptLog();
+    char name[256] = {};
+    if (gethostname(name, sizeof name - 1) == 0) run.hostname = name;
+    std::string why;
+    if (nv::writeJunitReport(reporting.junit, run, why)) return run.status;
+    std::fprintf(stderr, "norvane-run: cannot write the report %s: %s\n", reporting.junit.c_str(),
+                 why.c_str());
+    return run.status == kExitFinished ? kExitReportFailed : run.status;
+}
+
+int runScript(int& argc, char** argv, const std::string& script, const std::string& text,
+              const Reporting& reporting) {
     Headless h(argc, argv, text);
     nv::RunControl rc(h.rt);
     h.host.setRunControl(&rc);
+    h.host.setFormat(reporting.format);
+    h.rt.logMilliseconds = reporting.milliseconds;
+    if (!reporting.junit.empty()) h.host.keepLog();
 
     // SIGTERM, SIGINT and SIGHUP stop the run as the Stop command does; the status then
     // tells that a signal ended it, so that a time-out is never read as success.
     nv::StopSignals stopSignals({SIGTERM, SIGINT, SIGHUP}, [&rc] { rc.stop(); });
-    const nv::RunOutcome outcome = rc.run(nv::splitLines(text));
-    if (const int sig = nv::StopSignals::received()) return 128 + sig;
-    switch (outcome) {
-    case nv::RunOutcome::Refused:
-        return kExitRefused;
-    case nv::RunOutcome::Fatal:
-        return kExitFatal;
-    default:
-        return kExitFinished;
+    const std::vector<std::string> lines = nv::splitLines(text);
+    nv::JunitRun report;
+    report.script = script;
+    report.start = std::time(nullptr);
+    const auto started = std::chrono::steady_clock::now();
+    const nv::RunOutcome outcome = rc.run(lines);
+    report.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    int status = h.rt.exitCode;
+    if (outcome == nv::RunOutcome::Refused) {
+        printBlockFaults(script, lines);
+        status = kExitRefused;
+    } else if (outcome == nv::RunOutcome::Fatal) {
+        status = kExitFatal;
     }
+    if (const int sig = nv::StopSignals::received()) status = 128 + sig;
+    if (reporting.junit.empty()) return status;
+    report.status = status;
+    return writeReport(reporting, std::move(report), h.host, lines);
 }
 
 // Script > Build without the window. The rack window exists (offscreen without a display),
@@ -181,8 +251,29 @@ int main(int argc, char** argv) {
     const QCommandLineOption buildOption(QStringLiteral("build"));
     const QCommandLineOption portOption(QStringLiteral("port"), QString(), QStringLiteral("entry"));
     const QCommandLineOption portsOption(QStringLiteral("ports"));
-    parser.addOptions({buildOption, portOption, portsOption});
+    const QCommandLineOption junitOption(QStringLiteral("junit"), QString(),
+                                         QStringLiteral("file"));
+    const QCommandLineOption formatOption(QStringLiteral("log-format"), QString(),
+                                          QStringLiteral("format"));
+    const QCommandLineOption stampOption(QStringLiteral("timestamps"), QString(),
+                                         QStringLiteral("unit"));
+    parser.addOptions(
+        {buildOption, portOption, portsOption, junitOption, formatOption, stampOption});
     if (const auto status = line.parse(nv::cli::arguments(argc, argv))) return *status;
+    Reporting reporting;
+    reporting.junit = QFile::encodeName(parser.value(junitOption)).toStdString();
+    if (parser.isSet(junitOption) && reporting.junit.empty())
+        return line.usageError("--junit needs a file name");
+    if (const QString f = parser.value(formatOption); f == QLatin1String("json"))
+        reporting.format = nv::LogFormat::Json;
+    else if (parser.isSet(formatOption) && f != QLatin1String("text"))
+        return line.usageError("--log-format is text or json, not \"" + f.toStdString() + "\"");
+    if (const QString u = parser.value(stampOption); u == QLatin1String("ms"))
+        reporting.milliseconds = true;
+    else if (parser.isSet(stampOption) && u != QLatin1String("s"))
+        return line.usageError("--timestamps is ms or s, not \"" + u.toStdString() + "\"");
+    const bool reports =
+        parser.isSet(junitOption) || parser.isSet(formatOption) || parser.isSet(stampOption);
     std::vector<std::string> entries;
     for (const QString& e : parser.values(portOption)) {
         nv::serial::PortMap check;
@@ -195,9 +286,12 @@ int main(int argc, char** argv) {
     const QStringList args = parser.positionalArguments();
     if (parser.isSet(portsOption)) {
         if (!args.isEmpty()) return line.usageError("--ports takes no script");
+        if (reports) return line.usageError("--junit, --log-format and --timestamps need a run");
         return printPorts();
     }
     const bool build = parser.isSet(buildOption);
+    if (build && reports)
+        return line.usageError("--junit, --log-format and --timestamps need a run");
     if (build && (args.size() != 2 || args[0].isEmpty() || args[1].isEmpty()))
         return line.usageError("--build needs a script and an output file");
     if (!build && (args.size() != 1 || args[0].isEmpty()))
@@ -213,7 +307,7 @@ int main(int argc, char** argv) {
 
     try {
         if (build) return buildProgram(argc, argv, scriptName, text, outputName);
-        return runScript(argc, argv, text);
+        return runScript(argc, argv, scriptName, text, reporting);
     } catch (const std::bad_alloc&) {
         // The run itself reports its own failures; this is a failure around it (the
         // program's text split into lines, the windows set up) with no memory left.

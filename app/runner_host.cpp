@@ -2,6 +2,9 @@
 
 #include <QCoreApplication>
 
+#include "app/jsonlog.h"
+#include "base/displaytext.h"
+#include "base/limits.h"
 #include "engine/interpreter.h"
 #include "engine/runcontrol.h"
 
@@ -26,18 +29,47 @@ void RunnerHost::waitForEvents() {
     releaseStep();
 }
 
-void RunnerHost::appendLog(std::string_view text) {
+void RunnerHost::appendLogEntry(std::string_view text, const LogInfo& info) {
+    if (info.kind == LogKind::Fatal) fatal_ = text;
+    if (format_ == LogFormat::Json) {
+        const std::string object = jsonLogLine(isoTimeNow(), text, info);
+        std::fwrite(object.data(), 1, object.size(), out_);
+        std::fputc('\n', out_);
+        std::fflush(out_);
+    }
     // One log string may hold CR LF, LF or CR line breaks; each becomes its own line.
     size_t start = 0;
     for (size_t i = 0; i <= text.size(); ++i) {
         if (i < text.size() && text[i] != '\n' && text[i] != '\r') continue;
-        std::fwrite(text.data() + start, 1, i - start, out_);
-        std::fputc('\n', out_);
-        std::fflush(out_);
+        const std::string_view line = text.substr(start, i - start);
+        if (format_ == LogFormat::Text) {
+            std::fwrite(line.data(), 1, line.size(), out_);
+            std::fputc('\n', out_);
+            std::fflush(out_);
+        }
+        if (keeping_) keep(line);
         ++lines_;
         if (i < text.size() && text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
         start = i + 1;
     }
+}
+
+// Only the newest part is kept, so that a bench running for days does not fill memory; the
+// cut is made at a line break once twice the limit is held, so that trimming stays rare.
+void RunnerHost::keep(std::string_view line) {
+    kept_ += displayText(line).toUtf8().toStdString();
+    kept_ += '\n';
+    if (kept_.size() <= 2 * limits::kReportLogBytes) return;
+    size_t cut = kept_.size() - limits::kReportLogBytes;
+    const size_t nl = kept_.find('\n', cut);
+    cut = nl == std::string::npos ? cut : nl + 1;
+    kept_.erase(0, cut);
+    dropped_ += cut;
+}
+
+std::string RunnerHost::keptLog() const {
+    if (dropped_ == 0) return kept_;
+    return "[" + std::to_string(dropped_) + " earlier bytes of the log left out]\n" + kept_;
 }
 
 } // namespace nv

@@ -14,6 +14,16 @@ namespace nv::limits {
 // Scripts and users rely on that rhythm; it also keeps a run of days from filling memory.
 inline constexpr int kLogLines = 500;
 
+// The largest status a script may ask the program to end with (setexitcode). Shells give
+// 126 and 127 their own meanings and 128+N means "ended by signal N"; the runner's own
+// statuses (1, 2, 64) stay below. Scripts are told to use 3 to 63 for their verdicts.
+inline constexpr int kScriptExitCodeMax = 125;
+
+// Bytes of the log norvane-run keeps for its JUnit report (the newest; the report says how
+// much was left out). CI reporters show a report's output whole and choke on hundreds of
+// megabytes, while a failing bench's story fits many times over.
+inline constexpr std::size_t kReportLogBytes = std::size_t(8) << 20;
+
 // A serial terminal window's pane is cleared the same way past this many lines.
 inline constexpr int kTerminalLines = 300;
 

@@ -67,7 +67,8 @@ void FilesAndSystem::installSystem(Runtime& rt) {
                        if (started) {
                            c.ex.logMessage("External application was stared: " + target);
                        } else {
-                           c.ex.logMessage("External application was not started: " + target);
+                           c.ex.logMessage("External application was not started: " + target,
+                                           {LogKind::Error});
                            c.ex.raiseScriptError("exec: error starting external application..");
                        }
                        return true;
@@ -76,10 +77,11 @@ void FilesAndSystem::installSystem(Runtime& rt) {
     rt.addCommand({.keyword = "setidle(", .argCounts = {1}, .handler = [](CommandCall& c) {
                        int32_t ms = 0;
                        if (!parseInteger(c.args[0], ms)) {
-                           c.ex.logMessage("Cannot set idle time");
+                           c.ex.logMessage("Cannot set idle time", {LogKind::Error});
                            c.ex.raiseScriptError("setidle: unexpected argument");
                        } else if (ms < 0) {
-                           c.ex.logMessage("Idle time not set, must be a positive integer value");
+                           c.ex.logMessage("Idle time not set, must be a positive integer value",
+                                           {LogKind::Error});
                            c.ex.raiseScriptError("setidle: idle time must be positive");
                        } else {
                            c.ex.setIdleMs(ms);

@@ -14,6 +14,8 @@ void installBuiltins(Runtime& rt);
 
 // Local time as HH:MM:SS (the log's time stamps too) and the date as dd-mm-yy.
 std::string timeText();
+// The same with milliseconds, HH:MM:SS.mmm (log time stamps on request).
+std::string timeTextMs();
 std::string dateText();
 
 } // namespace nv

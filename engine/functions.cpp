@@ -3,6 +3,7 @@
 #include <ctime>
 
 #include "base/cipher.h"
+#include "base/limits.h"
 #include "engine/builtins.h"
 #include "engine/host.h"
 #include "engine/interpreter.h"
@@ -211,7 +212,25 @@ FnResult fnGetticks(FnCall& c) {
 
 // writelog(value): the time, ", from line ", the line index and the value.
 bool cmdWritelog(CommandCall& c) {
-    c.ex.appendChecked(timeText() + ", from line " + formatInt(c.lineIndex) + ": " + c.args[0]);
+    c.ex.appendChecked(c.ex.runtime().logTime() + ", from line " + formatInt(c.lineIndex) + ": " +
+                           c.args[0],
+                       {LogKind::Output, c.lineIndex});
+    return true;
+}
+
+// setexitcode(status): the status the program ends with when the run ends normally.
+bool cmdSetexitcode(CommandCall& c) {
+    int32_t code = 0;
+    if (!parseInteger(c.args[0], code)) {
+        c.ex.logMessage("Cannot set exit code", {LogKind::Error, c.lineIndex});
+        c.ex.raiseScriptError("setexitcode: unexpected argument");
+    } else if (code < 0 || code > limits::kScriptExitCodeMax) {
+        c.ex.logMessage("Exit code not set, must be a whole number from 0 to 125",
+                        {LogKind::Error, c.lineIndex});
+        c.ex.raiseScriptError("setexitcode: exit code must be 0 to 125");
+    } else {
+        c.ex.runtime().exitCode = code;
+    }
     return true;
 }
 
@@ -238,6 +257,16 @@ bool cmdShowline(CommandCall& c) {
 std::string timeText() {
     const std::tm tm = localNow();
     return twoDigits(tm.tm_hour) + ':' + twoDigits(tm.tm_min) + ':' + twoDigits(tm.tm_sec);
+}
+
+std::string timeTextMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    std::tm tm{};
+    localtime_r(&ts.tv_sec, &tm);
+    const long ms = ts.tv_nsec / 1000000;
+    return twoDigits(tm.tm_hour) + ':' + twoDigits(tm.tm_min) + ':' + twoDigits(tm.tm_sec) + '.' +
+           char('0' + ms / 100) + twoDigits(int(ms % 100));
 }
 
 std::string dateText() {
@@ -269,6 +298,8 @@ void installBuiltins(Runtime& rt) {
                    .argCounts = {1},
                    .skippedInPackage = true,
                    .handler = cmdWritelog});
+    // Unlike the log, the verdict counts in package mode too: a built program ends with it.
+    rt.addCommand({.keyword = "setexitcode(", .argCounts = {1}, .handler = cmdSetexitcode});
     rt.addCommand({.keyword = "debugon", .skippedInPackage = true, .handler = cmdDebugon});
     rt.addCommand({.keyword = "debugoff", .skippedInPackage = true, .handler = cmdDebugoff});
     rt.addCommand({.keyword = "showline",

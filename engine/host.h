@@ -15,6 +15,21 @@ namespace nv {
 // The states of the window items while a run exists or not.
 enum class RunState { Idle, Running, Paused, WaitingForStep };
 
+// What a log line is, for hosts that report more than its text (the runner's JSON log).
+// The text is the same whatever the kind.
+enum class LogKind {
+    Message, // the program's own messages: what commands and subsystems report
+    Run,     // the run's own lines: started, paused, resumed, finished
+    Output,  // a writelog line
+    Error,   // a failure a command reported in the log, or the refused blocks
+    Fatal,   // the failure that ended the run
+    Debug,   // "Next line to execute: " in debug mode
+};
+struct LogInfo {
+    LogKind kind = LogKind::Message;
+    int line = 0; // the script line the log line is about (as writelog counts), 0 for none
+};
+
 class ScriptHost {
   public:
     virtual ~ScriptHost() = default;
@@ -38,6 +53,8 @@ class ScriptHost {
     virtual int logLineCount() const = 0;
     virtual void clearLog() = 0;
     virtual void appendLog(std::string_view text) = 0;
+    // The same, told what the line is. Hosts that show only the text need not override it.
+    virtual void appendLogEntry(std::string_view text, const LogInfo&) { appendLog(text); }
 
     virtual void setRunState(RunState) {}
     virtual void setEditorReadOnly(bool) {}

@@ -39,12 +39,14 @@ void Interpreter::clearScriptError() {
     variables_.set("error", std::string_view("0"), errorSlot_);
 }
 
-void Interpreter::appendChecked(std::string_view text) {
-    rt_.appendLog(text);
+void Interpreter::appendChecked(std::string_view text, LogInfo info) {
+    rt_.appendLog(text, info);
 }
 
-void Interpreter::logMessage(std::string_view message) {
-    rt_.logMessage(message);
+// A command's message tells which line it comes from, so that a report can point at it.
+void Interpreter::logMessage(std::string_view message, LogInfo info) {
+    if (info.line == 0 && executing_ > 0) info.line = executing_;
+    rt_.logMessage(message, info);
 }
 
 const Interpreter::LineInfo& Interpreter::line(int index) {
@@ -92,7 +94,7 @@ void Interpreter::executeLine(int& index) {
         stepWait_ = true;
         host_.setRunState(RunState::WaitingForStep);
         host_.setWatchText(variables_.text());
-        appendChecked("Next line to execute: " + trimmedLine(index));
+        appendChecked("Next line to execute: " + trimmedLine(index), {LogKind::Debug, index});
         host_.processEvents();
         while (stepWait_) {
             if (stopRequested_) return;

@@ -69,9 +69,9 @@ class Interpreter {
     const std::string& lastError() const { return lastError_; }
 
     // The log: 500-line check, time stamp, ": ", message. Nothing in package mode.
-    void logMessage(std::string_view message);
+    void logMessage(std::string_view message, LogInfo info = {});
     // The 500-line check, then `text` added as it stands (no time stamp).
-    void appendChecked(std::string_view text);
+    void appendChecked(std::string_view text, LogInfo info = {});
 
     // Expressions (the full evaluator); success means a non-empty value.
     bool evaluate(std::string_view text, std::string& value);

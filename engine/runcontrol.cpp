@@ -24,7 +24,7 @@ RunOutcome RunControl::run(const std::vector<std::string>& editorLines) {
         if (std::string_view(current_->stateText()) == "Paused") {
             current_->resume();
             host.setRunState(RunState::Running);
-            current_->appendChecked(timeText() + ": Script resumed");
+            current_->appendChecked(rt_.logTime() + ": Script resumed", {LogKind::Run});
         }
         if (current_->stepWaiting()) {
             current_->releaseStep();
@@ -35,18 +35,19 @@ RunOutcome RunControl::run(const std::vector<std::string>& editorLines) {
     }
 
     host.clearLog();
-    const std::string message = validateBlocks(editorLines);
-    if (!message.empty()) {
-        host.appendLog(message);
+    const std::vector<BlockFault> faults = blockFaults(editorLines);
+    if (!faults.empty()) {
+        host.appendLogEntry(validateBlocks(editorLines), {LogKind::Error, faults.front().line});
         return RunOutcome::Refused;
     }
+    rt_.exitCode = 0;
     rt_.rackOpened = false;
     fatalEditorLine_ = -1;
     Interpreter ex(rt_);
     current_ = &ex;
     host.setRunState(RunState::Running);
     runHooks(rt_.onRunStart);
-    host.appendLog(timeText() + ": Script started");
+    host.appendLogEntry(rt_.logTime() + ": Script started", {LogKind::Run});
     host.setEditorReadOnly(true);
 
     RunOutcome outcome = RunOutcome::Finished;
@@ -56,7 +57,8 @@ RunOutcome RunControl::run(const std::vector<std::string>& editorLines) {
         // A block scan ran past the last line (an unclosed block in included text): the run
         // ends without a fatal-error line.
     } catch (const std::exception& e) {
-        ex.appendChecked(timeText() + " Fatal error: " + e.what());
+        ex.appendChecked(rt_.logTime() + " Fatal error: " + e.what(),
+                         {LogKind::Fatal, ex.executingIndex() > 0 ? ex.executingIndex() : 0});
         outcome = RunOutcome::Fatal;
         fatalEditorLine_ = ex.origins().editorLine(ex.executingIndex());
     }
@@ -68,7 +70,7 @@ RunOutcome RunControl::run(const std::vector<std::string>& editorLines) {
     rt_.rackOpened = false;
     host.setRunState(RunState::Idle);
     runHooks(rt_.onRunEnd);
-    ex.appendChecked(timeText() + ": Script finished");
+    ex.appendChecked(rt_.logTime() + ": Script finished", {LogKind::Run});
     host.setEditorReadOnly(false);
     if (rt_.packageMode) host.quitApplication();
     return outcome;
@@ -81,7 +83,7 @@ SourceLine RunControl::sourceOf(int index) const {
 void RunControl::pause() {
     if (!current_) return;
     current_->pause();
-    current_->appendChecked(timeText() + ": Script paused");
+    current_->appendChecked(rt_.logTime() + ": Script paused", {LogKind::Run});
     rt_.host().setRunState(RunState::Paused);
 }
 

@@ -53,7 +53,14 @@ class RunControl {
     int fatalEditorLine_ = -1;
 };
 
-// Block validation of the editor's lines; empty when the blocks are sound.
+// What block validation found: at most one closer that matches no open block (the check
+// stops there), then the innermost block left open, if any.
+struct BlockFault {
+    int line;         // editor line, from 1: the closer's, or the line that opened the block
+    std::string text; // "unexpected next", "unterminated block (for)"
+};
+std::vector<BlockFault> blockFaults(const std::vector<std::string>& lines);
+// The refusal as the log shows it; empty when the blocks are sound.
 std::string validateBlocks(const std::vector<std::string>& lines);
 
 } // namespace nv

@@ -31,6 +31,7 @@ constexpr struct {
     {"tcp_flush(", true},     {"tcp_srv_write(", true}, {"tcp_write(", true},
     {"showmain", false},      {"hidemain", false},      {"setidle(", true},
     {"loadimage(", true},     {"ddown_settext(", true}, {"setvisible(", true},
+    {"setexitcode(", true},
 };
 
 // The function table, in search order. A name used with another argument count goes on to
@@ -91,17 +92,21 @@ Runtime::Runtime(ScriptHost& host) : host_(&host) {
     installBuiltins(*this);
 }
 
-void Runtime::appendLog(std::string_view text) {
+void Runtime::appendLog(std::string_view text, LogInfo info) {
     if (host_->logLineCount() > limits::kLogLines) host_->clearLog();
-    host_->appendLog(text);
+    host_->appendLogEntry(text, info);
 }
 
-void Runtime::logMessage(std::string_view message) {
+void Runtime::logMessage(std::string_view message, LogInfo info) {
     if (packageMode) return;
-    std::string line = timeText();
+    std::string line = logTime();
     line += ": ";
     line += message;
-    appendLog(line);
+    appendLog(line, info);
+}
+
+std::string Runtime::logTime() const {
+    return logMilliseconds ? timeTextMs() : timeText();
 }
 
 void CommandCall::evaluateArgs() {
@@ -138,7 +143,8 @@ bool takeCommand(const CommandDefinition& command, const std::string& name, Inte
         throw;
     } catch (const std::exception&) {
         if (command.failure.empty()) throw; // a failure of the line itself
-        if (!command.failureLog.empty()) ex.logMessage(command.failureLog);
+        if (!command.failureLog.empty())
+            ex.logMessage(command.failureLog, {LogKind::Error, lineIndex});
         ex.raiseScriptError(command.failure);
         return true;
     }

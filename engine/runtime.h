@@ -17,10 +17,11 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/host.h"
+
 namespace nv {
 
 class Interpreter;
-class ScriptHost;
 
 // How a function's or a command's arguments are evaluated before its handler runs.
 enum class ArgEval {
@@ -127,8 +128,10 @@ class Runtime {
     // The log, also between script lines (a subsystem reporting a lost port or unsent data):
     // time stamp, ": ", message; nothing in package mode. appendLog adds the text as it
     // stands. Both clear the pane first once it holds more than limits::kLogLines lines.
-    void logMessage(std::string_view message);
-    void appendLog(std::string_view text);
+    void logMessage(std::string_view message, LogInfo info = {});
+    void appendLog(std::string_view text, LogInfo info = {});
+    // The time stamp of log lines: HH:MM:SS, with milliseconds when logMilliseconds is set.
+    std::string logTime() const;
 
     // Plug a command into the dispatcher's row for command.keyword.
     void addCommand(CommandDefinition command);
@@ -141,6 +144,11 @@ class Runtime {
     uint32_t randomState = 0;                // advanced by random() and by the cipher
     std::vector<std::string> splitFields;    // filled by split(), read by extract(n)
     InstrumentAccess* instruments = nullptr; // the rack, when one is installed
+    // The status the program ends with when the run ends normally (setexitcode); 0 again
+    // whenever a run starts. The program's own statuses (fatal error, refusal, signal) win.
+    int exitCode = 0;
+    // Log time stamps carry milliseconds (norvane-run --timestamps ms); off by default.
+    bool logMilliseconds = false;
 
     // Run hooks, called in registration order: when a run starts (after validation),
     // when the Stop command is given, and when a run ends (whatever ended it).

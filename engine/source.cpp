@@ -61,27 +61,27 @@ void Interpreter::prepare(const std::vector<std::string>& editorLines) {
     }
 }
 
-std::string validateBlocks(const std::vector<std::string>& lines) {
-    std::string message;
-    std::vector<const char*> stack;
-    struct Closer {
-        const char* word;
+std::vector<BlockFault> blockFaults(const std::vector<std::string>& lines) {
+    std::vector<BlockFault> faults;
+    struct Open {
         const char* kind;
+        int line; // where the block opened, so that an unterminated one can be pointed at
     };
+    std::vector<Open> stack;
     int n = 0;
     for (const std::string& raw : lines) {
         ++n;
         const std::string_view t = trimView(raw);
         if (startsWith(t, "for ("))
-            stack.push_back("for");
+            stack.push_back({"for", n});
         else if (startsWith(t, "if ("))
-            stack.push_back("if");
+            stack.push_back({"if", n});
         else if (startsWith(t, "while ("))
-            stack.push_back("while");
+            stack.push_back({"while", n});
         else if (t == "repeat")
-            stack.push_back("repeat");
+            stack.push_back({"repeat", n});
         else if (startsWith(t, "procedure "))
-            stack.push_back("procedure");
+            stack.push_back({"procedure", n});
         else {
             const char* closer = nullptr;
             const char* kind = nullptr;
@@ -96,16 +96,29 @@ std::string validateBlocks(const std::vector<std::string>& lines) {
             else if (t == "procend")
                 closer = "procend", kind = "procedure";
             if (!closer) continue;
-            if (stack.empty() || std::string_view(stack.back()) != kind) {
-                message =
-                    std::string("Error: unexpected ") + closer + " on line " + std::to_string(n);
+            if (stack.empty() || std::string_view(stack.back().kind) != kind) {
+                faults.push_back({n, std::string("unexpected ") + closer});
                 break;
             }
             stack.pop_back();
         }
     }
     if (!stack.empty())
-        message += std::string("\r\nError: unterminated block (") + stack.back() + ")";
+        faults.push_back(
+            {stack.back().line, std::string("unterminated block (") + stack.back().kind + ")"});
+    return faults;
+}
+
+std::string validateBlocks(const std::vector<std::string>& lines) {
+    std::string message;
+    // The unterminated block's line follows a line break even when it stands alone: the log
+    // then shows an empty line above it, as it always has.
+    for (const BlockFault& f : blockFaults(lines)) {
+        if (f.text.rfind("unexpected ", 0) == 0)
+            message += "Error: " + f.text + " on line " + std::to_string(f.line);
+        else
+            message += "\r\nError: " + f.text;
+    }
     return message;
 }
 

@@ -257,7 +257,9 @@ void TcpSubsystem::closeDraining(const std::vector<QTcpSocket*>& sockets) {
         const qint64 left = s->bytesToWrite();
         if (left > 0) {
             rt_.logMessage("Data not sent to " + dottedAddress(s->peerAddress()) + ":" +
-                           std::to_string(s->peerPort()) + ": " + std::to_string(left) + " bytes");
+                               std::to_string(s->peerPort()) + ": " + std::to_string(left) +
+                               " bytes",
+                           {LogKind::Error});
             s->abort();
         }
         retire(s, this);

@@ -187,7 +187,8 @@ void Rack::installCommands(Runtime& rt) {
              }
              if (!w.isVisible() || quality < 1 || quality > 100) {
                  c.ex.logMessage(
-                     "Rack image was not saved. Not visible or quality parameter not good.");
+                     "Rack image was not saved. Not visible or quality parameter not good.",
+                     {LogKind::Error});
                  c.ex.raiseScriptError("capturerack: error saving rack image.");
                  return true;
              }

@@ -297,14 +297,14 @@ bool SerialPorts::cmdOpenPort(Interpreter& ex, const std::vector<std::string>& a
     for (const auto& name : portList_)
         listed |= nv::equalsNoCase(name, upper) || nv::equalsNoCase("\\\\.\\" + name, upper);
     if (!listed) {
-        ex.logMessage("Port already open or not available: " + effective);
+        ex.logMessage("Port already open or not available: " + effective, {LogKind::Error});
         ex.raiseScriptError("openport: port already open or not available.");
         return true;
     }
     int32_t tmp;
     if (!nv::parseInteger(a[1], tmp) || !nv::parseInteger(a[2], tmp) ||
         !findWord(kParityLetters, a[3]) || !findWord(kStopWords, a[4])) {
-        ex.logMessage("Cannot open port: " + effective);
+        ex.logMessage("Cannot open port: " + effective, {LogKind::Error});
         ex.raiseScriptError("openport: unexpected argument.");
         return true;
     }
@@ -314,7 +314,7 @@ bool SerialPorts::cmdOpenPort(Interpreter& ex, const std::vector<std::string>& a
     if (t && t->isOpen()) {
         ex.logMessage("Port opened: " + effectiveCopy);
     } else {
-        ex.logMessage("Cannot open port: " + effectiveCopy);
+        ex.logMessage("Cannot open port: " + effectiveCopy, {LogKind::Error});
         ex.raiseScriptError("openport: cannot open port.");
     }
     return true;
@@ -331,7 +331,7 @@ bool SerialPorts::cmdClosePort(Interpreter& ex, const std::vector<std::string>& 
         drainAndDestroy({*n}, true); // closes the port before the slot is emptied
         ex.logMessage("Port closed: " + a[0]);
     } else {
-        ex.logMessage("Port is not open: " + a[0]);
+        ex.logMessage("Port is not open: " + a[0], {LogKind::Error});
     }
     return true;
 }

@@ -164,7 +164,7 @@ const std::vector<std::string_view>& keywordTable() {
         "debugoff", "showterm", "hideterm", "setport", "capturerack", "tcp_srv_open", "tcp_open",
         "tcp_srv_close", "tcp_close", "tcp_srv_flush", "tcp_flush", "tcp_srv_write", "tcp_write",
         "showmain", "hidemain", "setidle", "loadimage", "ddown_settext", "setvisible", "showline",
-        "",
+        "setexitcode", "",
         // functions
         "geterror", "enumports", "receive", "tcp_srv_read", "tcp_read", "tcp_srv_hasclient",
         "tcp_isconnected", "getcts", "getdsr", "getrlsd", "getring", "tohex", "len", "asc", "pos",
@@ -248,6 +248,7 @@ const std::vector<std::string_view>& hintDefinitions() {
         "tcp_srv_write(some data)",
         "tcp_write(some data)",
         "include(filename,magic)",
+        "setexitcode(status 0..125)",
     };
     return hints;
 }

@@ -164,6 +164,8 @@ TEST_F(BuiltProgram, ExitStatusTellsHowTheScriptEnded) {
         {"x = 1\n", 0},
         {"if (1 == 1)\n", 1},                  // block validation refuses: the run never starts
         {"for (i, \"abc\", 5, 1)\nnext\n", 2}, // a bound that is no number is fatal
+        {"setexitcode(7)\nx = 1\n", 7},        // the script's own verdict
+        {"setexitcode(7)\nfor (i, \"abc\", 5, 1)\nnext\n", 2}, // a fatal error wins
     };
     for (const Case& c : cases) {
         const Result b = build(std::string("openrack(\"psu.res\")\n") + c.body);

@@ -437,7 +437,7 @@ TEST_F(Usability, CompletionNarrowsAsLettersAreTyped) {
     script("");
     QTest::keyClick(ed, Qt::Key_Space, Qt::ControlModifier);
     QStringList all = ed->completionShown();
-    EXPECT_EQ(all.size(), 88);
+    EXPECT_EQ(all.size(), 89);
     QStringList sorted = all;
     std::sort(sorted.begin(), sorted.end());
     EXPECT_EQ(all, sorted);
