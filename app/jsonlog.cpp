@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <ctime>
 
-#include "base/displaytext.h"
+#include "baseqt/displaytext.h"
 
 namespace nv {
 

@@ -3,7 +3,7 @@
 #include <QCoreApplication>
 
 #include "app/jsonlog.h"
-#include "base/displaytext.h"
+#include "baseqt/displaytext.h"
 #include "base/limits.h"
 #include "engine/interpreter.h"
 #include "engine/runcontrol.h"
