@@ -275,6 +275,7 @@ void installBuiltins(Runtime& rt) {
                    .argCounts = {0},
                    .skippedInPackage = true,
                    .handler = cmdShowline});
+    installExtensions(rt);
 }
 
 } // namespace nv

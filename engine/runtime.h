@@ -141,6 +141,10 @@ class Runtime {
     uint32_t randomState = 0;                // advanced by random() and by the cipher
     std::vector<std::string> splitFields;    // filled by split(), read by extract(n)
     InstrumentAccess* instruments = nullptr; // the rack, when one is installed
+    // What getarg(N) returns: [0] the script's (or built program's) name, then the arguments
+    // given after it on the command line. Set by the program before a run; empty in a window
+    // whose script was never saved.
+    std::vector<std::string> scriptArguments;
 
     // Run hooks, called in registration order: when a run starts (after validation),
     // when the Stop command is given, and when a run ends (whatever ended it).

@@ -650,6 +650,15 @@ void MainWindow::waitForEvents() {
     QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 }
 
+// The timer does nothing when it fires: its event alone ends the wait.
+void MainWindow::waitForEventsFor(int ms) {
+    QTimer wake;
+    wake.setSingleShot(true);
+    wake.setTimerType(Qt::PreciseTimer);
+    wake.start(ms);
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+}
+
 void MainWindow::clearLog() {
     pendingLog_.clear();
     log_->clear();

@@ -79,6 +79,7 @@ class MainWindow : public QMainWindow, public ScriptHost {
     // ---- ScriptHost ----
     void processEvents() override;
     void waitForEvents() override;
+    void waitForEventsFor(int ms) override;
     bool passesWhenNeeded() const override { return true; }
     int logLineCount() const override { return logLines_; }
     void clearLog() override;
