@@ -763,6 +763,10 @@ void MainWindow::runScript() {
     // The marks a failed run left behind go when the next one starts.
     editor_->setErrorLine(-1);
     editor_->setExecutingLine(-1);
+    // A script run from the editor has no arguments; getarg(0) is its file once saved.
+    rt_->scriptArguments.clear();
+    if (!currentFile_.isEmpty())
+        rt_->scriptArguments.push_back(QFile::encodeName(currentFile_).toStdString());
     rc_->run(splitLines(editor_->bytes()));
     flushLog();
     // The line that failed keeps the executing-line mark and gets the margin mark.
