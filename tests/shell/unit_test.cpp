@@ -245,10 +245,11 @@ TEST(Colouring, BraceCommentCarriesOverLines) {
 }
 
 TEST(Colouring, TablesAndHints) {
-    EXPECT_EQ(keywordTable().size(), 90u);
-    EXPECT_EQ(completionList().size(), 91u);
+    EXPECT_EQ(keywordTable().size(), 100u);
+    EXPECT_EQ(completionList().size(), 101u);
     EXPECT_TRUE(completionList().back().empty());
-    EXPECT_EQ(hintDefinitions().size(), 52u);
+    EXPECT_EQ(hintDefinitions().size(), 62u);
+    EXPECT_EQ(hintFor("waitfor"), "waitfor(serial port,text,milliseconds)");
     EXPECT_EQ(hintFor("fread"), "fread(characters number)");
     EXPECT_EQ(hintFor("openport"), "openport (serial port,baudrate,databits,parity,stopbits)");
     EXPECT_EQ(hintFor("nosuch"), "");
