@@ -226,6 +226,7 @@ class MainWindow : public QMainWindow, public ScriptHost {
 
     RunState state_ = RunState::Idle;
     QString currentFile_;
+    QString startFile_; // the script named on the command line, while its run at start lasts
     RecentList recent_;
     // Right after start the editor holds one empty line (Open asks); after New it holds none.
     bool startLine_ = true;
