@@ -336,7 +336,8 @@ TEST(Runner, CommandLine) {
         {{"/nonexistent/script.nvs"}, 64},
         {{tmp.string()}, 64}, // a folder
         {{"/dev/null"}, 0},   // an empty script
-        {{"/dev/null", "SN-1", "--", "-v"}, 0}, // arguments for the script
+        // Arguments after the script are the script's.
+        {{"/dev/null", "SN-1", "--", "-v"}, 0},
         {{"--version"}, 0},
         {{"--nonsense", "/dev/null"}, 64},
         {{"--port", "bogus", "/dev/null"}, 64},
