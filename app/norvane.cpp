@@ -16,7 +16,9 @@
 #include <QMessageBox>
 #include <csignal>
 #include <cstdio>
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace {
 
@@ -35,6 +37,18 @@ void reportRestoreFailure() {
     const QString platform = QGuiApplication::platformName();
     if (platform != QLatin1String("offscreen") && platform != QLatin1String("minimal"))
         QMessageBox::critical(nullptr, QStringLiteral("Norvane"), message);
+}
+
+// getarg(0) is the program as started; getarg(1)... the arguments after the first "--".
+// Those before it keep the meaning they had (none of their own: the toolkit's options).
+std::vector<std::string> packageArguments(int argc, char** argv) {
+    std::vector<std::string> out{argc > 0 ? argv[0] : ""};
+    int i = 1;
+    while (i < argc && std::string_view(argv[i]) != "--")
+        ++i;
+    for (++i; i < argc; ++i)
+        out.emplace_back(argv[i]);
+    return out;
 }
 
 } // namespace
@@ -72,6 +86,9 @@ int main(int argc, char** argv) {
                      display.named.c_str());
         return kExitNoDisplay;
     }
+    // A built program's script sees the program's name and what follows "--", taken before Qt
+    // removes the options it knows (-style, -platform) from the command line.
+    const std::vector<std::string> scriptArguments = packageArguments(argc, argv);
     QApplication app(argc, argv);
     // The desktop knows the program as "norvane": window class, XDG folders, desktop entry.
     // No display name: Qt would append it to every window title.
@@ -105,6 +122,7 @@ int main(int argc, char** argv) {
         }
         // The packed script runs with the window hidden; the run's end ends the program.
         form.editor()->setBytes(package.script);
+        form.runtime().scriptArguments = scriptArguments;
         switch (form.runPackagedScript()) {
         case nv::RunOutcome::Refused:
             return status(kExitNotStarted);

@@ -42,7 +42,7 @@ struct Reporting {
 };
 
 const char* kHelp =
-    "Usage: norvane-run [--port comN=PATH]... [REPORT OPTIONS] SCRIPT\n"
+    "Usage: norvane-run [--port comN=PATH]... [REPORT OPTIONS] SCRIPT [ARGUMENT]...\n"
     "       norvane-run --build SCRIPT OUTPUT\n"
     "       norvane-run [--port comN=PATH]... --ports\n"
     "\n"
@@ -56,6 +56,8 @@ const char* kHelp =
     "  - inputbox reads its answer as one line from standard input; at the end of input\n"
     "    it takes the default.\n"
     "  - setport shows no dialog: it stores nothing, as if the dialog were closed.\n"
+    "  - The ARGUMENTs after the script reach it through getarg(1), getarg(2), ...;\n"
+    "    getarg(0) is SCRIPT as given. Put \"--\" before arguments that begin with \"-\".\n"
     "  - Serial ports are mapped to devices by, from the strongest: --port options,\n"
     "    NORVANE_PORTS (for example NORVANE_PORTS='com1=/dev/ttyUSB0;com2=/dev/pts/5'),\n"
     "    the [ports] section of the user's norvane.ini, that of /etc/norvane/norvane.ini,\n"
@@ -176,8 +178,9 @@ int writeReport(const Reporting& reporting, nv::JunitRun run, const nv::RunnerHo
 }
 
 int runScript(int& argc, char** argv, const std::string& script, const std::string& text,
-              const Reporting& reporting) {
+              const Reporting& reporting, std::vector<std::string> arguments) {
     Headless h(argc, argv, text);
+    h.rt.scriptArguments = std::move(arguments);
     nv::RunControl rc(h.rt);
     h.host.setRunControl(&rc);
     h.host.setFormat(reporting.format);
@@ -294,7 +297,7 @@ int main(int argc, char** argv) {
         return line.usageError("--junit, --log-format and --timestamps need a run");
     if (build && (args.size() != 2 || args[0].isEmpty() || args[1].isEmpty()))
         return line.usageError("--build needs a script and an output file");
-    if (!build && (args.size() != 1 || args[0].isEmpty()))
+    if (!build && (args.isEmpty() || args[0].isEmpty()))
         return line.usageError("expected one script file");
     const std::string scriptName = QFile::encodeName(args[0]).toStdString();
     const std::string outputName = build ? QFile::encodeName(args[1]).toStdString() : "";
@@ -307,7 +310,10 @@ int main(int argc, char** argv) {
 
     try {
         if (build) return buildProgram(argc, argv, scriptName, text, outputName);
-        return runScript(argc, argv, scriptName, text, reporting);
+        std::vector<std::string> scriptArguments;
+        for (const QString& a : args)
+            scriptArguments.push_back(QFile::encodeName(a).toStdString());
+        return runScript(argc, argv, scriptName, text, reporting, std::move(scriptArguments));
     } catch (const std::bad_alloc&) {
         // The run itself reports its own failures; this is a failure around it (the
         // program's text split into lines, the windows set up) with no memory left.

@@ -1,6 +1,7 @@
 #include "app/runner_host.h"
 
 #include <QCoreApplication>
+#include <QTimer>
 
 #include "app/jsonlog.h"
 #include "baseqt/displaytext.h"
@@ -25,6 +26,17 @@ bool RunnerHost::releaseStep() {
 // it then sleeps until an event, for example a signal seen through a socket notifier.
 void RunnerHost::waitForEvents() {
     if (releaseStep()) return;
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    releaseStep();
+}
+
+// The timer does nothing when it fires: its event alone ends the wait.
+void RunnerHost::waitForEventsFor(int ms) {
+    if (releaseStep()) return;
+    QTimer wake;
+    wake.setSingleShot(true);
+    wake.setTimerType(Qt::PreciseTimer);
+    wake.start(ms);
     QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     releaseStep();
 }

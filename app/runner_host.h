@@ -35,6 +35,7 @@ class RunnerHost : public ScriptHost {
 
     void processEvents() override;
     void waitForEvents() override;
+    void waitForEventsFor(int ms) override;
     bool passesWhenNeeded() const override { return true; }
     int logLineCount() const override { return lines_; }
     void clearLog() override { lines_ = 0; }

@@ -11,6 +11,8 @@ namespace nv {
 
 class Runtime;
 void installBuiltins(Runtime& rt);
+// Parameters (getarg, getenv), sleep, and the bit and checksum functions.
+void installExtensions(Runtime& rt);
 
 // Local time as HH:MM:SS (the log's time stamps too) and the date as dd-mm-yy.
 std::string timeText();

@@ -306,6 +306,7 @@ void installBuiltins(Runtime& rt) {
                    .argCounts = {0},
                    .skippedInPackage = true,
                    .handler = cmdShowline});
+    installExtensions(rt);
 }
 
 } // namespace nv

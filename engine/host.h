@@ -7,8 +7,10 @@
 // cannot show something (a runner without a window) simply does nothing.
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <string_view>
+#include <thread>
 
 namespace nv {
 
@@ -42,6 +44,14 @@ class ScriptHost {
     // ends the wait (Stop, a second Run, a signal seen through a socket notifier) is itself
     // an event and wakes it. A host without an event loop need not wait.
     virtual void waitForEvents() { processEvents(); }
+    // The same wait, ended by the host's own timer once `ms` milliseconds have passed with
+    // nothing else arriving (sleep and waitfor: a timed wait must end on time even when no
+    // event comes). A host without an event loop sleeps a short slice instead, so that the
+    // caller still sees Stop soon.
+    virtual void waitForEventsFor(int ms) {
+        processEvents();
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms < 10 ? ms : 10));
+    }
     // Whether a run may leave out the pass on a line when nothing is waiting and the pass
     // interval has not gone by (engine/eventgate.h): what a host with a real event loop
     // wants, since a pass costs as much as a line. A host that acts on every pass (a test

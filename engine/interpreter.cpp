@@ -150,6 +150,23 @@ void Interpreter::maybePassEvents() {
     passEvents();
 }
 
+bool Interpreter::waitUntil(int ms, const std::function<bool()>& done) {
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ms);
+    passEvents();
+    for (;;) {
+        if (done()) return true;
+        if (stopRequested_) return false;
+        const auto left = deadline - Clock::now();
+        if (left <= Clock::duration::zero()) return false;
+        // Rounded up: a wake a fraction of a millisecond early would only wait again.
+        const auto leftMs = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+        eventgate::clear();
+        host_.waitForEventsFor(static_cast<int>(leftMs));
+        eventgate::passDone();
+        lastPass_ = Clock::now();
+    }
+}
+
 bool Interpreter::rackShown() const {
     return rt_.instruments && rt_.instruments->shown();
 }

@@ -15,6 +15,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -86,6 +87,11 @@ class Interpreter {
     // Debug commands.
     void setDebug(bool on) { debug_ = on; }
     void setShowLine() { showLine_ = true; }
+
+    // Waits with the event loop running (received data, Pause, Stop and repaints go on) and
+    // no processor time spent, until `done` says so, `ms` milliseconds have passed, or Stop
+    // is given. Returns `done`'s last answer; `done` is asked first, before any wait.
+    bool waitUntil(int ms, const std::function<bool()>& done);
 
     int idleMs() const { return idleMs_; }
     void setIdleMs(int ms) { idleMs_ = ms; }

@@ -14,7 +14,9 @@ namespace {
 
 // The dispatcher's command keywords, in the order they are tested. `true`: the compact form
 // of the line must begin with the keyword; `false`: the trimmed line must (blanks count, and
-// any longer word that starts with the keyword matches too).
+// any longer word that starts with the keyword matches too). Keywords added later (sleep)
+// come last, and none begins another keyword or is begun by one, so no line that dispatched
+// before changes its meaning.
 constexpr struct {
     std::string_view keyword;
     bool onCompact;
@@ -32,6 +34,7 @@ constexpr struct {
     {"showmain", false},      {"hidemain", false},      {"setidle(", true},
     {"loadimage(", true},     {"ddown_settext(", true}, {"setvisible(", true},
     {"setexitcode(", true},
+    {"sleep(", true},
 };
 
 // The function table, in search order. A name used with another argument count goes on to
@@ -80,6 +83,16 @@ constexpr struct {
     {"day", 0, ArgEval::All, true},
     {"getticks", 0, ArgEval::All, true},
     {"ddown_gettext", 1, ArgEval::All, true},
+    // Added after the original set: parameters, timed waits, bits and checksums.
+    {"getarg", 1, ArgEval::All, true},
+    {"getenv", 1, ArgEval::All, true},
+    {"waitfor", 3, ArgEval::All, true},
+    {"band", 2, ArgEval::All, true},
+    {"bor", 2, ArgEval::All, true},
+    {"bxor", 2, ArgEval::All, true},
+    {"shl", 2, ArgEval::All, true},
+    {"shr", 2, ArgEval::All, true},
+    {"crc16", 2, ArgEval::All, true},
 };
 
 } // namespace

@@ -149,6 +149,10 @@ class Runtime {
     int exitCode = 0;
     // Log time stamps carry milliseconds (norvane-run --timestamps ms); off by default.
     bool logMilliseconds = false;
+    // What getarg(N) returns: [0] the script's (or built program's) name, then the arguments
+    // given after it on the command line. Set by the program before a run; empty in a window
+    // whose script was never saved.
+    std::vector<std::string> scriptArguments;
 
     // Run hooks, called in registration order: when a run starts (after validation),
     // when the Stop command is given, and when a run ends (whatever ended it).

@@ -286,6 +286,31 @@ void SerialPorts::install(Runtime& rt) {
                            return std::to_string((t.*flag)());
                        }));
     }
+    rt.setFunction("waitfor", 3, [this](FnCall& call) { return waitFor(call); });
+}
+
+// waitfor(PORT, TEXT, MS): 1 as soon as TEXT is in the buffer receive reads, 0 once MS have
+// passed; nothing is consumed. The port's receive thread hands its bytes over as events, so
+// the wait sleeps in the event loop. A Stop, or the port closing under the wait (a device
+// that vanished, a window closed), ends it early with what the buffer holds then.
+FnResult SerialPorts::waitFor(FnCall& call) {
+    if (!strictConnection(call.ex, call.args[0], "waitfor")) return {};
+    const std::string& text = call.args[1];
+    int32_t ms;
+    // An empty TEXT would be found at once in any buffer: most likely a variable never set.
+    if (text.empty() || !nv::parseInteger(call.args[2], ms) || ms < 0) {
+        call.ex.raiseScriptError("waitfor: unexpected argument.");
+        return numberResult(call.argsOk, "");
+    }
+    const int n = *portNumberStrict(call.args[0]);
+    bool found = false;
+    call.ex.waitUntil(ms, [&] {
+        // Looked up again on every wake: events during the wait may destroy the connection.
+        const TerminalWindow* t = terminal(n);
+        found = t && t->received().find(text) != std::string::npos;
+        return found || !t || !t->isOpen();
+    });
+    return numberResult(true, found ? "1" : "0");
 }
 
 bool SerialPorts::cmdOpenPort(Interpreter& ex, const std::vector<std::string>& a) {

@@ -2,7 +2,7 @@
 // pending settings of the port dialog, the port probe and its clean-up, OpenPort, and the
 // script commands (openport, closeport, setrts, clearrts, setdtr, cleardtr, send, flush,
 // showterm, hideterm, setport) and functions (receive, getcts, getdsr, getrlsd, getring,
-// enumports) that it plugs into the engine's tables.
+// enumports, waitfor) that it plugs into the engine's tables.
 //
 // The probe opens every mapped device path, which is what enumports and openport need to see
 // every port. The other commands and functions only need to know whether a connection they
@@ -43,6 +43,8 @@ class QWidget;
 namespace nv {
 class Runtime;
 class Interpreter;
+struct FnCall;
+struct FnResult;
 } // namespace nv
 
 namespace nv::serial {
@@ -103,6 +105,7 @@ class SerialPorts {
     bool cmdShowTerm(Interpreter& ex, const std::vector<std::string>& args);
     bool cmdHideTerm(Interpreter& ex, const std::vector<std::string>& args);
     bool cmdSetPort(Interpreter& ex);
+    FnResult waitFor(FnCall& call);
     // The strict rule used by send, flush, receive and the line functions: after the
     // clean-up, the connection named by `port`, or null with "<name>: Serial port not
     // valid." or "<name>: Serial port not open." reported.

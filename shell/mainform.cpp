@@ -650,6 +650,15 @@ void MainWindow::waitForEvents() {
     QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 }
 
+// The timer does nothing when it fires: its event alone ends the wait.
+void MainWindow::waitForEventsFor(int ms) {
+    QTimer wake;
+    wake.setSingleShot(true);
+    wake.setTimerType(Qt::PreciseTimer);
+    wake.start(ms);
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+}
+
 void MainWindow::clearLog() {
     pendingLog_.clear();
     log_->clear();
@@ -754,6 +763,11 @@ void MainWindow::runScript() {
     // The marks a failed run left behind go when the next one starts.
     editor_->setErrorLine(-1);
     editor_->setExecutingLine(-1);
+    // A script run from the editor has no arguments; getarg(0) is its file once saved, or the
+    // file named on the command line for the run at start (which leaves the editor untitled).
+    rt_->scriptArguments.clear();
+    if (const QString& name = startFile_.isEmpty() ? currentFile_ : startFile_; !name.isEmpty())
+        rt_->scriptArguments.push_back(QFile::encodeName(name).toStdString());
     rc_->run(splitLines(editor_->bytes()));
     flushLog();
     // The line that failed keeps the executing-line mark and gets the margin mark.
@@ -937,7 +951,9 @@ bool MainWindow::runFileAtStart(const QString& path) {
         dialogs.error(QStringLiteral("The script could not be run.\n\n%1").arg(error));
         return false;
     }
+    startFile_ = path;
     runScript();
+    startFile_.clear();
     return true;
 }
 

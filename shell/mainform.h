@@ -79,6 +79,7 @@ class MainWindow : public QMainWindow, public ScriptHost {
     // ---- ScriptHost ----
     void processEvents() override;
     void waitForEvents() override;
+    void waitForEventsFor(int ms) override;
     bool passesWhenNeeded() const override { return true; }
     int logLineCount() const override { return logLines_; }
     void clearLog() override;
@@ -225,6 +226,7 @@ class MainWindow : public QMainWindow, public ScriptHost {
 
     RunState state_ = RunState::Idle;
     QString currentFile_;
+    QString startFile_; // the script named on the command line, while its run at start lasts
     RecentList recent_;
     // Right after start the editor holds one empty line (Open asks); after New it holds none.
     bool startLine_ = true;

@@ -164,13 +164,14 @@ const std::vector<std::string_view>& keywordTable() {
         "debugoff", "showterm", "hideterm", "setport", "capturerack", "tcp_srv_open", "tcp_open",
         "tcp_srv_close", "tcp_close", "tcp_srv_flush", "tcp_flush", "tcp_srv_write", "tcp_write",
         "showmain", "hidemain", "setidle", "loadimage", "ddown_settext", "setvisible", "showline",
-        "setexitcode", "",
+        "setexitcode", "sleep", "",
         // functions
         "geterror", "enumports", "receive", "tcp_srv_read", "tcp_read", "tcp_srv_hasclient",
         "tcp_isconnected", "getcts", "getdsr", "getrlsd", "getring", "tohex", "len", "asc", "pos",
         "ucase", "lcase", "mid", "del", "chr", "trim", "random", "pow", "inputbox", "extract",
         "split", "fopen", "fread", "fwrite", "get_bit", "time", "date", "year", "month", "day",
-        "getticks", "ddown_gettext", "include"};
+        "getticks", "ddown_gettext", "include", "getarg", "getenv", "waitfor", "band", "bor",
+        "bxor", "shl", "shr", "crc16"};
     return table;
 }
 
@@ -249,6 +250,16 @@ const std::vector<std::string_view>& hintDefinitions() {
         "tcp_write(some data)",
         "include(filename,magic)",
         "setexitcode(status 0..125)",
+        "sleep(milliseconds)",
+        "getarg(argument number)",
+        "getenv(variable name)",
+        "waitfor(serial port,text,milliseconds)",
+        "band(a,b)",
+        "bor(a,b)",
+        "bxor(a,b)",
+        "shl(a,places)",
+        "shr(a,places)",
+        "crc16(text,kind)",
     };
     return hints;
 }

@@ -175,6 +175,34 @@ TEST_F(BuiltProgram, ExitStatusTellsHowTheScriptEnded) {
     }
 }
 
+// The script of a built program sees the program's name and what follows "--"; what comes
+// before "--" is not the script's.
+TEST_F(BuiltProgram, ScriptSeesTheArgumentsAfterTheDoubleDash) {
+    const Result b = build("openrack(\"psu.res\")\n"
+                           "fcreate(\"args.txt\")\n"
+                           "h = fopen(\"args.txt\")\n"
+                           "n = fwrite(getarg(0) & \"|\" & getarg(1) & \"|\" & getarg(2) & \"|\")\n"
+                           "a = getarg(3)\n"
+                           "n = fwrite(\"[\" & a & \"]\")\n"
+                           "fclose()\n");
+    ASSERT_EQ(b.status, 0) << b.out;
+    const std::string prog = (src / "prog").string();
+    const struct {
+        QStringList args;
+        std::string written;
+    } cases[] = {
+        {{"--", "SN-0042", "-v"}, prog + "|SN-0042|-v|[]"},
+        {{"ignored", "--", "a b", "--"}, prog + "|a b|--|[]"},
+        {{}, prog + "|||[]"},
+    };
+    for (const auto& c : cases) {
+        fs::remove(runDir / "args.txt");
+        const Result r = run(prog, c.args, runDir, home);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(contentOf(runDir / "args.txt"), c.written) << c.args.join(' ').toStdString();
+    }
+}
+
 TEST_F(BuiltProgram, BuildErrorsAndBadCommandLines) {
     put(src / "broken.res", "not a rack");
     struct Case {

@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <pty.h>
 #include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -142,6 +143,34 @@ TEST(RunnerSignals, ASecondSignalEndsAtOnce) {
     r.signal(SIGTERM);
     EXPECT_EQ(r.finish(std::chrono::seconds(20)), 128 + SIGTERM) << r.output;
     EXPECT_EQ(r.output.find("Script finished"), std::string::npos) << r.output;
+}
+
+// A long sleep and a long waitfor on a silent port end at once when the run stops; the line
+// after them never runs. (Were the waits deaf to Stop, the run would outlast the limit.)
+TEST(RunnerSignals, SleepAndWaitforEndWhenTheRunStops) {
+    QTemporaryDir dir;
+    int master = -1, slave = -1;
+    char name[256] = {};
+    ASSERT_EQ(::openpty(&master, &slave, name, nullptr, nullptr), 0);
+    ::close(slave);
+    ::setenv("NORVANE_PORTS", (std::string("com101=") + name).c_str(), 1);
+    const std::string waits[] = {
+        "sleep(600000)\n",
+        "openport(\"com101\", 9600, 8, \"n\", \"1\")\nr = waitfor(\"com101\", \"OK\", 600000)\n",
+    };
+    for (const std::string& wait : waits) {
+        const std::string script = dir.path().toStdString() + "/wait.nvs";
+        writeFile(script, "writelog(\"ready\")\n" + wait + "writelog(\"after\")\n");
+        Runner r(script, dir.path().toStdString());
+        ASSERT_TRUE(r.waitFor("ready")) << r.output;
+        std::this_thread::sleep_for(std::chrono::milliseconds(300)); // into the wait
+        r.signal(SIGTERM);
+        EXPECT_EQ(r.finish(std::chrono::seconds(20)), 128 + SIGTERM) << wait << r.output;
+        EXPECT_NE(r.output.find(": Script finished\n"), std::string::npos) << r.output;
+        EXPECT_EQ(r.output.find("after"), std::string::npos) << r.output;
+    }
+    ::unsetenv("NORVANE_PORTS");
+    ::close(master);
 }
 
 TEST(RunnerSignals, AScriptWaitingForStandardInputStops) {

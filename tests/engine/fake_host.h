@@ -23,6 +23,12 @@ struct FakeHost : nv::ScriptHost {
 
     void processEvents() override { pass(false); }
     void waitForEvents() override { pass(true); }
+    // The timed waits asked for (sleep, waitfor), in milliseconds.
+    std::vector<int> timed;
+    void waitForEventsFor(int ms) override {
+        timed.push_back(ms);
+        pass(true);
+    }
     void pass(bool wait) {
         waited.push_back(wait);
         ++events;

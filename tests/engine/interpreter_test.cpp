@@ -299,3 +299,33 @@ TEST(Random, GeneratorSequence) {
     EXPECT_TRUE(ex.evaluate("random(0)", v) || v == "0");
     EXPECT_EQ(v, "0");
 }
+
+// sleep waits in the host's timed event wait, asking for the time that is left rather than
+// passing over the queue again and again, and a Stop given during the wait ends it at once.
+TEST(Extensions, SleepWaitsInTheHostAndStopEndsIt) {
+    Engine e;
+    e.host.onEvents = [&](int n) {
+        if (n == 4) e.rc.stop();
+    };
+    e.run("sleep(600000)\nwritelog(1)");
+    ASSERT_EQ(e.host.timed.size(), 2u);
+    EXPECT_GT(e.host.timed.front(), 590000);
+    EXPECT_EQ(e.host.plain(), (Lines{": Script started", ": Script finished"}));
+}
+
+// Names added to the language neither begin with a command keyword nor begin one, so no
+// line that dispatched before is taken by them, and they are not taken by an older row.
+TEST(Extensions, NewNamesClashWithNoCommandKeyword) {
+    FakeHost host;
+    Runtime rt(host);
+    for (std::string_view name :
+         {"sleep", "getarg", "getenv", "waitfor", "band", "bor", "bxor", "shl", "shr", "crc16"}) {
+        for (const auto& row : rt.commands()) {
+            std::string_view keyword = row.keyword;
+            if (keyword.ends_with('(')) keyword.remove_suffix(1);
+            if (keyword == name) continue;
+            EXPECT_FALSE(name.starts_with(keyword)) << name << " begins with " << keyword;
+            EXPECT_FALSE(keyword.starts_with(name)) << keyword << " begins with " << name;
+        }
+    }
+}

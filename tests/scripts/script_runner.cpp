@@ -7,6 +7,7 @@
 //   - leading directive lines, each starting with `#! `:
 //       `#! exit N`           the expected exit status (default 0);
 //       `#! env NAME=VALUE`   an environment variable for the run;
+//       `#! args A B ...`     arguments after the script name (split at blanks);
 //       `#! serial`           serial peers for the run, mapped through NORVANE_PORTS:
 //                             com101 a pseudo-terminal whose far end echoes every byte,
 //                             com102 a pseudo-terminal whose far end stays silent,
@@ -241,7 +242,7 @@ class ScriptTest : public testing::Test {
         ASSERT_TRUE(fs::exists(expectedPath)) << "missing " << expectedPath;
         std::vector<std::string> expected = lines(readFile(expectedPath));
         int status = 0;
-        std::vector<std::string> env, directives, ports;
+        std::vector<std::string> env, directives, ports, args{script_.filename().string()};
         std::unique_ptr<PtyPeer> echo, silent;
         std::vector<std::unique_ptr<SimPeer>> sims;
         const fs::path plain = fs::temp_directory_path() / "norvane-script-plain-file";
@@ -255,7 +256,11 @@ class ScriptTest : public testing::Test {
                 status = std::stoi(rest);
             else if (word == "env")
                 env.push_back(rest);
-            else if (word == "serial") {
+            else if (word == "args") {
+                std::istringstream words(rest);
+                for (std::string a; words >> a;)
+                    args.push_back(a);
+            } else if (word == "serial") {
                 echo = std::make_unique<PtyPeer>(true);
                 silent = std::make_unique<PtyPeer>(false);
                 std::ofstream(plain) << "not a port";
@@ -286,8 +291,8 @@ class ScriptTest : public testing::Test {
         }
         fs::path inPath = script_;
         inPath.replace_extension(".in");
-        const Result r = runRunner({script_.filename().string()}, script_.parent_path(),
-                                   fs::exists(inPath) ? readFile(inPath) : "", env);
+        const Result r =
+            runRunner(args, script_.parent_path(), fs::exists(inPath) ? readFile(inPath) : "", env);
         const std::vector<std::string> actual = lines(r.out);
         if (std::getenv("NORVANE_UPDATE_EXPECTED")) {
             std::ofstream update(expectedPath, std::ios::binary);
@@ -331,6 +336,8 @@ TEST(Runner, CommandLine) {
         {{"/nonexistent/script.nvs"}, 64},
         {{tmp.string()}, 64}, // a folder
         {{"/dev/null"}, 0},   // an empty script
+        // Arguments after the script are the script's.
+        {{"/dev/null", "SN-1", "--", "-v"}, 0},
         {{"--version"}, 0},
         {{"--nonsense", "/dev/null"}, 64},
         {{"--port", "bogus", "/dev/null"}, 64},

@@ -245,10 +245,11 @@ TEST(Colouring, BraceCommentCarriesOverLines) {
 }
 
 TEST(Colouring, TablesAndHints) {
-    EXPECT_EQ(keywordTable().size(), 91u);
-    EXPECT_EQ(completionList().size(), 92u);
+    EXPECT_EQ(keywordTable().size(), 101u);
+    EXPECT_EQ(completionList().size(), 102u);
     EXPECT_TRUE(completionList().back().empty());
-    EXPECT_EQ(hintDefinitions().size(), 53u);
+    EXPECT_EQ(hintDefinitions().size(), 63u);
+    EXPECT_EQ(hintFor("waitfor"), "waitfor(serial port,text,milliseconds)");
     EXPECT_EQ(hintFor("fread"), "fread(characters number)");
     EXPECT_EQ(hintFor("openport"), "openport (serial port,baudrate,databits,parity,stopbits)");
     EXPECT_EQ(hintFor("nosuch"), "");

@@ -650,6 +650,37 @@ TEST_F(Window, AScriptNamedAtStartRunsBeforeTheWindowShows) {
     EXPECT_EQ(errors.size(), 1);
 }
 
+// sleep keeps the window alive (the steps below run during it) and Stop ends the wait at once.
+// getarg(0) is the script's file once saved, the file named at start, or else empty.
+TEST_F(Window, SleepKeepsTheWindowAliveAndStopEndsIt) {
+    const std::string body = "a = getarg(0)\nwritelog(\"[\" & a & \"]\")\n";
+    make();
+    script(body);
+    form->runScript();
+    EXPECT_NE(log().find(": []"), std::string::npos) << log();
+    writeFile(path("s.nvs"), body + "sleep(600000)\nwritelog(\"after\")\n");
+    nextOpen = path("s.nvs");
+    click("openButton");
+    int steps = 0;
+    runWith({[&] {
+                 ++steps;
+                 EXPECT_EQ(states(), kRunning);
+             },
+             [&] {
+                 ++steps;
+                 click("stopButton");
+             }});
+    EXPECT_EQ(steps, 2);
+    EXPECT_EQ(states(), kIdle);
+    EXPECT_NE(log().find(": [" + path("s.nvs").toStdString() + "]"), std::string::npos) << log();
+    EXPECT_EQ(log().find("after"), std::string::npos) << log();
+
+    writeFile(path("start.nvs"), body);
+    ASSERT_TRUE(form->runFileAtStart(path("start.nvs")));
+    EXPECT_NE(log().find(": [" + path("start.nvs").toStdString() + "]"), std::string::npos)
+        << log();
+}
+
 TEST_F(Window, AboutBoxAndHelpPages) {
     make();
     form->move(100, 50);

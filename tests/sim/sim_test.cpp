@@ -900,7 +900,8 @@ TEST(Examples, ModbusPollWithTheCrcCheckedInTheScript) {
         {"modbus-poll",
          "temperature-controller",
          "com13",
-         {"Temperature [0-9.]+ C, setpoint 25 C, heater [0-9]+ %, run 1",
+         {"CRC by hand 44 09, by the crc16 function 44 09",
+          "Temperature [0-9.]+ C, setpoint 25 C, heater [0-9]+ %, run 1",
           "Setpoint 40\\.0 C written", "Poll 10: [0-9.]+ C, heater [0-9]+ %",
           "Bytes answered to a frame with a wrong CRC: 0", "Reading register 9: exception 2"}});
 }
