@@ -20,6 +20,7 @@
 #include "base/files.h"
 #include "builder/buildcommand.h"
 #include "cli/commandline.h"
+#include "engine/checker.h"
 #include "engine/runcontrol.h"
 #include "engine/runtime.h"
 #include "engine/text.h"
@@ -31,7 +32,8 @@ namespace {
 constexpr int kExitFinished = 0, kExitRefused = 1, kExitFatal = 2, kExitUsage = 64;
 
 const char* kHelp =
-    "Usage: norvane-run [--port comN=PATH]... SCRIPT\n"
+    "Usage: norvane-run [--port comN=PATH]... [--strict] SCRIPT\n"
+    "       norvane-run --check [--password P] SCRIPT\n"
     "       norvane-run --build SCRIPT OUTPUT\n"
     "       norvane-run [--port comN=PATH]... --ports\n"
     "\n"
@@ -55,6 +57,15 @@ const char* kHelp =
     "  --ports           print the effective port map, each entry with where it came\n"
     "                    from, and end\n"
     "  --build           build SCRIPT into the program OUTPUT instead of running it\n"
+    "  --check           check SCRIPT without running it: print FILE:LINE: kind:\n"
+    "                    explanation for each line that will do nothing or not what it\n"
+    "                    looks like (see docs/norvane-run.md for the kinds)\n"
+    "  --password P      with --check: also check the included files whose password is P\n"
+    "                    (the others are listed as not checked)\n"
+    "  --strict          a line that is no statement, command, procedure call or\n"
+    "                    assignment, a command line that fits none of its forms, or a\n"
+    "                    condition that cannot be evaluated or compares nothing ends the\n"
+    "                    run as a fatal error naming the line (status 2)\n"
     "  -h, --help        this text\n"
     "  --version         the version and the licence\n"
     "\n"
@@ -72,7 +83,9 @@ const char* kHelp =
     " 128+N  signal N ended the run (SIGTERM 143, SIGINT 130, SIGHUP 129): the run\n"
     "        stopped as by the Stop command and finished; a second signal ends at once\n"
     "With --build: 0 built, 1 error building or OUTPUT cannot be written, 64 bad\n"
-    "command line or unreadable script.\n";
+    "command line or unreadable script.\n"
+    "With --check: 0 nothing found, 1 findings printed, 64 bad command line or\n"
+    "unreadable script.\n";
 
 // What both modes need before the application object exists.
 void prepareEnvironment() {
@@ -118,9 +131,10 @@ struct Headless {
     }
 };
 
-int runScript(int& argc, char** argv, const std::string& text) {
+int runScript(int& argc, char** argv, const std::string& text, bool strict) {
     Headless h(argc, argv, text);
     nv::RunControl rc(h.rt);
+    rc.options.strict = strict;
     h.host.setRunControl(&rc);
 
     // SIGTERM, SIGINT and SIGHUP stop the run as the Stop command does; the status then
@@ -162,6 +176,17 @@ int buildProgram(int& argc, char** argv, const std::string& script, const std::s
     return kExitFinished;
 }
 
+// The findings, one a line, read with the tables of every subsystem as a run has them.
+int checkScript(int& argc, char** argv, const std::string& script, const std::string& text,
+                const nv::CheckOptions& options) {
+    Headless h(argc, argv, text);
+    const std::vector<nv::Finding> findings =
+        nv::checkScript(h.rt, nv::splitLines(text), options);
+    for (const nv::Finding& f : findings)
+        std::printf("%s\n", nv::formatFinding(f, script).c_str());
+    return findings.empty() ? kExitFinished : kExitRefused;
+}
+
 // The effective port map, one mapped port a line with where its entry came from.
 int printPorts() {
     const std::string program = nv::builder::runningProgram();
@@ -181,7 +206,12 @@ int main(int argc, char** argv) {
     const QCommandLineOption buildOption(QStringLiteral("build"));
     const QCommandLineOption portOption(QStringLiteral("port"), QString(), QStringLiteral("entry"));
     const QCommandLineOption portsOption(QStringLiteral("ports"));
-    parser.addOptions({buildOption, portOption, portsOption});
+    const QCommandLineOption checkOption(QStringLiteral("check"));
+    const QCommandLineOption passwordOption(QStringLiteral("password"), QString(),
+                                            QStringLiteral("password"));
+    const QCommandLineOption strictOption(QStringLiteral("strict"));
+    parser.addOptions(
+        {buildOption, portOption, portsOption, checkOption, passwordOption, strictOption});
     if (const auto status = line.parse(nv::cli::arguments(argc, argv))) return *status;
     std::vector<std::string> entries;
     for (const QString& e : parser.values(portOption)) {
@@ -197,7 +227,11 @@ int main(int argc, char** argv) {
         if (!args.isEmpty()) return line.usageError("--ports takes no script");
         return printPorts();
     }
-    const bool build = parser.isSet(buildOption);
+    const bool build = parser.isSet(buildOption), check = parser.isSet(checkOption);
+    if (check && build) return line.usageError("--check and --build do not go together");
+    if (parser.isSet(passwordOption) && !check) return line.usageError("--password needs --check");
+    if (parser.isSet(strictOption) && (check || build))
+        return line.usageError("--strict is for runs only");
     if (build && (args.size() != 2 || args[0].isEmpty() || args[1].isEmpty()))
         return line.usageError("--build needs a script and an output file");
     if (!build && (args.size() != 1 || args[0].isEmpty()))
@@ -213,7 +247,13 @@ int main(int argc, char** argv) {
 
     try {
         if (build) return buildProgram(argc, argv, scriptName, text, outputName);
-        return runScript(argc, argv, text);
+        if (check) {
+            nv::CheckOptions options;
+            options.havePassword = parser.isSet(passwordOption);
+            options.password = QFile::encodeName(parser.value(passwordOption)).toStdString();
+            return checkScript(argc, argv, scriptName, text, options);
+        }
+        return runScript(argc, argv, text, parser.isSet(strictOption));
     } catch (const std::bad_alloc&) {
         // The run itself reports its own failures; this is a failure around it (the
         // program's text split into lines, the windows set up) with no memory left.

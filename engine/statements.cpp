@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <utility>
 
+#include "engine/checker.h"
 #include "engine/host.h"
 #include "engine/lineinfo.h"
 #include "engine/text.h"
@@ -83,6 +84,9 @@ Interpreter::LineInfo Interpreter::classifyLine(int index) {
             li.valueText = L.substr(eq + 1);
         }
         li.value = cacheExpression(rt_, compact(li.valueText));
+        li.noForm = li.commandRows.empty() &&
+                    (eq == std::string::npos ? !passesThrough(L, program_[size_t(index)])
+                                             : headerWithoutBlank(L));
     }
     // Read as conditions by the `if (` and `repeat` statements, whatever else they are.
     if (startsWith(L, "elseif (")) {
@@ -94,7 +98,11 @@ Interpreter::LineInfo Interpreter::classifyLine(int index) {
 }
 
 void Interpreter::runFor(const LineInfo& li, int& index) {
-    if (!li.forValid) return;
+    if (!li.forValid) {
+        strictLine(index, "a for ( line is for (name, start, end, step): " + li.trimmed +
+                              " is no statement");
+        return;
+    }
     int64_t pass = 1;
     int j = index;
     std::string v[3];
@@ -141,9 +149,16 @@ void Interpreter::runFor(const LineInfo& li, int& index) {
     index = j;
 }
 
+bool Interpreter::testCondition(const CachedCondition& cond, bool& truth, int index) {
+    const bool ok = evaluateCondition(cond, truth);
+    if (options_.strict && (!ok || !conditionCompared_))
+        strictLine(index, conditionTrap(cond.text, ok));
+    return ok;
+}
+
 void Interpreter::runIf(const CachedCondition& cond, int& index) {
     bool truth = false;
-    if (!evaluateCondition(cond, truth)) return;
+    if (!testCondition(cond, truth, index)) return;
     // A reached `elseif (` is a new `if (` that shares the closing `endif`. The chain is walked
     // here rather than by one call per `elseif (`, so the caller's index is stepped back once
     // for the whole chain, however many `elseif (` lines were passed: the caller's own step
@@ -202,7 +217,7 @@ void Interpreter::runIf(const CachedCondition& cond, int& index) {
         // An `elseif (` whose condition cannot be evaluated leaves the index on its line, so
         // that line and its branch then run as ordinary lines.
         truth = false;
-        if (!evaluateCondition(line(index).cond, truth)) {
+        if (!testCondition(line(index).cond, truth, index)) {
             --index;
             return;
         }
@@ -217,14 +232,14 @@ void Interpreter::handBackEndif(int& index) {
 
 void Interpreter::runWhile(const CachedCondition& cond, int& index) {
     bool truth = false;
-    if (!evaluateCondition(cond, truth)) return;
+    if (!testCondition(cond, truth, index)) return;
     if (truth) {
         int j;
         do {
             maybePassEvents();
             for (j = index + 1; trimmedLine(j) != "wend"; ++j)
                 executeLine(j);
-            evaluateCondition(cond, truth);
+            testCondition(cond, truth, index);
         } while (truth && !breakPending_ && !exitPending_ && !stopRequested_);
         index = j;
     } else {
@@ -247,7 +262,7 @@ void Interpreter::runRepeat(int& index) {
         const std::string& t = trimmedLine(k);
         if (startsWith(t, "until (")) {
             maybePassEvents();
-            evaluateCondition(line(k).cond, truth);
+            testCondition(line(k).cond, truth, k);
             if (truth || breakPending_ || exitPending_ || stopRequested_) break;
             k = index + 1;
         } else {
