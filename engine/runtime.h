@@ -158,12 +158,12 @@ class Runtime {
     struct CommandRow {
         std::string_view keyword;
         bool onCompact; // true: the compact form must begin with it; false: the trimmed line
-        // The argument counts of its call form; empty for a bare word or a row no subsystem
-        // has plugged in (the checker reads them).
-        std::vector<int> argCounts;
         // The row's whole protocol around its command: true when it took the line. Empty
         // until a subsystem plugs its command in (the line is then taken and does nothing).
         std::function<bool(Interpreter& ex, const std::string& line, int lineIndex)> take;
+        // The argument counts of its call form; empty for a bare word or a row no subsystem
+        // has plugged in (the checker reads them).
+        std::vector<int> argCounts = {};
     };
     struct FunctionRow {
         std::string_view name;

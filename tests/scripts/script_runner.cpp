@@ -7,6 +7,8 @@
 //   - leading directive lines, each starting with `#! `:
 //       `#! exit N`           the expected exit status (default 0);
 //       `#! env NAME=VALUE`   an environment variable for the run;
+//       `#! options ARG...`   runner options put before the script's name (`--check`,
+//                             `--strict`), split at blanks;
 //       `#! serial`           serial peers for the run, mapped through NORVANE_PORTS:
 //                             com101 a pseudo-terminal whose far end echoes every byte,
 //                             com102 a pseudo-terminal whose far end stays silent,
@@ -241,7 +243,7 @@ class ScriptTest : public testing::Test {
         ASSERT_TRUE(fs::exists(expectedPath)) << "missing " << expectedPath;
         std::vector<std::string> expected = lines(readFile(expectedPath));
         int status = 0;
-        std::vector<std::string> env, directives, ports;
+        std::vector<std::string> env, directives, ports, options;
         std::unique_ptr<PtyPeer> echo, silent;
         std::vector<std::unique_ptr<SimPeer>> sims;
         const fs::path plain = fs::temp_directory_path() / "norvane-script-plain-file";
@@ -255,6 +257,11 @@ class ScriptTest : public testing::Test {
                 status = std::stoi(rest);
             else if (word == "env")
                 env.push_back(rest);
+            else if (word == "options") {
+                std::istringstream words(rest);
+                for (std::string o; words >> o;)
+                    options.push_back(o);
+            }
             else if (word == "serial") {
                 echo = std::make_unique<PtyPeer>(true);
                 silent = std::make_unique<PtyPeer>(false);
@@ -286,7 +293,8 @@ class ScriptTest : public testing::Test {
         }
         fs::path inPath = script_;
         inPath.replace_extension(".in");
-        const Result r = runRunner({script_.filename().string()}, script_.parent_path(),
+        options.push_back(script_.filename().string());
+        const Result r = runRunner(options, script_.parent_path(),
                                    fs::exists(inPath) ? readFile(inPath) : "", env);
         const std::vector<std::string> actual = lines(r.out);
         if (std::getenv("NORVANE_UPDATE_EXPECTED")) {
@@ -336,6 +344,12 @@ TEST(Runner, CommandLine) {
         {{"--port", "bogus", "/dev/null"}, 64},
         {{"--port", "com3=/dev/pts/77", "/dev/null"}, 0},
         {{"--ports", "/dev/null"}, 64},
+        {{"--check", "/dev/null"}, 0},
+        {{"--check"}, 64},
+        {{"--check", "--build", "/dev/null", "/tmp/x"}, 64},
+        {{"--password", "pw", "/dev/null"}, 64},
+        {{"--strict", "--check", "/dev/null"}, 64},
+        {{"--strict", "/dev/null"}, 0},
     };
     for (const auto& c : cases) {
         const Result r = runRunner(c.args, tmp, "", {});
