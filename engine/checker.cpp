@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <unordered_set>
 
 #include "engine/interpreter.h"
 #include "engine/lineinfo.h"
@@ -17,8 +18,8 @@ namespace nv {
 namespace {
 
 // Block keywords the dispatcher passes through as lines without effect.
-constexpr std::string_view kPassWords[] = {"else", "endif", "next", "wend",
-                                           "procend", "end", "begin"};
+constexpr std::string_view kPassWords[] = {"else",    "endif", "next", "wend",
+                                           "procend", "end",   "begin"};
 // Statements whose keyword is followed by one blank and the parenthesis.
 constexpr std::string_view kHeaders[] = {"for", "if", "while", "elseif", "until"};
 
@@ -94,6 +95,14 @@ std::string withoutGroups(std::string_view inner) {
     return out;
 }
 
+// The lower-cased name a line defines as a procedure, however it is indented or spaced;
+// empty when it defines none.
+std::string procedureName(std::string_view line) {
+    const std::string_view d = trimView(line);
+    if (d.size() <= 10 || !equalsNoCase(d.substr(0, 10), "procedure ")) return {};
+    return lowerAscii(trimView(d.substr(10)));
+}
+
 } // namespace
 
 bool headerWithoutBlank(std::string_view trimmed) {
@@ -114,7 +123,8 @@ bool passesThrough(std::string_view trimmed, std::string_view raw) {
            startsWith(raw, "include(");
 }
 
-std::string noFormTrap(const Runtime& rt, const std::vector<std::string>& program, int index) {
+std::string noFormTrap(const Runtime& rt, const std::vector<std::string>& program, int index,
+                       const std::unordered_set<std::string>* procedures) {
     const std::string t = trim(program[static_cast<size_t>(index)]);
     const std::string c = compact(t);
     const std::string lower = lowerAscii(t);
@@ -137,21 +147,27 @@ std::string noFormTrap(const Runtime& rt, const std::vector<std::string>& progra
             return "keywords are lower case: " + excerpt(t) +
                    " is no statement or command and does nothing";
     }
-    for (const std::string& p : program) {
-        const std::string_view d = trimView(p);
-        if (d.size() > 10 && equalsNoCase(d.substr(0, 10), "procedure ") &&
-            equalsNoCase(trimView(d.substr(10)), t))
-            return "the procedure " + excerpt(t) +
-                   " is defined on an indented line or with extra blanks, where no call "
-                   "finds it: this line does nothing";
+    bool defined = false;
+    if (!t.empty() && std::all_of(t.begin(), t.end(), isNameChar)) {
+        if (procedures) {
+            defined = procedures->count(lower) > 0;
+        } else {
+            for (const std::string& p : program)
+                defined |= procedureName(p) == lower;
+        }
     }
+    if (defined)
+        return "the procedure " + excerpt(t) +
+               " is defined on an indented line or with extra blanks, where no call finds it: "
+               "this line does nothing";
     std::string name;
     std::vector<std::string> args;
     if (splitCall(c, name, args) && !name.empty()) {
         for (const auto& f : rt.functions())
             if (f.name == name)
-                return name + "( is a function, and a line of its own is no statement: its "
-                              "value is not used (write: variable = " +
+                return name +
+                       "( is a function, and a line of its own is no statement: its "
+                       "value is not used (write: variable = " +
                        name + "(...))";
         return name + "( is no command, statement, procedure call or assignment: the line "
                       "does nothing";
@@ -186,7 +202,9 @@ std::string conditionTrap(std::string_view condition, bool evaluated) {
 // computes.
 class Checker {
   public:
-    Checker(Runtime& rt, const CheckOptions& options) : rt_(rt), options_(options), ex_(rt) {}
+    Checker(Runtime& rt, const CheckOptions& options) : rt_(rt), options_(options), ex_(rt) {
+        ex_.textsOnly_ = true;
+    }
 
     std::vector<Finding> run(const std::vector<std::string>& editorLines);
 
@@ -206,6 +224,9 @@ class Checker {
     const CheckOptions& options_;
     Interpreter ex_;
     std::vector<Finding> findings_;
+    // Names of every procedure definition line, indented or not (read once, when needed).
+    std::unordered_set<std::string> procedures_;
+    bool proceduresRead_ = false;
 };
 
 void Checker::add(int index, std::string_view kind, std::string text) {
@@ -227,7 +248,9 @@ std::vector<Finding> Checker::run(const std::vector<std::string>& editorLines) {
             int line = static_cast<int>(editorLines.size());
             if (const size_t on = p.find(" on line "); on != std::string_view::npos)
                 line = std::atoi(std::string(p.substr(on + 9)).c_str());
-            findings_.push_back({{}, std::max(line, 1), "block",
+            findings_.push_back({{},
+                                 std::max(line, 1),
+                                 "block",
                                  std::string(p) + ": the run is refused and nothing runs"});
         }
     }
@@ -316,7 +339,13 @@ void Checker::checkLine(int index) {
         return;
     }
     if (li.noForm) {
-        add(index, "line", noFormTrap(rt_, ex_.program(), index));
+        if (!proceduresRead_) {
+            for (const std::string& p : ex_.program())
+                if (std::string name = procedureName(p); !name.empty())
+                    procedures_.insert(std::move(name));
+            proceduresRead_ = true;
+        }
+        add(index, "line", noFormTrap(rt_, ex_.program(), index, &procedures_));
         return;
     }
     if (!li.commandRows.empty()) {
@@ -393,8 +422,9 @@ void Checker::checkExpression(int index, std::string_view s) {
                                 "nothing after it in the expression is evaluated"
                           : excerpt(name) + "(" + excerpt(inner) +
                                 ") inside a quoted text is still read as a call (of " +
-                                excerpt(name) + "), which fails the expression when no such "
-                                                "function exists");
+                                excerpt(name) +
+                                "), which fails the expression when no such "
+                                "function exists");
             quotedReported = true;
             continue;
         }
@@ -491,8 +521,7 @@ void Checker::checkCondition(int index, std::string_view text, Stmt stmt) {
         const int op = findComparisonOperator(top, p);
         if (op < 0) {
             const TopLevel t = topLevel(inner);
-            if (!opens.empty() && !t.arithmetic && !t.nested && !inner.empty() &&
-                !isNumber(inner))
+            if (!opens.empty() && !t.arithmetic && !t.nested && !inner.empty() && !isNumber(inner))
                 add(index, "indirect",
                     "(" + excerpt(inner) +
                         ") is a group: its value is put back without quotes and read again, as "

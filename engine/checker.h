@@ -25,6 +25,7 @@
 
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 namespace nv {
@@ -53,8 +54,10 @@ std::vector<Finding> checkScript(Runtime& rt, const std::vector<std::string>& ed
 std::string formatFinding(const Finding& f, std::string_view scriptName);
 
 // The explanations, shared with a strict run that ends on such a line.
-// Program line `index` matches none of the language's forms.
-std::string noFormTrap(const Runtime& rt, const std::vector<std::string>& program, int index);
+// Program line `index` matches none of the language's forms. `procedures`: the lower-cased
+// names of every procedure definition line however written, when known (else looked up).
+std::string noFormTrap(const Runtime& rt, const std::vector<std::string>& program, int index,
+                       const std::unordered_set<std::string>* procedures = nullptr);
 // A command line (trimmed) whose name or argument count fits none of the command's forms.
 std::string commandFormTrap(std::string_view keyword, const std::vector<int>& counts,
                             std::string_view line);

@@ -31,6 +31,20 @@ int32_t loopBound(const std::string& text) {
 } // namespace
 
 Interpreter::LineInfo Interpreter::classifyLine(int index) {
+    // For a reader that only looks (the checker), the remembered forms keep just their text:
+    // what the line is does not depend on them, and building them is most of the cost.
+    auto expression = [this](std::string compacted) {
+        if (!textsOnly_) return cacheExpression(rt_, std::move(compacted));
+        CachedExpr e;
+        e.text = std::move(compacted);
+        return e;
+    };
+    auto condition = [this](std::string_view text) {
+        if (!textsOnly_) return cacheCondition(rt_, text);
+        CachedCondition c;
+        c.text = std::string(text);
+        return c;
+    };
     LineInfo li;
     li.trimmed = trim(program_[static_cast<size_t>(index)]);
     const std::string& L = li.trimmed;
@@ -46,14 +60,14 @@ Interpreter::LineInfo Interpreter::classifyLine(int index) {
             li.forValid = true;
             li.forVar = args[0];
             for (int i = 0; i < 3; ++i)
-                li.forArgs[i] = cacheExpression(rt_, compact(args[static_cast<size_t>(i) + 1]));
+                li.forArgs[i] = expression(compact(args[static_cast<size_t>(i) + 1]));
         }
     } else if (startsWith(L, "if (")) {
         li.kind = LineKind::If;
-        li.cond = cacheCondition(rt_, std::string_view(L).substr(3));
+        li.cond = condition(std::string_view(L).substr(3));
     } else if (startsWith(L, "while (")) {
         li.kind = LineKind::While;
-        li.cond = cacheCondition(rt_, std::string_view(L).substr(6));
+        li.cond = condition(std::string_view(L).substr(6));
     } else if (L == "repeat") {
         li.kind = LineKind::Repeat;
     } else if (L == "break") {
@@ -83,16 +97,16 @@ Interpreter::LineInfo Interpreter::classifyLine(int index) {
             li.assignName = trim(std::string_view(L).substr(0, eq));
             li.valueText = L.substr(eq + 1);
         }
-        li.value = cacheExpression(rt_, compact(li.valueText));
+        li.value = expression(compact(li.valueText));
         li.noForm = li.commandRows.empty() &&
                     (eq == std::string::npos ? !passesThrough(L, program_[size_t(index)])
                                              : headerWithoutBlank(L));
     }
     // Read as conditions by the `if (` and `repeat` statements, whatever else they are.
     if (startsWith(L, "elseif (")) {
-        li.cond = cacheCondition(rt_, std::string_view(L).substr(7));
+        li.cond = condition(std::string_view(L).substr(7));
     } else if (startsWith(L, "until (")) {
-        li.cond = cacheCondition(rt_, std::string_view(L).substr(6));
+        li.cond = condition(std::string_view(L).substr(6));
     }
     return li;
 }

@@ -65,8 +65,7 @@ TEST(Checker, FindsEachTrapAndNothingElse) {
         {"if ((a == 1) && (b == 2))\nendif\nif ((n + 1) == 3) || (b <> \"x\")\nendif", {}},
         // break.
         {"break", {"1 break"}},
-        {"repeat\nif (x == 1)\nbreak\nendif\nrepeat\nuntil (x == 2)\nuntil (x == 3)",
-         {"3 break"}},
+        {"repeat\nif (x == 1)\nbreak\nendif\nrepeat\nuntil (x == 2)\nuntil (x == 3)", {"3 break"}},
         {"for (i, 1, 3, 1)\nbreak\nfor (j, 1, 2, 1)\nnext\nnext", {"2 break"}},
         {"for (i, 1, 3, 1)\nfor (j, 1, 2, 1)\nnext\nif (i == 2)\nbreak\nendif\nnext", {}},
         {"procedure p\nbreak\nprocend", {}},
