@@ -180,8 +180,7 @@ int buildProgram(int& argc, char** argv, const std::string& script, const std::s
 int checkScript(int& argc, char** argv, const std::string& script, const std::string& text,
                 const nv::CheckOptions& options) {
     Headless h(argc, argv, text);
-    const std::vector<nv::Finding> findings =
-        nv::checkScript(h.rt, nv::splitLines(text), options);
+    const std::vector<nv::Finding> findings = nv::checkScript(h.rt, nv::splitLines(text), options);
     for (const nv::Finding& f : findings)
         std::printf("%s\n", nv::formatFinding(f, script).c_str());
     return findings.empty() ? kExitFinished : kExitRefused;

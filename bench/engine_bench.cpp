@@ -75,13 +75,26 @@ std::string longScript() {
 // checked as the editor re-checks it after an edit: median time of several checks.
 double checkLongScript(int runs, double& cpuTime) {
     static const char* kBlock[] = {
-        "for (i, 1, 10, 1)",      "x = mid(reply, i, 2) & \"-\"", "if (x == \"OK\")",
-        "writelog(\"ok \" & i)", "elseif (n >> 3)",                "send(\"com1\", x)",
-        "else",                   "n = len(x) + pow(2, i)",       "endif",
-        "next",                   "repeat",                       "y = (a & b)",
-        "until (y <> \"\")",    "comopen(com1)",                "# a comment",
-        "while (k << 5)",         "k = k + 1",                    "wend",
-        "z = nosuchfunc(3)",      "setportspeed = 9600",
+        "for (i, 1, 10, 1)",
+        "x = mid(reply, i, 2) & \"-\"",
+        "if (x == \"OK\")",
+        "writelog(\"ok \" & i)",
+        "elseif (n >> 3)",
+        "send(\"com1\", x)",
+        "else",
+        "n = len(x) + pow(2, i)",
+        "endif",
+        "next",
+        "repeat",
+        "y = (a & b)",
+        "until (y <> \"\")",
+        "comopen(com1)",
+        "# a comment",
+        "while (k << 5)",
+        "k = k + 1",
+        "wend",
+        "z = nosuchfunc(3)",
+        "setportspeed = 9600",
     };
     std::vector<std::string> lines;
     while (lines.size() < 10000)

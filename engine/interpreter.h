@@ -185,7 +185,7 @@ class Interpreter {
     std::string lastError_;
     bool showLine_ = false;
     RunOptions options_;
-    int includeLine_ = -1; // the editor line prepare() is expanding
+    int includeLine_ = -1;   // the editor line prepare() is expanding
     bool textsOnly_ = false; // lines are read, never run (the checker)
     // Set by a condition's reduction when its outermost level combined a comparison.
     bool conditionCompared_ = false;

@@ -16,8 +16,8 @@ bool Interpreter::includeFile(const std::string& line, std::string& text, std::s
     if (!splitCall(line, name, args) || name != "include" || args.size() != 2) return false;
     std::string file, password;
     // A gate (the checker) evaluates no call: an argument that holds one is refused as written.
-    if (includeGate && (args[0].find('(') != std::string::npos ||
-                        args[1].find('(') != std::string::npos)) {
+    if (includeGate &&
+        (args[0].find('(') != std::string::npos || args[1].find('(') != std::string::npos)) {
         includeGate(includeLine_, args[0], {});
         return false;
     }

@@ -261,8 +261,7 @@ class ScriptTest : public testing::Test {
                 std::istringstream words(rest);
                 for (std::string o; words >> o;)
                     options.push_back(o);
-            }
-            else if (word == "serial") {
+            } else if (word == "serial") {
                 echo = std::make_unique<PtyPeer>(true);
                 silent = std::make_unique<PtyPeer>(false);
                 std::ofstream(plain) << "not a port";
