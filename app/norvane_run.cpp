@@ -23,6 +23,7 @@
 #include "base/files.h"
 #include "builder/buildcommand.h"
 #include "cli/commandline.h"
+#include "engine/checker.h"
 #include "engine/runcontrol.h"
 #include "engine/runtime.h"
 #include "engine/text.h"
@@ -42,7 +43,8 @@ struct Reporting {
 };
 
 const char* kHelp =
-    "Usage: norvane-run [--port comN=PATH]... [REPORT OPTIONS] SCRIPT [ARGUMENT]...\n"
+    "Usage: norvane-run [--port comN=PATH]... [--strict] [REPORT OPTIONS] SCRIPT [ARGUMENT]...\n"
+    "       norvane-run --check [--password P] SCRIPT\n"
     "       norvane-run --build SCRIPT OUTPUT\n"
     "       norvane-run [--port comN=PATH]... --ports\n"
     "\n"
@@ -72,6 +74,15 @@ const char* kHelp =
     "  --log-format F    text (the default) or json: one JSON object a log line, with\n"
     "                    time, line, kind and text\n"
     "  --timestamps ms   time stamps in the log with milliseconds (default: seconds)\n"
+    "  --check           check SCRIPT without running it: print FILE:LINE: kind:\n"
+    "                    explanation for each line that will do nothing or not what it\n"
+    "                    looks like (see docs/norvane-run.md for the kinds)\n"
+    "  --password P      with --check: also check the included files whose password is P\n"
+    "                    (the others are listed as not checked)\n"
+    "  --strict          a line that is no statement, command, procedure call or\n"
+    "                    assignment, a command line that fits none of its forms, or a\n"
+    "                    condition that cannot be evaluated or compares nothing ends the\n"
+    "                    run as a fatal error naming the line (status 2)\n"
     "  -h, --help        this text\n"
     "  --version         the version and the licence\n"
     "\n"
@@ -93,7 +104,9 @@ const char* kHelp =
     "The statuses 1, 2 and 128+N win over the script's own. When the blocks are\n"
     "refused, each fault is also written to standard error as FILE:LINE: message.\n"
     "With --build: 0 built, 1 error building or OUTPUT cannot be written, 64 bad\n"
-    "command line or unreadable script.\n";
+    "command line or unreadable script.\n"
+    "With --check: 0 nothing found, 1 findings printed, 64 bad command line or\n"
+    "unreadable script.\n";
 
 // What both modes need before the application object exists.
 void prepareEnvironment() {
@@ -178,10 +191,12 @@ int writeReport(const Reporting& reporting, nv::JunitRun run, const nv::RunnerHo
 }
 
 int runScript(int& argc, char** argv, const std::string& script, const std::string& text,
-              const Reporting& reporting, std::vector<std::string> arguments) {
+              const Reporting& reporting, std::vector<std::string> arguments,
+              bool strict) {
     Headless h(argc, argv, text);
     h.rt.scriptArguments = std::move(arguments);
     nv::RunControl rc(h.rt);
+    rc.options.strict = strict;
     h.host.setRunControl(&rc);
     h.host.setFormat(reporting.format);
     h.rt.logMilliseconds = reporting.milliseconds;
@@ -235,6 +250,16 @@ int buildProgram(int& argc, char** argv, const std::string& script, const std::s
     return kExitFinished;
 }
 
+// The findings, one a line, read with the tables of every subsystem as a run has them.
+int checkScript(int& argc, char** argv, const std::string& script, const std::string& text,
+                const nv::CheckOptions& options) {
+    Headless h(argc, argv, text);
+    const std::vector<nv::Finding> findings = nv::checkScript(h.rt, nv::splitLines(text), options);
+    for (const nv::Finding& f : findings)
+        std::printf("%s\n", nv::formatFinding(f, script).c_str());
+    return findings.empty() ? kExitFinished : kExitRefused;
+}
+
 // The effective port map, one mapped port a line with where its entry came from.
 int printPorts() {
     const std::string program = nv::builder::runningProgram();
@@ -260,8 +285,12 @@ int main(int argc, char** argv) {
                                           QStringLiteral("format"));
     const QCommandLineOption stampOption(QStringLiteral("timestamps"), QString(),
                                          QStringLiteral("unit"));
-    parser.addOptions(
-        {buildOption, portOption, portsOption, junitOption, formatOption, stampOption});
+    const QCommandLineOption checkOption(QStringLiteral("check"));
+    const QCommandLineOption passwordOption(QStringLiteral("password"), QString(),
+                                            QStringLiteral("password"));
+    const QCommandLineOption strictOption(QStringLiteral("strict"));
+    parser.addOptions({buildOption, portOption, portsOption, junitOption, formatOption, stampOption,
+                       checkOption, passwordOption, strictOption});
     if (const auto status = line.parse(nv::cli::arguments(argc, argv))) return *status;
     Reporting reporting;
     reporting.junit = QFile::encodeName(parser.value(junitOption)).toStdString();
@@ -292,9 +321,14 @@ int main(int argc, char** argv) {
         if (reports) return line.usageError("--junit, --log-format and --timestamps need a run");
         return printPorts();
     }
-    const bool build = parser.isSet(buildOption);
-    if (build && reports)
+    const bool build = parser.isSet(buildOption), check = parser.isSet(checkOption);
+    if ((build || check) && reports)
         return line.usageError("--junit, --log-format and --timestamps need a run");
+    if (check && build) return line.usageError("--check and --build do not go together");
+    if (parser.isSet(passwordOption) && !check) return line.usageError("--password needs --check");
+    if (parser.isSet(strictOption) && (check || build))
+        return line.usageError("--strict is for runs only");
+    if (check && args.size() > 1) return line.usageError("--check takes one script");
     if (build && (args.size() != 2 || args[0].isEmpty() || args[1].isEmpty()))
         return line.usageError("--build needs a script and an output file");
     if (!build && (args.isEmpty() || args[0].isEmpty()))
@@ -310,10 +344,17 @@ int main(int argc, char** argv) {
 
     try {
         if (build) return buildProgram(argc, argv, scriptName, text, outputName);
+        if (check) {
+            nv::CheckOptions options;
+            options.havePassword = parser.isSet(passwordOption);
+            options.password = QFile::encodeName(parser.value(passwordOption)).toStdString();
+            return checkScript(argc, argv, scriptName, text, options);
+        }
         std::vector<std::string> scriptArguments;
         for (const QString& a : args)
             scriptArguments.push_back(QFile::encodeName(a).toStdString());
-        return runScript(argc, argv, scriptName, text, reporting, std::move(scriptArguments));
+        return runScript(argc, argv, scriptName, text, reporting, std::move(scriptArguments),
+                         parser.isSet(strictOption));
     } catch (const std::bad_alloc&) {
         // The run itself reports its own failures; this is a failure around it (the
         // program's text split into lines, the windows set up) with no memory left.

@@ -2,7 +2,8 @@
 // 10,000-line script, measured two ways so the per-line cost can be split up:
 //   - in process with a host whose event pass does nothing (the interpreter alone),
 //   - through norvane-run (the real event passes), as a user runs it.
-// Also the time of two lines whose calls have 300,000 arguments (splitting must be linear).
+// Also the time of two lines whose calls have 300,000 arguments (splitting must be linear),
+// and of checking a 10,000-line script (the editor re-checks after edits; goal under 50 ms).
 //
 // Then the same work written in the script language and in each peer a bench user would
 // pick instead (python3 at a script's top level, Tcl inside a proc, lua5.4), each run by its
@@ -29,11 +30,13 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
 
+#include "engine/checker.h"
 #include "engine/host.h"
 #include "engine/runcontrol.h"
 #include "engine/runtime.h"
@@ -73,6 +76,53 @@ std::string longScript() {
     for (int i = 0; i < 10000; ++i)
         s += "# line " + std::to_string(i) + "\n";
     return s;
+}
+
+// A 10,000-line script of the usual mix (loops, conditions, calls, commands, a few traps),
+// checked as the editor re-checks it after an edit: median time of several checks.
+double checkLongScript(int runs, double& cpuTime) {
+    static const char* kBlock[] = {
+        "for (i, 1, 10, 1)",
+        "x = mid(reply, i, 2) & \"-\"",
+        "if (x == \"OK\")",
+        "writelog(\"ok \" & i)",
+        "elseif (n >> 3)",
+        "send(\"com1\", x)",
+        "else",
+        "n = len(x) + pow(2, i)",
+        "endif",
+        "next",
+        "repeat",
+        "y = (a & b)",
+        "until (y <> \"\")",
+        "comopen(com1)",
+        "# a comment",
+        "while (k << 5)",
+        "k = k + 1",
+        "wend",
+        "z = nosuchfunc(3)",
+        "setportspeed = 9600",
+    };
+    std::vector<std::string> lines;
+    while (lines.size() < 10000)
+        for (const char* l : kBlock)
+            lines.emplace_back(l);
+    NullHost host;
+    nv::Runtime rt(host);
+    std::vector<double> times, cpu;
+    size_t findings = 0;
+    for (int r = 0; r < runs; ++r) {
+        const auto t0 = Clock::now();
+        const std::clock_t c0 = std::clock();
+        findings = nv::checkScript(rt, lines).size();
+        cpu.push_back(double(std::clock() - c0) / CLOCKS_PER_SEC);
+        times.push_back(std::chrono::duration<double>(Clock::now() - t0).count());
+    }
+    std::sort(times.begin(), times.end());
+    std::sort(cpu.begin(), cpu.end());
+    if (findings == 0) std::printf("(the check found nothing: the script is not read)\n");
+    cpuTime = cpu[cpu.size() / 2];
+    return times[times.size() / 2];
 }
 
 double inProcess(const std::string& script) {
@@ -405,6 +455,11 @@ int main(int argc, char** argv) {
 
     const double wide = inProcess(wideCallScript(300000));
     std::printf("two lines of 300,000 arguments:    %8.1f ms\n", wide * 1e3);
+
+    double checkCpu = 0;
+    const double check = checkLongScript(runs, checkCpu);
+    std::printf("checking a 10,000-line script:     %8.1f ms (median of %d; processor %.1f ms)\n",
+                check * 1e3, runs, checkCpu * 1e3);
 
     const double empty = viaRunner(runner, "");
     const double run = viaRunner(runner, loopScript(passes)) - empty;

@@ -10,12 +10,7 @@
 
 namespace nv {
 
-namespace {
-
 // In table order: the first operator that occurs anywhere in the text decides.
-constexpr std::string_view kComparisons[] = {"==", ">>", "<<", ">=", "<=", "<>"};
-enum Cmp { Eq, Gt, Lt, Ge, Le, Ne };
-
 int findComparisonOperator(std::string_view text, size_t& pos) {
     for (int i = 0; i < 6; ++i) {
         pos = text.find(kComparisons[i]);
@@ -23,6 +18,10 @@ int findComparisonOperator(std::string_view text, size_t& pos) {
     }
     return -1;
 }
+
+namespace {
+
+enum Cmp { Eq, Gt, Lt, Ge, Le, Ne };
 
 // Numbers compare as numbers; anything else by the sum of its byte values.
 void compareNumbers(const std::string& l, const std::string& r, double& x, double& y) {
@@ -50,6 +49,7 @@ constexpr int kMaxConditionDepth = limits::kConditionDepth;
 } // namespace
 
 bool Interpreter::evaluateCondition(std::string_view text, bool& truth) {
+    conditionCompared_ = false;
     return reduceCondition(text, truth, 0);
 }
 
@@ -75,6 +75,7 @@ bool Interpreter::evaluateCondition(const CachedCondition& c, bool& truth) {
     if (!evaluateCached(c.left, l) || !evaluateCached(c.right, r))
         return evaluateCondition(c.text, truth);
     truth = compare(c.op, l, r);
+    conditionCompared_ = true;
     return true;
 }
 
@@ -132,6 +133,7 @@ bool Interpreter::reduceCondition(std::string_view text, bool& truth, int depth)
                 seen.push_back(h);
             }
         } else {
+            if (depth == 0) conditionCompared_ = true;
             if (started) {
                 if (op == And)
                     truth = truth && result;

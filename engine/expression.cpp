@@ -14,32 +14,6 @@ namespace nv {
 
 namespace {
 
-inline bool isOperator(char c) {
-    switch (c) {
-    case '%':
-    case '&':
-    case '*':
-    case '+':
-    case '-':
-    case '/':
-    case '\\':
-    case '^':
-        return true;
-    default:
-        return false;
-    }
-}
-
-// A `(` after one of these (or first in the text) opens a plain group.
-inline bool isGrouping(char c) {
-    return c == ' ' || c == '(' || c == ')' || isOperator(c);
-}
-
-// These end a function name read backwards from its `(`.
-inline bool isNameStopper(char c) {
-    return isGrouping(c) || c == ',';
-}
-
 // An integer text written exactly as the number writer would write it: no sign, no leading
 // zero, at most 15 digits. Such an operand normalises to itself.
 inline bool isCanonicalInteger(std::string_view s) {

@@ -8,6 +8,7 @@
 
 #include "base/limits.h"
 #include "engine/builtins.h"
+#include "engine/checker.h"
 #include "engine/eventgate.h"
 #include "engine/host.h"
 #include "engine/lineinfo.h"
@@ -207,7 +208,16 @@ void Interpreter::dispatch(int& index) {
         const auto& take = rt_.commands()[static_cast<size_t>(row)].take;
         if (!take || take(*this, li.trimmed, index)) return;
     }
+    if (li.noForm && options_.strict) strictLine(index, noFormTrap(rt_, program_, index));
     assign(li);
+}
+
+void Interpreter::strictLine(int index, std::string_view why) {
+    if (!options_.strict) return;
+    const SourceLine at = origins_.at(index);
+    std::string where = at.file.empty() ? "line " : at.file + " line ";
+    where += std::to_string(at.line + 1);
+    throw ScriptFailure("Strict: " + where + ": " + std::string(why));
 }
 
 void Interpreter::assign(const LineInfo& li) {

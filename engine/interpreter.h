@@ -109,7 +109,18 @@ class Interpreter {
     // Test seam: prepare the program lines without running them.
     void prepare(const std::vector<std::string>& editorLines);
 
+    void setOptions(const RunOptions& options) { options_ = options; }
+    // In a strict run, ends the run with a fatal error that names program line `index` and
+    // says why; otherwise nothing (the line goes on as the language has it).
+    void strictLine(int index, std::string_view why);
+    // Asked by prepare() before an `include(` line's file is read, with the editor line
+    // (0-based) and the evaluated file name and password; false leaves the line unexpanded.
+    // Empty: every include is read, as in a run.
+    std::function<bool(int editorLine, const std::string& file, const std::string& password)>
+        includeGate;
+
   private:
+    friend class Checker;
     struct LineInfo;
     using Clock = std::chrono::steady_clock;
 
@@ -117,6 +128,9 @@ class Interpreter {
     void dispatch(int& index);
     void assign(const LineInfo& li);
     void runFor(const LineInfo& li, int& index);
+    // A statement's condition: evaluateCondition, and in a strict run the end of the run when
+    // it cannot be evaluated or compares nothing.
+    bool testCondition(const CachedCondition& cond, bool& truth, int index);
     void runIf(const CachedCondition& cond, int& index);
     // Leaves the index one line before the `endif` an `elseif (` chain stopped on.
     void handBackEndif(int& index);
@@ -175,6 +189,11 @@ class Interpreter {
     int32_t idleMs_ = 0;
     std::string lastError_;
     bool showLine_ = false;
+    RunOptions options_;
+    int includeLine_ = -1;   // the editor line prepare() is expanding
+    bool textsOnly_ = false; // lines are read, never run (the checker)
+    // Set by a condition's reduction when its outermost level combined a comparison.
+    bool conditionCompared_ = false;
 
     // Facts about a program line that cannot change during a run, computed on first use.
     std::vector<std::unique_ptr<LineInfo>> lineInfo_;

@@ -7,11 +7,53 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/interpreter.h"
 
 namespace nv {
+
+// The expression evaluator's character classes. The checker reads texts with the same ones,
+// so that what it calls a group or a call is what the run will.
+inline bool isOperator(char c) {
+    switch (c) {
+    case '%':
+    case '&':
+    case '*':
+    case '+':
+    case '-':
+    case '/':
+    case '\\':
+    case '^':
+        return true;
+    default:
+        return false;
+    }
+}
+// A `(` after one of these (or first in the text) opens a plain group.
+inline bool isGrouping(char c) {
+    return c == ' ' || c == '(' || c == ')' || isOperator(c);
+}
+// These end a function name read backwards from its `(`.
+inline bool isNameStopper(char c) {
+    return isGrouping(c) || c == ',';
+}
+
+// The comparison operators of conditions, in the order they are looked for.
+inline constexpr std::string_view kComparisons[] = {"==", ">>", "<<", ">=", "<=", "<>"};
+// The index into kComparisons of the first operator (in table order) that occurs anywhere in
+// the text, and in `pos` where; -1 when none does.
+int findComparisonOperator(std::string_view text, size_t& pos);
+
+// Lines that reach the dispatcher as no statement and are meant to: the block keywords that
+// pass through (`else`, `endif`, `next`, `wend`, `procend`, `end`, `begin`, `elseif (`...,
+// `until (`...) and an `include(` line as the editor expanded it. `raw` is the line as
+// written, `trimmed` the same trimmed.
+bool passesThrough(std::string_view trimmed, std::string_view raw);
+// A statement keyword with its parenthesis not one blank after it (`if(`, `for  (`): no
+// statement, whatever else the line then is.
+bool headerWithoutBlank(std::string_view trimmed);
 
 // An expression's compact text, and, when it holds no parenthesis, its operands and
 // operators as the flat walk splits them, each operand with what its text alone says about
@@ -65,6 +107,8 @@ struct Interpreter::LineInfo {
     int target = -1;
     // Other: the command rows whose keyword the line begins with, in table order.
     std::vector<int> commandRows;
+    // Other: no command row, no `=` and no block keyword: the line does nothing.
+    bool noForm = false;
     // Other: the assignment it falls back to.
     std::string assignName, valueText;
     CachedExpr value;

@@ -44,6 +44,7 @@ RunOutcome RunControl::run(const std::vector<std::string>& editorLines) {
     rt_.rackOpened = false;
     fatalEditorLine_ = -1;
     Interpreter ex(rt_);
+    ex.setOptions(options);
     current_ = &ex;
     host.setRunState(RunState::Running);
     runHooks(rt_.onRunStart);

@@ -9,6 +9,7 @@
 #pragma once
 
 #include "engine/lineorigins.h"
+#include "engine/runtime.h"
 
 #include <memory>
 #include <string>
@@ -16,7 +17,6 @@
 
 namespace nv {
 
-class Runtime;
 class Interpreter;
 
 enum class RunOutcome {
@@ -36,6 +36,9 @@ class RunControl {
     RunOutcome run(const std::vector<std::string>& editorLines);
     void pause();
     void stop();
+
+    // Applied to every run that starts from here on.
+    RunOptions options;
 
     bool running() const { return current_ != nullptr; }
     Interpreter* current() { return current_; }

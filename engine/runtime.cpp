@@ -4,6 +4,7 @@
 
 #include "base/limits.h"
 #include "engine/builtins.h"
+#include "engine/checker.h"
 #include "engine/host.h"
 #include "engine/interpreter.h"
 #include "engine/text.h"
@@ -99,7 +100,7 @@ constexpr struct {
 
 Runtime::Runtime(ScriptHost& host) : host_(&host) {
     for (const auto& r : kCommandRows)
-        commands_.push_back({r.keyword, r.onCompact, {}});
+        commands_.push_back({r.keyword, r.onCompact, {}, {}});
     for (const auto& r : kFunctionRows)
         functions_.push_back({r.name, r.argc, r.eval, r.clearsError, {}});
     installBuiltins(*this);
@@ -141,11 +142,17 @@ bool takeCommand(const CommandDefinition& command, const std::string& name, Inte
     call.clearsError = command.clearsError;
     if (!command.argCounts.empty()) {
         std::string written;
-        if (!splitCall(line, written, call.argTexts) || written != name) return true;
+        if (!splitCall(line, written, call.argTexts) || written != name) {
+            ex.strictLine(lineIndex, commandFormTrap(command.keyword, command.argCounts, line));
+            return true;
+        }
         bool counted = false;
         for (int n : command.argCounts)
             counted |= call.argTexts.size() == static_cast<size_t>(n);
-        if (!counted) return true;
+        if (!counted) {
+            ex.strictLine(lineIndex, commandFormTrap(command.keyword, command.argCounts, line));
+            return true;
+        }
     }
     try {
         if (command.eval != ArgEval::Custom) call.evaluateArgs();
@@ -174,6 +181,7 @@ void Runtime::addCommand(CommandDefinition command) {
         if (row.keyword != command.keyword) continue;
         if (row.take)
             throw std::logic_error("command plugged in twice: " + std::string(command.keyword));
+        row.argCounts = command.argCounts;
         std::string name(command.keyword);
         if (!name.empty() && name.back() == '(') name.pop_back();
         row.take = [command = std::move(command), name = std::move(name)](

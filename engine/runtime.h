@@ -23,6 +23,14 @@ namespace nv {
 
 class Interpreter;
 
+// How one run goes, set before it starts.
+struct RunOptions {
+    // A line that is none of the language's forms, a command line that fits none of its
+    // command's forms, or a condition that cannot be evaluated or compares nothing ends the
+    // run as a fatal error naming the line, where a plain run passes over it silently.
+    bool strict = false;
+};
+
 // How a function's or a command's arguments are evaluated before its handler runs.
 enum class ArgEval {
     All,       // every argument, left to right
@@ -165,6 +173,9 @@ class Runtime {
         // The row's whole protocol around its command: true when it took the line. Empty
         // until a subsystem plugs its command in (the line is then taken and does nothing).
         std::function<bool(Interpreter& ex, const std::string& line, int lineIndex)> take;
+        // The argument counts of its call form; empty for a bare word or a row no subsystem
+        // has plugged in (the checker reads them).
+        std::vector<int> argCounts = {};
     };
     struct FunctionRow {
         std::string_view name;
@@ -174,6 +185,7 @@ class Runtime {
         FunctionHandler handler;
     };
     std::vector<CommandRow>& commands() { return commands_; }
+    const std::vector<CommandRow>& commands() const { return commands_; }
     const std::vector<FunctionRow>& functions() const { return functions_; }
 
   private:

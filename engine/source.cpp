@@ -15,10 +15,17 @@ bool Interpreter::includeFile(const std::string& line, std::string& text, std::s
     std::vector<std::string> args;
     if (!splitCall(line, name, args) || name != "include" || args.size() != 2) return false;
     std::string file, password;
+    // A gate (the checker) evaluates no call: an argument that holds one is refused as written.
+    if (includeGate &&
+        (args[0].find('(') != std::string::npos || args[1].find('(') != std::string::npos)) {
+        includeGate(includeLine_, args[0], {});
+        return false;
+    }
     evaluate(args[0], file);
     evaluate(args[1], password);
     clearScriptError();
     if (named) *named = file;
+    if (includeGate && !includeGate(includeLine_, file, password)) return false;
     // Only a regular file: a FIFO or device would hold the run (and the window) forever. A
     // name with a zero byte is refused rather than cut, and a file larger than memory fails.
     std::string content, why;
@@ -40,6 +47,7 @@ void Interpreter::prepare(const std::vector<std::string>& editorLines) {
         const std::string& l = editorLines[i];
         if (!startsWith(l, "include(")) continue;
         std::string text, file;
+        includeLine_ = static_cast<int>(i);
         if (!includeFile(l, text, &file)) continue;
         origins_.include(file, static_cast<int>(i), text, program_);
         // No separator: an included file without a final line break joins its last line

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <utility>
 
+#include "engine/checker.h"
 #include "engine/host.h"
 #include "engine/lineinfo.h"
 #include "engine/text.h"
@@ -30,6 +31,20 @@ int32_t loopBound(const std::string& text) {
 } // namespace
 
 Interpreter::LineInfo Interpreter::classifyLine(int index) {
+    // For a reader that only looks (the checker), the remembered forms keep just their text:
+    // what the line is does not depend on them, and building them is most of the cost.
+    auto expression = [this](std::string compacted) {
+        if (!textsOnly_) return cacheExpression(rt_, std::move(compacted));
+        CachedExpr e;
+        e.text = std::move(compacted);
+        return e;
+    };
+    auto condition = [this](std::string_view text) {
+        if (!textsOnly_) return cacheCondition(rt_, text);
+        CachedCondition c;
+        c.text = std::string(text);
+        return c;
+    };
     LineInfo li;
     li.trimmed = trim(program_[static_cast<size_t>(index)]);
     const std::string& L = li.trimmed;
@@ -45,14 +60,14 @@ Interpreter::LineInfo Interpreter::classifyLine(int index) {
             li.forValid = true;
             li.forVar = args[0];
             for (int i = 0; i < 3; ++i)
-                li.forArgs[i] = cacheExpression(rt_, compact(args[static_cast<size_t>(i) + 1]));
+                li.forArgs[i] = expression(compact(args[static_cast<size_t>(i) + 1]));
         }
     } else if (startsWith(L, "if (")) {
         li.kind = LineKind::If;
-        li.cond = cacheCondition(rt_, std::string_view(L).substr(3));
+        li.cond = condition(std::string_view(L).substr(3));
     } else if (startsWith(L, "while (")) {
         li.kind = LineKind::While;
-        li.cond = cacheCondition(rt_, std::string_view(L).substr(6));
+        li.cond = condition(std::string_view(L).substr(6));
     } else if (L == "repeat") {
         li.kind = LineKind::Repeat;
     } else if (L == "break") {
@@ -82,19 +97,26 @@ Interpreter::LineInfo Interpreter::classifyLine(int index) {
             li.assignName = trim(std::string_view(L).substr(0, eq));
             li.valueText = L.substr(eq + 1);
         }
-        li.value = cacheExpression(rt_, compact(li.valueText));
+        li.value = expression(compact(li.valueText));
+        li.noForm = li.commandRows.empty() &&
+                    (eq == std::string::npos ? !passesThrough(L, program_[size_t(index)])
+                                             : headerWithoutBlank(L));
     }
     // Read as conditions by the `if (` and `repeat` statements, whatever else they are.
     if (startsWith(L, "elseif (")) {
-        li.cond = cacheCondition(rt_, std::string_view(L).substr(7));
+        li.cond = condition(std::string_view(L).substr(7));
     } else if (startsWith(L, "until (")) {
-        li.cond = cacheCondition(rt_, std::string_view(L).substr(6));
+        li.cond = condition(std::string_view(L).substr(6));
     }
     return li;
 }
 
 void Interpreter::runFor(const LineInfo& li, int& index) {
-    if (!li.forValid) return;
+    if (!li.forValid) {
+        strictLine(index, "a for ( line is for (name, start, end, step): " + li.trimmed +
+                              " is no statement");
+        return;
+    }
     int64_t pass = 1;
     int j = index;
     std::string v[3];
@@ -141,9 +163,16 @@ void Interpreter::runFor(const LineInfo& li, int& index) {
     index = j;
 }
 
+bool Interpreter::testCondition(const CachedCondition& cond, bool& truth, int index) {
+    const bool ok = evaluateCondition(cond, truth);
+    if (options_.strict && (!ok || !conditionCompared_))
+        strictLine(index, conditionTrap(cond.text, ok));
+    return ok;
+}
+
 void Interpreter::runIf(const CachedCondition& cond, int& index) {
     bool truth = false;
-    if (!evaluateCondition(cond, truth)) return;
+    if (!testCondition(cond, truth, index)) return;
     // A reached `elseif (` is a new `if (` that shares the closing `endif`. The chain is walked
     // here rather than by one call per `elseif (`, so the caller's index is stepped back once
     // for the whole chain, however many `elseif (` lines were passed: the caller's own step
@@ -202,7 +231,7 @@ void Interpreter::runIf(const CachedCondition& cond, int& index) {
         // An `elseif (` whose condition cannot be evaluated leaves the index on its line, so
         // that line and its branch then run as ordinary lines.
         truth = false;
-        if (!evaluateCondition(line(index).cond, truth)) {
+        if (!testCondition(line(index).cond, truth, index)) {
             --index;
             return;
         }
@@ -217,14 +246,14 @@ void Interpreter::handBackEndif(int& index) {
 
 void Interpreter::runWhile(const CachedCondition& cond, int& index) {
     bool truth = false;
-    if (!evaluateCondition(cond, truth)) return;
+    if (!testCondition(cond, truth, index)) return;
     if (truth) {
         int j;
         do {
             maybePassEvents();
             for (j = index + 1; trimmedLine(j) != "wend"; ++j)
                 executeLine(j);
-            evaluateCondition(cond, truth);
+            testCondition(cond, truth, index);
         } while (truth && !breakPending_ && !exitPending_ && !stopRequested_);
         index = j;
     } else {
@@ -247,7 +276,7 @@ void Interpreter::runRepeat(int& index) {
         const std::string& t = trimmedLine(k);
         if (startsWith(t, "until (")) {
             maybePassEvents();
-            evaluateCondition(line(k).cond, truth);
+            testCondition(line(k).cond, truth, k);
             if (truth || breakPending_ || exitPending_ || stopRequested_) break;
             k = index + 1;
         } else {

@@ -8,6 +8,8 @@
 //       `#! exit N`           the expected exit status (default 0);
 //       `#! env NAME=VALUE`   an environment variable for the run;
 //       `#! args A B ...`     arguments after the script name (split at blanks);
+//       `#! options ARG...`   runner options put before the script's name (`--check`,
+//                             `--strict`), split at blanks;
 //       `#! serial`           serial peers for the run, mapped through NORVANE_PORTS:
 //                             com101 a pseudo-terminal whose far end echoes every byte,
 //                             com102 a pseudo-terminal whose far end stays silent,
@@ -242,7 +244,7 @@ class ScriptTest : public testing::Test {
         ASSERT_TRUE(fs::exists(expectedPath)) << "missing " << expectedPath;
         std::vector<std::string> expected = lines(readFile(expectedPath));
         int status = 0;
-        std::vector<std::string> env, directives, ports, args{script_.filename().string()};
+        std::vector<std::string> env, directives, ports, options, args;
         std::unique_ptr<PtyPeer> echo, silent;
         std::vector<std::unique_ptr<SimPeer>> sims;
         const fs::path plain = fs::temp_directory_path() / "norvane-script-plain-file";
@@ -260,6 +262,10 @@ class ScriptTest : public testing::Test {
                 std::istringstream words(rest);
                 for (std::string a; words >> a;)
                     args.push_back(a);
+            } else if (word == "options") {
+                std::istringstream words(rest);
+                for (std::string o; words >> o;)
+                    options.push_back(o);
             } else if (word == "serial") {
                 echo = std::make_unique<PtyPeer>(true);
                 silent = std::make_unique<PtyPeer>(false);
@@ -291,8 +297,10 @@ class ScriptTest : public testing::Test {
         }
         fs::path inPath = script_;
         inPath.replace_extension(".in");
-        const Result r =
-            runRunner(args, script_.parent_path(), fs::exists(inPath) ? readFile(inPath) : "", env);
+        options.push_back(script_.filename().string());
+        options.insert(options.end(), args.begin(), args.end());
+        const Result r = runRunner(options, script_.parent_path(),
+                                   fs::exists(inPath) ? readFile(inPath) : "", env);
         const std::vector<std::string> actual = lines(r.out);
         if (std::getenv("NORVANE_UPDATE_EXPECTED")) {
             std::ofstream update(expectedPath, std::ios::binary);
@@ -343,6 +351,12 @@ TEST(Runner, CommandLine) {
         {{"--port", "bogus", "/dev/null"}, 64},
         {{"--port", "com3=/dev/pts/77", "/dev/null"}, 0},
         {{"--ports", "/dev/null"}, 64},
+        {{"--check", "/dev/null"}, 0},
+        {{"--check"}, 64},
+        {{"--check", "--build", "/dev/null", "/tmp/x"}, 64},
+        {{"--password", "pw", "/dev/null"}, 64},
+        {{"--strict", "--check", "/dev/null"}, 64},
+        {{"--strict", "/dev/null"}, 0},
     };
     for (const auto& c : cases) {
         const Result r = runRunner(c.args, tmp, "", {});
