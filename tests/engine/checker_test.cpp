@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <fstream>
 
-#include "builder/cipher.h"
+#include "base/cipher.h"
 #include "engine/checker.h"
 #include "engine/interpreter.h"
 #include "fake_host.h"
