@@ -27,17 +27,11 @@ void RunnerHost::waitForEvents() {
 }
 
 void RunnerHost::appendLog(std::string_view text) {
-    // One log string may hold CR LF, LF or CR line breaks; each becomes its own line.
-    size_t start = 0;
-    for (size_t i = 0; i <= text.size(); ++i) {
-        if (i < text.size() && text[i] != '\n' && text[i] != '\r') continue;
-        std::fwrite(text.data() + start, 1, i - start, out_);
+    lines_ += forEachLogLine(text, [this](std::string_view line) {
+        std::fwrite(line.data(), 1, line.size(), out_);
         std::fputc('\n', out_);
         std::fflush(out_);
-        ++lines_;
-        if (i < text.size() && text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-        start = i + 1;
-    }
+    });
 }
 
 } // namespace nv

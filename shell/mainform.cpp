@@ -658,21 +658,13 @@ void MainWindow::clearLog() {
 
 void MainWindow::appendLog(std::string_view text) {
     QString t = displayText(text);
-    int breaks = 0;
-    for (qsizetype i = 0; i < t.size(); ++i) {
-        if (t[i] == QLatin1Char('\r')) {
-            ++breaks;
-            if (i + 1 < t.size() && t[i + 1] == QLatin1Char('\n')) ++i;
-        } else if (t[i] == QLatin1Char('\n')) {
-            ++breaks;
-        }
-    }
-    if (breaks) {
+    const int lines = logLinesIn(text);
+    if (lines > 1) {
         t.replace(QLatin1String("\r\n"), QLatin1String("\n"));
         t.replace(QLatin1Char('\r'), QLatin1Char('\n'));
     }
     pendingLog_.append(t);
-    logLines_ += 1 + breaks;
+    logLines_ += lines;
     if (!logFlush_->isActive()) logFlush_->start();
 }
 
