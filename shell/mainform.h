@@ -177,6 +177,8 @@ class MainWindow : public QMainWindow, public ScriptHost {
     void buildActions();
     void buildBars();
     void buildCentral();
+    void buildFindBar();
+    void enableItemsFor(RunState state);
     void refreshRecentBar();
     void setCaptionFor(const QString& path);
     bool loadIntoEditor(const QString& path, QString& error);
