@@ -307,11 +307,6 @@ std::string_view bareName(std::string_view keyword) {
 
 TEST(EditorTables, EveryCommandAndFunctionIsColouredAndEveryHintNamesOne) {
     // The subsystems make the rack window at once, as the program does.
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    int argc = 1;
-    char name[] = "shell_unit_tests";
-    char* argv[] = {name, nullptr};
-    QApplication app(argc, argv);
     SilentHost host;
     Runtime rt(host);
     Subsystems subsystems(rt, nullptr);

@@ -457,13 +457,3 @@ TEST_F(Usability, LineNumbersKeepEveryDigit) {
 }
 
 } // namespace
-
-int main(int argc, char** argv) {
-    // Settings never reach the real user's configuration.
-    qputenv("XDG_CONFIG_HOME", QDir::tempPath().toUtf8() + "/norvane-shell-tests");
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
