@@ -311,7 +311,7 @@ TEST_F(Usability, ALogLineThatNamesALineLeadsToIt) {
     // The included file's lines come first in the prepared program: "from line" counts them.
     uint32_t state = 0;
     const std::string inc = "a = 1\nb = 2\nwritelog(\"in the included file\")\n";
-    writeFile(path("inc.enc"), CryptText(inc, KeyFromText("pw"), state));
+    writeFile(path("inc.enc"), cryptText(inc, keyFromText("pw"), state));
     make();
     script("x = 1\ninclude(\"" + path("inc.enc").toStdString() +
            "\", \"pw\")\nwritelog(\"in the editor\")\nfor (i, 1, 2, 0)\nnext\n");
