@@ -3,6 +3,10 @@
 // pass as root without seeing it (the machine's CI runs as root). As any other user the check
 // runs at once; as root it runs in a forked child that first gives up root for "nobody".
 // Shared by the tests that work on real permissions.
+//
+// Threading: from a test's own thread; as root the check runs in a child of one thread, so it
+// keeps to plain calls (files, settings paths) and makes no window. Error policy: a failed
+// fork, wait or drop of root counts as a failed check.
 #pragma once
 
 #include <grp.h>
