@@ -49,21 +49,14 @@ void RunnerHost::appendLogEntry(std::string_view text, const LogInfo& info) {
         std::fputc('\n', out_);
         std::fflush(out_);
     }
-    // One log string may hold CR LF, LF or CR line breaks; each becomes its own line.
-    size_t start = 0;
-    for (size_t i = 0; i <= text.size(); ++i) {
-        if (i < text.size() && text[i] != '\n' && text[i] != '\r') continue;
-        const std::string_view line = text.substr(start, i - start);
+    lines_ += forEachLogLine(text, [this](std::string_view line) {
         if (format_ == LogFormat::Text) {
             std::fwrite(line.data(), 1, line.size(), out_);
             std::fputc('\n', out_);
             std::fflush(out_);
         }
         if (keeping_) keep(line);
-        ++lines_;
-        if (i < text.size() && text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-        start = i + 1;
-    }
+    });
 }
 
 // Only the newest part is kept, so that a bench running for days does not fill memory; the

@@ -2,14 +2,14 @@
 
 namespace nv {
 
-uint32_t KeyFromText(std::string_view text) {
+uint32_t keyFromText(std::string_view text) {
     uint32_t key = 4321;
     for (unsigned char b : text)
         key += 9u * b;
     return key;
 }
 
-std::string CryptText(std::string_view data, uint32_t key, uint32_t& state) {
+std::string cryptText(std::string_view data, uint32_t key, uint32_t& state) {
     state = key;
     std::string out(data.size(), '\0');
     for (size_t i = 0; i < data.size(); ++i) {

@@ -18,10 +18,10 @@ inline uint32_t nextRandomState(uint32_t s) {
 }
 
 // 4321 plus 9 times each byte, modulo 2^32.
-uint32_t KeyFromText(std::string_view text);
+uint32_t keyFromText(std::string_view text);
 
 // Sets `state` to the key, then XORs each byte with 1 + the high word of state*254 after
 // advancing the state once per byte. Leaves `state` advanced.
-std::string CryptText(std::string_view data, uint32_t key, uint32_t& state);
+std::string cryptText(std::string_view data, uint32_t key, uint32_t& state);
 
 } // namespace nv

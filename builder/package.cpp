@@ -55,7 +55,7 @@ bool isPlainFileName(std::string_view name) {
 }
 
 uint32_t packageKey() {
-    return KeyFromText(passPhrase());
+    return keyFromText(passPhrase());
 }
 
 } // namespace
@@ -139,7 +139,7 @@ BuildResult build(BuildInput in, uint32_t& randomState) {
     std::string plain;
     for (const std::string& line : in.lines)
         plain.append(line).append("\r\n");
-    const std::string enciphered = CryptText(plain, packageKey(), randomState);
+    const std::string enciphered = cryptText(plain, packageKey(), randomState);
     // The enciphered script is found between its two texts: one inside it would cut it.
     if (const std::string_view m = markerIn(enciphered); !m.empty())
         return fail("The enciphered script holds a package marker (" + std::string(m) +
@@ -238,7 +238,7 @@ Restored restore(std::string_view slot, const std::string& folder, uint32_t& ran
     if (s != std::string_view::npos && e != std::string_view::npos &&
         e >= s + kScriptStart.size()) {
         const size_t from = s + kScriptStart.size();
-        r.script = CryptText(slot.substr(from, e - from), packageKey(), randomState);
+        r.script = cryptText(slot.substr(from, e - from), packageKey(), randomState);
     }
 
     std::string_view rest = slot;

@@ -14,6 +14,27 @@
 
 namespace nv {
 
+// One log string as the lines the pane shows: CR LF, LF and CR each end a line, and what
+// follows the last break is a line too (an empty string is one empty line). `each` gets every
+// line; the count is returned. Every host counts its pane by this rule, so that the 500-line
+// rule clears the window's log and norvane-run's count at the same line.
+template <class Each> int forEachLogLine(std::string_view text, Each&& each) {
+    int lines = 0;
+    size_t start = 0;
+    for (size_t i = 0; i <= text.size(); ++i) {
+        if (i < text.size() && text[i] != '\n' && text[i] != '\r') continue;
+        each(text.substr(start, i - start));
+        ++lines;
+        if (i < text.size() && text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+        start = i + 1;
+    }
+    return lines;
+}
+
+inline int logLinesIn(std::string_view text) {
+    return forEachLogLine(text, [](std::string_view) {});
+}
+
 // The states of the window items while a run exists or not.
 enum class RunState { Idle, Running, Paused, WaitingForStep };
 

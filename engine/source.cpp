@@ -31,7 +31,7 @@ bool Interpreter::includeFile(const std::string& line, std::string& text, std::s
     std::string content, why;
     try {
         if (readFile(file, content, why, ReadOptions{.regularOnly = true})) {
-            text = CryptText(content, KeyFromText(password), rt_.randomState);
+            text = cryptText(content, keyFromText(password), rt_.randomState);
             return true;
         }
     } catch (const std::bad_alloc&) { // no room for the deciphered copy

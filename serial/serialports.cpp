@@ -173,7 +173,7 @@ std::vector<std::pair<std::string, std::string>> SerialPorts::freePorts() {
     return out;
 }
 
-TerminalWindow* SerialPorts::OpenPort(const std::string& name, const std::string& baud,
+TerminalWindow* SerialPorts::openPort(const std::string& name, const std::string& baud,
                                       const std::string& dataBits, const std::string& parity,
                                       const std::string& stopBits) {
     // The dialog's choices take precedence, all of them applying to one port: the effective
@@ -333,8 +333,8 @@ bool SerialPorts::cmdOpenPort(Interpreter& ex, const std::vector<std::string>& a
         ex.raiseScriptError("openport: unexpected argument.");
         return true;
     }
-    const std::string effectiveCopy = effective; // OpenPort empties the pending name
-    TerminalWindow* t = OpenPort(port, a[1], a[2], a[3], a[4]);
+    const std::string effectiveCopy = effective; // openPort empties the pending name
+    TerminalWindow* t = openPort(port, a[1], a[2], a[3], a[4]);
     // Only a connection that really opened is reported as opened.
     if (t && t->isOpen()) {
         ex.logMessage("Port opened: " + effectiveCopy);

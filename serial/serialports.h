@@ -1,5 +1,5 @@
 // The serial subsystem: the connection table (one slot for each port number 1 to 256), the
-// pending settings of the port dialog, the port probe and its clean-up, OpenPort, and the
+// pending settings of the port dialog, the port probe and its clean-up, openPort, and the
 // script commands (openport, closeport, setrts, clearrts, setdtr, cleardtr, send, flush,
 // showterm, hideterm, setport) and functions (receive, getcts, getdsr, getrlsd, getring,
 // enumports, waitfor) that it plugs into the engine's tables.
@@ -79,7 +79,7 @@ class SerialPorts {
     std::vector<std::pair<std::string, std::string>> freePorts();
 
     // Creates a connection and opens it; null when the names or numbers cannot be used.
-    TerminalWindow* OpenPort(const std::string& name, const std::string& baud,
+    TerminalWindow* openPort(const std::string& name, const std::string& baud,
                              const std::string& dataBits, const std::string& parity,
                              const std::string& stopBits);
 
@@ -87,7 +87,7 @@ class SerialPorts {
     TerminalWindow* terminal(int n) const;
     void destroy(int n);
 
-    PortChoice pending; // the dialog's choices for the next OpenPort
+    PortChoice pending; // the dialog's choices for the next openPort
 
     // Every port's traffic as it happens, its pane shown or not (norvane-run --serial-log):
     // the port's name ("COM5"), "(S) " or "(R) " and the bytes. None: nothing is kept.

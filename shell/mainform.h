@@ -1,11 +1,12 @@
-// The main window (`MainWindow`): the script editor `SMemo`, the log pane `LMemo`, the menu
-// bar, button bar and recent-files bar as movable tool bars, the Run, Pause and Stop
-// commands, the script files with their recent list and HTML export, Help and About, and the
-// settings file. A script changed since it was loaded or saved is marked in the title and
-// is never discarded without the Save / Discard / Cancel question (outside package mode);
-// a log line that names a line takes the editor there on a click. It is the engine's host: the
-// interpreter runs inside the Run command and calls back here for every event round, log line, item
-// state and watch text.
+// The main window (`MainWindow`): the script editor, the log pane, the menu bar, button bar
+// and recent-files bar as movable tool bars, the Run, Pause and Stop commands, the script
+// files with their recent list and HTML export, Help and About, and the settings file. A
+// script changed since it was loaded or saved is marked in the title and is never discarded
+// without the Save / Discard / Cancel question (outside package mode); a log line that names
+// a line takes the editor there on a click. It is the engine's host: the interpreter runs
+// inside the Run command and calls back here for every event round, log line, item state and
+// watch text. Its jobs are in files of their own: mainform.cpp (frame and close), and
+// mainform_actions, _host, _files, _help (help and find) and _settings.
 //
 // Threading: user-interface thread only; a run re-enters this window through
 // processEvents (Pause, Stop and a second Run are handled between two script lines).
@@ -178,6 +179,8 @@ class MainWindow : public QMainWindow, public ScriptHost {
     void buildActions();
     void buildBars();
     void buildCentral();
+    void buildFindBar();
+    void enableItemsFor(RunState state);
     void refreshRecentBar();
     void setCaptionFor(const QString& path);
     bool loadIntoEditor(const QString& path, QString& error);

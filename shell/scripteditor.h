@@ -1,4 +1,4 @@
-// The script editor of the main window (`SMemo`): a QScintilla editor that holds the script
+// The script editor of the main window: a QScintilla editor that holds the script
 // as bytes. A file's bytes go into the editor unchanged and come back out unchanged; the
 // encoding only decides how they are drawn (UTF-8 when the bytes are valid UTF-8, Latin-1
 // otherwise). It carries the script colouring, the parameter hints shown when "(" follows a

@@ -44,7 +44,7 @@ struct Setup {
         ports = std::make_unique<nv::serial::SerialPorts>(
             nullptr, x, y, nv::serial::SerialPorts::Options{nullptr, map, ""});
         ports->install(rt);
-        term = ports->OpenPort("com101", "115200", "8", "n", "1");
+        term = ports->openPort("com101", "115200", "8", "n", "1");
         ex = std::make_unique<nv::Interpreter>(rt);
     }
     void fill(size_t n) {

@@ -15,6 +15,7 @@
 #include "base/ascii.h"
 #include "base/files.h"
 #include "base/ini.h"
+#include "tests/support/nonroot.h"
 #include "tests/support/tempdir.h"
 
 namespace fs = std::filesystem;
@@ -107,27 +108,16 @@ TEST(SafeSave, WritesInPlaceWhereARenameWouldDoHarm) {
     EXPECT_FALSE(safeSave(d / "fifo", "nobody", why));
 }
 
-// Runs `check` as a user who may write the file but not its folder: as such a user when
-// not root, else in a child that gives up root for "nobody".
+// A user who may write the file but not its folder (as root, "nobody").
 TEST(SafeSave, ReadOnlyFolderIsWrittenInPlace) {
     TempDir d;
     put(d / "settings.ini", "old");
     ASSERT_EQ(chmod((d / "settings.ini").c_str(), 0666), 0);
-    ASSERT_EQ(chmod(d.path.c_str(), 0755), 0);
-    auto check = [&] {
+    ASSERT_EQ(chmod(d.path.c_str(), 0555), 0);
+    EXPECT_TRUE(nvtest::asNonRoot([&] {
         std::string why;
         return safeSave(d / "settings.ini", "new", why) && !safeSave(d / "absent.ini", "x", why);
-    };
-    if (geteuid() != 0) {
-        ASSERT_EQ(chmod(d.path.c_str(), 0555), 0);
-        EXPECT_TRUE(check());
-    } else {
-        const pid_t pid = fork();
-        if (pid == 0) _exit(setgid(65534) == 0 && setuid(65534) == 0 && check() ? 0 : 1);
-        int status = 0;
-        waitpid(pid, &status, 0);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    }
+    }));
     EXPECT_EQ(contentOf(d / "settings.ini"), "new");
 }
 
@@ -212,17 +202,11 @@ TEST(SettingsPaths, ProgramFolderIsOwnOnlyForItsOwnerAndNeverWhenInstalledOrRoot
         put(fs::path(own) / kInstalledMarker, "installed\n");
         return before && !programFolderIsOwn(own) && !programFolderIsOwn("/");
     };
-    if (geteuid() != 0) {
-        EXPECT_TRUE(check());
-    } else {
+    if (geteuid() == 0) {
         fs::create_directory(d / "root");
         EXPECT_FALSE(programFolderIsOwn(d / "root")) << "root keeps no settings beside a program";
-        const pid_t pid = fork();
-        if (pid == 0) _exit(setgid(65534) == 0 && setuid(65534) == 0 && check() ? 0 : 1);
-        int status = 0;
-        waitpid(pid, &status, 0);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     }
+    EXPECT_TRUE(nvtest::asNonRoot(check));
 }
 
 TEST(SettingsPaths, TheUsersFileIsReadOverTheLabDefaults) {

@@ -12,6 +12,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "tests/support/nonroot.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -290,8 +292,7 @@ TEST_F(BuiltProgram, UnwritableRacksEndTheProgramBeforeTheScript) {
     if (geteuid() == 0) {
         const pid_t pid = fork();
         if (pid == 0) {
-            if (chdir((root / "ro").c_str()) != 0 || setgid(65534) != 0 || setuid(65534) != 0)
-                _exit(99);
+            if (chdir((root / "ro").c_str()) != 0 || !nvtest::dropRoot()) _exit(99);
             setenv("QT_QPA_PLATFORM", "offscreen", 1);
             setenv("HOME", "/nonexistent", 1);
             const std::string prog = (src / "prog").string();

@@ -2,6 +2,7 @@
 // program, and the files it refuses to write over.
 #include "shell/mainform.h"
 #include "shell/scripteditor.h"
+#include "tests/support/testmain.h"
 
 #include <QAction>
 #include <QApplication>
@@ -70,9 +71,6 @@ TEST_F(BuildWindow, NeverWritesOverTheProgramItBuildsFrom) {
     EXPECT_EQ(QFileInfo(nextSave).lastModified().toMSecsSinceEpoch(), before);
 }
 
-int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
+// Offscreen even where a display is: the window's dialogs are answered by the test.
+[[maybe_unused]] const bool offscreen =
+    nvtest::beforeApplication([] { qputenv("QT_QPA_PLATFORM", "offscreen"); });

@@ -125,7 +125,7 @@ TEST_F(PackageBuild, PacksScriptTerminalAndEachRackOnceAndRestoresThem) {
         plain += l + "\r\n";
     uint32_t s = 0;
     const std::string expected = "[names]Norvane[namee][versions]1.5[versione][scripts]" +
-                                 CryptText(plain, KeyFromText(package::passPhrase()), s) +
+                                 cryptText(plain, keyFromText(package::passPhrase()), s) +
                                  "[scripte]" + "[racks terminal.res" + std::string(31, ' ') +
                                  "TERMINAL[racke]" + "[racks a.res" + std::string(38, ' ') +
                                  "RACK A[racke]" + "[racks b.res" + std::string(38, ' ') +

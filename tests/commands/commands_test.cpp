@@ -408,11 +408,3 @@ TEST(Runner, InputboxReadsStandardInput) {
     EXPECT_EQ(lines, (Lines{"Script started", "from stdin", "d2", "Script finished"}));
 }
 #endif
-
-int main(int argc, char** argv) {
-    // Test discovery runs this program too, with no display and no environment of its own.
-    if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

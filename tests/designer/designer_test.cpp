@@ -32,6 +32,7 @@
 #include "designer/propertypanel.h"
 #include "rack/rackwindow.h"
 #include "shell/mainform.h"
+#include "tests/support/testmain.h"
 
 using namespace nv;
 using namespace nv::designer;
@@ -65,6 +66,13 @@ int signalChild(QApplication& app) {
     const int sig = nv::StopSignals::received();
     return sig ? 128 + sig : status;
 }
+
+// The program started as that child runs it in place of the tests.
+[[maybe_unused]] const bool child =
+    nvtest::insteadOfTests([](QApplication& app) -> std::optional<int> {
+        if (!qEnvironmentVariableIsSet(kSignalChild)) return std::nullopt;
+        return signalChild(app);
+    });
 
 std::string slurp(const QString& path) {
     std::string bytes, error;
@@ -958,18 +966,3 @@ TEST_F(DesignerWindowTest, ARackMadeInTheDesignerOpensInAScriptThatReadsAndSetsI
 }
 
 } // namespace
-
-int main(int argc, char** argv) {
-    // Offscreen unless a display is there (tests/x11.sh gives one).
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    // Settings the main window writes (as root, into the configuration folder) stay in a
-    // folder of the tests' own.
-    QTemporaryDir config;
-    if (!qEnvironmentVariableIsSet(kSignalChild))
-        qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
-    QApplication app(argc, argv);
-    if (qEnvironmentVariableIsSet(kSignalChild)) return signalChild(app);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -174,7 +174,7 @@ TEST(Run, RunawayRecursionIsAFatalErrorNotACrash) {
 TEST(Run, ScanPastTheLastLineEndsQuietly) {
     const std::string path = testing::TempDir() + "inc_for.nvs";
     uint32_t s = 0;
-    std::ofstream(path, std::ios::binary) << CryptText("for (i, 1, 2, 1)\n", KeyFromText("pw"), s);
+    std::ofstream(path, std::ios::binary) << cryptText("for (i, 1, 2, 1)\n", keyFromText("pw"), s);
     Engine e;
     EXPECT_EQ(e.run("include(\"" + path + "\", \"pw\")\nwritelog(1)"), RunOutcome::Finished);
     // The body (include line, writelog, end) ran once, then the scan for `next` fell off.
@@ -193,8 +193,8 @@ TEST(Run, FatalErrorsForBadLoopBounds) {
 TEST(Include, DeciphersInReverseOrderAndSharesTheGenerator) {
     const std::string a = testing::TempDir() + "inc_a.nvs", b = testing::TempDir() + "inc_b.nvs";
     uint32_t s = 0;
-    std::ofstream(a, std::ios::binary) << CryptText("writelog(\"A\")\n", KeyFromText("k1"), s);
-    std::ofstream(b, std::ios::binary) << CryptText("writelog(\"B\")", KeyFromText(""), s);
+    std::ofstream(a, std::ios::binary) << cryptText("writelog(\"A\")\n", keyFromText("k1"), s);
+    std::ofstream(b, std::ios::binary) << cryptText("writelog(\"B\")", keyFromText(""), s);
     Engine e;
     e.run("include(\"" + a + "\", \"k1\")\ninclude(\"" + b + "\", \"\")\nx = 1");
     const auto& prog = e.host.plain();
@@ -202,7 +202,7 @@ TEST(Include, DeciphersInReverseOrderAndSharesTheGenerator) {
     // the first line of a form one line, whose quotes then run across the join.
     EXPECT_EQ(prog[1], ", from line 1: B\")writelog(\"A");
     // The generator continues from the last decipher: random() draws from that state.
-    uint32_t expect = KeyFromText("");
+    uint32_t expect = keyFromText("");
     for (int i = 0; i < 13; ++i)
         expect = nextRandomState(expect);
     EXPECT_EQ(e.rt.randomState, expect);

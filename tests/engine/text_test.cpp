@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "engine/host.h"
 #include "engine/runcontrol.h"
 #include "engine/text.h"
 
@@ -66,4 +67,26 @@ TEST(Validate, Messages) {
     // Only the innermost unterminated block is named.
     EXPECT_EQ(validateBlocks(L{"procedure p", "repeat"}), "\r\nError: unterminated block (repeat)");
     EXPECT_EQ(validateBlocks(L{"for(i,1,2,1)", "next"}), "Error: unexpected next on line 2");
+}
+
+// The window and norvane-run count their log panes by one rule: each break style ends one
+// line, a CR LF pair is one break, and what follows the last break is a line of its own.
+TEST(LogLines, EveryBreakStyleEndsOneLine) {
+    const std::pair<std::string_view, std::vector<std::string>> cases[] = {
+        {"", {""}},
+        {"one", {"one"}},
+        {"a\r\nb", {"a", "b"}},
+        {"a\nb\rc", {"a", "b", "c"}},
+        {"a\n\rb", {"a", "", "b"}},
+        {"a\r\r\nb", {"a", "", "b"}},
+        {"end\n", {"end", ""}},
+        {"\r", {"", ""}},
+    };
+    for (const auto& [text, want] : cases) {
+        std::vector<std::string> got;
+        const int n = forEachLogLine(text, [&](std::string_view l) { got.emplace_back(l); });
+        EXPECT_EQ(got, want) << testing::PrintToString(std::string(text));
+        EXPECT_EQ(n, static_cast<int>(want.size()));
+        EXPECT_EQ(logLinesIn(text), n);
+    }
 }

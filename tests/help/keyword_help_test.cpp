@@ -90,12 +90,3 @@ TEST_F(KeywordHelp, WithoutHelpPagesF1SaysSo) {
 }
 
 } // namespace
-
-int main(int argc, char** argv) {
-    qputenv("XDG_CONFIG_HOME", QDir::tempPath().toUtf8() + "/norvane-help-tests");
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -18,6 +18,7 @@
 
 #include "instruments/controls.h"
 #include "instruments/instruments.h"
+#include "tests/support/testmain.h"
 
 using namespace nv::rack;
 
@@ -394,9 +395,6 @@ TEST(Instruments, ScopeTimerRunsOnlyWhileActiveAndTheRequestMayStopIt) {
     EXPECT_EQ(scope.samples(1).back(), 0);
 }
 
-int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
+// The painted instruments are checked pixel by pixel: offscreen even where a display is.
+[[maybe_unused]] const bool offscreen =
+    nvtest::beforeApplication([] { qputenv("QT_QPA_PLATFORM", "offscreen"); });

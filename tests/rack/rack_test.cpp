@@ -780,10 +780,3 @@ TEST(Capture, JpegDecodesToThePicture) {
     EXPECT_NEAR(row[30 * 3 + 2], 40, 8);
     EXPECT_FALSE(rack::encodeJpeg(QImage(), 90, jpeg, error));
 }
-
-int main(int argc, char** argv) {
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -384,7 +384,7 @@ struct Table : ::testing::Test {
 
 TEST_F(Table, DialogChoicesTakePrecedenceAndAreUsedOnce) {
     ports->pending = {"com3", "19200", "7", "even", "2"};
-    TerminalWindow* t = ports->OpenPort("com3", "9600", "8", "n", "1");
+    TerminalWindow* t = ports->openPort("com3", "9600", "8", "n", "1");
     ASSERT_TRUE(t && t->isOpen());
     EXPECT_EQ(fake->line("/dev/fake3")->settings, (LineSettings{19200, 7, ParityEven, StopTwo}));
     EXPECT_EQ(t->portName, "COM3");
@@ -394,7 +394,7 @@ TEST_F(Table, DialogChoicesTakePrecedenceAndAreUsedOnce) {
 
     // A typed baud rate that is no number: nothing is created and the choices stay.
     ports->pending = {"com1", "fast", "8", "none", "1"};
-    EXPECT_EQ(ports->OpenPort("com1", "9600", "8", "n", "1"), nullptr);
+    EXPECT_EQ(ports->openPort("com1", "9600", "8", "n", "1"), nullptr);
     EXPECT_EQ(ports->terminal(1), nullptr);
     EXPECT_EQ(ports->pending.baud, "fast");
 }
@@ -402,7 +402,7 @@ TEST_F(Table, DialogChoicesTakePrecedenceAndAreUsedOnce) {
 TEST_F(Table, ProbeSkipsHeldPortsAndCleanUpDropsOnlyFreedOnes) {
     ports->probe();
     EXPECT_EQ(ports->portList(), (std::vector<std::string>{"COM1", "COM3"}));
-    ASSERT_TRUE(ports->OpenPort("com1", "9600", "8", "n", "1"));
+    ASSERT_TRUE(ports->openPort("com1", "9600", "8", "n", "1"));
     ports->probeAndCleanUp();
     EXPECT_EQ(ports->portList(), std::vector<std::string>{"COM3"});
     ASSERT_NE(ports->terminal(1), nullptr) << "an open connection is kept";
@@ -417,13 +417,13 @@ TEST_F(Table, ProbeSkipsHeldPortsAndCleanUpDropsOnlyFreedOnes) {
 TEST_F(Table, OnlyAShownConnectionRemembersItsPlace) {
     // A window never shown has no place of its own: the remembered one stays as it was.
     x = 7, y = 9;
-    TerminalWindow* t = ports->OpenPort("com1", "9600", "8", "n", "1");
+    TerminalWindow* t = ports->openPort("com1", "9600", "8", "n", "1");
     ASSERT_TRUE(t);
     EXPECT_EQ(t->pos(), QPoint(-t->width(), 20)); // no main window: placed from 0,0
     ports->destroy(1);
     EXPECT_EQ(QPoint(x, y), QPoint(7, 9));
 
-    t = ports->OpenPort("com1", "9600", "8", "n", "1");
+    t = ports->openPort("com1", "9600", "8", "n", "1");
     ASSERT_TRUE(t);
     t->move(40, 50);
     t->show();
@@ -794,10 +794,3 @@ writelog("read " & n)
 
 } // namespace
 } // namespace nv::serial::test
-
-int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

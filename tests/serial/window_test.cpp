@@ -94,7 +94,7 @@ TEST_F(Windows, TerminalWindowFollowsItsLayoutFile) {
     EXPECT_EQ(layout.memoFontColor, 0x00FF00u);
     EXPECT_TRUE(layout.verticalScrollBar);
 
-    TerminalWindow* t = ports->OpenPort("com1", "9600", "8", "n", "1");
+    TerminalWindow* t = ports->openPort("com1", "9600", "8", "n", "1");
     ASSERT_TRUE(t && t->isOpen());
     EXPECT_EQ(t->size(), QSize(246, 124));
     EXPECT_EQ(t->minimumSize(), t->maximumSize()) << "single border: not resizable";
@@ -188,11 +188,3 @@ TEST_F(Windows, DialogWithNoFreePortLeavesMyportEmpty) {
 
 } // namespace
 } // namespace nv::serial::test
-
-int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

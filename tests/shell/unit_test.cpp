@@ -8,7 +8,10 @@
 #include "shell/scriptlexer.h"
 #include "shell/settings.h"
 #include "shell/startup.h"
+#include "tests/support/nonroot.h"
+#include "tests/support/tempdir.h"
 #include "wiring/subsystems.h"
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -155,33 +158,45 @@ TEST(WindowSettings, WrittenKeysReadBack) {
     EXPECT_EQ(std::tie(r.recentBar.row, r.recentBar.pos), std::tuple(4, 77));
 }
 
-namespace {
-struct ReadOnlyFolder : ShellPlatform {
-    bool canWriteDir(const QString&) override { return false; }
-};
-} // namespace
-
+// The real folder checks, as a user without root's rights (root keeps no settings beside a
+// program and may write a read-only folder, so as root the check runs as "nobody"): a program
+// folder the user owns and may write keeps the settings; a read-only one sends the writes to
+// the user's configuration folder and still gives its own file as the defaults.
 TEST(SettingsLocation, ReadOnlyProgramFolderMovesToTheUserConfig) {
-    QTemporaryDir program, config;
-    qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
+    nvtest::TempDir d;
+    ASSERT_EQ(chmod(d.path.c_str(), 0777), 0); // the user of the check makes its folders here
+    const QString top = QString::fromStdString(d.path.string());
+    const QString program = top + "/program", readOnly = top + "/readonly";
+    const QString config = top + "/config", user = config + "/norvane/norvane.ini";
+    const QByteArray before = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", config.toUtf8());
     ShellPlatform& real = ShellPlatform::system();
-    const SettingsLocation writable = settingsLocation(program.path(), real);
-    // Root keeps no settings beside a program (base tests check the rule as another user).
-    EXPECT_EQ(writable.writePath, geteuid() == 0 ? config.path() + "/norvane/norvane.ini"
-                                                 : program.filePath("norvane.ini"));
-
-    ReadOnlyFolder ro;
-    SettingsLocation loc = settingsLocation(program.path(), ro);
-    const QString user = config.path() + "/norvane/norvane.ini";
-    EXPECT_EQ(loc.writePath, user);
-    EXPECT_EQ(loc.readPath, program.filePath("norvane.ini")) << "defaults from beside the program";
-
-    QString error;
-    ASSERT_TRUE(saveIni(ini("[main]\nx=1\n"), loc.writePath, real, error)) << error.toStdString();
-    loc = settingsLocation(program.path(), ro);
-    EXPECT_EQ(loc.readPath, user);
-    EXPECT_EQ(loadIni(loc.readPath, real).value("main", "x").value_or("?"), "1");
-    qunsetenv("XDG_CONFIG_HOME");
+    auto writes = [&](const QString& dir) {
+        return settingsLocation(dir, real).writePath.toStdString();
+    };
+    if (geteuid() == 0) {
+        ASSERT_TRUE(QDir().mkdir(top + "/root"));
+        EXPECT_EQ(writes(top + "/root"), user.toStdString())
+            << "root keeps no settings beside a program";
+    }
+    EXPECT_TRUE(nvtest::asNonRoot([&] {
+        // Made by the user of the check, so that they are that user's own.
+        EXPECT_TRUE(QDir().mkdir(program) && QDir().mkdir(readOnly) && QDir().mkdir(config));
+        EXPECT_EQ(chmod(QFile::encodeName(readOnly).constData(), 0555), 0);
+        EXPECT_EQ(writes(program), (program + "/norvane.ini").toStdString());
+        EXPECT_EQ(writes(readOnly), user.toStdString());
+        SettingsLocation loc = settingsLocation(readOnly, real);
+        EXPECT_EQ(loc.readPath.toStdString(), (readOnly + "/norvane.ini").toStdString())
+            << "defaults from beside the program";
+        QString error;
+        EXPECT_TRUE(saveIni(ini("[main]\nx=1\n"), loc.writePath, real, error))
+            << error.toStdString();
+        loc = settingsLocation(readOnly, real);
+        EXPECT_EQ(loc.readPath.toStdString(), user.toStdString());
+        EXPECT_EQ(loadIni(loc.readPath, real).value("main", "x").value_or("?"), "1");
+        return !::testing::Test::HasFailure();
+    }));
+    qputenv("XDG_CONFIG_HOME", before);
 }
 
 // ---- recent list ----
@@ -308,11 +323,6 @@ std::string_view bareName(std::string_view keyword) {
 
 TEST(EditorTables, EveryCommandAndFunctionIsColouredAndEveryHintNamesOne) {
     // The subsystems make the rack window at once, as the program does.
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    int argc = 1;
-    char name[] = "shell_unit_tests";
-    char* argv[] = {name, nullptr};
-    QApplication app(argc, argv);
     SilentHost host;
     Runtime rt(host);
     Subsystems subsystems(rt, nullptr);

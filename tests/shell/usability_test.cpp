@@ -311,7 +311,7 @@ TEST_F(Usability, ALogLineThatNamesALineLeadsToIt) {
     // The included file's lines come first in the prepared program: "from line" counts them.
     uint32_t state = 0;
     const std::string inc = "a = 1\nb = 2\nwritelog(\"in the included file\")\n";
-    writeFile(path("inc.enc"), CryptText(inc, KeyFromText("pw"), state));
+    writeFile(path("inc.enc"), cryptText(inc, keyFromText("pw"), state));
     make();
     script("x = 1\ninclude(\"" + path("inc.enc").toStdString() +
            "\", \"pw\")\nwritelog(\"in the editor\")\nfor (i, 1, 2, 0)\nnext\n");
@@ -457,13 +457,3 @@ TEST_F(Usability, LineNumbersKeepEveryDigit) {
 }
 
 } // namespace
-
-int main(int argc, char** argv) {
-    // Settings never reach the real user's configuration.
-    qputenv("XDG_CONFIG_HOME", QDir::tempPath().toUtf8() + "/norvane-shell-tests");
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -348,6 +348,7 @@ struct ReadOnlyProgramFolder : ShellPlatform {
 
 TEST_F(Window, ReadOnlyProgramFolderKeepsSettingsInTheUserConfig) {
     QTemporaryDir config;
+    const QByteArray before = qgetenv("XDG_CONFIG_HOME");
     qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
     ReadOnlyProgramFolder platform;
     make(&platform);
@@ -357,7 +358,7 @@ TEST_F(Window, ReadOnlyProgramFolderKeepsSettingsInTheUserConfig) {
     make(&platform);
     EXPECT_EQ(form->pos(), QPoint(33, 44));
     form.reset();
-    qputenv("XDG_CONFIG_HOME", QDir::tempPath().toUtf8() + "/norvane-shell-tests");
+    qputenv("XDG_CONFIG_HOME", before);
 }
 
 // ---- script files ----
@@ -704,15 +705,4 @@ TEST_F(Window, AboutBoxAndHelpPages) {
     form->item("helpAction")->trigger();
     ASSERT_EQ(opened.size(), 1u);
     EXPECT_EQ(opened[0], QUrl::fromLocalFile(program.filePath("Help/html/index.html")));
-}
-
-int main(int argc, char** argv) {
-    // Settings never reach the real user's configuration.
-    qputenv("XDG_CONFIG_HOME", QDir::tempPath().toUtf8() + "/norvane-shell-tests");
-    // Without a display (CI, and the test listing at build time) the window draws offscreen.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
 }
