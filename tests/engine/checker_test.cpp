@@ -99,7 +99,7 @@ TEST(Checker, IncludesWithTheirPasswordOnly) {
     {
         uint32_t state = 0;
         std::ofstream(path, std::ios::binary)
-            << CryptText("x = 1\ncomopen(com1)\n", KeyFromText("pw"), state);
+            << cryptText("x = 1\ncomopen(com1)\n", keyFromText("pw"), state);
     }
     const std::string script = "include(\"" + path + "\", \"pw\")\nwritelog(1)";
     Engine e;
