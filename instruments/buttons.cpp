@@ -38,6 +38,8 @@ void cap(QPainter& p, QPointF c, double r, const QColor& base, bool pressed) {
 // --- TVrPowerButton ---
 
 PowerButtonControl::PowerButtonControl(QWidget* parent) : InstrumentControl(parent) {
+    describeForScripts(Kind::Flag, "PowerButton: error reading state.",
+                       "PowerButton: error changing state.");
     setFocusPolicy(Qt::StrongFocus);
     resize(48, 48);
 }
@@ -62,16 +64,12 @@ void PowerButtonControl::mouseReleaseEvent(QMouseEvent* e) {
     if (e->button() != Qt::LeftButton || !m_down) return;
     m_down = false;
     update();
-    if (rect().contains(e->position().toPoint())) {
-        setActive(!m_active);
-        emit userChanged();
-    }
+    if (rect().contains(e->position().toPoint())) setActive(!m_active);
 }
 
 void PowerButtonControl::keyPressEvent(QKeyEvent* e) {
     if (e->key() == Qt::Key_Space) {
         setActive(!m_active);
-        emit userChanged();
     } else {
         QWidget::keyPressEvent(e);
     }
@@ -110,6 +108,7 @@ void PowerButtonControl::paintEvent(QPaintEvent*) {
 // --- TVrDB ---
 
 MomentaryButtonControl::MomentaryButtonControl(QWidget* parent) : InstrumentControl(parent) {
+    describeForScripts(Kind::Pressed, "Button: error reading state.", {});
     resize(90, 32);
 }
 
@@ -141,7 +140,6 @@ void MomentaryButtonControl::mousePressEvent(QMouseEvent* e) {
     m_down = true;
     setToolTip("On");
     update();
-    emit userChanged();
 }
 
 void MomentaryButtonControl::mouseReleaseEvent(QMouseEvent* e) {
@@ -150,7 +148,11 @@ void MomentaryButtonControl::mouseReleaseEvent(QMouseEvent* e) {
     m_down = false;
     setToolTip("Off");
     update();
-    emit userChanged();
+}
+
+std::string MomentaryButtonControl::scriptText() const {
+    const QString hint = toolTip();
+    return hint == QLatin1String("On") ? "1" : hint == QLatin1String("Off") ? "0" : "";
 }
 
 void MomentaryButtonControl::paintEvent(QPaintEvent*) {
@@ -182,6 +184,8 @@ void MomentaryButtonControl::paintEvent(QPaintEvent*) {
 // --- TVrSwitch ---
 
 SwitchControl::SwitchControl(QWidget* parent) : InstrumentControl(parent) {
+    describeForScripts(Kind::Integer, "Switch: error reading position.",
+                       "Switch: error changing position.");
     setFocusPolicy(Qt::StrongFocus);
     resize(64, 64);
 }
@@ -210,9 +214,7 @@ void SwitchControl::setKnobColor(const QColor& c) {
 void SwitchControl::stepByUser(int delta, bool wrap) {
     int next = m_offset + delta;
     if (wrap) next = ((next % m_positions) + m_positions) % m_positions;
-    const int was = m_offset;
     setOffset(next);
-    if (m_offset != was) emit userChanged();
 }
 
 void SwitchControl::mousePressEvent(QMouseEvent* e) {

@@ -199,6 +199,13 @@ InstrumentControl::InstrumentControl(QWidget* parent) : QWidget(parent) {
     resize(100, 60);
 }
 
+void InstrumentControl::describeForScripts(Kind kind, std::string_view readError,
+                                           std::string_view setError) {
+    m_kind = kind;
+    m_readError = readError;
+    m_setError = setError;
+}
+
 RangeControl::RangeControl(QWidget* parent, int max) : InstrumentControl(parent), m_max(max) {}
 
 void RangeControl::setMax(int v) {
@@ -229,10 +236,8 @@ double RangeControl::fraction() const {
 }
 
 void RangeControl::setPositionByUser(qint64 v) {
-    const int was = m_position;
     // Steps past the ends of the int range stop there rather than wrap round.
     setPosition(int(std::clamp<qint64>(v, m_min, m_max)));
-    if (m_position != was) emit userChanged();
 }
 
 LinearControl::LinearControl(QWidget* parent, bool vertical)

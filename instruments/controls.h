@@ -25,19 +25,30 @@
 #include <functional>
 #include <vector>
 
+#include "instruments/scriptaccess.h"
+
 class QTimer;
 
 namespace nv::rack {
 
-// What every instrument shares: the userChanged() signal and the dark default palette.
-class InstrumentControl : public QWidget {
+// What every instrument shares: the dark default palette and the typed face scripts reach it
+// through. The class's kind and messages are fixed by its constructor (describeForScripts).
+class InstrumentControl : public QWidget, public ScriptAccess {
     Q_OBJECT
   public:
     explicit InstrumentControl(QWidget* parent);
 
-  signals:
-    // The user (mouse or keys) changed the value a script reads.
-    void userChanged();
+    Kind scriptKind() const override { return m_kind; }
+    std::string_view readError() const override { return m_readError; }
+    std::string_view setError() const override { return m_setError; }
+
+  protected:
+    void describeForScripts(Kind kind, std::string_view readError, std::string_view setError);
+
+  private:
+    Kind m_kind = Kind::None;
+    std::string_view m_readError;
+    std::string_view m_setError;
 };
 
 // An integer value inside an integer range: Max, Min, Position.
@@ -55,10 +66,13 @@ class RangeControl : public InstrumentControl {
     void setMin(int v);
     void setPosition(int v);
 
+    int scriptInteger() const override { return m_position; }
+    void setScriptInteger(int v) override { setPosition(v); }
+
   protected:
     // The position as a fraction 0..1 of the range.
     double fraction() const;
-    // Sets the position as the user did: emits userChanged() when it moved.
+    // Sets the position as the user's steps do: past the ends of the int range it stops there.
     void setPositionByUser(qint64 v);
 
   private:
@@ -196,6 +210,9 @@ class RealRangeControl : public InstrumentControl {
     void setMin(double v);
     void setValue(double v);
 
+    double scriptReal() const override { return m_value; }
+    void setScriptReal(double v) override { setValue(v); }
+
   protected:
     double fraction() const;
 
@@ -285,6 +302,8 @@ class LedControl : public InstrumentControl {
     explicit LedControl(QWidget* parent);
     bool active() const { return m_active; }
     void setActive(bool v);
+    bool scriptFlag() const override { return m_active; }
+    void setScriptFlag(bool v) override { setActive(v); }
     QColor colorOn() const { return m_on; }
     void setColorOn(const QColor& c);
     QColor colorOff() const { return m_off; }
@@ -310,6 +329,8 @@ class CheckLedControl : public InstrumentControl {
     explicit CheckLedControl(QWidget* parent);
     bool checked() const { return m_checked; }
     void setChecked(bool v);
+    bool scriptFlag() const override { return m_checked; }
+    void setScriptFlag(bool v) override { setChecked(v); }
     QByteArray caption() const { return m_caption; }
     void setCaption(const QByteArray& v);
     QColor colorOn() const { return m_on; }
@@ -341,6 +362,10 @@ class MatrixControl : public InstrumentControl {
     explicit MatrixControl(QWidget* parent);
     QByteArray text() const { return m_text; }
     void setText(const QByteArray& v);
+    std::string scriptText() const override { return m_text.toStdString(); }
+    void setScriptText(std::string v) override {
+        setText(QByteArray(v.data(), static_cast<qsizetype>(v.size())));
+    }
     int cells() const { return m_cells; }
     void setCells(int v);
     QColor colorOn() const { return m_on; }
@@ -368,6 +393,8 @@ class PowerButtonControl : public InstrumentControl {
     explicit PowerButtonControl(QWidget* parent);
     bool active() const { return m_active; }
     void setActive(bool v);
+    bool scriptFlag() const override { return m_active; }
+    void setScriptFlag(bool v) override { setActive(v); }
     QColor colorOn() const { return m_on; }
     void setColorOn(const QColor& c);
     QColor colorOff() const { return m_off; }
@@ -407,6 +434,8 @@ class MomentaryButtonControl : public InstrumentControl {
     QColor faceColor() const { return m_face; }
     void setFaceColor(const QColor& c);
     bool isDown() const { return m_down; }
+    // "1" or "0" from the hint, "" while it is neither.
+    std::string scriptText() const override;
 
   protected:
     void paintEvent(QPaintEvent*) override;
@@ -440,6 +469,8 @@ class SwitchControl : public InstrumentControl {
     void setPositions(int v);
     int offset() const { return m_offset; }
     void setOffset(int v);
+    int scriptInteger() const override { return m_offset; }
+    void setScriptInteger(int v) override { setOffset(v); }
     QColor colorOn() const { return m_on; }
     void setColorOn(const QColor& c);
     QColor colorOff() const { return m_off; }
@@ -481,6 +512,8 @@ class NumberControl : public InstrumentControl {
     void setMin(int v);
     int value() const { return m_value; }
     void setValue(int v);
+    int scriptInteger() const override { return m_value; }
+    void setScriptInteger(int v) override { setValue(v); }
     int digits() const { return m_digits; }
     void setDigits(int v);
     bool leadingZero() const { return m_leadingZero; }
@@ -591,7 +624,6 @@ class ScopeControl : public InstrumentControl {
     Q_PROPERTY(QColor Channel4Color READ channel4Color WRITE setChannel4Color)
   public:
     static constexpr int kMaxChannels = 4;
-    using DataRequest = std::function<int(int channel, int proposed)>;
 
     explicit ScopeControl(QWidget* parent);
     bool active() const { return m_active; }
@@ -621,12 +653,10 @@ class ScopeControl : public InstrumentControl {
     QColor channel4Color() const { return channelColor(3); }
     void setChannel4Color(const QColor& c) { setChannelColor(3, c); }
 
-    // Invokable by name: the rack reaches instruments through Qt's meta-object system only.
-    // The parameter is spelled out (no alias, no parameter names) because invokeMethod
-    // matches it by its normalised type name.
-    Q_INVOKABLE void setDataRequest(std::function<int(int, int)> request) {
-        m_request = std::move(request);
-    }
+    void setDataRequest(DataRequest request) { m_request = std::move(request); }
+    void setSampleRequest(DataRequest request) override { setDataRequest(std::move(request)); }
+    void setSampling(bool on) override { setActive(on); }
+    bool sampling() const override { return m_active; }
     // One tick's work, as the timer does it.
     void requestSamples();
     // The samples of a channel kept for drawing, oldest first.

@@ -14,6 +14,7 @@ namespace nv::rack {
 // --- TVrLed ---
 
 LedControl::LedControl(QWidget* parent) : InstrumentControl(parent) {
+    describeForScripts(Kind::Flag, "Led: error reading state.", "Led: error changing state.");
     resize(24, 24);
 }
 
@@ -37,6 +38,8 @@ void LedControl::paintEvent(QPaintEvent*) {
 // --- TVrCheckLed ---
 
 CheckLedControl::CheckLedControl(QWidget* parent) : InstrumentControl(parent) {
+    describeForScripts(Kind::Flag, "CheckLed: error reading state.",
+                       "CheckLed: error changing state.");
     setFocusPolicy(Qt::StrongFocus);
     resize(110, 22);
 }
@@ -56,7 +59,6 @@ void CheckLedControl::setColorOff(const QColor& c) {
 
 void CheckLedControl::toggleByUser() {
     setChecked(!m_checked);
-    emit userChanged();
 }
 
 void CheckLedControl::mouseReleaseEvent(QMouseEvent* e) {
@@ -102,6 +104,8 @@ void CheckLedControl::paintEvent(QPaintEvent*) {
 // --- TVrMatrix ---
 
 MatrixControl::MatrixControl(QWidget* parent) : InstrumentControl(parent) {
+    describeForScripts(Kind::Text, "MatrixLed: error reading text.",
+                       "MatrixLed: error changing text.");
     resize(200, 40);
 }
 
@@ -191,6 +195,8 @@ void drawDigit(QPainter& p, const QRectF& box, uint8_t bits, const QColor& on, c
 } // namespace
 
 NumberControl::NumberControl(QWidget* parent) : InstrumentControl(parent) {
+    describeForScripts(Kind::Integer, "NumericLed: error reading value.",
+                       "NumericLed: error changing value.");
     resize(120, 48);
 }
 

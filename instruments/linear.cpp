@@ -31,6 +31,8 @@ void ticks(QPainter& p, QPointF a, QPointF b, int count, double off, double len,
 // --- TVrSlider ---
 
 SliderControl::SliderControl(QWidget* parent) : LinearControl(parent, true) {
+    describeForScripts(Kind::Integer, "Slider: error reading postion.",
+                       "Slider: error changing position.");
     resize(44, 150);
 }
 
@@ -126,6 +128,8 @@ void SliderControl::paintEvent(QPaintEvent*) {
 // --- TVrTrackBar ---
 
 TrackBarControl::TrackBarControl(QWidget* parent) : LinearControl(parent, false) {
+    describeForScripts(Kind::Integer, "TrackBar: error reading postion.",
+                       "TrackBar: error changing position.");
     resize(180, 44);
 }
 
@@ -210,6 +214,8 @@ void TrackBarControl::paintEvent(QPaintEvent*) {
 // --- TVrProgressBar ---
 
 LevelBarControl::LevelBarControl(QWidget* parent) : RangeControl(parent) {
+    describeForScripts(Kind::Integer, "LevelBar: error reading postion.",
+                       "LevelBar: error changing position.");
     resize(180, 22);
 }
 

@@ -38,6 +38,8 @@ QFont sizedFont(const QWidget* w, qreal pixels, bool bold = false) {
 // --- TVrMeter ---
 
 MeterControl::MeterControl(QWidget* parent) : RangeControl(parent) {
+    describeForScripts(Kind::Integer, "AnalogMeter: error reading postion.",
+                       "AnalogMeter: error changing position.");
     resize(160, 110);
 }
 
@@ -158,6 +160,8 @@ void MeterControl::paintEvent(QPaintEvent*) {
 // --- TVrAngularMeter ---
 
 AngularMeterControl::AngularMeterControl(QWidget* parent) : RealRangeControl(parent) {
+    describeForScripts(Kind::Real, "AngularMeter: error reading postion.",
+                       "AngularMeter: error changing position.");
     resize(140, 140);
 }
 
@@ -281,6 +285,8 @@ void AngularMeterControl::paintEvent(QPaintEvent*) {
 // --- TVrPowerMeter ---
 
 PowerMeterControl::PowerMeterControl(QWidget* parent) : RealRangeControl(parent) {
+    describeForScripts(Kind::IntegerReal, "PowerMeter: error reading value.",
+                       "PowerMeter: error changing position.");
     resize(160, 100);
 }
 

@@ -15,6 +15,7 @@ constexpr size_t kKeep = 4096;
 } // namespace
 
 ScopeControl::ScopeControl(QWidget* parent) : InstrumentControl(parent), m_timer(new QTimer(this)) {
+    describeForScripts(Kind::Sample, {}, "Scope: error adding value.");
     m_colors[0] = QColor(255, 220, 0);
     m_colors[1] = QColor(0, 220, 255);
     m_colors[2] = QColor(255, 80, 200);

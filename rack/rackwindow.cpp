@@ -6,6 +6,7 @@
 #include <QKeyEvent>
 #include <QScreen>
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <stdexcept>
 
@@ -333,10 +334,11 @@ void RackWindow::step(int spinner, int delta) {
     int32_t target = 0;
     if (!parseInteger(control(spinner).widget->toolTip().toStdString(), target)) return;
     if (target < 0 || target >= count()) return;
-    QWidget* num = control(target).widget;
-    const QVariant cur = num->property("Value");
-    if (!cur.isValid()) return;
-    num->setProperty("Value", cur.toInt() + delta);
+    // Linked only to a numeric display (a whole number), whose setter clamps the step.
+    ScriptAccess* num = control(target).access;
+    if (!num || num->scriptKind() != ScriptAccess::Kind::Integer) return;
+    num->setScriptInteger(static_cast<int>(
+        std::clamp<long long>(0LL + num->scriptInteger() + delta, INT_MIN, INT_MAX)));
 }
 
 void RackWindow::linkSpinner(int spinner) {
