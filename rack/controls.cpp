@@ -15,11 +15,12 @@
 #include <map>
 
 #include "base/ascii.h"
-#include "baseqt/displaytext.h"
 #include "base/files.h"
 #include "base/limits.h"
 #include "base/utf8.h"
+#include "baseqt/displaytext.h"
 #include "instruments/instruments.h"
+#include "rackfile/racklimits.h"
 #include "rackfile/textlimit.h"
 
 namespace nv::rack {
@@ -396,20 +397,6 @@ std::unique_ptr<ScriptAccess> standardAccess(Control& c) {
     return nullptr;
 }
 
-bool coordinate(const Value& v, int& out, std::string& error) {
-    const auto i = asInteger(v);
-    if (!i) {
-        error = "not an integer";
-        return false;
-    }
-    if (*i < -limits::kRackCoordinate || *i > limits::kRackCoordinate) {
-        error = "coordinate out of range";
-        return false;
-    }
-    out = static_cast<int>(*i);
-    return true;
-}
-
 } // namespace
 
 void setInstrumentFactory(InstrumentFactory f) {
@@ -506,7 +493,7 @@ bool applyProperty(Control& c, const Property& p, std::string& error, long long 
     QRect g = w->geometry();
     int v = 0;
     if (is(n, "Left") || is(n, "Top") || is(n, "Width") || is(n, "Height")) {
-        if (!coordinate(p.value, v, error)) return false;
+        if (!coordinateOf(p.value, v, error)) return false;
         if (is(n, "Left")) g.moveLeft(v);
         if (is(n, "Top")) g.moveTop(v);
         if (is(n, "Width")) {
