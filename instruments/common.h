@@ -27,6 +27,7 @@ class InstrumentControl : public QWidget, public ScriptAccess {
     std::string_view setError() const override { return setError_; }
 
   protected:
+    // The messages are kept as views: string literals only.
     void describeForScripts(Kind kind, std::string_view readError, std::string_view setError);
 
   private:
