@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QImage>
 #include <QTemporaryDir>
 #include <fstream>
 #include <functional>
@@ -241,6 +242,15 @@ TEST(Limits, EachLimitHoldsAtItsValueAndRefusesOnePastItWhereverItIsChecked) {
          [&](long long v) {
              const long long first = limits::kRackPicturePixels;
              return t.loads(panel("", image("I1", first, 1) + image("I2", v - first, 1)));
+         }},
+        // What is left of the budget when a picture comes: a small allowance stands for it,
+        // since pictures the size of the budget would cost half a gigabyte to decode.
+        {"kRackPictureBudget", "picture within what is left of it", 100, 1,
+         [&](long long v) {
+             const std::string png = t.dir.filePath("wide.png").toStdString();
+             QImage(int(v), 1, QImage::Format_RGB32).save(QString::fromStdString(png));
+             auto c = control("TImage");
+             return rack::loadPictureFile(*c, png, false, 100);
          }},
     };
     for (const Row& row : rows) {
