@@ -12,6 +12,13 @@
 
 namespace nv {
 
+std::string folderOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
 namespace {
 
 bool writeAll(int fd, std::string_view bytes) {
@@ -36,13 +43,6 @@ bool writeAndClose(int fd, std::string_view bytes, bool regular, int& err) {
         err = errno;
     }
     return ok;
-}
-
-std::string folderOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
 }
 
 // Follows a chain of symbolic links to the path it ends at (which need not exist yet, so

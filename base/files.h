@@ -41,6 +41,9 @@ bool safeSave(const std::string& path, std::string_view bytes, std::string& erro
 // written through. For files the program makes afresh, such as a built program's racks.
 bool saveNew(const std::string& path, std::string_view bytes, std::string& error);
 
+// The folder part of a path: "." for a bare name, "/" for a name in the root folder.
+std::string folderOf(const std::string& path);
+
 // True when the folder exists and this process may create files in it.
 bool canWriteFolder(const std::string& folder);
 

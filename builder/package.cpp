@@ -39,15 +39,6 @@ bool isRegularFile(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-// Blanks and control characters at both ends, as the name field is padded.
-std::string_view trimControls(std::string_view s) {
-    while (!s.empty() && static_cast<unsigned char>(s.front()) <= ' ')
-        s.remove_prefix(1);
-    while (!s.empty() && static_cast<unsigned char>(s.back()) <= ' ')
-        s.remove_suffix(1);
-    return s;
-}
-
 // A name from a package may only name a file in the folder it is restored into.
 bool isPlainFileName(std::string_view name) {
     return !name.empty() && name != "." && name != ".." &&
@@ -250,8 +241,8 @@ Restored restore(std::string_view slot, const std::string& folder, uint32_t& ran
             r.racksWritten = false;
             break;
         }
-        const std::string_view name =
-            trimControls(rest.substr(p + kRackStart.size(), kRackNameBytes));
+        // The name field is padded with blanks and control characters.
+        const std::string_view name = trimView(rest.substr(p + kRackStart.size(), kRackNameBytes));
         std::string why;
         if (!isPlainFileName(name) ||
             !saveNew(folder + "/" + std::string(name), rest.substr(data, end - data), why))

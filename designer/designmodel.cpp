@@ -24,6 +24,7 @@
 #include "engine/value.h"
 #include "rack/controls.h"
 #include "rack/rackwindow.h"
+#include "rackfile/racklimits.h"
 
 namespace nv::designer {
 
@@ -296,13 +297,6 @@ std::string openrackRefusal(const rack::Document& doc) {
     return {};
 }
 
-int countAll(const Component& c) {
-    int n = 0;
-    for (const Component& ch : c.children)
-        n += 1 + countAll(ch);
-    return n;
-}
-
 void setRect(Component& c, const Rect& r) {
     const std::pair<const char*, int> fields[] = {
         {"Left", r.x}, {"Top", r.y}, {"Width", r.w}, {"Height", r.h}};
@@ -442,10 +436,7 @@ bool DesignModel::open(const std::string& path, std::string& error) {
     if (!classesKnown(doc.root, error)) return false;
     // A text the loader refuses would also freeze the designer's drawing of it.
     if (error = textTooLong(doc.root); !error.empty()) return false;
-    if (countAll(doc.root) > limits::kRackControls) {
-        error = "more than " + std::to_string(limits::kRackControls) + " controls";
-        return false;
-    }
+    if (!rack::controlCountFits(rack::controlCount(doc.root), error)) return false;
     doc_ = std::move(doc);
     // A text form is saved as a rack file under a name the user gives.
     path_ = binary ? path : std::string();
@@ -651,7 +642,7 @@ std::string DesignModel::freeName(const std::string& className) const {
 
 int DesignModel::add(const std::string& className, Rect r) {
     if (!rack::findControlClass(className)) return -1;
-    if (countAll(doc_.root) >= limits::kRackControls) return -1;
+    if (std::string why; !rack::controlCountFits(rack::controlCount(doc_.root) + 1, why)) return -1;
     Component c;
     c.className = className;
     c.name = freeName(className);
@@ -689,8 +680,8 @@ void DesignModel::moveBy(const std::vector<int>& which, int dx, int dy, bool mer
     reshape(
         valid(which, count()), tr("Move"),
         [&](Rect& r) {
-            r.x = std::clamp(r.x + dx, -limits::kRackCoordinate, limits::kRackCoordinate);
-            r.y = std::clamp(r.y + dy, -limits::kRackCoordinate, limits::kRackCoordinate);
+            r.x = rack::clampCoordinate(0LL + r.x + dx);
+            r.y = rack::clampCoordinate(0LL + r.y + dy);
         },
         merge);
 }
@@ -894,10 +885,8 @@ bool DesignModel::paste(const std::string& text, std::string& error, std::vector
         error = "no controls in the text";
         return false;
     }
-    if (countAll(doc_.root) + countAll(holder) > limits::kRackControls) {
-        error = "more than " + std::to_string(limits::kRackControls) + " controls";
+    if (!rack::controlCountFits(rack::controlCount(doc_.root) + rack::controlCount(holder), error))
         return false;
-    }
     // Names stay unique: a copy of a control of this rack gets a free name of its class and
     // lands one grid step away from the original, so that it is seen.
     FreeNames names(doc_.root);

@@ -85,7 +85,7 @@ class DesignModel : public QObject {
     // A free name of a class: its name without "T" and "Vr", numbered from 1 (Slider1).
     std::string freeName(const std::string& className) const;
     // A new control with its defaults at `r`, last in the rack order; its index, or -1 for a
-    // class that is not registered.
+    // class that is not registered or a rack that already holds limits::kRackControls.
     int add(const std::string& className, Rect r);
     // Moves and resizes several controls in one step ("Move" or "Resize" on the undo stack).
     // Consecutive steps with merge = true on the same controls fold into one undo step.

@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "instruments/controls.h"
+#include "instruments/buttons.h"
 #include "instruments/paint.h"
 
 namespace nv::rack {
@@ -38,40 +38,38 @@ void cap(QPainter& p, QPointF c, double r, const QColor& base, bool pressed) {
 // --- TVrPowerButton ---
 
 PowerButtonControl::PowerButtonControl(QWidget* parent) : InstrumentControl(parent) {
+    describeForScripts(Kind::Flag, "PowerButton: error reading state.",
+                       "PowerButton: error changing state.");
     setFocusPolicy(Qt::StrongFocus);
     resize(48, 48);
 }
 
 void PowerButtonControl::setActive(bool v) {
-    if (paint::assign(m_active, v)) update();
+    if (paint::assign(active_, v)) update();
 }
 void PowerButtonControl::setColorOn(const QColor& c) {
-    if (paint::assign(m_on, c)) update();
+    if (paint::assign(on_, c)) update();
 }
 void PowerButtonControl::setColorOff(const QColor& c) {
-    if (paint::assign(m_off, c)) update();
+    if (paint::assign(off_, c)) update();
 }
 
 void PowerButtonControl::mousePressEvent(QMouseEvent* e) {
     if (e->button() != Qt::LeftButton) return;
-    m_down = true;
+    down_ = true;
     update();
 }
 
 void PowerButtonControl::mouseReleaseEvent(QMouseEvent* e) {
-    if (e->button() != Qt::LeftButton || !m_down) return;
-    m_down = false;
+    if (e->button() != Qt::LeftButton || !down_) return;
+    down_ = false;
     update();
-    if (rect().contains(e->position().toPoint())) {
-        setActive(!m_active);
-        emit userChanged();
-    }
+    if (rect().contains(e->position().toPoint())) setActive(!active_);
 }
 
 void PowerButtonControl::keyPressEvent(QKeyEvent* e) {
     if (e->key() == Qt::Key_Space) {
-        setActive(!m_active);
-        emit userChanged();
+        setActive(!active_);
     } else {
         QWidget::keyPressEvent(e);
     }
@@ -84,8 +82,8 @@ void PowerButtonControl::paintEvent(QPaintEvent*) {
     if (side < 6) return;
     const QPointF c = QRectF(rect()).center();
     const double outer = side / 2 - 1;
-    const QColor ring = m_active ? m_on : m_off;
-    if (m_active) paint::glow(p, c, outer * 1.05, m_on, 90);
+    const QColor ring = active_ ? on_ : off_;
+    if (active_) paint::glow(p, c, outer * 1.05, on_, 90);
     // The housing ring, the lit light guide, then the cap.
     p.setPen(QPen(QColor(0, 0, 0), 1));
     p.setBrush(QColor(24, 25, 28));
@@ -95,13 +93,13 @@ void PowerButtonControl::paintEvent(QPaintEvent*) {
     p.setBrush(Qt::NoBrush);
     p.drawEllipse(c, outer * 0.8, outer * 0.8);
     const double capR = outer * 0.68;
-    cap(p, c + QPointF(0, m_down ? 1 : 0), capR, QColor(70, 74, 82), m_down);
+    cap(p, c + QPointF(0, down_ ? 1 : 0), capR, QColor(70, 74, 82), down_);
 
     // The power symbol: a broken circle and a bar through its gap.
-    const QPointF sc = c + QPointF(0, m_down ? 1 : 0);
+    const QPointF sc = c + QPointF(0, down_ ? 1 : 0);
     const double sr = capR * 0.42;
-    const QColor symbol = m_active ? m_on.lighter(120) : QColor(150, 154, 162);
-    if (m_active) paint::glow(p, sc, sr * 1.6, m_on, 70);
+    const QColor symbol = active_ ? on_.lighter(120) : QColor(150, 154, 162);
+    if (active_) paint::glow(p, sc, sr * 1.6, on_, 70);
     p.setPen(QPen(symbol, std::max(1.5, capR * 0.12), Qt::SolidLine, Qt::RoundCap));
     p.drawArc(QRectF(sc.x() - sr, sc.y() - sr, 2 * sr, 2 * sr), 120 * 16, -300 * 16);
     p.drawLine(sc - QPointF(0, sr * 1.25), sc - QPointF(0, sr * 0.1));
@@ -110,47 +108,51 @@ void PowerButtonControl::paintEvent(QPaintEvent*) {
 // --- TVrDB ---
 
 MomentaryButtonControl::MomentaryButtonControl(QWidget* parent) : InstrumentControl(parent) {
+    describeForScripts(Kind::Pressed, "Button: error reading state.", {});
     resize(90, 32);
 }
 
 void MomentaryButtonControl::setCaption(const QByteArray& v) {
-    if (paint::assign(m_caption, v)) update();
+    if (paint::assign(caption_, v)) update();
 }
 void MomentaryButtonControl::setColorEnter(const QColor& c) {
-    if (paint::assign(m_enter, c)) update();
+    if (paint::assign(enter_, c)) update();
 }
 void MomentaryButtonControl::setColorLeave(const QColor& c) {
-    if (paint::assign(m_leave, c)) update();
+    if (paint::assign(leave_, c)) update();
 }
 void MomentaryButtonControl::setFaceColor(const QColor& c) {
-    if (paint::assign(m_face, c)) update();
+    if (paint::assign(face_, c)) update();
 }
 
 void MomentaryButtonControl::enterEvent(QEnterEvent*) {
-    if (paint::assign(m_hover, true)) update();
+    if (paint::assign(hover_, true)) update();
 }
 
 void MomentaryButtonControl::leaveEvent(QEvent*) {
-    if (paint::assign(m_hover, false)) update();
+    if (paint::assign(hover_, false)) update();
 }
 
 void MomentaryButtonControl::mousePressEvent(QMouseEvent* e) {
     // Any mouse button holds it; only the first of several counts.
-    if (m_down) return;
+    if (down_) return;
     (void)e;
-    m_down = true;
+    down_ = true;
     setToolTip("On");
     update();
-    emit userChanged();
 }
 
 void MomentaryButtonControl::mouseReleaseEvent(QMouseEvent* e) {
     // Released when the last held button comes up.
-    if (!m_down || e->buttons() != Qt::NoButton) return;
-    m_down = false;
+    if (!down_ || e->buttons() != Qt::NoButton) return;
+    down_ = false;
     setToolTip("Off");
     update();
-    emit userChanged();
+}
+
+std::string MomentaryButtonControl::scriptText() const {
+    const QString hint = toolTip();
+    return hint == QLatin1String("On") ? "1" : hint == QLatin1String("Off") ? "0" : "";
 }
 
 void MomentaryButtonControl::paintEvent(QPaintEvent*) {
@@ -164,55 +166,55 @@ void MomentaryButtonControl::paintEvent(QPaintEvent*) {
     p.drawRoundedRect(all, radius, radius);
     const double inset = std::clamp(all.height() * 0.08, 1.5, 4.0);
     QRectF face = all.adjusted(inset, inset, -inset, -inset);
-    if (m_down) face.translate(0, 1);
+    if (down_) face.translate(0, 1);
     QLinearGradient g(face.topLeft(), face.bottomLeft());
-    g.setColorAt(0, m_down ? m_face.darker(130) : m_face.lighter(150));
-    g.setColorAt(0.5, m_down ? m_face.darker(115) : m_face);
-    g.setColorAt(1, m_down ? m_face : m_face.darker(140));
-    p.setPen(QPen(m_down ? QColor(0, 0, 0) : m_face.lighter(170), 0.8));
+    g.setColorAt(0, down_ ? face_.darker(130) : face_.lighter(150));
+    g.setColorAt(0.5, down_ ? face_.darker(115) : face_);
+    g.setColorAt(1, down_ ? face_ : face_.darker(140));
+    p.setPen(QPen(down_ ? QColor(0, 0, 0) : face_.lighter(170), 0.8));
     p.setBrush(g);
     p.drawRoundedRect(face, radius * 0.8, radius * 0.8);
     // While held the two font colours trade places.
-    const QColor text = (m_hover != m_down) ? m_enter : m_leave;
+    const QColor text = (hover_ != down_) ? enter_ : leave_;
     p.setPen(text);
     p.setFont(font());
-    p.drawText(face, Qt::AlignCenter, paint::shown(m_caption));
+    p.drawText(face, Qt::AlignCenter, paint::shown(caption_));
 }
 
 // --- TVrSwitch ---
 
 SwitchControl::SwitchControl(QWidget* parent) : InstrumentControl(parent) {
+    describeForScripts(Kind::Integer, "Switch: error reading position.",
+                       "Switch: error changing position.");
     setFocusPolicy(Qt::StrongFocus);
     resize(64, 64);
 }
 
 void SwitchControl::setPositions(int v) {
     const int positions = std::clamp(v, 1, 32);
-    const int offset = std::min(m_offset, positions - 1);
-    if (positions == m_positions && offset == m_offset) return;
-    m_positions = positions;
-    m_offset = offset;
+    const int offset = std::min(offset_, positions - 1);
+    if (positions == positions_ && offset == offset_) return;
+    positions_ = positions;
+    offset_ = offset;
     update();
 }
 void SwitchControl::setOffset(int v) {
-    if (paint::assign(m_offset, std::clamp(v, 0, m_positions - 1))) update();
+    if (paint::assign(offset_, std::clamp(v, 0, positions_ - 1))) update();
 }
 void SwitchControl::setColorOn(const QColor& c) {
-    if (paint::assign(m_on, c)) update();
+    if (paint::assign(on_, c)) update();
 }
 void SwitchControl::setColorOff(const QColor& c) {
-    if (paint::assign(m_off, c)) update();
+    if (paint::assign(off_, c)) update();
 }
 void SwitchControl::setKnobColor(const QColor& c) {
-    if (paint::assign(m_knob, c)) update();
+    if (paint::assign(knob_, c)) update();
 }
 
 void SwitchControl::stepByUser(int delta, bool wrap) {
-    int next = m_offset + delta;
-    if (wrap) next = ((next % m_positions) + m_positions) % m_positions;
-    const int was = m_offset;
+    int next = offset_ + delta;
+    if (wrap) next = ((next % positions_) + positions_) % positions_;
     setOffset(next);
-    if (m_offset != was) emit userChanged();
 }
 
 void SwitchControl::mousePressEvent(QMouseEvent* e) {
@@ -254,7 +256,7 @@ void SwitchControl::paintEvent(QPaintEvent*) {
     const QPointF c = QRectF(rect()).center();
     const double r = side / 2;
     // The marks lie on an arc centred on the top, 60 degrees apart up to 270 degrees.
-    const int n = m_positions;
+    const int n = positions_;
     const double span = n > 1 ? std::min(270.0, (n - 1) * 60.0) : 0;
     auto angle = [&](int i) {
         const double deg = 90 + span / 2 - (n > 1 ? span * i / (n - 1) : 0);
@@ -264,7 +266,7 @@ void SwitchControl::paintEvent(QPaintEvent*) {
     for (int i = 0; i < n; ++i) {
         const double a = angle(i);
         const QPointF at = c + QPointF(std::cos(a), -std::sin(a)) * (r - ledR * 1.6);
-        paint::lamp(p, at, ledR, i == m_offset ? m_on : m_off, i == m_offset);
+        paint::lamp(p, at, ledR, i == offset_ ? on_ : off_, i == offset_);
     }
 
     // The knurled knob with its pointer.
@@ -285,17 +287,17 @@ void SwitchControl::paintEvent(QPaintEvent*) {
     }
     knurl.closeSubpath();
     QLinearGradient body(c - QPointF(0, kr), c + QPointF(0, kr));
-    body.setColorAt(0, m_knob.lighter(150));
-    body.setColorAt(1, m_knob.darker(200));
+    body.setColorAt(0, knob_.lighter(150));
+    body.setColorAt(1, knob_.darker(200));
     p.setBrush(body);
     p.drawPath(knurl);
     QRadialGradient top(c - QPointF(kr * 0.25, kr * 0.3), kr);
-    top.setColorAt(0, m_knob.lighter(140));
-    top.setColorAt(1, m_knob.darker(150));
+    top.setColorAt(0, knob_.lighter(140));
+    top.setColorAt(1, knob_.darker(150));
     p.setPen(QPen(QColor(0, 0, 0, 120), 0.8));
     p.setBrush(top);
     p.drawEllipse(c, kr * 0.78, kr * 0.78);
-    const double a = angle(m_offset);
+    const double a = angle(offset_);
     const QPointF dir(std::cos(a), -std::sin(a));
     p.setPen(QPen(QColor(240, 240, 240), std::max(1.5, kr * 0.12), Qt::SolidLine, Qt::RoundCap));
     p.drawLine(c + dir * (kr * 0.25), c + dir * (kr * 0.86));
@@ -314,41 +316,41 @@ SpinnerControl::SpinnerControl(QWidget* parent) : InstrumentControl(parent) {
 }
 
 QString SpinnerControl::orientation() const {
-    return m_vertical ? "voVertical" : "voHorizontal";
+    return vertical_ ? "voVertical" : "voHorizontal";
 }
 void SpinnerControl::setOrientation(const QString& v) {
     if (v == "voVertical" || v == "voHorizontal")
-        if (paint::assign(m_vertical, v == "voVertical")) update();
+        if (paint::assign(vertical_, v == "voVertical")) update();
 }
 void SpinnerControl::setArrowColor(const QColor& c) {
-    if (paint::assign(m_arrow, c)) update();
+    if (paint::assign(arrow_, c)) update();
 }
 void SpinnerControl::setFaceColor(const QColor& c) {
-    if (paint::assign(m_face, c)) update();
+    if (paint::assign(face_, c)) update();
 }
 
 QRectF SpinnerControl::upRect() const {
     const QRectF all = QRectF(rect());
-    return m_vertical ? QRectF(all.left(), all.top(), all.width(), all.height() / 2)
-                      : QRectF(all.center().x(), all.top(), all.width() / 2, all.height());
+    return vertical_ ? QRectF(all.left(), all.top(), all.width(), all.height() / 2)
+                     : QRectF(all.center().x(), all.top(), all.width() / 2, all.height());
 }
 
 QRectF SpinnerControl::downRect() const {
     const QRectF all = QRectF(rect());
-    return m_vertical ? QRectF(all.left(), all.center().y(), all.width(), all.height() / 2)
-                      : QRectF(all.left(), all.top(), all.width() / 2, all.height());
+    return vertical_ ? QRectF(all.left(), all.center().y(), all.width(), all.height() / 2)
+                     : QRectF(all.left(), all.top(), all.width() / 2, all.height());
 }
 
 void SpinnerControl::mousePressEvent(QMouseEvent* e) {
     if (e->button() != Qt::LeftButton) return;
-    m_down = upRect().contains(e->position()) ? 1 : downRect().contains(e->position()) ? -1 : 0;
+    down_ = upRect().contains(e->position()) ? 1 : downRect().contains(e->position()) ? -1 : 0;
     update();
 }
 
 void SpinnerControl::mouseReleaseEvent(QMouseEvent* e) {
     if (e->button() != Qt::LeftButton) return;
-    const int was = m_down;
-    m_down = 0;
+    const int was = down_;
+    down_ = 0;
     update();
     // A click counts where it was pressed and released on the same half.
     if (was == 1 && upRect().contains(e->position())) emit upClicked();
@@ -378,10 +380,10 @@ void SpinnerControl::paintEvent(QPaintEvent*) {
     p.drawRoundedRect(QRectF(rect()), 3, 3);
     for (int half : {1, -1}) {
         const QRectF area = (half == 1 ? upRect() : downRect()).adjusted(1.5, 1.5, -1.5, -1.5);
-        const bool down = m_down == half;
+        const bool down = down_ == half;
         QLinearGradient g(area.topLeft(), area.bottomLeft());
-        g.setColorAt(0, down ? m_face.darker(140) : m_face.lighter(150));
-        g.setColorAt(1, down ? m_face : m_face.darker(140));
+        g.setColorAt(0, down ? face_.darker(140) : face_.lighter(150));
+        g.setColorAt(1, down ? face_ : face_.darker(140));
         p.setPen(QPen(QColor(0, 0, 0), 0.8));
         p.setBrush(g);
         p.drawRoundedRect(area, 2.5, 2.5);
@@ -389,14 +391,14 @@ void SpinnerControl::paintEvent(QPaintEvent*) {
         const double s = std::min(area.width(), area.height()) * 0.28;
         const QPointF c = area.center() + QPointF(0, down ? 1 : 0);
         QPolygonF tri;
-        if (m_vertical)
+        if (vertical_)
             tri << c + QPointF(0, -half * s) << c + QPointF(-s * 1.1, half * s * 0.7)
                 << c + QPointF(s * 1.1, half * s * 0.7);
         else
             tri << c + QPointF(half * s, 0) << c + QPointF(-half * s * 0.7, -s * 1.1)
                 << c + QPointF(-half * s * 0.7, s * 1.1);
         p.setPen(Qt::NoPen);
-        p.setBrush(m_arrow);
+        p.setBrush(arrow_);
         p.drawPolygon(tri);
     }
 }

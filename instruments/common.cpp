@@ -199,58 +199,63 @@ InstrumentControl::InstrumentControl(QWidget* parent) : QWidget(parent) {
     resize(100, 60);
 }
 
-RangeControl::RangeControl(QWidget* parent, int max) : InstrumentControl(parent), m_max(max) {}
+void InstrumentControl::describeForScripts(Kind kind, std::string_view readError,
+                                           std::string_view setError) {
+    kind_ = kind;
+    readError_ = readError;
+    setError_ = setError;
+}
+
+RangeControl::RangeControl(QWidget* parent, int max) : InstrumentControl(parent), max_(max) {}
 
 void RangeControl::setMax(int v) {
-    const int min = std::min(m_min, v), position = std::clamp(m_position, min, v);
-    if (v == m_max && min == m_min && position == m_position) return;
-    m_max = v;
-    m_min = min;
-    m_position = position;
+    const int min = std::min(min_, v), position = std::clamp(position_, min, v);
+    if (v == max_ && min == min_ && position == position_) return;
+    max_ = v;
+    min_ = min;
+    position_ = position;
     update();
 }
 
 void RangeControl::setMin(int v) {
-    const int max = std::max(m_max, v), position = std::clamp(m_position, v, max);
-    if (v == m_min && max == m_max && position == m_position) return;
-    m_min = v;
-    m_max = max;
-    m_position = position;
+    const int max = std::max(max_, v), position = std::clamp(position_, v, max);
+    if (v == min_ && max == max_ && position == position_) return;
+    min_ = v;
+    max_ = max;
+    position_ = position;
     update();
 }
 
 void RangeControl::setPosition(int v) {
-    if (paint::assign(m_position, std::clamp(v, m_min, m_max))) update();
+    if (paint::assign(position_, std::clamp(v, min_, max_))) update();
 }
 
 double RangeControl::fraction() const {
-    if (m_max == m_min) return 0;
-    return (double(m_position) - double(m_min)) / (double(m_max) - double(m_min));
+    if (max_ == min_) return 0;
+    return (double(position_) - double(min_)) / (double(max_) - double(min_));
 }
 
 void RangeControl::setPositionByUser(qint64 v) {
-    const int was = m_position;
     // Steps past the ends of the int range stop there rather than wrap round.
-    setPosition(int(std::clamp<qint64>(v, m_min, m_max)));
-    if (m_position != was) emit userChanged();
+    setPosition(int(std::clamp<qint64>(v, min_, max_)));
 }
 
 LinearControl::LinearControl(QWidget* parent, bool vertical)
-    : RangeControl(parent), m_vertical(vertical) {
+    : RangeControl(parent), vertical_(vertical) {
     setFocusPolicy(Qt::StrongFocus);
 }
 
 QString LinearControl::orientation() const {
-    return m_vertical ? "voVertical" : "voHorizontal";
+    return vertical_ ? "voVertical" : "voHorizontal";
 }
 
 void LinearControl::setOrientation(const QString& v) {
     if (v == "voVertical" || v == "voHorizontal")
-        if (paint::assign(m_vertical, v == "voVertical")) update();
+        if (paint::assign(vertical_, v == "voVertical")) update();
 }
 
 void LinearControl::setTickCount(int v) {
-    if (paint::assign(m_tickCount, std::clamp(v, 0, 1000))) update();
+    if (paint::assign(tickCount_, std::clamp(v, 0, 1000))) update();
 }
 
 QPointF LinearControl::thumbCentre() const {
@@ -269,16 +274,16 @@ void LinearControl::moveTo(QPointF p) {
 
 void LinearControl::mousePressEvent(QMouseEvent* e) {
     if (e->button() != Qt::LeftButton) return;
-    m_dragging = true;
+    dragging_ = true;
     moveTo(e->position());
 }
 
 void LinearControl::mouseMoveEvent(QMouseEvent* e) {
-    if (m_dragging) moveTo(e->position());
+    if (dragging_) moveTo(e->position());
 }
 
 void LinearControl::mouseReleaseEvent(QMouseEvent* e) {
-    if (e->button() == Qt::LeftButton) m_dragging = false;
+    if (e->button() == Qt::LeftButton) dragging_ = false;
 }
 
 void LinearControl::wheelEvent(QWheelEvent* e) {
@@ -321,32 +326,32 @@ RealRangeControl::RealRangeControl(QWidget* parent) : InstrumentControl(parent) 
 
 void RealRangeControl::setMax(double v) {
     if (!std::isfinite(v)) return; // an endless range has no scale to draw
-    const double min = std::min(m_min, v), value = std::clamp(m_value, min, v);
-    if (v == m_max && min == m_min && value == m_value) return;
-    m_max = v;
-    m_min = min;
-    m_value = value;
+    const double min = std::min(min_, v), value = std::clamp(value_, min, v);
+    if (v == max_ && min == min_ && value == value_) return;
+    max_ = v;
+    min_ = min;
+    value_ = value;
     update();
 }
 
 void RealRangeControl::setMin(double v) {
     if (!std::isfinite(v)) return; // an endless range has no scale to draw
-    const double max = std::max(m_max, v), value = std::clamp(m_value, v, max);
-    if (v == m_min && max == m_max && value == m_value) return;
-    m_min = v;
-    m_max = max;
-    m_value = value;
+    const double max = std::max(max_, v), value = std::clamp(value_, v, max);
+    if (v == min_ && max == max_ && value == value_) return;
+    min_ = v;
+    max_ = max;
+    value_ = value;
     update();
 }
 
 void RealRangeControl::setValue(double v) {
     if (std::isnan(v)) return;
-    if (paint::assign(m_value, std::clamp(v, m_min, m_max))) update();
+    if (paint::assign(value_, std::clamp(v, min_, max_))) update();
 }
 
 double RealRangeControl::fraction() const {
-    if (!(m_max > m_min)) return 0;
-    return (m_value - m_min) / (m_max - m_min);
+    if (!(max_ > min_)) return 0;
+    return (value_ - min_) / (max_ - min_);
 }
 
 // --- the factory ---

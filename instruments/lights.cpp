@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "instruments/controls.h"
+#include "instruments/lights.h"
 #include "instruments/paint.h"
 
 namespace nv::rack {
@@ -14,49 +14,51 @@ namespace nv::rack {
 // --- TVrLed ---
 
 LedControl::LedControl(QWidget* parent) : InstrumentControl(parent) {
+    describeForScripts(Kind::Flag, "Led: error reading state.", "Led: error changing state.");
     resize(24, 24);
 }
 
 void LedControl::setActive(bool v) {
-    if (paint::assign(m_active, v)) update();
+    if (paint::assign(active_, v)) update();
 }
 void LedControl::setColorOn(const QColor& c) {
-    if (paint::assign(m_on, c) && m_active) update();
+    if (paint::assign(on_, c) && active_) update();
 }
 void LedControl::setColorOff(const QColor& c) {
-    if (paint::assign(m_off, c) && !m_active) update();
+    if (paint::assign(off_, c) && !active_) update();
 }
 
 void LedControl::paintEvent(QPaintEvent*) {
     QPainter p(this);
     paint::prepare(p);
     const double side = std::min(width(), height());
-    paint::lamp(p, QRectF(rect()).center(), side / 2 * 0.62, m_active ? m_on : m_off, m_active);
+    paint::lamp(p, QRectF(rect()).center(), side / 2 * 0.62, active_ ? on_ : off_, active_);
 }
 
 // --- TVrCheckLed ---
 
 CheckLedControl::CheckLedControl(QWidget* parent) : InstrumentControl(parent) {
+    describeForScripts(Kind::Flag, "CheckLed: error reading state.",
+                       "CheckLed: error changing state.");
     setFocusPolicy(Qt::StrongFocus);
     resize(110, 22);
 }
 
 void CheckLedControl::setChecked(bool v) {
-    if (paint::assign(m_checked, v)) update();
+    if (paint::assign(checked_, v)) update();
 }
 void CheckLedControl::setCaption(const QByteArray& v) {
-    if (paint::assign(m_caption, v)) update();
+    if (paint::assign(caption_, v)) update();
 }
 void CheckLedControl::setColorOn(const QColor& c) {
-    if (paint::assign(m_on, c) && m_checked) update();
+    if (paint::assign(on_, c) && checked_) update();
 }
 void CheckLedControl::setColorOff(const QColor& c) {
-    if (paint::assign(m_off, c) && !m_checked) update();
+    if (paint::assign(off_, c) && !checked_) update();
 }
 
 void CheckLedControl::toggleByUser() {
-    setChecked(!m_checked);
-    emit userChanged();
+    setChecked(!checked_);
 }
 
 void CheckLedControl::mouseReleaseEvent(QMouseEvent* e) {
@@ -77,20 +79,20 @@ void CheckLedControl::paintEvent(QPaintEvent*) {
     const QRectF well(2, (height() - box) / 2, box, box);
     paint::well(p, well, box * 0.18, QColor(14, 14, 16));
     const QRectF lens = well.adjusted(box * 0.2, box * 0.2, -box * 0.2, -box * 0.2);
-    const QColor colour = m_checked ? m_on : m_off;
-    if (m_checked) paint::glow(p, lens.center(), box * 0.75, colour, 110);
+    const QColor colour = checked_ ? on_ : off_;
+    if (checked_) paint::glow(p, lens.center(), box * 0.75, colour, 110);
     QLinearGradient g(lens.topLeft(), lens.bottomLeft());
-    g.setColorAt(0, m_checked ? colour.lighter(160) : colour.lighter(120));
-    g.setColorAt(1, m_checked ? colour : colour.darker(160));
+    g.setColorAt(0, checked_ ? colour.lighter(160) : colour.lighter(120));
+    g.setColorAt(1, checked_ ? colour : colour.darker(160));
     p.setPen(QPen(QColor(0, 0, 0, 160), 0.8));
     p.setBrush(g);
     p.drawRoundedRect(lens, box * 0.08, box * 0.08);
-    if (!m_caption.isEmpty()) {
+    if (!caption_.isEmpty()) {
         p.setPen(paint::textColour(this));
         p.setFont(font());
         const QRectF text(well.right() + box * 0.4, 0, width() - well.right() - box * 0.4,
                           height());
-        p.drawText(text, Qt::AlignLeft | Qt::AlignVCenter, paint::shown(m_caption));
+        p.drawText(text, Qt::AlignLeft | Qt::AlignVCenter, paint::shown(caption_));
     }
     if (hasFocus()) {
         p.setPen(QPen(QColor(255, 255, 255, 70), 1, Qt::DotLine));
@@ -102,20 +104,22 @@ void CheckLedControl::paintEvent(QPaintEvent*) {
 // --- TVrMatrix ---
 
 MatrixControl::MatrixControl(QWidget* parent) : InstrumentControl(parent) {
+    describeForScripts(Kind::Text, "MatrixLed: error reading text.",
+                       "MatrixLed: error changing text.");
     resize(200, 40);
 }
 
 void MatrixControl::setText(const QByteArray& v) {
-    if (paint::assign(m_text, v)) update();
+    if (paint::assign(text_, v)) update();
 }
 void MatrixControl::setCells(int v) {
-    if (paint::assign(m_cells, std::clamp(v, 1, 256))) update();
+    if (paint::assign(cells_, std::clamp(v, 1, 256))) update();
 }
 void MatrixControl::setColorOn(const QColor& c) {
-    if (paint::assign(m_on, c)) update();
+    if (paint::assign(on_, c)) update();
 }
 void MatrixControl::setColorOff(const QColor& c) {
-    if (paint::assign(m_off, c)) update();
+    if (paint::assign(off_, c)) update();
 }
 
 void MatrixControl::paintEvent(QPaintEvent*) {
@@ -124,22 +128,22 @@ void MatrixControl::paintEvent(QPaintEvent*) {
     const QRectF all = QRectF(rect());
     paint::well(p, all, 3, QColor(6, 6, 7));
     // Each cell is five dot columns and a gap column; the display keeps a dot's margin.
-    const double cols = m_cells * 6 + 1, rows = 9;
+    const double cols = cells_ * 6 + 1, rows = 9;
     const double pitch = std::min(all.width() / cols, all.height() / rows);
     if (pitch <= 0.5) return;
     const double dot = pitch * 0.4;
     const QPointF origin(all.center().x() - (cols - 2) * pitch / 2,
                          all.center().y() - 6 * pitch / 2);
-    const std::u32string text = paint::shown(m_text).toStdU32String();
+    const std::u32string text = paint::shown(text_).toStdU32String();
     p.setPen(Qt::NoPen);
-    for (int i = 0; i < m_cells; ++i) {
+    for (int i = 0; i < cells_; ++i) {
         const char32_t c = size_t(i) < text.size() ? text[size_t(i)] : U' ';
-        paint::dotGlyph(p, origin + QPointF(i * 6 * pitch, 0), pitch, dot, c, m_on, m_off, true);
+        paint::dotGlyph(p, origin + QPointF(i * 6 * pitch, 0), pitch, dot, c, on_, off_, true);
     }
     // A faint halo over the lit dots makes them read as light rather than paint.
-    QColor halo = m_on;
+    QColor halo = on_;
     halo.setAlpha(50);
-    for (int i = 0; i < m_cells; ++i) {
+    for (int i = 0; i < cells_; ++i) {
         const char32_t c = size_t(i) < text.size() ? text[size_t(i)] : U' ';
         paint::dotGlyph(p, origin + QPointF(i * 6 * pitch, 0), pitch, dot * 1.45, c, halo, QColor(),
                         true);
@@ -191,39 +195,41 @@ void drawDigit(QPainter& p, const QRectF& box, uint8_t bits, const QColor& on, c
 } // namespace
 
 NumberControl::NumberControl(QWidget* parent) : InstrumentControl(parent) {
+    describeForScripts(Kind::Integer, "NumericLed: error reading value.",
+                       "NumericLed: error changing value.");
     resize(120, 48);
 }
 
 void NumberControl::setMax(int v) {
-    const int min = std::min(m_min, v), value = std::clamp(m_value, min, v);
-    if (v == m_max && min == m_min && value == m_value) return;
-    m_max = v;
-    m_min = min;
-    m_value = value;
+    const int min = std::min(min_, v), value = std::clamp(value_, min, v);
+    if (v == max_ && min == min_ && value == value_) return;
+    max_ = v;
+    min_ = min;
+    value_ = value;
     update();
 }
 void NumberControl::setMin(int v) {
-    const int max = std::max(m_max, v), value = std::clamp(m_value, v, max);
-    if (v == m_min && max == m_max && value == m_value) return;
-    m_min = v;
-    m_max = max;
-    m_value = value;
+    const int max = std::max(max_, v), value = std::clamp(value_, v, max);
+    if (v == min_ && max == max_ && value == value_) return;
+    min_ = v;
+    max_ = max;
+    value_ = value;
     update();
 }
 void NumberControl::setValue(int v) {
-    if (paint::assign(m_value, std::clamp(v, m_min, m_max))) update();
+    if (paint::assign(value_, std::clamp(v, min_, max_))) update();
 }
 void NumberControl::setDigits(int v) {
-    if (paint::assign(m_digits, std::clamp(v, 1, 12))) update();
+    if (paint::assign(digits_, std::clamp(v, 1, 12))) update();
 }
 void NumberControl::setLeadingZero(bool v) {
-    if (paint::assign(m_leadingZero, v)) update();
+    if (paint::assign(leadingZero_, v)) update();
 }
 void NumberControl::setColorOn(const QColor& c) {
-    if (paint::assign(m_on, c)) update();
+    if (paint::assign(on_, c)) update();
 }
 void NumberControl::setColorOff(const QColor& c) {
-    if (paint::assign(m_off, c)) update();
+    if (paint::assign(off_, c)) update();
 }
 
 void NumberControl::paintEvent(QPaintEvent*) {
@@ -233,18 +239,18 @@ void NumberControl::paintEvent(QPaintEvent*) {
     paint::well(p, all, 3, QColor(8, 6, 6));
 
     // The places: the figures right-aligned, a minus sign before them.
-    const qint64 v = m_value;
+    const qint64 v = value_;
     const QString figures = QString::number(v < 0 ? -v : v);
     const int needed = int(figures.size()) + (v < 0 ? 1 : 0);
-    const int places = std::max(m_digits, needed);
+    const int places = std::max(digits_, needed);
     std::vector<uint8_t> shown(size_t(places), 0);
     for (int i = 0; i < int(figures.size()); ++i)
         shown[size_t(places - figures.size() + i)] = kSegments[figures[i].digitValue()];
     int first = places - int(figures.size());
-    if (m_leadingZero)
+    if (leadingZero_)
         for (int i = (v < 0 ? 1 : 0); i < first; ++i)
             shown[size_t(i)] = kSegments[0];
-    if (v < 0) shown[size_t(m_leadingZero ? 0 : first - 1)] = kMinus;
+    if (v < 0) shown[size_t(leadingZero_ ? 0 : first - 1)] = kMinus;
 
     const double pad = std::clamp(all.height() * 0.14, 2.0, 12.0);
     const QRectF area = all.adjusted(pad, pad, -pad, -pad);
@@ -261,7 +267,7 @@ void NumberControl::paintEvent(QPaintEvent*) {
     p.shear(-0.08, 0);
     p.translate(0, -area.center().y());
     for (int i = 0; i < places; ++i)
-        drawDigit(p, QRectF(x0 + i * step, y0, w, h), shown[size_t(i)], m_on, m_off);
+        drawDigit(p, QRectF(x0 + i * step, y0, w, h), shown[size_t(i)], on_, off_);
     p.restore();
 }
 
@@ -272,19 +278,19 @@ LcdControl::LcdControl(QWidget* parent) : InstrumentControl(parent) {
 }
 
 void LcdControl::setText(const QByteArray& v) {
-    if (paint::assign(m_text, v)) update();
+    if (paint::assign(text_, v)) update();
 }
 void LcdControl::setColumns(int v) {
-    if (paint::assign(m_columns, std::clamp(v, 1, 80))) update();
+    if (paint::assign(columns_, std::clamp(v, 1, 80))) update();
 }
 void LcdControl::setRows(int v) {
-    if (paint::assign(m_rows, std::clamp(v, 1, 8))) update();
+    if (paint::assign(rows_, std::clamp(v, 1, 8))) update();
 }
 void LcdControl::setBackColor(const QColor& c) {
-    if (paint::assign(m_back, c)) update();
+    if (paint::assign(back_, c)) update();
 }
 void LcdControl::setColorOn(const QColor& c) {
-    if (paint::assign(m_on, c)) update();
+    if (paint::assign(on_, c)) update();
 }
 
 void LcdControl::paintEvent(QPaintEvent*) {
@@ -298,28 +304,28 @@ void LcdControl::paintEvent(QPaintEvent*) {
     const double frame = std::clamp(std::min(all.width(), all.height()) * 0.08, 2.0, 10.0);
     const QRectF glass = all.adjusted(frame, frame, -frame, -frame);
     QLinearGradient back(glass.topLeft(), glass.bottomLeft());
-    back.setColorAt(0, m_back.lighter(112));
-    back.setColorAt(1, m_back.darker(108));
+    back.setColorAt(0, back_.lighter(112));
+    back.setColorAt(1, back_.darker(108));
     p.setBrush(back);
     p.drawRect(glass);
 
     // Characters are 5 dots plus a gap wide, 8 rows plus a gap tall.
-    const double cols = m_columns * 6 + 1, rows = m_rows * 9 + 1;
+    const double cols = columns_ * 6 + 1, rows = rows_ * 9 + 1;
     const double pitch = std::min(glass.width() / cols, glass.height() / rows);
     if (pitch > 0.5) {
         const QPointF origin(glass.center().x() - (cols - 2) * pitch / 2 + 0,
                              glass.center().y() - (rows - 2) * pitch / 2 + pitch * 0.5);
         const double dot = pitch * 0.44;
-        QColor off = m_back.darker(107);
+        QColor off = back_.darker(107);
         // Lines end with a line feed, or with a carriage return and a line feed.
-        const QStringList lines = paint::shown(m_text).remove('\r').split('\n');
-        for (int row = 0; row < m_rows; ++row) {
+        const QStringList lines = paint::shown(text_).remove('\r').split('\n');
+        for (int row = 0; row < rows_; ++row) {
             const std::u32string line =
                 row < lines.size() ? lines[row].toStdU32String() : std::u32string();
-            for (int col = 0; col < m_columns; ++col) {
+            for (int col = 0; col < columns_; ++col) {
                 const char32_t c = size_t(col) < line.size() ? line[size_t(col)] : U' ';
                 paint::dotGlyph(p, origin + QPointF(col * 6 * pitch, row * 9 * pitch), pitch, dot,
-                                c, m_on, off, false);
+                                c, on_, off, false);
             }
         }
     }

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "instruments/controls.h"
+#include "instruments/linear.h"
 #include "instruments/paint.h"
 
 namespace nv::rack {
@@ -31,17 +31,19 @@ void ticks(QPainter& p, QPointF a, QPointF b, int count, double off, double len,
 // --- TVrSlider ---
 
 SliderControl::SliderControl(QWidget* parent) : LinearControl(parent, true) {
+    describeForScripts(Kind::Integer, "Slider: error reading postion.",
+                       "Slider: error changing position.");
     resize(44, 150);
 }
 
 void SliderControl::setThumbColor(const QColor& c) {
-    if (paint::assign(m_thumb, c)) update();
+    if (paint::assign(thumb_, c)) update();
 }
 void SliderControl::setTrackColor(const QColor& c) {
-    if (paint::assign(m_track, c)) update();
+    if (paint::assign(track_, c)) update();
 }
 void SliderControl::setTickColor(const QColor& c) {
-    if (paint::assign(m_tick, c)) update();
+    if (paint::assign(tick_, c)) update();
 }
 
 QSizeF SliderControl::thumbSize() const {
@@ -75,11 +77,11 @@ void SliderControl::paintEvent(QPaintEvent*) {
     QRectF slot = vertical()
                       ? QRectF(a.x() - slotW / 2, b.y() - slotW / 2, slotW, a.y() - b.y() + slotW)
                       : QRectF(a.x() - slotW / 2, a.y() - slotW / 2, b.x() - a.x() + slotW, slotW);
-    paint::well(p, slot, slotW / 2, m_track);
+    paint::well(p, slot, slotW / 2, track_);
     // Scale marks on both sides of the slot.
-    ticks(p, a, b, tickCount(), slotW * 1.2, across * 0.16, vertical(), m_tick,
+    ticks(p, a, b, tickCount(), slotW * 1.2, across * 0.16, vertical(), tick_,
           std::max(1.0, across * 0.02));
-    ticks(p, a, b, tickCount(), -slotW * 1.2, across * 0.16, vertical(), m_tick,
+    ticks(p, a, b, tickCount(), -slotW * 1.2, across * 0.16, vertical(), tick_,
           std::max(1.0, across * 0.02));
 
     // The fader cap: a shadow, a ridged body and the white index line.
@@ -91,10 +93,10 @@ void SliderControl::paintEvent(QPaintEvent*) {
     p.drawRoundedRect(cap.translated(1.5, 2.5), 2, 2);
     QLinearGradient body(vertical() ? cap.topLeft() : cap.topLeft(),
                          vertical() ? cap.bottomLeft() : cap.topRight());
-    body.setColorAt(0, m_thumb.lighter(115));
-    body.setColorAt(0.45, m_thumb.darker(135));
-    body.setColorAt(0.55, m_thumb.darker(160));
-    body.setColorAt(1, m_thumb.darker(120));
+    body.setColorAt(0, thumb_.lighter(115));
+    body.setColorAt(0.45, thumb_.darker(135));
+    body.setColorAt(0.55, thumb_.darker(160));
+    body.setColorAt(1, thumb_.darker(120));
     p.setPen(QPen(QColor(0, 0, 0), 0.8));
     p.setBrush(body);
     p.drawRoundedRect(cap, 2, 2);
@@ -126,17 +128,19 @@ void SliderControl::paintEvent(QPaintEvent*) {
 // --- TVrTrackBar ---
 
 TrackBarControl::TrackBarControl(QWidget* parent) : LinearControl(parent, false) {
+    describeForScripts(Kind::Integer, "TrackBar: error reading postion.",
+                       "TrackBar: error changing position.");
     resize(180, 44);
 }
 
 void TrackBarControl::setThumbColor(const QColor& c) {
-    if (paint::assign(m_thumb, c)) update();
+    if (paint::assign(thumb_, c)) update();
 }
 void TrackBarControl::setBarColor(const QColor& c) {
-    if (paint::assign(m_bar, c)) update();
+    if (paint::assign(bar_, c)) update();
 }
 void TrackBarControl::setTickColor(const QColor& c) {
-    if (paint::assign(m_tick, c)) update();
+    if (paint::assign(tick_, c)) update();
 }
 
 // The groove runs a third of the way across; ticks below (or right of) it.
@@ -170,11 +174,11 @@ void TrackBarControl::paintEvent(QPaintEvent*) {
     const QPointF t = thumbCentre();
     // The filled part, up to the thumb.
     p.setPen(Qt::NoPen);
-    p.setBrush(m_bar);
+    p.setBrush(bar_);
     p.drawRoundedRect(bar(a, t).adjusted(1, 1, -1, -1), grooveW / 2 - 1, grooveW / 2 - 1);
-    paint::glow(p, t, grooveW * 2.2, m_bar, 60);
+    paint::glow(p, t, grooveW * 2.2, bar_, 60);
 
-    ticks(p, a, b, tickCount(), across * 0.3, across * 0.2, vertical(), m_tick,
+    ticks(p, a, b, tickCount(), across * 0.3, across * 0.2, vertical(), tick_,
           std::max(1.0, across * 0.025));
 
     // A pointer thumb aimed at the scale.
@@ -190,12 +194,12 @@ void TrackBarControl::paintEvent(QPaintEvent*) {
     p.drawPolygon(ptr.translated(1.5, 2));
     QLinearGradient body(ptr.boundingRect().topLeft(), vertical() ? ptr.boundingRect().bottomLeft()
                                                                   : ptr.boundingRect().topRight());
-    body.setColorAt(0, m_thumb.lighter(120));
-    body.setColorAt(1, m_thumb.darker(170));
+    body.setColorAt(0, thumb_.lighter(120));
+    body.setColorAt(1, thumb_.darker(170));
     p.setPen(QPen(QColor(0, 0, 0), 0.8));
     p.setBrush(body);
     p.drawPolygon(ptr);
-    p.setPen(QPen(m_bar.lighter(130), std::max(1.0, across * 0.03)));
+    p.setPen(QPen(bar_.lighter(130), std::max(1.0, across * 0.03)));
     if (vertical())
         p.drawLine(t + QPointF(-hl * 0.6, 0), t + QPointF(hl * 0.5, 0));
     else
@@ -210,24 +214,26 @@ void TrackBarControl::paintEvent(QPaintEvent*) {
 // --- TVrProgressBar ---
 
 LevelBarControl::LevelBarControl(QWidget* parent) : RangeControl(parent) {
+    describeForScripts(Kind::Integer, "LevelBar: error reading postion.",
+                       "LevelBar: error changing position.");
     resize(180, 22);
 }
 
 QString LevelBarControl::orientation() const {
-    return m_vertical ? "voVertical" : "voHorizontal";
+    return vertical_ ? "voVertical" : "voHorizontal";
 }
 void LevelBarControl::setOrientation(const QString& v) {
     if (v == "voVertical" || v == "voHorizontal")
-        if (paint::assign(m_vertical, v == "voVertical")) update();
+        if (paint::assign(vertical_, v == "voVertical")) update();
 }
 void LevelBarControl::setSegments(int v) {
-    if (paint::assign(m_segments, std::clamp(v, 0, 200))) update();
+    if (paint::assign(segments_, std::clamp(v, 0, 200))) update();
 }
 void LevelBarControl::setColorOn(const QColor& c) {
-    if (paint::assign(m_on, c)) update();
+    if (paint::assign(on_, c)) update();
 }
 void LevelBarControl::setColorOff(const QColor& c) {
-    if (paint::assign(m_off, c)) update();
+    if (paint::assign(off_, c)) update();
 }
 
 void LevelBarControl::paintEvent(QPaintEvent*) {
@@ -238,31 +244,31 @@ void LevelBarControl::paintEvent(QPaintEvent*) {
     const double pad = std::clamp(std::min(all.width(), all.height()) * 0.14, 2.0, 5.0);
     const QRectF area = all.adjusted(pad, pad, -pad, -pad);
     if (area.width() <= 0 || area.height() <= 0) return;
-    const double length = m_vertical ? area.height() : area.width();
+    const double length = vertical_ ? area.height() : area.width();
     // A span of the bar, from fraction f0 to f1 of its length, as a rectangle.
     auto span = [&](double f0, double f1) {
-        return m_vertical ? QRectF(area.left(), area.bottom() - length * f1, area.width(),
-                                   length * (f1 - f0))
-                          : QRectF(area.left() + length * f0, area.top(), length * (f1 - f0),
-                                   area.height());
+        return vertical_ ? QRectF(area.left(), area.bottom() - length * f1, area.width(),
+                                  length * (f1 - f0))
+                         : QRectF(area.left() + length * f0, area.top(), length * (f1 - f0),
+                                  area.height());
     };
     p.setPen(Qt::NoPen);
     auto lit = [&](const QRectF& r) {
-        QLinearGradient g = m_vertical ? QLinearGradient(r.topLeft(), r.topRight())
-                                       : QLinearGradient(r.topLeft(), r.bottomLeft());
-        g.setColorAt(0, m_on.lighter(150));
-        g.setColorAt(0.4, m_on);
-        g.setColorAt(1, m_on.darker(130));
+        QLinearGradient g = vertical_ ? QLinearGradient(r.topLeft(), r.topRight())
+                                      : QLinearGradient(r.topLeft(), r.bottomLeft());
+        g.setColorAt(0, on_.lighter(150));
+        g.setColorAt(0.4, on_);
+        g.setColorAt(1, on_.darker(130));
         p.setBrush(g);
         p.drawRect(r);
     };
-    if (m_segments == 0) {
-        p.setBrush(m_off);
+    if (segments_ == 0) {
+        p.setBrush(off_);
         p.drawRect(area);
         if (fraction() > 0) lit(span(0, fraction()));
         return;
     }
-    const int n = m_segments;
+    const int n = segments_;
     const int on = int(std::lround(fraction() * n));
     const double each = 1.0 / n;
     const double gap = std::min(each * 0.25, 2.0 / length);
@@ -271,7 +277,7 @@ void LevelBarControl::paintEvent(QPaintEvent*) {
         if (i < on)
             lit(seg);
         else {
-            p.setBrush(m_off);
+            p.setBrush(off_);
             p.drawRect(seg);
         }
     }

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "instruments/controls.h"
+#include "instruments/meters.h"
 #include "instruments/paint.h"
 
 namespace nv::rack {
@@ -38,23 +38,25 @@ QFont sizedFont(const QWidget* w, qreal pixels, bool bold = false) {
 // --- TVrMeter ---
 
 MeterControl::MeterControl(QWidget* parent) : RangeControl(parent) {
+    describeForScripts(Kind::Integer, "AnalogMeter: error reading postion.",
+                       "AnalogMeter: error changing position.");
     resize(160, 110);
 }
 
 void MeterControl::setTickCount(int v) {
-    if (paint::assign(m_tickCount, std::clamp(v, 2, 101))) update();
+    if (paint::assign(tickCount_, std::clamp(v, 2, 101))) update();
 }
 void MeterControl::setCaption(const QByteArray& v) {
-    if (paint::assign(m_caption, v)) update();
+    if (paint::assign(caption_, v)) update();
 }
 void MeterControl::setNeedleColor(const QColor& c) {
-    if (paint::assign(m_needle, c)) update();
+    if (paint::assign(needle_, c)) update();
 }
 void MeterControl::setScaleColor(const QColor& c) {
-    if (paint::assign(m_scale, c)) update();
+    if (paint::assign(scale_, c)) update();
 }
 void MeterControl::setFaceColor(const QColor& c) {
-    if (paint::assign(m_face, c)) update();
+    if (paint::assign(face_, c)) update();
 }
 
 void MeterControl::paintEvent(QPaintEvent*) {
@@ -68,8 +70,8 @@ void MeterControl::paintEvent(QPaintEvent*) {
 
     // The cream scale plate.
     QLinearGradient plate(face.topLeft(), face.bottomLeft());
-    plate.setColorAt(0, m_face.lighter(106));
-    plate.setColorAt(1, m_face.darker(112));
+    plate.setColorAt(0, face_.lighter(106));
+    plate.setColorAt(1, face_.darker(112));
     p.setPen(QPen(QColor(0, 0, 0, 160), 1));
     p.setBrush(plate);
     p.drawRoundedRect(face, 2, 2);
@@ -98,11 +100,11 @@ void MeterControl::paintEvent(QPaintEvent*) {
         outer.adjusted(zoneWidth / 2, zoneWidth / 2, -zoneWidth / 2, -zoneWidth / 2);
     p.drawArc(zoneRect, int(arcEnd * 16), int((arcStart - arcEnd) * 16));
     const qreal lineWidth = std::max(1.0, r * 0.012);
-    p.setPen(QPen(m_scale, lineWidth));
+    p.setPen(QPen(scale_, lineWidth));
     p.drawArc(outer, int((90 - half) * 16), int(2 * half * 16));
 
     // Major ticks with their figures and four minor ticks between them.
-    const int majors = m_tickCount;
+    const int majors = tickCount_;
     const int minors = 5;
     const double span = double(max()) - double(min());
     p.setFont(labelFont);
@@ -110,31 +112,31 @@ void MeterControl::paintEvent(QPaintEvent*) {
         const double f = double(i) / ((majors - 1) * minors);
         const bool major = i % minors == 0;
         const double len = major ? r * 0.12 : r * 0.06;
-        p.setPen(QPen(m_scale, major ? lineWidth * 1.6 : lineWidth, Qt::SolidLine, Qt::FlatCap));
+        p.setPen(QPen(scale_, major ? lineWidth * 1.6 : lineWidth, Qt::SolidLine, Qt::FlatCap));
         p.drawLine(at(f, r), at(f, r - len));
         if (major) {
             const QString text = tickLabel(min() + span * f, span);
             const QPointF c = at(f, r + labelRoom * 0.75);
             QRectF box(0, 0, labelRoom * 5, labelRoom * 1.4);
             box.moveCenter(c);
-            p.setPen(m_scale);
+            p.setPen(scale_);
             p.drawText(box, Qt::AlignCenter, text);
         }
     }
 
     // The unit caption in the middle of the plate.
-    if (!m_caption.isEmpty()) {
+    if (!caption_.isEmpty()) {
         p.setFont(sizedFont(this, std::clamp(r * 0.2, 8.0, 60.0), true));
-        p.setPen(m_scale);
+        p.setPen(scale_);
         QRectF box(face.left(), pivot.y() - r * 0.55, face.width(), r * 0.3);
-        p.drawText(box, Qt::AlignCenter, paint::shown(m_caption));
+        p.drawText(box, Qt::AlignCenter, paint::shown(caption_));
     }
 
     // The needle with its shadow, then the pivot's cover.
     const QPointF tip = at(fraction(), r * 1.02);
     p.setPen(QPen(QColor(0, 0, 0, 35), std::max(1.2, r * 0.02), Qt::SolidLine, Qt::RoundCap));
     p.drawLine(pivot + QPointF(1, 1.5), tip + QPointF(1, 1.5));
-    p.setPen(QPen(m_needle, std::max(1.2, r * 0.018), Qt::SolidLine, Qt::RoundCap));
+    p.setPen(QPen(needle_, std::max(1.2, r * 0.018), Qt::SolidLine, Qt::RoundCap));
     p.drawLine(pivot, tip);
     const double cover = std::max(4.0, r * 0.16);
     QRadialGradient hub(pivot - QPointF(cover * 0.3, cover * 0.3), cover * 1.2);
@@ -158,26 +160,28 @@ void MeterControl::paintEvent(QPaintEvent*) {
 // --- TVrAngularMeter ---
 
 AngularMeterControl::AngularMeterControl(QWidget* parent) : RealRangeControl(parent) {
+    describeForScripts(Kind::Real, "AngularMeter: error reading postion.",
+                       "AngularMeter: error changing position.");
     resize(140, 140);
 }
 
 void AngularMeterControl::setTickCount(int v) {
-    if (paint::assign(m_tickCount, std::clamp(v, 2, 101))) update();
+    if (paint::assign(tickCount_, std::clamp(v, 2, 101))) update();
 }
 void AngularMeterControl::setCaption(const QByteArray& v) {
-    if (paint::assign(m_caption, v)) update();
+    if (paint::assign(caption_, v)) update();
 }
 void AngularMeterControl::setNeedleColor(const QColor& c) {
-    if (paint::assign(m_needle, c)) update();
+    if (paint::assign(needle_, c)) update();
 }
 void AngularMeterControl::setScaleColor(const QColor& c) {
-    if (paint::assign(m_scale, c)) update();
+    if (paint::assign(scale_, c)) update();
 }
 void AngularMeterControl::setFaceColor(const QColor& c) {
-    if (paint::assign(m_face, c)) update();
+    if (paint::assign(face_, c)) update();
 }
 void AngularMeterControl::setWarningColor(const QColor& c) {
-    if (paint::assign(m_warning, c)) update();
+    if (paint::assign(warning_, c)) update();
 }
 
 void AngularMeterControl::paintEvent(QPaintEvent*) {
@@ -198,8 +202,8 @@ void AngularMeterControl::paintEvent(QPaintEvent*) {
     p.drawEllipse(c, outerR, outerR);
     const double faceR = outerR * 0.9;
     QRadialGradient dial(c - QPointF(0, faceR * 0.3), faceR * 1.3);
-    dial.setColorAt(0, m_face.lighter(160));
-    dial.setColorAt(1, m_face);
+    dial.setColorAt(0, face_.lighter(160));
+    dial.setColorAt(1, face_);
     p.setPen(QPen(QColor(0, 0, 0), 1));
     p.setBrush(dial);
     p.drawEllipse(c, faceR, faceR);
@@ -214,17 +218,17 @@ void AngularMeterControl::paintEvent(QPaintEvent*) {
     const double bandW = std::max(2.0, faceR * 0.06);
     const QRectF band(c.x() - r + bandW / 2, c.y() - r + bandW / 2, 2 * r - bandW, 2 * r - bandW);
     p.setBrush(Qt::NoBrush);
-    p.setPen(QPen(m_warning, bandW, Qt::SolidLine, Qt::FlatCap));
+    p.setPen(QPen(warning_, bandW, Qt::SolidLine, Qt::FlatCap));
     p.drawArc(band, int((start - sweep) * 16), int(sweep * 0.2 * 16));
 
-    const int majors = m_tickCount, minors = 5;
+    const int majors = tickCount_, minors = 5;
     const double span = max() - min();
     const qreal lw = std::max(1.0, faceR * 0.014);
     p.setFont(sizedFont(this, std::clamp(faceR * 0.13, 7.0, 48.0)));
     for (int i = 0; i <= (majors - 1) * minors; ++i) {
         const double f = double(i) / ((majors - 1) * minors);
         const bool major = i % minors == 0;
-        p.setPen(QPen(m_scale, major ? lw * 2 : lw, Qt::SolidLine, Qt::FlatCap));
+        p.setPen(QPen(scale_, major ? lw * 2 : lw, Qt::SolidLine, Qt::FlatCap));
         p.drawLine(at(f, r), at(f, r - (major ? faceR * 0.13 : faceR * 0.07)));
         if (major) {
             QRectF box(0, 0, faceR * 0.6, faceR * 0.2);
@@ -234,11 +238,11 @@ void AngularMeterControl::paintEvent(QPaintEvent*) {
     }
 
     // Caption above the hub, the value in figures below it.
-    p.setPen(m_scale);
-    if (!m_caption.isEmpty()) {
+    p.setPen(scale_);
+    if (!caption_.isEmpty()) {
         p.setFont(sizedFont(this, std::clamp(faceR * 0.14, 7.0, 48.0)));
         QRectF box(c.x() - faceR * 0.6, c.y() - faceR * 0.42, faceR * 1.2, faceR * 0.2);
-        p.drawText(box, Qt::AlignCenter, paint::shown(m_caption));
+        p.drawText(box, Qt::AlignCenter, paint::shown(caption_));
     }
     {
         p.setFont(sizedFont(this, std::clamp(faceR * 0.17, 7.0, 56.0), true));
@@ -246,7 +250,7 @@ void AngularMeterControl::paintEvent(QPaintEvent*) {
         // Whole values bare; fractions with the decimals the range's size warrants.
         const bool whole = value() == std::round(value());
         const int decimals = whole ? 0 : span > 1000 ? 0 : span >= 10 ? 1 : 2;
-        p.setPen(m_needle);
+        p.setPen(needle_);
         p.drawText(box, Qt::AlignCenter, QString::number(value(), 'f', decimals));
     }
 
@@ -261,7 +265,7 @@ void AngularMeterControl::paintEvent(QPaintEvent*) {
     p.setPen(Qt::NoPen);
     p.setBrush(QColor(0, 0, 0, 90));
     p.drawPolygon(blade.translated(1.5, 2));
-    p.setBrush(m_needle);
+    p.setBrush(needle_);
     p.drawPolygon(blade);
     const double hubR = std::max(3.0, faceR * 0.09);
     QRadialGradient hub(c - QPointF(hubR * 0.3, hubR * 0.3), hubR * 1.3);
@@ -281,20 +285,22 @@ void AngularMeterControl::paintEvent(QPaintEvent*) {
 // --- TVrPowerMeter ---
 
 PowerMeterControl::PowerMeterControl(QWidget* parent) : RealRangeControl(parent) {
+    describeForScripts(Kind::IntegerReal, "PowerMeter: error reading value.",
+                       "PowerMeter: error changing position.");
     resize(160, 100);
 }
 
 void PowerMeterControl::setSegments(int v) {
-    if (paint::assign(m_segments, std::clamp(v, 2, 100))) update();
+    if (paint::assign(segments_, std::clamp(v, 2, 100))) update();
 }
 void PowerMeterControl::setColorLow(const QColor& c) {
-    if (paint::assign(m_low, c)) update();
+    if (paint::assign(low_, c)) update();
 }
 void PowerMeterControl::setColorMid(const QColor& c) {
-    if (paint::assign(m_mid, c)) update();
+    if (paint::assign(mid_, c)) update();
 }
 void PowerMeterControl::setColorHigh(const QColor& c) {
-    if (paint::assign(m_high, c)) update();
+    if (paint::assign(high_, c)) update();
 }
 
 void PowerMeterControl::paintEvent(QPaintEvent*) {
@@ -312,12 +318,12 @@ void PowerMeterControl::paintEvent(QPaintEvent*) {
     const double r = std::max(4.0, std::min(face.width() / 2, c.y() - face.top()));
     const double ring = r * 0.3;
     const double gap = 1.6; // degrees between segments
-    const int n = m_segments;
+    const int n = segments_;
     const int lit = int(std::lround(fraction() * n));
     const double each = 180.0 / n;
     for (int i = 0; i < n; ++i) {
         const double pos = (i + 0.5) / n;
-        const QColor base = pos < 0.6 ? m_low : pos < 0.85 ? m_mid : m_high;
+        const QColor base = pos < 0.6 ? low_ : pos < 0.85 ? mid_ : high_;
         const bool on = i < lit;
         const double a0 = 180 - i * each - gap / 2, a1 = 180 - (i + 1) * each + gap / 2;
         QPainterPath seg;
@@ -342,7 +348,7 @@ void PowerMeterControl::paintEvent(QPaintEvent*) {
     if (lit > 0) {
         // The lit arc lights the panel a little.
         const double pos = double(lit) / n;
-        paint::glow(p, c, r * 1.1, pos < 0.6 ? m_low : pos < 0.85 ? m_mid : m_high, 40);
+        paint::glow(p, c, r * 1.1, pos < 0.6 ? low_ : pos < 0.85 ? mid_ : high_, 40);
     }
 
     // The value in figures under the ring's middle, the range at its ends.

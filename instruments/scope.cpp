@@ -4,8 +4,8 @@
 #include <QTimer>
 #include <algorithm>
 
-#include "instruments/controls.h"
 #include "instruments/paint.h"
+#include "instruments/scope.h"
 
 namespace nv::rack {
 
@@ -14,13 +14,14 @@ namespace {
 constexpr size_t kKeep = 4096;
 } // namespace
 
-ScopeControl::ScopeControl(QWidget* parent) : InstrumentControl(parent), m_timer(new QTimer(this)) {
-    m_colors[0] = QColor(255, 220, 0);
-    m_colors[1] = QColor(0, 220, 255);
-    m_colors[2] = QColor(255, 80, 200);
-    m_colors[3] = QColor(90, 255, 90);
-    m_timer->setInterval(m_interval);
-    connect(m_timer, &QTimer::timeout, this, &ScopeControl::requestSamples);
+ScopeControl::ScopeControl(QWidget* parent) : InstrumentControl(parent), timer_(new QTimer(this)) {
+    describeForScripts(Kind::Sample, {}, "Scope: error adding value.");
+    colors_[0] = QColor(255, 220, 0);
+    colors_[1] = QColor(0, 220, 255);
+    colors_[2] = QColor(255, 80, 200);
+    colors_[3] = QColor(90, 255, 90);
+    timer_->setInterval(interval_);
+    connect(timer_, &QTimer::timeout, this, &ScopeControl::requestSamples);
     // Every paint fills the whole face first: the window need not paint beneath it at each
     // sample.
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -28,95 +29,95 @@ ScopeControl::ScopeControl(QWidget* parent) : InstrumentControl(parent), m_timer
 }
 
 void ScopeControl::setActive(bool v) {
-    if (v == m_active) return;
-    m_active = v;
+    if (v == active_) return;
+    active_ = v;
     if (v)
-        m_timer->start(m_interval);
+        timer_->start(interval_);
     else
-        m_timer->stop();
+        timer_->stop();
 }
 
 void ScopeControl::setInterval(int v) {
     v = std::clamp(v, 1, 3600000);
-    if (v == m_interval) return;
-    m_interval = v;
-    m_timer->setInterval(v);
+    if (v == interval_) return;
+    interval_ = v;
+    timer_->setInterval(v);
 }
 
 void ScopeControl::setChannels(int v) {
     v = std::clamp(v, 1, kMaxChannels);
-    if (!paint::assign(m_channels, v)) return;
-    for (int c = m_channels; c < kMaxChannels; ++c)
-        m_samples[c].clear();
+    if (!paint::assign(channels_, v)) return;
+    for (int c = channels_; c < kMaxChannels; ++c)
+        samples_[c].clear();
     update();
 }
 
 void ScopeControl::setMax(int v) {
-    const int min = std::min(m_min, v);
-    if (v == m_max && min == m_min) return;
-    m_max = v;
-    m_min = min;
+    const int min = std::min(min_, v);
+    if (v == max_ && min == min_) return;
+    max_ = v;
+    min_ = min;
     update();
 }
 
 void ScopeControl::setMin(int v) {
-    const int max = std::max(m_max, v);
-    if (v == m_min && max == m_max) return;
-    m_min = v;
-    m_max = max;
+    const int max = std::max(max_, v);
+    if (v == min_ && max == max_) return;
+    min_ = v;
+    max_ = max;
     update();
 }
 
 void ScopeControl::setStep(int v) {
-    if (paint::assign(m_step, std::clamp(v, 1, 100))) update();
+    if (paint::assign(step_, std::clamp(v, 1, 100))) update();
 }
 
 void ScopeControl::setGridSize(int v) {
-    if (paint::assign(m_grid, std::clamp(v, 0, 1000))) update();
+    if (paint::assign(grid_, std::clamp(v, 0, 1000))) update();
 }
 
 void ScopeControl::setGridColor(const QColor& c) {
-    if (paint::assign(m_gridColor, c)) update();
+    if (paint::assign(gridColor_, c)) update();
 }
 
 QColor ScopeControl::channelColor(int channel) const {
-    return channel >= 0 && channel < kMaxChannels ? m_colors[channel] : QColor();
+    return channel >= 0 && channel < kMaxChannels ? colors_[channel] : QColor();
 }
 
 void ScopeControl::setChannelColor(int channel, const QColor& c) {
     if (channel < 0 || channel >= kMaxChannels) return;
-    if (paint::assign(m_colors[channel], c) && channel < m_channels) update();
+    if (paint::assign(colors_[channel], c) && channel < channels_) update();
 }
 
 const std::deque<int>& ScopeControl::samples(int channel) const {
     static const std::deque<int> none;
-    return channel >= 0 && channel < kMaxChannels ? m_samples[channel] : none;
+    return channel >= 0 && channel < kMaxChannels ? samples_[channel] : none;
 }
 
 void ScopeControl::push(int channel, int value) {
-    std::deque<int>& s = m_samples[channel];
-    s.push_back(std::clamp(value, m_min, m_max));
+    std::deque<int>& s = samples_[channel];
+    s.push_back(std::clamp(value, min_, max_));
     if (s.size() > kKeep) s.pop_front();
 }
 
 void ScopeControl::addSample(int channel, int value) {
-    if (channel < 0 || channel >= m_channels) return;
+    if (channel < 0 || channel >= channels_) return;
     push(channel, value);
     update();
 }
 
 void ScopeControl::requestSamples() {
     QPointer<ScopeControl> self(this);
-    const int channels = m_channels;
+    const int channels = channels_;
     for (int c = 0; c < channels; ++c) {
-        int value = m_min;
-        if (m_request) {
+        int value = min_;
+        if (request_) {
             // A copy: the request may replace or clear itself while it runs.
-            const DataRequest request = m_request;
-            value = request(c, m_min);
+            const DataRequest request = request_;
+            value = request(c, min_);
             if (!self) return;
         }
-        if (c < m_channels) push(c, value);
+        if (c < channels_) push(c, value);
     }
     update();
 }
@@ -139,43 +140,43 @@ void ScopeControl::paintEvent(QPaintEvent*) {
     // The graticule: grid lines from the centre outwards, the centre lines brighter.
     p.save();
     p.setClipRect(screen);
-    if (m_grid > 0) {
+    if (grid_ > 0) {
         const QPointF c = screen.center();
-        p.setPen(QPen(m_gridColor, 1, Qt::DotLine));
-        for (double x = c.x() - m_grid; x > screen.left(); x -= m_grid)
+        p.setPen(QPen(gridColor_, 1, Qt::DotLine));
+        for (double x = c.x() - grid_; x > screen.left(); x -= grid_)
             p.drawLine(QPointF(x, screen.top()), QPointF(x, screen.bottom()));
-        for (double x = c.x() + m_grid; x < screen.right(); x += m_grid)
+        for (double x = c.x() + grid_; x < screen.right(); x += grid_)
             p.drawLine(QPointF(x, screen.top()), QPointF(x, screen.bottom()));
-        for (double y = c.y() - m_grid; y > screen.top(); y -= m_grid)
+        for (double y = c.y() - grid_; y > screen.top(); y -= grid_)
             p.drawLine(QPointF(screen.left(), y), QPointF(screen.right(), y));
-        for (double y = c.y() + m_grid; y < screen.bottom(); y += m_grid)
+        for (double y = c.y() + grid_; y < screen.bottom(); y += grid_)
             p.drawLine(QPointF(screen.left(), y), QPointF(screen.right(), y));
-        p.setPen(QPen(m_gridColor.lighter(150), 1));
+        p.setPen(QPen(gridColor_.lighter(150), 1));
         p.drawLine(QPointF(screen.left(), c.y()), QPointF(screen.right(), c.y()));
         p.drawLine(QPointF(c.x(), screen.top()), QPointF(c.x(), screen.bottom()));
     }
 
     // The traces: the newest sample at the right edge, older ones Step pixels apart.
-    const double span = double(m_max) - double(m_min);
+    const double span = double(max_) - double(min_);
     auto yOf = [&](int v) {
-        const double f = span > 0 ? (v - double(m_min)) / span : 0;
+        const double f = span > 0 ? (v - double(min_)) / span : 0;
         return screen.bottom() - 1 - f * (screen.height() - 2);
     };
-    const size_t visible = size_t(screen.width() / m_step) + 2;
-    for (int ch = 0; ch < m_channels; ++ch) {
-        const std::deque<int>& s = m_samples[ch];
+    const size_t visible = size_t(screen.width() / step_) + 2;
+    for (int ch = 0; ch < channels_; ++ch) {
+        const std::deque<int>& s = samples_[ch];
         if (s.empty()) continue;
         const size_t n = std::min(visible, s.size());
         QPolygonF line;
         line.reserve(qsizetype(n));
         for (size_t k = 0; k < n; ++k) {
             const int v = s[s.size() - n + k];
-            line << QPointF(screen.right() - double(n - 1 - k) * m_step, yOf(v));
+            line << QPointF(screen.right() - double(n - 1 - k) * step_, yOf(v));
         }
         // One-pixel cosmetic pens only: the raster engine draws them directly, where a wider
         // antialiased trace is stroked into a path and filled, some 20 ms a frame for four
         // busy channels. The glow is the trace again a pixel above and below, unsmoothed.
-        QColor halo = m_colors[ch];
+        QColor halo = colors_[ch];
         halo.setAlpha(60);
         QPen pen(halo, 1);
         pen.setCosmetic(true);
@@ -184,7 +185,7 @@ void ScopeControl::paintEvent(QPaintEvent*) {
         p.drawPolyline(line.translated(0, -1));
         p.drawPolyline(line.translated(0, 1));
         p.setRenderHint(QPainter::Antialiasing, true);
-        pen.setColor(m_colors[ch]);
+        pen.setColor(colors_[ch]);
         p.setPen(pen);
         p.drawPolyline(line);
     }

@@ -15,11 +15,12 @@
 #include <map>
 
 #include "base/ascii.h"
-#include "baseqt/displaytext.h"
 #include "base/files.h"
 #include "base/limits.h"
 #include "base/utf8.h"
+#include "baseqt/displaytext.h"
 #include "instruments/instruments.h"
+#include "rackfile/racklimits.h"
 #include "rackfile/textlimit.h"
 
 namespace nv::rack {
@@ -364,18 +365,36 @@ void holdWholeText(QComboBox* box) {
     if (QLineEdit* e = box->lineEdit()) holdWholeText(e);
 }
 
-bool coordinate(const Value& v, int& out, std::string& error) {
-    const auto i = asInteger(v);
-    if (!i) {
-        error = "not an integer";
-        return false;
-    }
-    if (*i < -limits::kRackCoordinate || *i > limits::kRackCoordinate) {
-        error = "coordinate out of range";
-        return false;
-    }
-    out = static_cast<int>(*i);
-    return true;
+// What scripts reach of a standard control: its text, kept in the control's record.
+class TextAccess : public ScriptAccess {
+  public:
+    TextAccess(Control& c, Kind kind, std::string_view readError, std::string_view setError)
+        : c_(c), kind_(kind), readError_(readError), setError_(setError) {}
+    Kind scriptKind() const override { return kind_; }
+    std::string_view readError() const override { return readError_; }
+    std::string_view setError() const override { return setError_; }
+    std::string scriptText() const override { return controlText(c_); }
+    void setScriptText(std::string bytes) override { setControlText(c_, std::move(bytes)); }
+
+  private:
+    Control& c_;
+    Kind kind_;
+    std::string_view readError_;
+    std::string_view setError_;
+};
+
+std::unique_ptr<ScriptAccess> standardAccess(Control& c) {
+    using Kind = ScriptAccess::Kind;
+    if (c.className == "TLabel")
+        return std::make_unique<TextAccess>(c, Kind::Text, "Label: error reading text.",
+                                            "Label: error changing text.");
+    if (c.className == "TEdit")
+        return std::make_unique<TextAccess>(c, Kind::Text, "Edit: error reading text.",
+                                            "Edit: error changing text.");
+    if (c.className == "TMemo")
+        return std::make_unique<TextAccess>(c, Kind::Log, "Memo: error reading text.",
+                                            "Memo: error changing text.");
+    return nullptr;
 }
 
 } // namespace
@@ -446,6 +465,13 @@ std::unique_ptr<Control> createControl(std::string_view className, std::string n
         l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         w = l;
     }
+    if (cls->instrument) {
+        c->access = dynamic_cast<ScriptAccess*>(w);
+        if (!c->access) {
+            delete w;
+            w = nullptr;
+        }
+    }
     if (!w) {
         error = "class " + std::string(className) + " not available";
         return nullptr;
@@ -453,6 +479,10 @@ std::unique_ptr<Control> createControl(std::string_view className, std::string n
     w->setObjectName(QString::fromStdString(c->name));
     w->show();
     c->widget = w;
+    if (!cls->instrument) {
+        c->ownAccess = standardAccess(*c);
+        c->access = c->ownAccess.get();
+    }
     return c;
 }
 
@@ -463,7 +493,7 @@ bool applyProperty(Control& c, const Property& p, std::string& error, long long 
     QRect g = w->geometry();
     int v = 0;
     if (is(n, "Left") || is(n, "Top") || is(n, "Width") || is(n, "Height")) {
-        if (!coordinate(p.value, v, error)) return false;
+        if (!coordinateOf(p.value, v, error)) return false;
         if (is(n, "Left")) g.moveLeft(v);
         if (is(n, "Top")) g.moveTop(v);
         if (is(n, "Width")) {

@@ -36,6 +36,7 @@
 #include <vector>
 
 #include "base/limits.h"
+#include "instruments/scriptaccess.h"
 #include "rackfile/componentstream.h"
 
 class QWidget;
@@ -51,7 +52,8 @@ struct ControlClass {
 const std::vector<ControlClass>& controlClasses();
 const ControlClass* findControlClass(std::string_view className);
 
-// Makes the instruments (createInstrument by default). Tests put a stand-in here.
+// Makes the instruments (createInstrument by default). Tests put a stand-in here; whatever it
+// makes must have a ScriptAccess, or the control is refused as not available.
 using InstrumentFactory = std::function<QWidget*(std::string_view className, QWidget* parent)>;
 void setInstrumentFactory(InstrumentFactory factory);
 
@@ -60,6 +62,10 @@ struct Control {
     std::string name;
     QWidget* widget = nullptr; // owned by the rack window
     int parent = -1;           // list position of the control that holds it; -1: the window
+    // How scripts reach its value, resolved once when it is made: the instrument itself, or
+    // ownAccess for the standard classes with a text (label, edit, memo); null for the others.
+    ScriptAccess* access = nullptr;
+    std::unique_ptr<ScriptAccess> ownAccess;
 
     std::string text;               // label caption, edit or memo text, combo text (bytes)
     std::vector<std::string> items; // drop-down list items (bytes)
@@ -83,8 +89,8 @@ struct Control {
     std::vector<FromFile> fromFile;
 };
 
-// A new control of a registered class with its defaults; null (and a reason) when the class
-// is not registered or cannot be made.
+// A new control of a registered class with its defaults and its script access; null (and a
+// reason) when the class is not registered or cannot be made.
 std::unique_ptr<Control> createControl(std::string_view className, std::string name,
                                        QWidget* parent, std::string& error);
 

@@ -44,7 +44,7 @@ class Rack : public InstrumentAccess {
     bool applyHintConventions(bool packageMode, std::string& error);
 
   private:
-    bool addScopeSample(Interpreter& ex, Control& c, const std::string& value);
+    void addScopeSample(Interpreter& ex, Control& c, ScriptAccess& scope, const std::string& value);
     // The run that set a scope sample ends: its handler must no longer reach the run.
     void detachScope();
     void installCommands(Runtime& rt);

@@ -6,13 +6,15 @@
 #include <QKeyEvent>
 #include <QScreen>
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <stdexcept>
 
 #include "base/ascii.h"
-#include "baseqt/displaytext.h"
 #include "base/limits.h"
+#include "baseqt/displaytext.h"
 #include "engine/value.h"
+#include "rackfile/racklimits.h"
 #include "rackfile/textlimit.h"
 
 namespace nv::rack {
@@ -33,13 +35,6 @@ bool knownHandler(const std::string& name) {
     for (auto h : kHandlers)
         if (h == name) return true;
     return false;
-}
-
-int countControls(const Component& c) {
-    int n = 0;
-    for (const Component& ch : c.children)
-        n += 1 + countControls(ch);
-    return n;
 }
 
 // What the pictures' headers announce, before any is decoded: a file holding one picture
@@ -165,12 +160,10 @@ bool RackWindow::applyRootProperty(const Property& p, std::string& error) {
         return true; // the window's handlers are its own; they are never written back
     }
     auto coordinate = [&](int& out) {
-        const auto i = asInteger(p.value);
-        if (!i || *i < -limits::kRackCoordinate || *i > limits::kRackCoordinate) {
+        if (std::string why; !coordinateOf(p.value, out, why)) {
             error = n + ": coordinate out of range";
             return false;
         }
-        out = static_cast<int>(*i);
         return true;
     };
     int v = 0;
@@ -239,10 +232,7 @@ bool RackWindow::load(const std::string& path, std::string& error) {
         return false;
     }
     const Component& root = r.doc.root;
-    if (countControls(root) > limits::kRackControls) {
-        error = "more than " + std::to_string(limits::kRackControls) + " controls";
-        return false;
-    }
+    if (!controlCountFits(controlCount(root), error)) return false;
     long long announced = 0;
     if (!announcedPicturesFit(root, announced, error)) return false;
     rootName_ = freeName(root.name);
@@ -333,10 +323,11 @@ void RackWindow::step(int spinner, int delta) {
     int32_t target = 0;
     if (!parseInteger(control(spinner).widget->toolTip().toStdString(), target)) return;
     if (target < 0 || target >= count()) return;
-    QWidget* num = control(target).widget;
-    const QVariant cur = num->property("Value");
-    if (!cur.isValid()) return;
-    num->setProperty("Value", cur.toInt() + delta);
+    // Linked only to a numeric display (a whole number), whose setter clamps the step.
+    ScriptAccess* num = control(target).access;
+    if (!num || num->scriptKind() != ScriptAccess::Kind::Integer) return;
+    num->setScriptInteger(static_cast<int>(
+        std::clamp<long long>(0LL + num->scriptInteger() + delta, INT_MIN, INT_MAX)));
 }
 
 void RackWindow::linkSpinner(int spinner) {

@@ -242,9 +242,14 @@ int main(int argc, char** argv) {
         const std::function<int(int, int)> request = [&n](int channel, int) {
             return int(90 * std::sin(0.05 * double(n++) + channel));
         };
-        QMetaObject::invokeMethod(s, "setDataRequest", Qt::DirectConnection,
-                                  Q_ARG(std::function<int(int, int)>, request));
-        s->setProperty("Active", true);
+        // Through the scope's script access, as the rack reaches it.
+        auto* scopeAccess = dynamic_cast<nv::rack::ScriptAccess*>(s);
+        if (!scopeAccess) {
+            std::fprintf(stderr, "bench_rack: Scope1 has no script access\n");
+            return 1;
+        }
+        scopeAccess->setSampleRequest(request);
+        scopeAccess->setSampling(true);
         std::vector<double> loads, repaints;
         for (int p = 0; p < passes; ++p) {
             counter.reset();
@@ -257,7 +262,7 @@ int main(int argc, char** argv) {
             loads.push_back(100 * (cpuSeconds() - c0) / wall);
             repaints.push_back(counter.repaints / wall);
         }
-        s->setProperty("Active", false);
+        scopeAccess->setSampling(false);
         // The cost of one paint of the scope alone, into an image.
         QImage image(s->size(), QImage::Format_ARGB32_Premultiplied);
         const double c0 = cpuSeconds();

@@ -16,6 +16,7 @@
 #include "base/files.h"
 #include "base/limits.h"
 #include "engine/interpreter.h"
+#include "instruments/instruments.h"
 #include "rack/capture.h"
 #include "rack/rack.h"
 #include "standin.h"
@@ -30,8 +31,9 @@ using Lines = std::vector<std::string>;
 namespace {
 
 QWidget* makeStandIn(std::string_view cls, QWidget* parent) {
-    if (cls == "TVrAngularMeter" || cls == "TVrPowerMeter") return new RealStandIn(parent);
-    return new StandIn(parent);
+    if (cls == "TVrAngularMeter" || cls == "TVrPowerMeter")
+        return new FacedStandIn<RealStandIn>(parent, cls);
+    return new FacedStandIn<StandIn>(parent, cls);
 }
 
 struct RackFixture : ::testing::Test {
@@ -751,6 +753,65 @@ TEST_F(RackFixture, TextsKeepTheirBytes) {
                   "\")\nv = \"0123456789abcdef\"\nfor (i, 1, 17, 1)\nv = v & v\n"
                   "next\nM = v\nwritelog(len(M) & \" \" & error)"),
               (Lines{"65000 0"}));
+}
+
+// Every class a rack file may name, with the real instruments: what a script's setting of
+// the control's name becomes when read back, and the message of a setting refused. Classes
+// scripts do not reach leave the name to a plain variable.
+TEST_F(RackFixture, EveryClassReachesScriptsThroughItsTypedAccess) {
+    rack::setInstrumentFactory(
+        [](std::string_view cls, QWidget* parent) { return rack::createInstrument(cls, parent); });
+    struct Row {
+        const char* cls;
+        const char* set;     // a script expression
+        const char* read;    // read back after that setting
+        const char* refused; // an expression the control refuses; null: none
+        const char* message; // the error it raises
+    };
+    const Row rows[] = {
+        {"TLabel", "\"ab\"", "ab", nullptr, nullptr},
+        {"TEdit", "\"ab\"", "ab", nullptr, nullptr},
+        {"TMemo", "\"ab\"", "ab", nullptr, nullptr},
+        {"TComboBox", "5", "5", nullptr, nullptr},
+        {"TImage", "5", "5", nullptr, nullptr},
+        {"TVrSlider", "150", "100", "2.5", "Slider: error changing position."},
+        {"TVrTrackBar", "-5", "0", "\"x\"", "TrackBar: error changing position."},
+        {"TVrSwitch", "9", "2", "\"x\"", "Switch: error changing position."},
+        {"TVrLed", "1", "1", nullptr, nullptr},
+        {"TVrCheckLed", "1", "1", nullptr, nullptr},
+        {"TVrMatrix", "\"HI\" & 2", "HI2", nullptr, nullptr},
+        {"TVrPowerButton", "1", "1", nullptr, nullptr},
+        {"TVrDB", "1", "", nullptr, nullptr},
+        {"TVrMeter", "150", "100", "\"x\"", "AnalogMeter: error changing position."},
+        {"TVrAngularMeter", "12.25", "12.25", "\"x\"", "AngularMeter: error changing position."},
+        {"TVrPowerMeter", "7", "7", "7.5", "PowerMeter: error changing position."},
+        {"TVrNum", "12345", "9999", "\"x\"", "NumericLed: error changing value."},
+        {"TVrSpinner", "5", "5", nullptr, nullptr},
+        {"TVrProgressBar", "150", "100", "\"x\"", "LevelBar: error changing position."},
+        {"TVrScope", "40", "40", nullptr, nullptr},
+        {"TLcd", "5", "5", nullptr, nullptr},
+        {"TVrBorder", "5", "5", nullptr, nullptr},
+        {"TVrGradient", "5", "5", nullptr, nullptr},
+    };
+    ASSERT_EQ(std::size(rows), rack::controlClasses().size());
+    std::string text = "object Panel: TFrmRack\n";
+    std::string script;
+    Lines want;
+    for (const Row& row : rows) {
+        const std::string name = std::string("C") + row.cls;
+        text += "  object " + name + ": " + row.cls + "\n  end\n";
+        script += name + " = " + row.set + "\nwritelog(" + name + ")\n";
+        want.push_back(row.read);
+        if (row.refused) {
+            script += name + " = " + row.refused + "\nwritelog(geterror())\n";
+            want.push_back(row.message);
+        }
+    }
+    text += "end\n";
+    const std::string p = rackFile("every.res", text);
+    const Lines got = run("openrack(\"" + p + "\")\n" + script);
+    rack::setInstrumentFactory(makeStandIn);
+    EXPECT_EQ(got, want);
 }
 
 TEST(Capture, JpegDecodesToThePicture) {
