@@ -28,6 +28,8 @@
 #include "engine/runtime.h"
 #include "engine/text.h"
 #include "serial/portmap.h"
+#include "serial/serialports.h"
+#include "serial/trafficlog.h"
 #include "wiring/subsystems.h"
 
 namespace {
@@ -40,6 +42,7 @@ struct Reporting {
     std::string junit;
     nv::LogFormat format = nv::LogFormat::Text;
     bool milliseconds = false;
+    std::string serialLog; // every port's traffic, as it happens
 };
 
 const char* kHelp =
@@ -74,6 +77,8 @@ const char* kHelp =
     "  --log-format F    text (the default) or json: one JSON object a log line, with\n"
     "                    time, line, kind and text\n"
     "  --timestamps ms   time stamps in the log with milliseconds (default: seconds)\n"
+    "  --serial-log FILE write every serial port's traffic to FILE as it happens: ISO\n"
+    "                    time with milliseconds, port, (S) or (R), hex and text\n"
     "  --check           check SCRIPT without running it: print FILE:LINE: kind:\n"
     "                    explanation for each line that will do nothing or not what it\n"
     "                    looks like (see docs/norvane-run.md for the kinds)\n"
@@ -201,6 +206,21 @@ int runScript(int& argc, char** argv, const std::string& script, const std::stri
     h.host.setFormat(reporting.format);
     h.rt.logMilliseconds = reporting.milliseconds;
     if (!reporting.junit.empty()) h.host.keepLog();
+    // The serial trace file is made before anything runs: a bench asked to keep its traffic
+    // does not run without it.
+    nv::serial::TrafficLog traffic;
+    if (!reporting.serialLog.empty()) {
+        std::string why;
+        if (!traffic.open(reporting.serialLog, why)) {
+            std::fprintf(stderr, "norvane-run: cannot write the serial log %s\n", why.c_str());
+            return kExitUsage;
+        }
+        traffic.onError = [&h](const std::string& message) { h.rt.logMessage(message); };
+        h.subsystems.serial->traffic = [&traffic](std::string_view port, std::string_view tag,
+                                                  std::string_view bytes) {
+            traffic.write(port, tag, bytes);
+        };
+    }
 
     // SIGTERM, SIGINT and SIGHUP stop the run as the Stop command does; the status then
     // tells that a signal ended it, so that a time-out is never read as success.
@@ -285,12 +305,14 @@ int main(int argc, char** argv) {
                                           QStringLiteral("format"));
     const QCommandLineOption stampOption(QStringLiteral("timestamps"), QString(),
                                          QStringLiteral("unit"));
+    const QCommandLineOption serialLogOption(QStringLiteral("serial-log"), QString(),
+                                             QStringLiteral("file"));
     const QCommandLineOption checkOption(QStringLiteral("check"));
     const QCommandLineOption passwordOption(QStringLiteral("password"), QString(),
                                             QStringLiteral("password"));
     const QCommandLineOption strictOption(QStringLiteral("strict"));
     parser.addOptions({buildOption, portOption, portsOption, junitOption, formatOption, stampOption,
-                       checkOption, passwordOption, strictOption});
+                       checkOption, passwordOption, strictOption, serialLogOption});
     if (const auto status = line.parse(nv::cli::arguments(argc, argv))) return *status;
     Reporting reporting;
     reporting.junit = QFile::encodeName(parser.value(junitOption)).toStdString();
@@ -304,8 +326,11 @@ int main(int argc, char** argv) {
         reporting.milliseconds = true;
     else if (parser.isSet(stampOption) && u != QLatin1String("s"))
         return line.usageError("--timestamps is ms or s, not \"" + u.toStdString() + "\"");
-    const bool reports =
-        parser.isSet(junitOption) || parser.isSet(formatOption) || parser.isSet(stampOption);
+    reporting.serialLog = QFile::encodeName(parser.value(serialLogOption)).toStdString();
+    if (parser.isSet(serialLogOption) && reporting.serialLog.empty())
+        return line.usageError("--serial-log needs a file name");
+    const bool reports = parser.isSet(junitOption) || parser.isSet(formatOption) ||
+                         parser.isSet(stampOption) || parser.isSet(serialLogOption);
     std::vector<std::string> entries;
     for (const QString& e : parser.values(portOption)) {
         nv::serial::PortMap check;
@@ -318,12 +343,12 @@ int main(int argc, char** argv) {
     const QStringList args = parser.positionalArguments();
     if (parser.isSet(portsOption)) {
         if (!args.isEmpty()) return line.usageError("--ports takes no script");
-        if (reports) return line.usageError("--junit, --log-format and --timestamps need a run");
+        if (reports) return line.usageError("--junit, --log-format, --timestamps and --serial-log need a run");
         return printPorts();
     }
     const bool build = parser.isSet(buildOption), check = parser.isSet(checkOption);
     if ((build || check) && reports)
-        return line.usageError("--junit, --log-format and --timestamps need a run");
+        return line.usageError("--junit, --log-format, --timestamps and --serial-log need a run");
     if (check && build) return line.usageError("--check and --build do not go together");
     if (parser.isSet(passwordOption) && !check) return line.usageError("--password needs --check");
     if (parser.isSet(strictOption) && (check || build))

@@ -246,8 +246,42 @@ TEST_F(Report, TimestampsInMillisecondsAndCommandLineFaults) {
     EXPECT_NE(shell("$R --junit no/such/folder/r.xml t.nvs").err.find("cannot write the report"),
               std::string::npos);
     for (const char* bad : {"--log-format xml t.nvs", "--timestamps us t.nvs", "--junit \"\" t.nvs",
-                            "--junit r.xml --build t.nvs out", "--log-format json --ports"})
+                            "--junit r.xml --build t.nvs out", "--log-format json --ports",
+                            "--serial-log \"\" t.nvs", "--serial-log s.log --build t.nvs out",
+                            "--serial-log no/such/folder/s.log t.nvs"})
         EXPECT_EQ(shell(std::string("$R ") + bad).status, 64) << bad;
+}
+
+// --serial-log: every chunk each way, as it happens, with its time, port, direction, hex and
+// text; the port is a pseudo-terminal whose far end (socat and cat) echoes what it gets.
+TEST_F(Report, TheSerialLogKeepsEveryChunkWithItsTime) {
+    write("t.nvs", "openport(\"com5\", 9600, 8, \"n\", \"1\")\n"
+                   "send(\"com5\", \"hi\")\n"
+                   "n = 0\n"
+                   "while (n << 2)\n"
+                   "r = receive(\"com5\")\n"
+                   "n = len(r)\n"
+                   "wend\n"
+                   "closeport(\"com5\")\n");
+    const Result r = shell("socat PTY,link=tty,rawer EXEC:cat >/dev/null 2>&1 & peer=$!; "
+                           "i=0; while [ ! -e tty ] && [ $i -lt 100 ]; do sleep 0.05; i=$((i+1)); done; "
+                           "NORVANE_PORTS=\"com5=$PWD/tty\" $R --serial-log s.log t.nvs; s=$?; "
+                           "kill $peer; exit $s");
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    const std::vector<std::string> lines = linesOf(contentOf(dir / "s.log"));
+    ASSERT_GE(lines.size(), 2u) << contentOf(dir / "s.log");
+    const std::string stamp = R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d )";
+    EXPECT_TRUE(std::regex_match(lines[0], std::regex(stamp + R"(COM5 \(S\) 68 69 : hi)")))
+        << lines[0];
+    // The echo may come back in one piece or two.
+    std::string back;
+    for (size_t i = 1; i < lines.size(); ++i) {
+        std::smatch m;
+        ASSERT_TRUE(std::regex_match(lines[i], m, std::regex(stamp + R"(COM5 \(R\) .* : (.*))")))
+            << lines[i];
+        back += m[1];
+    }
+    EXPECT_EQ(back, "hi");
 }
 
 } // namespace
