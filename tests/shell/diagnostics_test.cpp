@@ -91,13 +91,17 @@ TEST_F(Diagnose, TheUnderlineCoversThePieceAFindingNames) {
         // Anything else: the line without its indentation.
         {"x = 1\n\tWritelog(x)  \n", {"Writelog(x)"}},
         // Block words the run passes over are no findings.
-        {"if (x == 1)\nelse\nendif\nrepeat\nuntil (x == 1)\n", {}},
+        {"if (x == 1)\nelse\nendif\nrepeat\nuntil (x == 1)\n",
+         {}}, // The window has no password: an include is not checked, and says so on its line.
+        {"include(\"inc/greet.enc\", \"secret\")\nx = 1\n",
+         {"include(\"inc/greet.enc\", \"secret\")"}},
     };
     for (const Case& c : cases) {
         script(c.script);
         form->diagnostics()->recheck();
         EXPECT_EQ(underlined(), c.marked) << c.script;
     }
+    EXPECT_EQ(log(), "") << "checking writes nothing in the log";
 }
 
 TEST_F(Diagnose, CheckListsTheFindingsInTheLogAndAClickLeadsToTheLine) {
