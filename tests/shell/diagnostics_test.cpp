@@ -91,8 +91,8 @@ TEST_F(Diagnose, TheUnderlineCoversThePieceAFindingNames) {
         // Anything else: the line without its indentation.
         {"x = 1\n\tWritelog(x)  \n", {"Writelog(x)"}},
         // Block words the run passes over are no findings.
-        {"if (x == 1)\nelse\nendif\nrepeat\nuntil (x == 1)\n",
-         {}}, // The window has no password: an include is not checked, and says so on its line.
+        {"if (x == 1)\nelse\nendif\nrepeat\nuntil (x == 1)\n", {}},
+        // The window has no password: an include is not checked, and says so on its line.
         {"include(\"inc/greet.enc\", \"secret\")\nx = 1\n",
          {"include(\"inc/greet.enc\", \"secret\")"}},
     };
