@@ -37,6 +37,7 @@ class QToolBar;
 
 namespace nv {
 
+class Diagnostics;
 class Runtime;
 class RunControl;
 class ScriptEditor;
@@ -117,8 +118,9 @@ class MainWindow : public QMainWindow, public ScriptHost {
     // text may go (nothing changed, saved now, discarded, or package mode); false to cancel.
     bool settleUnsavedChanges();
     // A click on a log line: when it names a line ("on line N" of block validation, "from
-    // line N" of writelog, counted in the prepared program, or a fatal error), the editor
-    // goes to that line and marks it. False when the line names none.
+    // line N" of writelog, counted in the prepared program, a fatal error, or "N: kind: ..."
+    // of Script > Check), the editor goes to that line and marks it. False when the line names
+    // none.
     bool jumpToLogLine(int logLine);
     // The caption as the desktop shows it ("[*]" replaced by "*" or by nothing).
     QString shownTitle() const;
@@ -134,6 +136,9 @@ class MainWindow : public QMainWindow, public ScriptHost {
     RunOutcome runPackagedScript();
     // Script > Build: packs the script and its racks into a copy of the program file.
     void buildProgram();
+    // Script > Check: the checker's findings in the log, one line each, or one line saying
+    // there are none.
+    void checkScript();
     // The program file Build copies: the running program's own file unless set.
     QString programFileForBuild;
 
@@ -144,6 +149,7 @@ class MainWindow : public QMainWindow, public ScriptHost {
     const RecentList& recent() const { return recent_; }
     QString logText();
     ScriptEditor* editor() const { return editor_; }
+    Diagnostics* diagnostics() const { return diagnostics_; }
     QPlainTextEdit* logPane() const { return log_; }
     WatchWindow* watchWindow() const { return watch_.get(); }
     AboutBox* aboutBox() const { return about_.get(); }
@@ -210,6 +216,7 @@ class MainWindow : public QMainWindow, public ScriptHost {
     std::unique_ptr<AboutBox> about_;
 
     ScriptEditor* editor_ = nullptr;
+    Diagnostics* diagnostics_ = nullptr; // the editor's underlines
     QPlainTextEdit* log_ = nullptr;
     QSplitter* splitter_ = nullptr;
     QWidget* findBar_ = nullptr;

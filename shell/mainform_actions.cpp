@@ -7,6 +7,7 @@
 #include "shell/mainform.h"
 
 #include "designer/designerwindow.h"
+#include "shell/diagnostics.h"
 #include "shell/icons.h"
 #include "shell/scripteditor.h"
 
@@ -33,8 +34,8 @@ const ItemStates kItemStates[] = {
     {"stopButton", Off, On, On, On},
     {"stopAction", Off, On, Off, On},
     {"pauseButton pauseAction", Off, On, Off, Off},
-    {"openButton newButton saveButton saveAsButton fileMenu helpMenu buildAction", On, Off, Keep,
-     Keep},
+    {"openButton newButton saveButton saveAsButton fileMenu helpMenu buildAction checkAction", On,
+     Off, Keep, Keep},
 };
 
 Tri stateFor(const ItemStates& row, RunState s) {
@@ -92,6 +93,11 @@ void MainWindow::buildActions() {
     QAction* pause = make("pauseAction", QStringLiteral("&Pause\tCtrl+F9"), pauseIcon);
     QAction* build = make("buildAction", QStringLiteral("&Build..."));
     build->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_B));
+    QAction* check = make("checkAction", QStringLiteral("&Check"));
+    check->setShortcut(QKeySequence(Qt::Key_F7));
+    // Remembered in the settings file; read when a run starts.
+    QAction* strict = make("strictAction", QStringLiteral("S&trict"));
+    strict->setCheckable(true);
     QAction* find = make("findAction", QStringLiteral("&Find..."));
     find->setShortcut(QKeySequence::Find);
     QAction* replace = make("replaceAction", QStringLiteral("&Replace..."));
@@ -143,6 +149,8 @@ void MainWindow::buildActions() {
         {stop, "Stop script"},
         {pause, "Pause script"},
         {build, "Build a standalone program from the script"},
+        {check, "List the lines that will do nothing or not what they look like"},
+        {strict, "Runs end with a fatal error on such a line"},
         {find, "Find text in the script"},
         {replace, "Replace text in the script"},
         {gotoLine, "Go to a line of the script"},
@@ -168,6 +176,9 @@ void MainWindow::buildActions() {
     connect(stop, &QAction::triggered, this, &MainWindow::stopScript);
     connect(pause, &QAction::triggered, this, &MainWindow::pauseScript);
     connect(build, &QAction::triggered, this, &MainWindow::buildProgram);
+    connect(check, &QAction::triggered, this, &MainWindow::checkScript);
+    diagnostics_ = new Diagnostics(
+        editor_, *rt_, [this] { return !running(); }, this);
     connect(find, &QAction::triggered, this, &MainWindow::showFind);
     connect(replace, &QAction::triggered, this, &MainWindow::showReplace);
     connect(gotoLine, &QAction::triggered, this, &MainWindow::goToLine);
@@ -243,6 +254,7 @@ void MainWindow::buildActions() {
     scriptMenu_->addActions({run, stop, pause});
     scriptMenu_->addSeparator();
     scriptMenu_->addAction(build);
+    scriptMenu_->addActions({check, strict});
 
     helpMenu_ = new QMenu(QStringLiteral("&Help"), this);
     helpMenu_->menuAction()->setObjectName(QStringLiteral("helpMenu"));

@@ -10,6 +10,7 @@
 
 #include "engine/runcontrol.h"
 #include "engine/runtime.h"
+#include "shell/diagnostics.h"
 #include "shell/keywordhelp.h"
 #include "shell/scripteditor.h"
 #include "watch/watchwindow.h"
@@ -188,6 +189,8 @@ bool MainWindow::jumpToLogLine(int logLine) {
                                                     static_cast<qsizetype>(src.file.size())));
     } else if (fatal.match(text).hasMatch()) {
         target = rc_->fatalEditorLine();
+    } else {
+        target = findingLogLineTarget(text); // Script > Check
     }
     if (target < 0 || target >= editor_->lines()) return false;
     editor_->goToLine(target);
@@ -220,7 +223,8 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* e) {
             const QString line = log_->cursorForPosition(me->position().toPoint()).block().text();
             const bool leads = line.contains(QLatin1String(" on line ")) ||
                                line.contains(QLatin1String(", from line ")) ||
-                               line.contains(QLatin1String(" Fatal error: "));
+                               line.contains(QLatin1String(" Fatal error: ")) ||
+                               findingLogLineTarget(line) >= 0;
             log_->viewport()->setCursor(leads ? Qt::PointingHandCursor : Qt::IBeamCursor);
         }
         return QMainWindow::eventFilter(watched, e);

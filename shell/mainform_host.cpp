@@ -13,10 +13,12 @@
 #include "engine/runcontrol.h"
 #include "engine/runtime.h"
 #include "engine/text.h"
+#include "shell/diagnostics.h"
 #include "shell/scripteditor.h"
 #include "watch/watchwindow.h"
 #include "wiring/subsystems.h"
 
+#include <QAction>
 #include <QCoreApplication>
 #include <QFile>
 #include <QLabel>
@@ -155,10 +157,21 @@ void MainWindow::runScript() {
     rt_->scriptArguments.clear();
     if (const QString& name = startFile_.isEmpty() ? currentFile_ : startFile_; !name.isEmpty())
         rt_->scriptArguments.push_back(QFile::encodeName(name).toStdString());
+    rc_->options.strict = item(QStringLiteral("strictAction"))->isChecked();
     rc_->run(splitLines(editor_->bytes()));
     flushLog();
     // The line that failed keeps the executing-line mark and gets the margin mark.
     if (!closed_) editor_->setErrorLine(rc_->fatalEditorLine());
+}
+
+void MainWindow::checkScript() {
+    if (running()) return;
+    diagnostics_->recheck();
+    const std::vector<Finding>& found = diagnostics_->findings();
+    for (const Finding& f : found)
+        appendLog(findingLogLine(f));
+    if (found.empty()) appendLog("Check: no findings");
+    flushLog();
 }
 
 void MainWindow::pauseScript() {

@@ -13,6 +13,7 @@
 #include "watch/watchwindow.h"
 #include "wiring/subsystems.h"
 
+#include <QAction>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QLayout>
@@ -58,6 +59,7 @@ void MainWindow::readSettings() {
     recent_.assign(s.recent);
     refreshRecentBar();
     applyBars(s);
+    item(QStringLiteral("strictAction"))->setChecked(ini.value("script", "strict") == "1");
 }
 
 void MainWindow::writeSettings() {
@@ -85,6 +87,11 @@ void MainWindow::writeSettings() {
     s.rackX = rackPos.x();
     s.rackY = rackPos.y();
     writeWindowSettings(ini, s);
+    // Written only when on, so that a file never switched on stays as it was.
+    if (item(QStringLiteral("strictAction"))->isChecked())
+        ini.setValue("script", "strict", "1");
+    else
+        ini.remove("script", "strict");
     QString error;
     saveIni(ini, target, *platform_, error); // a settings file that cannot be written is ignored
 }
