@@ -3,6 +3,7 @@
 #include "base/files.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
@@ -10,8 +11,12 @@
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPainter>
+#include <QScrollBar>
 #include <QSplitter>
+#include <QStyledItemDelegate>
 #include <QTextBrowser>
+#include <QTextLayout>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -45,6 +50,72 @@ QString snippetAround(const QString& text, qsizetype at, qsizetype wordLength) {
 QString escaped(const QString& s) {
     return s.toHtmlEscaped();
 }
+
+// Lines of snippet shown under each title in the list of pages found.
+constexpr int kSnippetLines = 3;
+
+// A page found: its title in bold on the first line, the text around the word below it.
+// The item's text is "title\nsnippet", so that it reads the same to a screen reader.
+class HitDelegate : public QStyledItemDelegate {
+  public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* p, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        QStyleOptionViewItem o = option;
+        initStyleOption(&o, index);
+        // The item's own text: the option's has its line ends made into line separators.
+        const QString text = index.data(Qt::DisplayRole).toString();
+        o.text.clear();
+        const QWidget* w = o.widget;
+        QStyle* style = w ? w->style() : QApplication::style();
+        style->drawControl(QStyle::CE_ItemViewItem, &o, p, w);
+        const QRect r = o.rect.adjusted(4, 2, -4, -2);
+        const bool picked = o.state & QStyle::State_Selected;
+        p->save();
+        p->setPen(o.palette.color(picked ? QPalette::HighlightedText : QPalette::Text));
+        if (!(index.flags() & Qt::ItemIsEnabled)) {
+            p->drawText(r, Qt::TextWordWrap, text);
+            p->restore();
+            return;
+        }
+        QFont bold = o.font;
+        bold.setBold(true);
+        p->setFont(bold);
+        const int titleHeight = QFontMetrics(bold).height();
+        p->drawText(QRect(r.left(), r.top(), r.width(), titleHeight), Qt::AlignLeft,
+                    QFontMetrics(bold).elidedText(text.section(QLatin1Char('\n'), 0, 0),
+                                                  Qt::ElideRight, r.width()));
+        p->setFont(o.font);
+        if (!picked) p->setPen(o.palette.color(QPalette::PlaceholderText));
+        // Whole lines only, the last one cut with an ellipsis when the snippet runs on.
+        const QString snippet = text.section(QLatin1Char('\n'), 1);
+        const QFontMetrics fm(o.font);
+        QTextLayout layout(snippet, o.font);
+        layout.beginLayout();
+        int y = r.top() + titleHeight;
+        for (int n = 0; n < kSnippetLines; ++n) {
+            QTextLine line = layout.createLine();
+            if (!line.isValid()) break;
+            line.setLineWidth(r.width());
+            const QString rest = snippet.mid(line.textStart());
+            const QString shown = n + 1 < kSnippetLines
+                                      ? snippet.mid(line.textStart(), line.textLength())
+                                      : fm.elidedText(rest, Qt::ElideRight, r.width());
+            p->drawText(QPoint(r.left(), y + fm.ascent()), shown);
+            y += fm.lineSpacing();
+        }
+        layout.endLayout();
+        p->restore();
+    }
+
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const override {
+        const QFontMetrics fm(option.font);
+        QFont bold = option.font;
+        bold.setBold(true);
+        return {200, QFontMetrics(bold).height() + fm.lineSpacing() * kSnippetLines + 6};
+    }
+};
 
 } // namespace
 
@@ -150,6 +221,8 @@ HelpWindow::HelpWindow(const QString& helpDir, QWidget* parent)
     hits_->setWordWrap(true);
     hits_->setTextElideMode(Qt::ElideNone);
     hits_->setAlternatingRowColors(true);
+    hits_->setItemDelegate(new HitDelegate(hits_));
+    hits_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     browser_ = new QTextBrowser(split);
     browser_->setObjectName(QStringLiteral("HelpBrowser"));
     // Every link comes through follow(): pages open here, the rest on the desktop.
@@ -169,8 +242,11 @@ HelpWindow::HelpWindow(const QString& helpDir, QWidget* parent)
     connect(contents, &QToolButton::clicked, this, &HelpWindow::showContents);
     connect(browser_, &QTextBrowser::anchorClicked, this, &HelpWindow::follow);
     connect(browser_, &QTextBrowser::sourceChanged, this, [this] {
-        const QString title = browser_->documentTitle();
-        setWindowTitle(title.isEmpty() ? QStringLiteral("Norvane Help") : title);
+        // Pages are titled "Page - Norvane Help"; the contents are "Norvane Help" itself.
+        QString title = browser_->documentTitle();
+        const QString help = QStringLiteral("Norvane Help");
+        if (title.isEmpty() || title.startsWith(help)) title = help;
+        setWindowTitle(title);
     });
     // The keys work wherever the focus is in the window, the search box included.
     const std::pair<QKeySequence, void (QTextBrowser::*)()> keys[] = {
@@ -290,7 +366,11 @@ void HelpWindow::openHit(int row) {
     const QStringList words = searchBox_->text().split(QLatin1Char(' '), Qt::SkipEmptyParts);
     if (words.isEmpty()) return;
     browser_->moveCursor(QTextCursor::Start);
-    browser_->find(words.front());
+    if (!browser_->find(words.front())) return;
+    // find() scrolls only as far as needed, which leaves the word on the last line; a third
+    // down the page shows what leads up to it.
+    QScrollBar* bar = browser_->verticalScrollBar();
+    bar->setValue(bar->value() + browser_->cursorRect().top() - browser_->viewport()->height() / 3);
 }
 
 } // namespace nv

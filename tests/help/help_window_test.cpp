@@ -98,17 +98,19 @@ TEST_F(HelpWindowTest, LinksMoveAndBackAndForwardReturn) {
     clickLink("Contents");
     EXPECT_EQ(shownFile(), dir.filePath("index.html"));
 
-    QTest::mouseClick(back, Qt::LeftButton);
+    // Each step moves one page, whether by key (in the page or in the search box) or button.
+    QTest::keyClick(w->browser(), Qt::Key_Left, Qt::AltModifier);
     EXPECT_EQ(shownFile(), dir.filePath("reference/send.html"));
     EXPECT_TRUE(forward->isEnabled());
-    QTest::keyClick(w->browser(), Qt::Key_Left, Qt::AltModifier);
+    QTest::mouseClick(back, Qt::LeftButton);
     EXPECT_EQ(shownFile(), dir.filePath("index.html"));
-    // The keys work from the search box too, and each press moves one page.
+    EXPECT_FALSE(back->isEnabled());
     w->searchBox()->setFocus();
     QTest::keyClick(w->searchBox(), Qt::Key_Right, Qt::AltModifier);
     EXPECT_EQ(shownFile(), dir.filePath("reference/send.html"));
     QTest::mouseClick(forward, Qt::LeftButton);
     EXPECT_EQ(shownFile(), dir.filePath("index.html"));
+    EXPECT_FALSE(forward->isEnabled());
     EXPECT_TRUE(external.empty());
 }
 
