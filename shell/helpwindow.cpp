@@ -267,8 +267,13 @@ HelpWindow::HelpWindow(const QString& helpDir, QWidget* parent)
     connect(hits_, &QListWidget::itemClicked, this,
             [this](QListWidgetItem* item) { openHit(hits_->row(item)); });
 
-    if (pagesFound())
-        index_.load(QDir(helpDir_).filePath(QStringLiteral("search-index.tsv")), indexError_);
+    index_.load(QDir(helpDir_).filePath(QStringLiteral("search-index.tsv")), indexError_);
+    // Ctrl+F as in most browsers, and the main window's Help > Search key, lead to the box.
+    auto* find = new QAction(this);
+    find->setShortcuts({QKeySequence::Find, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F)});
+    find->setShortcutContext(Qt::WindowShortcut);
+    connect(find, &QAction::triggered, this, &HelpWindow::showSearch);
+    addAction(find);
     showContents();
 }
 

@@ -154,6 +154,8 @@ TEST_F(HelpWindowTest, MissingPagesAreSaidWithTheirPlace) {
     QTest::keyClicks(w->searchBox(), "send");
     ASSERT_EQ(w->hitList()->count(), 1);
     EXPECT_TRUE(w->hitList()->item(0)->text().startsWith("The search index cannot be read:"));
+    EXPECT_TRUE(w->hitList()->item(0)->text().contains(nowhere + "/search-index.tsv"))
+        << w->hitList()->item(0)->text().toStdString();
 }
 
 TEST_F(HelpWindowTest, SearchListsPagesByWordsInTheirBodies) {
@@ -181,9 +183,12 @@ TEST_F(HelpWindowTest, SearchListsPagesByWordsInTheirBodies) {
     w->searchBox()->setText("zanzibar");
     EXPECT_TRUE(w->hitList()->item(0)->text().contains("such as a zanzibar probe"));
 
-    // Enter opens the first page found, with the word marked.
+    // Enter opens the first page found, with the word marked; Ctrl+F in the page goes back
+    // to the search box.
     w->searchBox()->clear();
-    w->showSearch();
+    w->browser()->setFocus();
+    QTest::keyClick(w->browser(), Qt::Key_F, Qt::ControlModifier);
+    ASSERT_TRUE(w->searchBox()->hasFocus());
     QTest::keyClicks(w->searchBox(), "zanzibar");
     QTest::keyClick(w->searchBox(), Qt::Key_Return);
     EXPECT_EQ(shownFile(), dir.filePath("reference/send.html"));
