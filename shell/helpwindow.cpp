@@ -339,6 +339,9 @@ void HelpWindow::search(const QString& query) {
         return;
     }
     hits_->show();
+    // The pages may have been made since the window opened.
+    if (index_.empty())
+        index_.load(QDir(helpDir_).filePath(QStringLiteral("search-index.tsv")), indexError_);
     if (index_.empty()) {
         auto* item = new QListWidgetItem(
             QStringLiteral("The search index cannot be read:\n%1").arg(indexError_), hits_);
