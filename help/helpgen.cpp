@@ -11,6 +11,11 @@
 // (reference.md) end with every page of their folder that they do not link to themselves,
 // so a new page is never unreachable.
 //
+// OUT_DIR/search-index.tsv holds the text of every page for the help window's search, one
+// page a line: the page's file (relative to OUT_DIR), a tab, its title, a tab, its text with
+// the tags dropped and every run of blanks, tabs and line ends made one blank. The search
+// runs over the text the reader sees, so a word found is a word on the page.
+//
 // Runs at build time only, on one thread. Any failure (cmark-gfm missing, a file that
 // cannot be read or written) ends it with a message and status 1, which fails the build.
 #include <algorithm>
@@ -185,6 +190,22 @@ std::string escapeHtml(const std::string& s) {
     return out;
 }
 
+// The text of a page as one line of blanks and words (tabs and line ends would break the
+// index's lines and columns).
+std::string flatText(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        const bool blank = c == ' ' || c == '\t' || c == '\n' || c == '\r';
+        if (!blank)
+            out += c;
+        else if (!out.empty() && out.back() != ' ')
+            out += ' ';
+    }
+    while (!out.empty() && out.back() == ' ')
+        out.pop_back();
+    return out;
+}
+
 // The list of pages of a folder that `page` does not link to yet.
 std::string missingLinks(const Page& page, const std::vector<Page>& pages,
                          const std::string& folder, const std::string& heading) {
@@ -256,6 +277,11 @@ int main(int argc, char** argv) {
                 p.body += missingLinks(p, pages, "reference", "Other entries");
             writeFile(out / (p.name + ".html"), frame(p));
         }
+        std::string index;
+        for (const Page& p : pages)
+            index +=
+                p.name + ".html\t" + flatText(p.title) + "\t" + flatText(stripTags(p.body)) + "\n";
+        writeFile(out / "search-index.tsv", index);
         writeFile(out / "style.css", readFile(css));
         if (fs::is_directory(docs / "images"))
             fs::copy(docs / "images", out / "images", fs::copy_options::recursive);

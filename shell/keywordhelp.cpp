@@ -2,9 +2,11 @@
 
 #include <QDir>
 #include <QEvent>
+#include <QFile>
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QObject>
+#include <QUrl>
 #include <Qsci/qsciscintilla.h>
 #include <algorithm>
 
@@ -69,6 +71,18 @@ QString helpPageFor(const QString& helpDir, const QString& word) {
         if (QFileInfo(page).isFile()) return page;
     }
     return dir.filePath(QStringLiteral("index.html"));
+}
+
+QUrl helpUrlFor(const QString& helpDir, const QString& word) {
+    const QString page = helpPageFor(helpDir, word);
+    QUrl url = QUrl::fromLocalFile(page);
+    if (word.isEmpty() || !std::all_of(word.begin(), word.end(), isWordChar)) return url;
+    QFile f(page);
+    // An unreadable page is the help window's to report when it opens it.
+    if (f.open(QIODevice::ReadOnly) &&
+        f.readAll().contains(QStringLiteral("id=\"%1\"").arg(word).toUtf8()))
+        url.setFragment(word);
+    return url;
 }
 
 QString wordAtCaret(const QsciScintilla* editor) {

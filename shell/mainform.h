@@ -108,6 +108,8 @@ class MainWindow : public QMainWindow, public ScriptHost {
     void showHelp();
     // The help page of a keyword (F1 in the editor), or the contents for an empty word.
     void showHelpPage(const QString& word);
+    // Help > Search: the help window with its search box focused.
+    void showHelpSearch();
     void showAbout();
     void showFind();
     void showReplace();

@@ -135,6 +135,8 @@ void MainWindow::buildActions() {
         "edit-select-all", [this] { editor_->selectAll(); }, [this] { log_->selectAll(); });
     QAction* help = make("helpAction", QStringLiteral("&Help"));
     help->setShortcut(QKeySequence::HelpContents);
+    QAction* helpSearch = make("helpSearchAction", QStringLiteral("&Search..."));
+    helpSearch->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F));
     QAction* about = make("aboutAction", QStringLiteral("&About"));
 
     // The status bar shows each item's hint while the pointer is on it.
@@ -161,6 +163,7 @@ void MainWindow::buildActions() {
         {paste, "Paste"},
         {selectAll, "Select the whole text"},
         {help, "Open the help pages"},
+        {helpSearch, "Search every help page"},
         {about, "About Norvane"},
     };
     for (const auto& [a, hint] : hints)
@@ -198,6 +201,7 @@ void MainWindow::buildActions() {
         if (state_ == RunState::Running) pauseScript();
     });
     connect(help, &QAction::triggered, this, &MainWindow::showHelp);
+    connect(helpSearch, &QAction::triggered, this, &MainWindow::showHelpSearch);
     connect(about, &QAction::triggered, this, &MainWindow::showAbout);
 
     // Buttons: their own items, since their enabled states differ from the menu's.
@@ -258,7 +262,7 @@ void MainWindow::buildActions() {
 
     helpMenu_ = new QMenu(QStringLiteral("&Help"), this);
     helpMenu_->menuAction()->setObjectName(QStringLiteral("helpMenu"));
-    helpMenu_->addActions({help, about});
+    helpMenu_->addActions({help, helpSearch, about});
 }
 
 void MainWindow::buildBars() {

@@ -1,16 +1,19 @@
-// The main window's help and find: Help and About, F1's keyword page, the find and replace
+// The main window's help and find: Help and About, F1's keyword page in the help window,
+// Help > Search, the find and replace
 // bar, Go to line and the cursor's place in the status bar, the click on a log line that
 // takes the editor to the line it names, and Esc (the rack window while a script runs, or
 // the find bar).
 //
 // Threading: user-interface thread only. Error policy: help pages that are not installed
-// are reported in a message box; a log line that names no line, or a line past the end,
-// leaves the editor where it is.
+// are reported in the help window, which names the folder it looked in; a log line that names no
+// line, or a line past the end, leaves the editor where it is.
 #include "shell/mainform.h"
 
+#include "baseqt/placement.h"
 #include "engine/runcontrol.h"
 #include "engine/runtime.h"
 #include "shell/diagnostics.h"
+#include "shell/helpwindow.h"
 #include "shell/keywordhelp.h"
 #include "shell/scripteditor.h"
 #include "watch/watchwindow.h"
@@ -142,18 +145,44 @@ void MainWindow::updateCursorLabel() {
     cursorLabel_->setText(QStringLiteral("%1:%2").arg(line + 1).arg(column + 1));
 }
 
+namespace {
+
+// The one help window of a main window, made when first asked for and kept (with its
+// history) while the main window lives.
+HelpWindow* helpWindowOf(QWidget* main, const QString& helpDir,
+                         const std::function<void(const QUrl&)>& openUrl) {
+    if (auto* w = main->findChild<HelpWindow*>(QString(), Qt::FindDirectChildrenOnly)) return w;
+    auto* w = new HelpWindow(helpDir, main);
+    // Links that leave the help go to the desktop, which says when nothing can open them.
+    w->openExternal = openUrl;
+    const QRect area = availableAreaFor(main->frameGeometry());
+    w->resize(area.isEmpty() ? QSize(900, 700)
+                             : QSize(std::min(900, area.width() * 9 / 10),
+                                     std::min(700, area.height() * 9 / 10)));
+    w->move(placeBeside(main->frameGeometry(), w->frameSize()));
+    return w;
+}
+
+} // namespace
+
 void MainWindow::showHelp() {
     showHelpPage(QString());
 }
 
 void MainWindow::showHelpPage(const QString& word) {
     if (running()) return;
-    const QString page = helpPageFor(QDir(programDir_).filePath(QStringLiteral("Help/html")), word);
-    if (!QFileInfo(page).isFile()) {
-        dialogs.error(QStringLiteral("The help pages are not installed:\n%1").arg(page));
-        return;
-    }
-    dialogs.openUrl(QUrl::fromLocalFile(page));
+    const QString dir = QDir(programDir_).filePath(QStringLiteral("Help/html"));
+    HelpWindow* help = helpWindowOf(this, dir, [this](const QUrl& u) { dialogs.openUrl(u); });
+    help->showPage(helpUrlFor(dir, word));
+    help->show();
+    help->raise();
+    help->activateWindow();
+}
+
+void MainWindow::showHelpSearch() {
+    if (running()) return;
+    const QString dir = QDir(programDir_).filePath(QStringLiteral("Help/html"));
+    helpWindowOf(this, dir, [this](const QUrl& u) { dialogs.openUrl(u); })->showSearch();
 }
 
 void MainWindow::showAbout() {

@@ -1,22 +1,38 @@
-// F1 in the editor opens the page of the keyword under the caret; Help > Help and F1
-// elsewhere open the contents.
+// F1 in the editor opens the help window at the page of the keyword under the caret; Help >
+// Help and F1 elsewhere open the contents; Help > Search opens it ready to search.
 #include "../shell/fixture.h"
+#include "shell/helpwindow.h"
 #include "shell/keywordhelp.h"
 
 #include <QDir>
+#include <QLineEdit>
+#include <QTextBrowser>
 
 namespace {
 
 class KeywordHelp : public nvtest::WindowTest {
   protected:
     QString help() const { return program.filePath("Help/html"); }
+    // Each page has its name as the id of its title; the page of for also explains next.
     void pages(std::initializer_list<const char*> names) {
         QDir(program.path()).mkpath("Help/html/reference");
         nvtest::writeFile(program.filePath("Help/html/index.html"), "<html></html>");
         for (const char* n : names)
-            nvtest::writeFile(help() + "/reference/" + n + ".html", "<html></html>");
+            nvtest::writeFile(help() + "/reference/" + n + ".html",
+                              std::string("<html><body><h1 id=\"") + n + "\">" + n + "</h1>" +
+                                  (n == std::string("for") ? "<h2 id=\"next\">next</h2>" : "") +
+                                  "</body></html>");
     }
-    QUrl page(const QString& rel) const { return QUrl::fromLocalFile(help() + "/" + rel); }
+    QUrl page(const QString& rel) const {
+        QUrl u = QUrl::fromLocalFile(help() + "/" + rel.section('#', 0, 0));
+        if (rel.contains('#')) u.setFragment(rel.section('#', 1));
+        return u;
+    }
+    nv::HelpWindow* window() const {
+        return form->findChild<nv::HelpWindow*>(QString(), Qt::FindDirectChildrenOnly);
+    }
+    // The page the help window shows (empty when there is no window).
+    QUrl shown() const { return window() ? window()->browser()->source() : QUrl(); }
 };
 
 TEST_F(KeywordHelp, WordsMapToTheirPagesOrTheContents) {
@@ -54,39 +70,55 @@ TEST_F(KeywordHelp, F1InTheEditorOpensThePageOfTheWordAtTheCaret) {
         int line, index;
         const char* page;
     } cases[] = {
-        {1, 3, "reference/send.html"},     // inside the word
-        {1, 6, "reference/send.html"},     // just after it, before "("
-        {0, 0, "reference/for.html"},      // at its start
-        {2, 4, "reference/for.html"},      // "next" leads to its statement
-        {1, 10, "index.html"},             // inside "com1": no page
-        {3, 8, "reference/writelog.html"}, // at the end of the line's word
+        {1, 3, "reference/send.html#send"},         // inside the word
+        {1, 6, "reference/send.html#send"},         // just after it, before "("
+        {0, 0, "reference/for.html#for"},           // at its start
+        {2, 4, "reference/for.html#next"},          // "next": its statement's page, at "next"
+        {1, 10, "index.html"},                      // inside "com1": no page
+        {3, 8, "reference/writelog.html#writelog"}, // at the end of the line's word
     };
     for (const auto& c : cases) {
-        opened.clear();
         ed->setCursorPosition(c.line, c.index);
+        ed->setFocus();
         QTest::keyClick(ed, Qt::Key_F1);
-        ASSERT_EQ(opened.size(), 1u) << c.line << ":" << c.index;
-        EXPECT_EQ(opened[0], page(c.page)) << c.line << ":" << c.index;
+        EXPECT_EQ(shown(), page(c.page)) << c.line << ":" << c.index;
+        ASSERT_TRUE(window()->isVisible());
     }
+    // The pages are shown in the program's own window: nothing went to the desktop.
+    EXPECT_TRUE(opened.empty());
     EXPECT_TRUE(errors.isEmpty());
+    EXPECT_EQ(form->findChildren<nv::HelpWindow*>().size(), 1);
 
     // Help > Help opens the contents wherever the caret stands.
-    opened.clear();
     ed->setCursorPosition(1, 3);
     form->item("helpAction")->trigger();
-    ASSERT_EQ(opened.size(), 1u);
-    EXPECT_EQ(opened[0], page("index.html"));
+    EXPECT_EQ(shown(), page("index.html"));
 }
 
-TEST_F(KeywordHelp, WithoutHelpPagesF1SaysSo) {
+TEST_F(KeywordHelp, CtrlShiftFOpensTheSearch) {
+    pages({"send"});
+    make();
+    script("send(\"com1\", 1)\n");
+    form->editor()->setFocus();
+    QTest::keyClick(form->editor(), Qt::Key_F, Qt::ControlModifier | Qt::ShiftModifier);
+    ASSERT_NE(window(), nullptr);
+    EXPECT_TRUE(window()->isVisible());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window()->searchBox()->hasFocus(); }, 2000));
+    // The key is the help's alone: the script is untouched.
+    EXPECT_EQ(form->editor()->text(), "send(\"com1\", 1)\n");
+}
+
+TEST_F(KeywordHelp, WithoutHelpPagesTheWindowSaysWhereItLooked) {
     make();
     script("send(\"com1\", 1)\n");
     form->editor()->setFocus();
     QTest::keyClick(form->editor(), Qt::Key_F1);
     EXPECT_TRUE(opened.empty());
-    ASSERT_EQ(errors.size(), 1);
-    EXPECT_TRUE(errors[0].startsWith("The help pages are not installed:"))
-        << errors[0].toStdString();
+    ASSERT_NE(window(), nullptr);
+    EXPECT_TRUE(window()->isVisible());
+    const QString text = window()->browser()->toPlainText();
+    EXPECT_TRUE(text.contains("The help pages are not installed")) << text.toStdString();
+    EXPECT_TRUE(text.contains(QDir::toNativeSeparators(help()))) << text.toStdString();
 }
 
 } // namespace
