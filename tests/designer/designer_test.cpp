@@ -319,6 +319,69 @@ TEST_F(DesignerTest, UndoAndRedoGiveBackTheIdenticalTree) {
     }
 }
 
+// Each step gives back the selection it was made with on undo and the one it left on redo,
+// whatever the user clicked in between; the canvas's old indices would otherwise point at
+// whichever control now stands there.
+TEST_F(DesignerTest, UndoAndRedoRestoreTheSelectionOfTheStep) {
+    DesignModel m;
+    std::string error;
+    m.add("TVrMeter", {0, 0, 150, 100});        // Meter1
+    m.add("TVrPowerMeter", {0, 110, 170, 120}); // PowerMeter1
+    m.add("TVrNum", {200, 0, 100, 40});         // Num1
+    std::vector<int> told;
+    QObject::connect(&m, &DesignModel::selectionRestored,
+                     [&](const std::vector<int>& s) { told = s; });
+    auto names = [&](const std::vector<int>& sel) {
+        std::vector<std::string> out;
+        for (int i : sel)
+            out.push_back(i >= 0 && i < m.count() ? m.control(i).name : "?");
+        return out;
+    };
+    using Names = std::vector<std::string>;
+    const struct {
+        const char* step;
+        Names selectedBefore, selectedAfter;
+        std::function<void()> act;
+    } steps[] = {
+        {"delete", {"Meter1"}, {}, [&] { m.remove(m.selection()); }},
+        {"move",
+         {"Num1", "PowerMeter1"},
+         {"Num1", "PowerMeter1"},
+         [&] { m.moveBy(m.selection(), 8, 0); }},
+        {"paste",
+         {"PowerMeter1"},
+         {"PowerMeter2"},
+         [&] { ASSERT_TRUE(m.paste(m.copyText(m.selection()), error)) << error; }},
+        {"reorder", {"Num1", "Meter1"}, {"Num1", "Meter1"}, [&] { m.reorder(0, 2); }},
+        {"add",
+         {"Meter1"},
+         {"Led1"},
+         [&] {
+             m.add("TVrLed", {0, 0, 24, 24});
+         }},
+    };
+    for (const auto& st : steps) {
+        SCOPED_TRACE(st.step);
+        m.undoStack().clear();
+        std::vector<int> sel;
+        for (const std::string& n : st.selectedBefore)
+            sel.push_back(m.indexOf(n));
+        m.setSelection(sel);
+        st.act();
+        const Names after = names(m.selection());
+        EXPECT_EQ(after, st.selectedAfter);
+        // The user picks something else, then undoes.
+        m.setSelection({m.indexOf("Num1")});
+        m.undoStack().undo();
+        EXPECT_EQ(names(m.selection()), st.selectedBefore);
+        EXPECT_EQ(names(told), st.selectedBefore);
+        m.setSelection({});
+        m.undoStack().redo();
+        EXPECT_EQ(names(told), st.selectedAfter);
+        m.undoStack().undo();
+    }
+}
+
 TEST_F(DesignerTest, RacksOfOtherToolsKeepWhatThisProgramDoesNotKnow) {
     const QString in = rackFile("foreign.res", kForeignRack);
     DesignModel m;
@@ -716,6 +779,33 @@ TEST_F(DesignerWindowTest, ObjectListFollowsTheRackOrderAndReordersIt) {
     m.undoStack().undo();
     EXPECT_EQ(m.control(0).name, "Led1");
     EXPECT_EQ(list.item(0)->text(), QStringLiteral("Led1: TVrLed"));
+}
+
+// The user's story: Meter1 deleted, Num1 clicked, Ctrl+Z brings Meter1 back selected, so
+// that the next Delete takes Meter1 again and never the control now at Num1's old place.
+TEST_F(DesignerWindowTest, UndoingADeleteSelectsTheControlItBringsBack) {
+    DesignModel& m = w.model();
+    m.add("TVrMeter", {16, 16, 152, 104});
+    m.add("TVrPowerMeter", {16, 136, 176, 120});
+    m.add("TVrNum", {200, 16, 104, 40});
+    QTest::mouseClick(layer(), Qt::LeftButton, {}, {60, 60}); // Meter1
+    ASSERT_EQ(w.canvas().selection(), std::vector<int>{0});
+    QTest::keyClick(&w, Qt::Key_Delete);
+    ASSERT_EQ(m.indexOf("Meter1"), -1);
+    QTest::mouseClick(layer(), Qt::LeftButton, {}, {250, 30}); // Num1
+    ASSERT_EQ(w.canvas().selection(), std::vector<int>{m.indexOf("Num1")});
+    QTest::keyClick(&w, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(w.canvas().selection(), std::vector<int>{m.indexOf("Meter1")});
+    ASSERT_EQ(w.objectList().selectedItems().size(), 1);
+    EXPECT_EQ(w.objectList().selectedItems().front()->text().toStdString(), "Meter1: TVrMeter");
+    // Redo: what the delete left, nothing selected.
+    QTest::keyClick(&w, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_TRUE(w.canvas().selection().empty());
+    QTest::keyClick(&w, Qt::Key_Z, Qt::ControlModifier);
+    QTest::keyClick(&w, Qt::Key_Delete);
+    EXPECT_EQ(m.indexOf("Meter1"), -1);
+    EXPECT_NE(m.indexOf("PowerMeter1"), -1);
+    EXPECT_NE(m.indexOf("Num1"), -1);
 }
 
 TEST_F(DesignerTest, RackMenuOpensOneDesignerWindow) {
