@@ -14,7 +14,9 @@
 #include <QMimeData>
 #include <QProcess>
 #include <QPushButton>
+#include <QScreen>
 #include <QSpinBox>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolBar>
@@ -382,6 +384,56 @@ TEST_F(DesignerTest, UndoAndRedoRestoreTheSelectionOfTheStep) {
     }
 }
 
+// A label whose caption or font the user changes grows to show its text, in the same undo
+// step; it never shrinks, and opening a rack keeps every size its file gives.
+TEST_F(DesignerTest, ALabelEditedInTheDesignerGrowsToItsText) {
+    const struct {
+        const char* what;
+        const char* property;
+        rack::Value value;
+        bool wider, taller;
+    } cases[] = {
+        {"long caption", "Caption", rack::stringValue("A caption far longer than the label"), true,
+         false},
+        {"large font", "Font.Height", rack::intValue(-40), true, true},
+        {"bold", "Font.Style", rack::setValue({"fsBold"}), false, false},
+        {"colour", "Font.Color", rack::identValue("clRed"), false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        DesignModel m;
+        m.add("TLabel", {8, 8, 80, 16}); // caption "Label1" fits
+        const Rect before = m.rect(0);
+        const int steps = m.undoStack().count();
+        m.setProperty(0, c.property, c.value);
+        const Rect after = m.rect(0);
+        EXPECT_EQ(m.undoStack().count(), steps + 1);
+        EXPECT_EQ(after.w > before.w, c.wider) << after.w;
+        EXPECT_EQ(after.h > before.h, c.taller) << after.h;
+        EXPECT_GE(after.w, before.w);
+        EXPECT_GE(after.h, before.h);
+        m.undoStack().undo();
+        EXPECT_EQ(m.rect(0), before);
+    }
+    // Opened as the file has it: a cut text stays cut.
+    DesignModel m;
+    std::string error;
+    ASSERT_TRUE(m.open(rackFile("small.res", "object Rack: TFrmRack\n"
+                                             "  object Tiny: TLabel\n"
+                                             "    Left = 0\n    Top = 0\n"
+                                             "    Width = 10\n    Height = 5\n"
+                                             "    Caption = 'Much longer than ten pixels'\n"
+                                             "  end\nend\n")
+                           .toStdString(),
+                       error))
+        << error;
+    EXPECT_EQ(m.rect(0), (Rect{0, 0, 10, 5}));
+    // A move or a hint is no reason to grow.
+    m.moveBy({0}, 1, 1);
+    m.setProperty(0, "Hint", rack::stringValue("h"));
+    EXPECT_EQ(m.rect(0), (Rect{1, 1, 10, 5}));
+}
+
 TEST_F(DesignerTest, RacksOfOtherToolsKeepWhatThisProgramDoesNotKnow) {
     const QString in = rackFile("foreign.res", kForeignRack);
     DesignModel m;
@@ -651,6 +703,98 @@ TEST_F(DesignerWindowTest, ADropFromThePalettePlacesTheClassAtTheSnappedPoint) {
     EXPECT_EQ(w.model().rect(0).x, 48);
     EXPECT_EQ(w.model().rect(0).y, 64);
     EXPECT_EQ(w.canvas().selection(), std::vector<int>{0});
+}
+
+// The palette had the focus while the drag went on: after the drop the arrows move the new
+// control at once.
+TEST_F(DesignerWindowTest, ADroppedControlIsSelectedAndTheArrowsMoveIt) {
+    QListWidget& p = w.palette();
+    p.setFocus();
+    const auto items = p.findItems(QStringLiteral("TVrLed"), Qt::MatchExactly);
+    ASSERT_EQ(items.size(), 1);
+    std::unique_ptr<QMimeData> data(p.model()->mimeData({p.indexFromItem(items.front())}));
+    QDragEnterEvent enter({40, 40}, Qt::CopyAction, data.get(), Qt::LeftButton, {});
+    QApplication::sendEvent(layer(), &enter);
+    QDropEvent drop(QPointF(40, 40), Qt::CopyAction, data.get(), Qt::LeftButton, {});
+    QApplication::sendEvent(layer(), &drop);
+    ASSERT_EQ(w.model().count(), 1);
+    EXPECT_EQ(w.canvas().selection(), std::vector<int>{0});
+    ASSERT_EQ(QApplication::focusWidget(), layer());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Right);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+    EXPECT_EQ(w.model().rect(0).x, 41);
+    EXPECT_EQ(w.model().rect(0).y, 41);
+}
+
+// Each paste of the same copy lands one grid step further, never on an earlier copy.
+TEST_F(DesignerWindowTest, RepeatedPastesStepAwayByTheGrid) {
+    DesignModel& m = w.model();
+    m.add("TVrLed", {16, 16, 24, 24});
+    m.add("TVrLed", {64, 16, 24, 24});
+    w.findChild<QSpinBox*>(QStringLiteral("gridSize"))->setValue(12);
+    w.canvas().setSelection({0, 1});
+    w.copy();
+    for (int i = 1; i <= 3; ++i) {
+        w.paste();
+        ASSERT_EQ(m.count(), 2 + 2 * i);
+        EXPECT_EQ(m.rect(2 * i), (Rect{16 + 12 * i, 16 + 12 * i, 24, 24})) << "paste " << i;
+        EXPECT_EQ(m.rect(2 * i + 1), (Rect{64 + 12 * i, 16 + 12 * i, 24, 24})) << "paste " << i;
+    }
+}
+
+// A click on the grey around the rack chooses nothing, like one on the rack's empty space.
+TEST_F(DesignerWindowTest, AClickAroundTheRackClearsTheSelection) {
+    DesignModel& m = w.model();
+    m.setProperty(-1, "ClientWidth", rack::intValue(120));
+    m.setProperty(-1, "ClientHeight", rack::intValue(80));
+    m.add("TVrLed", {16, 16, 24, 24});
+    w.canvas().setSelection({0});
+    QWidget* around = w.findChild<QWidget*>(QStringLiteral("aroundRack"));
+    ASSERT_TRUE(around);
+    QTest::qWait(20); // the scroll area centres the smaller rack
+    const QRect rackThere(w.canvas().mapTo(around, QPoint(0, 0)), w.canvas().size());
+    ASSERT_GT(rackThere.left(), 4) << "the rack fills the area: no room around it";
+    QTest::mouseClick(around, Qt::LeftButton, {}, rackThere.topLeft() - QPoint(3, 3));
+    EXPECT_TRUE(w.canvas().selection().empty());
+}
+
+// The window opens within the screen, its status bar in sight, however large it was made.
+TEST_F(DesignerWindowTest, TheWindowFitsTheScreen) {
+    const QRect area = w.screen()->availableGeometry();
+    w.hide();
+    w.resize(area.width() + 300, area.height() + 200);
+    w.move(area.right() - 50, area.top() + 295);
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    EXPECT_TRUE(area.contains(w.frameGeometry()))
+        << "frame " << w.frameGeometry().x() << "," << w.frameGeometry().y() << " "
+        << w.frameGeometry().width() << "x" << w.frameGeometry().height();
+    QStatusBar* bar = w.statusBar();
+    const QRect barOnScreen(bar->mapToGlobal(QPoint(0, 0)), bar->size());
+    EXPECT_TRUE(area.contains(barOnScreen));
+}
+
+// An image control without a picture is drawn by nothing: the designer outlines it, Test
+// mode and the running rack show it as it is.
+TEST_F(DesignerWindowTest, AnEmptyImageIsOutlinedWhileDesigning) {
+    DesignModel& m = w.model();
+    m.add("TImage", {16, 16, 64, 48});
+    w.canvas().setGridShown(false);
+    w.canvas().setSelection({});
+    const QRect r(16, 16, 64, 48);
+    auto differing = [&] {
+        const QImage shot = w.canvas().grab(r).toImage();
+        const QRgb bg = shot.pixel(shot.width() / 2 + 7, 2); // on no line of the outline
+        int n = 0;
+        for (int y = 0; y < shot.height(); ++y)
+            for (int x = 0; x < shot.width(); ++x)
+                n += shot.pixel(x, y) != bg;
+        return n;
+    };
+    EXPECT_GT(differing(), 2 * (64 + 48) / 2) << "no outline while designing";
+    w.setTestMode(true);
+    EXPECT_EQ(differing(), 0) << "an outline in Test mode";
+    w.setTestMode(false);
 }
 
 TEST_F(DesignerWindowTest, MouseMovesSelectsWithRubberBandAndKeysNudge) {
