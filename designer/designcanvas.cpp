@@ -503,10 +503,8 @@ void DesignCanvas::applyRoot() {
     QColor bg = Qt::black;
     if (const rack::Property* p = model_.root().property("Color"))
         rack::colorFromValue(p->value, bg);
-    QPalette pal = palette();
-    if (pal.color(QPalette::Window) != bg) {
-        pal.setColor(QPalette::Window, bg);
-        setPalette(pal);
+    if (palette().color(QPalette::Window) != bg || backgroundRole() != QPalette::Window) {
+        rack::setRackGround(this, bg);
         update();
     }
     // Dots that show on the background whatever its colour.

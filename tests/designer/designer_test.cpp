@@ -952,6 +952,66 @@ TEST_F(DesignerWindowTest, UndoingADeleteSelectsTheControlItBringsBack) {
     EXPECT_NE(m.indexOf("Num1"), -1);
 }
 
+// The designer draws every control as the running rack draws it: each of the classes with
+// a colour, a font colour, a font name, a height and a style of its own, drawn once on the
+// designer's canvas and once in the rack window a script opens, pixel for pixel the same.
+TEST_F(DesignerWindowTest, EveryClassLooksInTheDesignerAsInTheRunningRack) {
+    int compared = 0;
+    for (const rack::ControlClass& cls : rack::controlClasses()) {
+        const std::string name(cls.name);
+        SCOPED_TRACE(name);
+        const Rect size = defaultSize(name);
+        std::string body = "object Look: TFrmRack\n  ClientWidth = 300\n  ClientHeight = 200\n"
+                           "  Color = clTeal\n  object Shown: " +
+                           name +
+                           "\n    Left = 8\n    Top = 8\n    Width = " + std::to_string(size.w) +
+                           "\n    Height = " + std::to_string(size.h) +
+                           "\n    Color = clNavy\n    Font.Color = clYellow\n"
+                           "    Font.Name = 'DejaVu Serif'\n    Font.Height = -15\n"
+                           "    Font.Style = [fsBold, fsItalic]\n";
+        if (name == "TLabel") body += "    Caption = 'Volts 12'\n";
+        if (name == "TEdit" || name == "TComboBox") body += "    Text = 'Volts 12'\n";
+        if (name == "TMemo") body += "    Lines.Strings = (\n      'Volts'\n      '12')\n";
+        body += "  end\nend\n";
+        const QString file = rackFile((name + ".res").c_str(), body.c_str());
+
+        ASSERT_TRUE(w.load(file));
+        w.canvas().setGridShown(false);
+        w.setTestMode(true); // the layer over the controls goes
+        QApplication::processEvents();
+        if (QWidget* f = w.canvas().focusWidget()) f->clearFocus();
+        const QRect r(8, 8, size.w, size.h);
+        const QImage designed = w.canvas().grab(r).toImage().convertToFormat(QImage::Format_RGB32);
+        w.setTestMode(false);
+
+        int x = 0, y = 0;
+        rack::RackWindow running(x, y);
+        std::string error;
+        ASSERT_TRUE(running.load(file.toStdString(), error)) << error;
+        running.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&running));
+        // The window gives its first control the focus; the designer's controls have none.
+        // A caret or a focus frame is no difference in how a control looks.
+        if (QWidget* f = running.focusWidget()) f->clearFocus();
+        const QImage ran = running.grab(r).toImage().convertToFormat(QImage::Format_RGB32);
+        running.hide();
+
+        ASSERT_EQ(designed.size(), ran.size());
+        int differing = 0;
+        for (int yy = 0; yy < ran.height(); ++yy)
+            for (int xx = 0; xx < ran.width(); ++xx)
+                differing += designed.pixel(xx, yy) != ran.pixel(xx, yy);
+        if (differing) {
+            designed.save(dir.filePath(QString::fromStdString(name + ".designer.png")));
+            ran.save(dir.filePath(QString::fromStdString(name + ".rack.png")));
+            dir.setAutoRemove(false);
+        }
+        EXPECT_EQ(differing, 0) << "pictures in " << dir.path().toStdString();
+        ++compared;
+    }
+    EXPECT_EQ(compared, 23);
+}
+
 TEST_F(DesignerTest, RackMenuOpensOneDesignerWindow) {
     QWidget main;
     bool running = false;
