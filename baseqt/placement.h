@@ -12,6 +12,7 @@
 #include <QGuiApplication>
 #include <QRect>
 #include <QScreen>
+#include <QStyle>
 #include <QWidget>
 #include <algorithm>
 #include <climits>
@@ -99,6 +100,45 @@ inline QPoint placeBesideFree(const QWidget* main, const QWidget* window, bool c
         if (free) return p;
     }
     return first;
+}
+
+// The frame a window manager puts around `w`: known once the window is framed; before that
+// a title bar's height is allowed for.
+inline QMargins frameMarginsOf(const QWidget* w) {
+    const QRect frame = w->frameGeometry(), inside = w->geometry();
+    QMargins m(inside.left() - frame.left(), inside.top() - frame.top(),
+               frame.right() - inside.right(), frame.bottom() - inside.bottom());
+    if (!w->isVisible() || m.isNull())
+        m = QMargins(0, w->style()->pixelMetric(QStyle::PM_TitleBarHeight), 0, 0);
+    return m;
+}
+
+// The corner for a frame of `frame` size at `at` moved as little as keeps it on the visible
+// area of its screen (the left and top edges win on a screen smaller than the frame).
+inline QPoint keepOnScreen(QPoint at, QSize frame) {
+    const QRect area = availableAreaFor(QRect(at, frame));
+    if (area.isEmpty()) return at;
+    QRect outer(at, frame);
+    if (outer.right() > area.right()) outer.moveRight(area.right());
+    if (outer.bottom() > area.bottom()) outer.moveBottom(area.bottom());
+    if (outer.left() < area.left()) outer.moveLeft(area.left());
+    if (outer.top() < area.top()) outer.moveTop(area.top());
+    return outer.topLeft();
+}
+
+// A resizable window made no larger than the visible area of its screen (never below its
+// minimum size hint while that fits) and moved onto it, frame included, so that its title
+// and status bar can be reached.
+inline void fitWindowToScreen(QWidget* w) {
+    const QMargins margins = frameMarginsOf(w);
+    const QSize extra(margins.left() + margins.right(), margins.top() + margins.bottom());
+    const QRect area = availableAreaFor(QRect(w->pos(), w->size() + extra));
+    if (area.isEmpty()) return;
+    const QSize room = area.size() - extra;
+    const QSize fitted = w->size().boundedTo(room).expandedTo(w->minimumSizeHint().boundedTo(room));
+    if (fitted != w->size()) w->resize(fitted);
+    const QPoint at = keepOnScreen(w->pos(), fitted + extra);
+    if (at != w->pos()) w->move(at);
 }
 
 } // namespace nv

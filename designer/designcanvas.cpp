@@ -103,6 +103,20 @@ class CanvasLayer : public QWidget {
   protected:
     void paintEvent(QPaintEvent*) override {
         QPainter p(this);
+        // An image control without a picture draws nothing at all: a dashed outline shows
+        // where it is while designing (the running rack shows it as it is, empty).
+        for (const auto& e : c_->entries_) {
+            const rack::Control& ctl = *e->all.front();
+            if (ctl.className != "TImage" || !ctl.picture.empty()) continue;
+            const QRect r = e->widget()->geometry().adjusted(0, 0, -1, -1);
+            const QColor bg = c_->palette().color(QPalette::Window);
+            p.setPen(QPen(bg.lightness() > 128 ? QColor(0, 0, 0, 150) : QColor(255, 255, 255, 150),
+                          1, Qt::DashLine));
+            p.setBrush(Qt::NoBrush);
+            p.drawRect(r);
+            p.drawLine(r.topLeft(), r.bottomRight());
+            p.drawLine(r.bottomLeft(), r.topRight());
+        }
         const QColor mark(40, 140, 255);
         for (const QRect& r : selectedRects()) {
             p.setPen(QPen(mark, 1, Qt::DashLine));
@@ -313,6 +327,9 @@ class CanvasLayer : public QWidget {
         if (i >= 0) {
             e->acceptProposedAction();
             c_->setSelection({i});
+            // The drag started in the palette, which kept the focus: the arrow keys are to
+            // move the new control at once.
+            setFocus(Qt::OtherFocusReason);
             emit c_->placed(i);
         }
     }
@@ -350,6 +367,8 @@ DesignCanvas::DesignCanvas(DesignModel& model, QWidget* parent) : QWidget(parent
     setAutoFillBackground(false);
     layer_ = new CanvasLayer(this);
     connect(&model_, &DesignModel::changed, this, &DesignCanvas::sync);
+    connect(&model_, &DesignModel::selectionRestored, this,
+            [this](const std::vector<int>& s) { setSelection(s); });
     setGridSize(8);
     sync();
 }
@@ -382,6 +401,7 @@ void DesignCanvas::setSelection(std::vector<int> s) {
         if (i >= 0 && i < int(entries_.size()) &&
             std::find(clean.begin(), clean.end(), i) == clean.end())
             clean.push_back(i);
+    model_.setSelection(clean);
     if (clean == selection_) return;
     const auto before = layer_->selectedRects();
     selection_ = std::move(clean);
@@ -483,10 +503,8 @@ void DesignCanvas::applyRoot() {
     QColor bg = Qt::black;
     if (const rack::Property* p = model_.root().property("Color"))
         rack::colorFromValue(p->value, bg);
-    QPalette pal = palette();
-    if (pal.color(QPalette::Window) != bg) {
-        pal.setColor(QPalette::Window, bg);
-        setPalette(pal);
+    if (palette().color(QPalette::Window) != bg || backgroundRole() != QPalette::Window) {
+        rack::setRackGround(this, bg);
         update();
     }
     // Dots that show on the background whatever its colour.
@@ -543,6 +561,7 @@ void DesignCanvas::sync() {
         if (i < int(entries_.size())) sel.push_back(i);
     const bool selChanged = sel != selection_;
     selection_ = sel;
+    model_.setSelection(selection_);
     layer_->update();
     if (testMode_) linkSpinners();
     if (selChanged) emit selectionChanged();

@@ -23,9 +23,10 @@
 #include <cstdio>
 #include <map>
 
-#include "rack/controls.h"
+#include "baseqt/placement.h"
 #include "designer/designcanvas.h"
 #include "designer/propertypanel.h"
+#include "rack/controls.h"
 
 namespace nv::designer {
 
@@ -143,6 +144,11 @@ DesignerWindow::DesignerWindow(QWidget* parent) : QMainWindow(parent) {
     scroll->setAlignment(Qt::AlignCenter);
     scroll->setBackgroundRole(QPalette::Dark);
     setCentralWidget(scroll);
+    // A click on the grey around the rack chooses nothing, as a click on the rack's own
+    // empty space does.
+    scroll->viewport()->installEventFilter(this);
+    scroll->viewport()->setObjectName(QStringLiteral("aroundRack"));
+    around_ = scroll->viewport();
 
     palette_ = new Palette;
     auto* paletteDock = new QDockWidget(tr("Controls"), this);
@@ -173,6 +179,7 @@ DesignerWindow::DesignerWindow(QWidget* parent) : QMainWindow(parent) {
         statusBar()->showMessage(tr("Click or drag on the rack to place a %1").arg(it->text()));
     });
     connect(canvas_, &DesignCanvas::placed, this, [this] {
+        canvas_->layer()->setFocus(Qt::OtherFocusReason);
         palette_->clearSelection();
         statusBar()->clearMessage();
     });
@@ -222,6 +229,28 @@ DesignerWindow::DesignerWindow(QWidget* parent) : QMainWindow(parent) {
 }
 
 DesignerWindow::~DesignerWindow() = default;
+
+void DesignerWindow::showEvent(QShowEvent* e) {
+    QMainWindow::showEvent(e);
+    fitWindowToScreen(this);
+    if (shownOnce_) return;
+    shownOnce_ = true;
+    // Once framed, the real frame is known: fit again with it (a loaded desktop may frame
+    // the window late, hence a second look).
+    for (int ms : {300, 1200})
+        QTimer::singleShot(ms, this, [this] {
+            if (isVisible()) fitWindowToScreen(this);
+        });
+}
+
+bool DesignerWindow::eventFilter(QObject* watched, QEvent* e) {
+    if (watched == around_ && e->type() == QEvent::MouseButtonPress && !canvas_->testMode()) {
+        canvas_->setPlacing({});
+        canvas_->setSelection({});
+        canvas_->layer()->setFocus(Qt::MouseFocusReason);
+    }
+    return QMainWindow::eventFilter(watched, e);
+}
 
 void DesignerWindow::buildActions() {
     auto* tools = addToolBar(tr("Designer"));
@@ -545,7 +574,7 @@ void DesignerWindow::paste() {
     const QString text = QApplication::clipboard()->text();
     std::string error;
     std::vector<int> added;
-    if (!model_.paste(text.toUtf8().toStdString(), error, &added)) {
+    if (!model_.paste(text.toUtf8().toStdString(), error, &added, canvas_->gridSize())) {
         statusBar()->showMessage(tr("Nothing to paste: %1").arg(QString::fromStdString(error)),
                                  5000);
         return;

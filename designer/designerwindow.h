@@ -72,6 +72,9 @@ class DesignerWindow : public QMainWindow {
 
   protected:
     void closeEvent(QCloseEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
+    // The window never opens larger than the screen or past its edges.
+    void showEvent(QShowEvent* e) override;
 
   private:
     // Runs `then` once the rack may be replaced: at once when nothing is unsaved, else after
@@ -98,6 +101,8 @@ class DesignerWindow : public QMainWindow {
     QMenu* editMenu_ = nullptr;
     QMenu* arrangeMenu_ = nullptr;
     QSpinBox* gridSpin_ = nullptr;
+    QWidget* around_ = nullptr; // the area around the rack
+    bool shownOnce_ = false;
     bool syncingList_ = false;
     QString source_;       // the file name the rack came from
     bool closing_ = false; // the user agreed to close

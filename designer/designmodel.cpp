@@ -4,13 +4,16 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QTemporaryFile>
+#include <QWidget>
 #include <algorithm>
 #include <cmath>
 #include <functional>
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <stdexcept>
+#include <tuple>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -166,16 +169,17 @@ Edit diff(const Component& before, const Component& after) {
 class EditCommand : public QUndoCommand {
   public:
     EditCommand(DesignModel* model, std::shared_ptr<const Edit> edit, const QString& what,
-                int mergeId, std::vector<int> key, QUndoCommand* parent = nullptr)
+                int mergeId, std::vector<int> key, std::vector<int> selBefore,
+                std::vector<int> selAfter, QUndoCommand* parent = nullptr)
         : QUndoCommand(what, parent), model_(model), edit_(std::move(edit)), mergeId_(mergeId),
-          key_(std::move(key)) {}
-    void undo() override { model_->applyEdit(*edit_, false); }
+          key_(std::move(key)), selBefore_(std::move(selBefore)), selAfter_(std::move(selAfter)) {}
+    void undo() override { model_->applyEdit(*edit_, false, selBefore_); }
     void redo() override {
         if (applied_) {
             applied_ = false; // a step put back as it was: the tree already has it
             return;
         }
-        model_->applyEdit(*edit_, true);
+        model_->applyEdit(*edit_, true, selAfter_);
     }
     int id() const override { return mergeId_; }
     // Folds a following step on the same controls that changed each of them in place.
@@ -199,13 +203,15 @@ class EditCommand : public QUndoCommand {
                 sizeof(Edit::Splice) + bytesOf(a.removed.front()) + bytesOf(b.inserted.front());
         }
         edit_ = std::move(merged);
+        selAfter_ = o->selAfter_;
         return true;
     }
     std::size_t bytes() const { return sizeof(*this) + edit_->bytes; }
 
     // The same step for a rebuilt history; it does not apply itself again when pushed.
     EditCommand* twin(int mergeId, QUndoCommand* parent) const {
-        auto* t = new EditCommand(model_, edit_, text(), mergeId, key_, parent);
+        auto* t =
+            new EditCommand(model_, edit_, text(), mergeId, key_, selBefore_, selAfter_, parent);
         t->applied_ = true;
         return t;
     }
@@ -215,8 +221,29 @@ class EditCommand : public QUndoCommand {
     std::shared_ptr<const Edit> edit_;
     int mergeId_;
     std::vector<int> key_;
+    std::vector<int> selBefore_, selAfter_;
     bool applied_ = false;
 };
+
+// Where the selected controls stand once the edit is applied forwards: controls the edit
+// removed drop out, those after a removal or an insertion follow their shift.
+std::vector<int> followSelection(const Edit& edit, std::vector<int> sel) {
+    for (const Edit::Splice& sp : edit.splices) {
+        const long at = long(sp.at), removed = long(sp.removed.size()),
+                   inserted = long(sp.inserted.size());
+        std::vector<int> next;
+        for (int i : sel) {
+            if (i < at)
+                next.push_back(i);
+            else if (i < at + removed) {
+                if (removed == inserted) next.push_back(i); // replaced in place
+            } else
+                next.push_back(int(i + inserted - removed));
+        }
+        sel = std::move(next);
+    }
+    return sel;
+}
 
 std::size_t commandBytes(const QUndoCommand* c) {
     if (const auto* e = dynamic_cast<const EditCommand*>(c)) return e->bytes();
@@ -295,6 +322,33 @@ std::string openrackRefusal(const rack::Document& doc) {
     if (!window.load(file.fileName().toStdString(), error))
         return error.empty() ? std::string("refused") : error;
     return {};
+}
+
+void setRect(Component& c, const Rect& r);
+Rect rectOf(const Component& c);
+
+// The label made as the rack makes it, measured: its size grown, never shrunk, to what its
+// text needs (a word-wrapped label only downwards, at its width).
+void growToText(Component& c) {
+    QWidget holder;
+    holder.setAttribute(Qt::WA_DontShowOnScreen);
+    std::string error;
+    std::unique_ptr<rack::Control> ctl = rack::createControl(c.className, c.name, &holder, error);
+    if (!ctl) return;
+    for (const Property& p : c.properties) {
+        std::string why;
+        rack::applyProperty(*ctl, p, why); // the model holds only what openrack takes
+    }
+    QWidget* w = ctl->widget;
+    Rect r = rectOf(c);
+    const QSize need = w->sizeHint();
+    if (w->hasHeightForWidth()) {
+        r.h = std::max(r.h, w->heightForWidth(std::max(1, r.w)));
+    } else {
+        r.w = std::max(r.w, need.width());
+        r.h = std::max(r.h, need.height());
+    }
+    setRect(c, r);
 }
 
 void setRect(Component& c, const Rect& r) {
@@ -402,6 +456,7 @@ void DesignModel::newRack() {
         {"KeyPreview", rack::boolValue(true)},
     };
     doc_ = rack::makeDocument(std::move(root));
+    selection_.clear();
     path_.clear();
     origin_.clear();
     stack_.clear();
@@ -438,6 +493,7 @@ bool DesignModel::open(const std::string& path, std::string& error) {
     if (error = textTooLong(doc.root); !error.empty()) return false;
     if (!rack::controlCountFits(rack::controlCount(doc.root), error)) return false;
     doc_ = std::move(doc);
+    selection_.clear();
     // A text form is saved as a rack file under a name the user gives.
     path_ = binary ? path : std::string();
     origin_ = path;
@@ -544,7 +600,7 @@ int DesignModel::clientHeight() const {
     return int(rack::intProperty(doc_.root, "Height").value_or(38));
 }
 
-void DesignModel::applyEdit(const Edit& edit, bool forward) {
+void DesignModel::applyEdit(const Edit& edit, bool forward, const std::vector<int>& selection) {
     Component& root = doc_.root;
     auto splice = [&](std::size_t at, std::size_t remove, const std::vector<Component>& insert) {
         auto& kids = root.children;
@@ -564,15 +620,22 @@ void DesignModel::applyEdit(const Edit& edit, bool forward) {
         root = *shell;
         root.children = std::move(kids);
     }
+    const std::vector<int> restored = selection;
+    selection_ = restored;
     emit changed();
+    emit selectionRestored(restored);
 }
 
-void DesignModel::commit(Component after, const QString& what, int mergeId) {
+void DesignModel::commit(Component after, const QString& what, int mergeId,
+                         std::optional<std::vector<int>> selAfter) {
     if (after == doc_.root) return;
     auto edit = std::make_shared<Edit>(diff(doc_.root, after));
+    std::vector<int> before = valid(selection_, count());
+    std::vector<int> afterSel = selAfter ? *selAfter : followSelection(*edit, before);
     // The tree becomes `after` through the edit itself, so that what undo gives back is
     // what redo was checked against.
-    stack_.push(new EditCommand(this, std::move(edit), what, mergeId, mergeKey_));
+    stack_.push(new EditCommand(this, std::move(edit), what, mergeId, mergeKey_, std::move(before),
+                                std::move(afterSel)));
     mergeKey_.clear();
     if (groups_ == 0) boundHistory();
 }
@@ -651,7 +714,8 @@ int DesignModel::add(const std::string& className, Rect r) {
     if (className == "TLabel") c.set("Caption", rack::stringValue(c.name));
     Component after = doc_.root;
     after.children.push_back(std::move(c));
-    commit(std::move(after), tr("Add %1").arg(QString::fromStdString(className)));
+    commit(std::move(after), tr("Add %1").arg(QString::fromStdString(className)), -1,
+           std::vector<int>{count()});
     return count() - 1;
 }
 
@@ -765,7 +829,19 @@ void DesignModel::reorder(int from, int to) {
     Component moved = std::move(after.children[size_t(from)]);
     after.children.erase(after.children.begin() + from);
     after.children.insert(after.children.begin() + to, std::move(moved));
-    commit(std::move(after), tr("Reorder"));
+    // The selected controls keep being selected at their new places.
+    std::vector<int> sel;
+    for (int i : valid(selection_, count())) {
+        if (i == from)
+            sel.push_back(to);
+        else if (from < to && i > from && i <= to)
+            sel.push_back(i - 1);
+        else if (to < from && i >= to && i < from)
+            sel.push_back(i + 1);
+        else
+            sel.push_back(i);
+    }
+    commit(std::move(after), tr("Reorder"), -1, std::move(sel));
 }
 
 bool DesignModel::rename(int i, const std::string& name, std::string& error) {
@@ -825,6 +901,12 @@ void DesignModel::setProperty(int i, const std::string& name, Value v) {
     if (!c) return;
     if (const Property* p = c->property(name); p && p->value == v) return;
     c->set(name, std::move(v));
+    // A label given a longer caption or a larger font would cut its text: it grows to show
+    // it, in the same step. Only here, where the user edits it: a rack that is opened or run
+    // keeps every size its file gives.
+    if (i >= 0 && c->className == "TLabel" &&
+        (equalsNoCase(name, "Caption") || startsWithNoCase(name, "Font.")))
+        growToText(*c);
     commit(std::move(after), tr("Change %1").arg(QString::fromStdString(name)));
 }
 
@@ -850,7 +932,8 @@ std::string DesignModel::copyText(std::vector<int> which) const {
     return out;
 }
 
-bool DesignModel::paste(const std::string& text, std::string& error, std::vector<int>* added) {
+bool DesignModel::paste(const std::string& text, std::string& error, std::vector<int>* added,
+                        int gridStep) {
     std::vector<Component> incoming;
     rack::TextResult whole = rack::fromText(text);
     if (whole.ok && whole.doc.trailer.empty() && rack::findControlClass(whole.doc.root.className)) {
@@ -888,17 +971,15 @@ bool DesignModel::paste(const std::string& text, std::string& error, std::vector
     if (!rack::controlCountFits(rack::controlCount(doc_.root) + rack::controlCount(holder), error))
         return false;
     // Names stay unique: a copy of a control of this rack gets a free name of its class and
-    // lands one grid step away from the original, so that it is seen.
+    // lands grid steps away from the original, as few as leave it on no other control's
+    // corner, so that it is seen (and a second paste of the same text not stacked on the
+    // first).
     FreeNames names(doc_.root);
+    std::vector<Component*> copies;
     std::function<void(Component&, bool)> fix = [&](Component& c, bool top) {
         if (c.name.empty() || names.taken(c.name)) {
             c.name = names.next(c.className);
-            if (top) {
-                Rect r = rectOf(c);
-                r.x += 8;
-                r.y += 8;
-                setRect(c, r);
-            }
+            if (top) copies.push_back(&c);
         } else {
             names.take(c.name);
         }
@@ -909,6 +990,27 @@ bool DesignModel::paste(const std::string& text, std::string& error, std::vector
         c.prefix.reset();
         c.position = Value{};
         fix(c, true);
+    }
+    if (!copies.empty()) {
+        std::set<std::pair<int, int>> corners;
+        for (const Component& c : doc_.root.children)
+            corners.insert({rectOf(c).x, rectOf(c).y});
+        const int step = std::max(1, gridStep);
+        auto at = [&](const Component& c, int k) {
+            const Rect r = rectOf(c);
+            return std::pair{int(rack::clampCoordinate(r.x + 1LL * k * step)),
+                             int(rack::clampCoordinate(r.y + 1LL * k * step))};
+        };
+        int k = 1;
+        while (k <= int(corners.size()) &&
+               std::any_of(copies.begin(), copies.end(),
+                           [&](const Component* c) { return corners.count(at(*c, k)) != 0; }))
+            ++k;
+        for (Component* c : copies) {
+            Rect r = rectOf(*c);
+            std::tie(r.x, r.y) = at(*c, k);
+            setRect(*c, r);
+        }
     }
     // The controls as they would be added, through the checks of openrack.
     Component check;
@@ -921,9 +1023,12 @@ bool DesignModel::paste(const std::string& text, std::string& error, std::vector
     }
     Component after = doc_.root;
     const int first = int(after.children.size());
-    for (Component& c : incoming)
+    std::vector<int> pasted;
+    for (Component& c : incoming) {
+        pasted.push_back(int(after.children.size()));
         after.children.push_back(std::move(c));
-    commit(std::move(after), tr("Paste"));
+    }
+    commit(std::move(after), tr("Paste"), -1, pasted);
     if (added) {
         added->clear();
         for (int i = first; i < count(); ++i)

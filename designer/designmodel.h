@@ -25,6 +25,7 @@
 #include <QObject>
 #include <QUndoStack>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -120,7 +121,10 @@ class DesignModel : public QObject {
     // gives its controls). Names already taken get a free name of their class. Controls
     // openrack would refuse (a value out of range, a text past limits::kRackText) are not
     // pasted: the error names the value. The indices of the new controls go to `added`.
-    bool paste(const std::string& text, std::string& error, std::vector<int>* added = nullptr);
+    // Copies of controls of this rack move `gridStep` pixels right and down per step, as many
+    // steps as put them on no corner of a control already there.
+    bool paste(const std::string& text, std::string& error, std::vector<int>* added = nullptr,
+               int gridStep = 8);
 
     // One undo step for several changes (the font's three properties).
     void beginGroup(const QString& what);
@@ -128,15 +132,28 @@ class DesignModel : public QObject {
     // The bytes the undo history holds (an estimate of the parts of racks it keeps).
     std::size_t undoBytes() const { return undoBytes_; }
 
-    // A step applied forwards (redo) or backwards (undo), for the undo commands.
-    void applyEdit(const Edit& edit, bool forward);
+    // The selection as the designer shows it (indices of top-level controls). Each step
+    // keeps the selection it was made with and the one it left, so that undo and redo put
+    // back what the user had chosen: an undone delete selects the controls it brings back,
+    // never whatever control has come to stand at their old positions.
+    const std::vector<int>& selection() const { return selection_; }
+    void setSelection(std::vector<int> s) { selection_ = std::move(s); }
+
+    // A step applied forwards (redo) or backwards (undo), for the undo commands, with the
+    // selection that goes with the tree it gives.
+    void applyEdit(const Edit& edit, bool forward, const std::vector<int>& selection);
 
   signals:
     // The tree changed (any operation, undo or redo).
     void changed();
+    // An undo or redo gave back a step's selection (after changed()).
+    void selectionRestored(const std::vector<int>& selection);
 
   private:
-    void commit(rack::Component after, const QString& what, int mergeId = -1);
+    // `selAfter`: the selection the step leaves; by default the current one, following the
+    // controls it keeps to their new positions.
+    void commit(rack::Component after, const QString& what, int mergeId = -1,
+                std::optional<std::vector<int>> selAfter = std::nullopt);
     void reshape(const std::vector<int>& sel, const QString& what,
                  const std::function<void(Rect&)>& change, bool merge = false);
     rack::Component* target(rack::Component& root, int i) const;
@@ -151,6 +168,7 @@ class DesignModel : public QObject {
     std::vector<int> mergeKey_; // the controls of a step that may fold into the last
     int groups_ = 0;            // open groups (macros) on the stack
     std::size_t undoBytes_ = 0;
+    std::vector<int> selection_;
 };
 
 // Why a tree holds a text openrack refuses: the first caption or text anywhere in it longer

@@ -423,6 +423,14 @@ const ControlClass* findControlClass(std::string_view className) {
     return nullptr;
 }
 
+void setRackGround(QWidget* holder, const QColor& color) {
+    holder->setBackgroundRole(QPalette::Window);
+    holder->setForegroundRole(QPalette::WindowText);
+    QPalette pal = holder->palette();
+    pal.setColor(QPalette::Window, color);
+    holder->setPalette(pal);
+}
+
 bool colorFromValue(const Value& v, QColor& out) {
     const auto rgb = asColor(v);
     if (!rgb) return false;

@@ -137,4 +137,12 @@ bool loadPictureFile(Control& c, const std::string& path, bool asBitmap,
 // Colours: a property value (clXxx name or 0x00BBGGRR integer) as a QColor.
 bool colorFromValue(const Value& v, QColor& out);
 
+// Makes `holder` the ground the controls stand on, as the rack window is and the designer's
+// canvas stands in for it: the rack's colour behind them, and the palette's own window
+// roles for the controls to draw with. A control draws its text and fills its background
+// with the roles of the widget that holds it unless told otherwise, so a holder inside a
+// scroll area (whose ground is the darker role) would otherwise turn every label's colours
+// into that area's grey and white, whatever its Color and Font.Color say.
+void setRackGround(QWidget* holder, const QColor& color);
+
 } // namespace nv::rack

@@ -145,9 +145,13 @@ void Rack::installCommands(Runtime& rt) {
                            return true;
                        }
                        if (!rt.packageMode) {
-                           if (remembered(rememberedX_, rememberedY_))
-                               w.move(rememberedX_, rememberedY_);
-                           else if (placeUnremembered)
+                           if (remembered(rememberedX_, rememberedY_)) {
+                               // A place remembered on a larger screen, or another screen
+                               // arrangement, is brought back into sight, frame and all.
+                               const QMargins m = frameMarginsOf(&w);
+                               w.move(keepOnScreen(QPoint(rememberedX_, rememberedY_),
+                                                   w.size().grownBy(m)));
+                           } else if (placeUnremembered)
                                w.move(placeUnremembered(w.frameSize()));
                        }
                        if (!applyHintConventions(rt.packageMode, error)) {

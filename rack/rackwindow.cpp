@@ -85,9 +85,7 @@ RackWindow::RackWindow(int& rememberedX, int& rememberedY)
     });
     setWindowTitle(QStringLiteral("Rack"));
     setFixedSize(kDefaultClientWidth, kDefaultClientHeight);
-    QPalette pal = palette();
-    pal.setColor(QPalette::Window, Qt::black);
-    setPalette(pal);
+    setRackGround(this, Qt::black);
     setAutoFillBackground(true);
     move(kDefaultLeft, kDefaultTop);
     // What a saved rack holds for the window's own look until a rack file says otherwise.
@@ -190,11 +188,7 @@ bool RackWindow::applyRootProperty(const Property& p, std::string& error) {
         setStoredSize(equalsNoCase(n, "Width"), std::max(0, v));
     } else if (equalsNoCase(n, "Color")) {
         QColor col;
-        if (colorFromValue(p.value, col)) {
-            QPalette pal = palette();
-            pal.setColor(QPalette::Window, col);
-            setPalette(pal);
-        }
+        if (colorFromValue(p.value, col)) setRackGround(this, col);
     }
     for (Property& k : rootKept_)
         if (equalsNoCase(k.name, n)) {

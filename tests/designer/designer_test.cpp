@@ -14,7 +14,9 @@
 #include <QMimeData>
 #include <QProcess>
 #include <QPushButton>
+#include <QScreen>
 #include <QSpinBox>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolBar>
@@ -319,6 +321,119 @@ TEST_F(DesignerTest, UndoAndRedoGiveBackTheIdenticalTree) {
     }
 }
 
+// Each step gives back the selection it was made with on undo and the one it left on redo,
+// whatever the user clicked in between; the canvas's old indices would otherwise point at
+// whichever control now stands there.
+TEST_F(DesignerTest, UndoAndRedoRestoreTheSelectionOfTheStep) {
+    DesignModel m;
+    std::string error;
+    m.add("TVrMeter", {0, 0, 150, 100});        // Meter1
+    m.add("TVrPowerMeter", {0, 110, 170, 120}); // PowerMeter1
+    m.add("TVrNum", {200, 0, 100, 40});         // Num1
+    std::vector<int> told;
+    QObject::connect(&m, &DesignModel::selectionRestored,
+                     [&](const std::vector<int>& s) { told = s; });
+    auto names = [&](const std::vector<int>& sel) {
+        std::vector<std::string> out;
+        for (int i : sel)
+            out.push_back(i >= 0 && i < m.count() ? m.control(i).name : "?");
+        return out;
+    };
+    using Names = std::vector<std::string>;
+    const struct {
+        const char* step;
+        Names selectedBefore, selectedAfter;
+        std::function<void()> act;
+    } steps[] = {
+        {"delete", {"Meter1"}, {}, [&] { m.remove(m.selection()); }},
+        {"move",
+         {"Num1", "PowerMeter1"},
+         {"Num1", "PowerMeter1"},
+         [&] { m.moveBy(m.selection(), 8, 0); }},
+        {"paste",
+         {"PowerMeter1"},
+         {"PowerMeter2"},
+         [&] { ASSERT_TRUE(m.paste(m.copyText(m.selection()), error)) << error; }},
+        {"reorder", {"Num1", "Meter1"}, {"Num1", "Meter1"}, [&] { m.reorder(0, 2); }},
+        {"add",
+         {"Meter1"},
+         {"Led1"},
+         [&] {
+             m.add("TVrLed", {0, 0, 24, 24});
+         }},
+    };
+    for (const auto& st : steps) {
+        SCOPED_TRACE(st.step);
+        m.undoStack().clear();
+        std::vector<int> sel;
+        for (const std::string& n : st.selectedBefore)
+            sel.push_back(m.indexOf(n));
+        m.setSelection(sel);
+        st.act();
+        const Names after = names(m.selection());
+        EXPECT_EQ(after, st.selectedAfter);
+        // The user picks something else, then undoes.
+        m.setSelection({m.indexOf("Num1")});
+        m.undoStack().undo();
+        EXPECT_EQ(names(m.selection()), st.selectedBefore);
+        EXPECT_EQ(names(told), st.selectedBefore);
+        m.setSelection({});
+        m.undoStack().redo();
+        EXPECT_EQ(names(told), st.selectedAfter);
+        m.undoStack().undo();
+    }
+}
+
+// A label whose caption or font the user changes grows to show its text, in the same undo
+// step; it never shrinks, and opening a rack keeps every size its file gives.
+TEST_F(DesignerTest, ALabelEditedInTheDesignerGrowsToItsText) {
+    const struct {
+        const char* what;
+        const char* property;
+        rack::Value value;
+        bool wider, taller;
+    } cases[] = {
+        {"long caption", "Caption", rack::stringValue("A caption far longer than the label"), true,
+         false},
+        {"large font", "Font.Height", rack::intValue(-40), true, true},
+        {"bold", "Font.Style", rack::setValue({"fsBold"}), false, false},
+        {"colour", "Font.Color", rack::identValue("clRed"), false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        DesignModel m;
+        m.add("TLabel", {8, 8, 80, 16}); // caption "Label1" fits
+        const Rect before = m.rect(0);
+        const int steps = m.undoStack().count();
+        m.setProperty(0, c.property, c.value);
+        const Rect after = m.rect(0);
+        EXPECT_EQ(m.undoStack().count(), steps + 1);
+        EXPECT_EQ(after.w > before.w, c.wider) << after.w;
+        EXPECT_EQ(after.h > before.h, c.taller) << after.h;
+        EXPECT_GE(after.w, before.w);
+        EXPECT_GE(after.h, before.h);
+        m.undoStack().undo();
+        EXPECT_EQ(m.rect(0), before);
+    }
+    // Opened as the file has it: a cut text stays cut.
+    DesignModel m;
+    std::string error;
+    ASSERT_TRUE(m.open(rackFile("small.res", "object Rack: TFrmRack\n"
+                                             "  object Tiny: TLabel\n"
+                                             "    Left = 0\n    Top = 0\n"
+                                             "    Width = 10\n    Height = 5\n"
+                                             "    Caption = 'Much longer than ten pixels'\n"
+                                             "  end\nend\n")
+                           .toStdString(),
+                       error))
+        << error;
+    EXPECT_EQ(m.rect(0), (Rect{0, 0, 10, 5}));
+    // A move or a hint is no reason to grow.
+    m.moveBy({0}, 1, 1);
+    m.setProperty(0, "Hint", rack::stringValue("h"));
+    EXPECT_EQ(m.rect(0), (Rect{1, 1, 10, 5}));
+}
+
 TEST_F(DesignerTest, RacksOfOtherToolsKeepWhatThisProgramDoesNotKnow) {
     const QString in = rackFile("foreign.res", kForeignRack);
     DesignModel m;
@@ -590,6 +705,98 @@ TEST_F(DesignerWindowTest, ADropFromThePalettePlacesTheClassAtTheSnappedPoint) {
     EXPECT_EQ(w.canvas().selection(), std::vector<int>{0});
 }
 
+// The palette had the focus while the drag went on: after the drop the arrows move the new
+// control at once.
+TEST_F(DesignerWindowTest, ADroppedControlIsSelectedAndTheArrowsMoveIt) {
+    QListWidget& p = w.palette();
+    p.setFocus();
+    const auto items = p.findItems(QStringLiteral("TVrLed"), Qt::MatchExactly);
+    ASSERT_EQ(items.size(), 1);
+    std::unique_ptr<QMimeData> data(p.model()->mimeData({p.indexFromItem(items.front())}));
+    QDragEnterEvent enter({40, 40}, Qt::CopyAction, data.get(), Qt::LeftButton, {});
+    QApplication::sendEvent(layer(), &enter);
+    QDropEvent drop(QPointF(40, 40), Qt::CopyAction, data.get(), Qt::LeftButton, {});
+    QApplication::sendEvent(layer(), &drop);
+    ASSERT_EQ(w.model().count(), 1);
+    EXPECT_EQ(w.canvas().selection(), std::vector<int>{0});
+    ASSERT_EQ(QApplication::focusWidget(), layer());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Right);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+    EXPECT_EQ(w.model().rect(0).x, 41);
+    EXPECT_EQ(w.model().rect(0).y, 41);
+}
+
+// Each paste of the same copy lands one grid step further, never on an earlier copy.
+TEST_F(DesignerWindowTest, RepeatedPastesStepAwayByTheGrid) {
+    DesignModel& m = w.model();
+    m.add("TVrLed", {16, 16, 24, 24});
+    m.add("TVrLed", {64, 16, 24, 24});
+    w.findChild<QSpinBox*>(QStringLiteral("gridSize"))->setValue(12);
+    w.canvas().setSelection({0, 1});
+    w.copy();
+    for (int i = 1; i <= 3; ++i) {
+        w.paste();
+        ASSERT_EQ(m.count(), 2 + 2 * i);
+        EXPECT_EQ(m.rect(2 * i), (Rect{16 + 12 * i, 16 + 12 * i, 24, 24})) << "paste " << i;
+        EXPECT_EQ(m.rect(2 * i + 1), (Rect{64 + 12 * i, 16 + 12 * i, 24, 24})) << "paste " << i;
+    }
+}
+
+// A click on the grey around the rack chooses nothing, like one on the rack's empty space.
+TEST_F(DesignerWindowTest, AClickAroundTheRackClearsTheSelection) {
+    DesignModel& m = w.model();
+    m.setProperty(-1, "ClientWidth", rack::intValue(120));
+    m.setProperty(-1, "ClientHeight", rack::intValue(80));
+    m.add("TVrLed", {16, 16, 24, 24});
+    w.canvas().setSelection({0});
+    QWidget* around = w.findChild<QWidget*>(QStringLiteral("aroundRack"));
+    ASSERT_TRUE(around);
+    QTest::qWait(20); // the scroll area centres the smaller rack
+    const QRect rackThere(w.canvas().mapTo(around, QPoint(0, 0)), w.canvas().size());
+    ASSERT_GT(rackThere.left(), 4) << "the rack fills the area: no room around it";
+    QTest::mouseClick(around, Qt::LeftButton, {}, rackThere.topLeft() - QPoint(3, 3));
+    EXPECT_TRUE(w.canvas().selection().empty());
+}
+
+// The window opens within the screen, its status bar in sight, however large it was made.
+TEST_F(DesignerWindowTest, TheWindowFitsTheScreen) {
+    const QRect area = w.screen()->availableGeometry();
+    w.hide();
+    w.resize(area.width() + 300, area.height() + 200);
+    w.move(area.right() - 50, area.top() + 295);
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    EXPECT_TRUE(area.contains(w.frameGeometry()))
+        << "frame " << w.frameGeometry().x() << "," << w.frameGeometry().y() << " "
+        << w.frameGeometry().width() << "x" << w.frameGeometry().height();
+    QStatusBar* bar = w.statusBar();
+    const QRect barOnScreen(bar->mapToGlobal(QPoint(0, 0)), bar->size());
+    EXPECT_TRUE(area.contains(barOnScreen));
+}
+
+// An image control without a picture is drawn by nothing: the designer outlines it, Test
+// mode and the running rack show it as it is.
+TEST_F(DesignerWindowTest, AnEmptyImageIsOutlinedWhileDesigning) {
+    DesignModel& m = w.model();
+    m.add("TImage", {16, 16, 64, 48});
+    w.canvas().setGridShown(false);
+    w.canvas().setSelection({});
+    const QRect r(16, 16, 64, 48);
+    auto differing = [&] {
+        const QImage shot = w.canvas().grab(r).toImage();
+        const QRgb bg = shot.pixel(shot.width() / 2 + 7, 2); // on no line of the outline
+        int n = 0;
+        for (int y = 0; y < shot.height(); ++y)
+            for (int x = 0; x < shot.width(); ++x)
+                n += shot.pixel(x, y) != bg;
+        return n;
+    };
+    EXPECT_GT(differing(), 2 * (64 + 48) / 2) << "no outline while designing";
+    w.setTestMode(true);
+    EXPECT_EQ(differing(), 0) << "an outline in Test mode";
+    w.setTestMode(false);
+}
+
 TEST_F(DesignerWindowTest, MouseMovesSelectsWithRubberBandAndKeysNudge) {
     DesignModel& m = w.model();
     m.add("TVrLed", {16, 16, 24, 24});
@@ -716,6 +923,103 @@ TEST_F(DesignerWindowTest, ObjectListFollowsTheRackOrderAndReordersIt) {
     m.undoStack().undo();
     EXPECT_EQ(m.control(0).name, "Led1");
     EXPECT_EQ(list.item(0)->text(), QStringLiteral("Led1: TVrLed"));
+}
+
+// The user's story: Meter1 deleted, Num1 clicked, Ctrl+Z brings Meter1 back selected, so
+// that the next Delete takes Meter1 again and never the control now at Num1's old place.
+TEST_F(DesignerWindowTest, UndoingADeleteSelectsTheControlItBringsBack) {
+    DesignModel& m = w.model();
+    m.add("TVrMeter", {16, 16, 152, 104});
+    m.add("TVrPowerMeter", {16, 136, 176, 120});
+    m.add("TVrNum", {200, 16, 104, 40});
+    QTest::mouseClick(layer(), Qt::LeftButton, {}, {60, 60}); // Meter1
+    ASSERT_EQ(w.canvas().selection(), std::vector<int>{0});
+    QTest::keyClick(&w, Qt::Key_Delete);
+    ASSERT_EQ(m.indexOf("Meter1"), -1);
+    QTest::mouseClick(layer(), Qt::LeftButton, {}, {250, 30}); // Num1
+    ASSERT_EQ(w.canvas().selection(), std::vector<int>{m.indexOf("Num1")});
+    QTest::keyClick(&w, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(w.canvas().selection(), std::vector<int>{m.indexOf("Meter1")});
+    ASSERT_EQ(w.objectList().selectedItems().size(), 1);
+    EXPECT_EQ(w.objectList().selectedItems().front()->text().toStdString(), "Meter1: TVrMeter");
+    // Redo: what the delete left, nothing selected.
+    QTest::keyClick(&w, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_TRUE(w.canvas().selection().empty());
+    QTest::keyClick(&w, Qt::Key_Z, Qt::ControlModifier);
+    QTest::keyClick(&w, Qt::Key_Delete);
+    EXPECT_EQ(m.indexOf("Meter1"), -1);
+    EXPECT_NE(m.indexOf("PowerMeter1"), -1);
+    EXPECT_NE(m.indexOf("Num1"), -1);
+}
+
+// The designer draws every control as the running rack draws it: each of the classes with
+// a colour, a font colour, a font name, a height and a style of its own, drawn once on the
+// designer's canvas and once in the rack window a script opens, pixel for pixel the same.
+TEST_F(DesignerWindowTest, EveryClassLooksInTheDesignerAsInTheRunningRack) {
+    int compared = 0;
+    for (const rack::ControlClass& cls : rack::controlClasses()) {
+        const std::string name(cls.name);
+        SCOPED_TRACE(name);
+        const Rect size = defaultSize(name);
+        std::string body = "object Look: TFrmRack\n  ClientWidth = 300\n  ClientHeight = 200\n"
+                           "  Color = clTeal\n  object Shown: " +
+                           name +
+                           "\n    Left = 8\n    Top = 8\n    Width = " + std::to_string(size.w) +
+                           "\n    Height = " + std::to_string(size.h) +
+                           "\n    Color = clNavy\n    Font.Color = clYellow\n"
+                           "    Font.Name = 'DejaVu Serif'\n    Font.Height = -15\n"
+                           "    Font.Style = [fsBold, fsItalic]\n";
+        if (name == "TLabel") body += "    Caption = 'Volts 12'\n";
+        if (name == "TEdit" || name == "TComboBox") body += "    Text = 'Volts 12'\n";
+        if (name == "TMemo") body += "    Lines.Strings = (\n      'Volts'\n      '12')\n";
+        body += "  end\nend\n";
+        const QString file = rackFile((name + ".res").c_str(), body.c_str());
+
+        ASSERT_TRUE(w.load(file));
+        w.canvas().setGridShown(false);
+        const QRect r(8, 8, size.w, size.h);
+        auto designed = [&] {
+            QApplication::processEvents();
+            if (QWidget* f = w.canvas().focusWidget()) f->clearFocus();
+            return w.canvas().grab(r).toImage().convertToFormat(QImage::Format_RGB32);
+        };
+        // While designing (an empty image has its outline then, on purpose) and in Test mode.
+        const QImage designing = designed();
+        w.setTestMode(true);
+        const QImage testing = designed();
+        w.setTestMode(false);
+
+        int x = 0, y = 0;
+        rack::RackWindow running(x, y);
+        std::string error;
+        ASSERT_TRUE(running.load(file.toStdString(), error)) << error;
+        running.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&running));
+        // The window gives its first control the focus; the designer's controls have none.
+        // A caret or a focus frame is no difference in how a control looks.
+        if (QWidget* f = running.focusWidget()) f->clearFocus();
+        const QImage ran = running.grab(r).toImage().convertToFormat(QImage::Format_RGB32);
+        running.hide();
+
+        const std::pair<const char*, const QImage*> views[] = {{"designing", &designing},
+                                                               {"testing", &testing}};
+        for (const auto& [view, shot] : views) {
+            if (name == "TImage" && shot == &designing) continue;
+            ASSERT_EQ(shot->size(), ran.size());
+            int differing = 0;
+            for (int yy = 0; yy < ran.height(); ++yy)
+                for (int xx = 0; xx < ran.width(); ++xx)
+                    differing += shot->pixel(xx, yy) != ran.pixel(xx, yy);
+            if (differing) {
+                shot->save(dir.filePath(QString::fromStdString(name + "." + view + ".png")));
+                ran.save(dir.filePath(QString::fromStdString(name + ".rack.png")));
+                dir.setAutoRemove(false);
+            }
+            EXPECT_EQ(differing, 0) << view << ": pictures in " << dir.path().toStdString();
+        }
+        ++compared;
+    }
+    EXPECT_EQ(compared, 23);
 }
 
 TEST_F(DesignerTest, RackMenuOpensOneDesignerWindow) {

@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <cstdio>
 #include <cstring>
@@ -404,6 +406,29 @@ TEST_F(RackFixture, WindowDefaultsAndRememberedPosition) {
     w.close();
     EXPECT_FALSE(mainShown);
     EXPECT_EQ(QPoint(rackX, rackY), QPoint(40, 60));
+}
+
+// A remembered place is where the rack opens, brought back into sight when the screen is
+// smaller than the one it was remembered on.
+TEST_F(RackFixture, ARememberedPlaceIsKeptOnTheScreen) {
+    const std::string p = rackFile("place.res", "object Panel: TFrmRack\n  ClientWidth = 200\n"
+                                                "  ClientHeight = 100\nend\n");
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    const struct {
+        QPoint remembered, expected;
+    } cases[] = {
+        {{area.left() + 40, area.top() + 60}, {area.left() + 40, area.top() + 60}},
+        {{area.right() - 20, area.top() + 60}, {area.right() + 1 - 200, area.top() + 60}},
+    };
+    for (const auto& c : cases) {
+        rackX = c.remembered.x();
+        rackY = c.remembered.y();
+        run("openrack(\"" + p + "\")");
+        rack::RackWindow& w = r.window();
+        EXPECT_EQ(w.pos().x(), c.expected.x()) << "remembered at " << rackX;
+        EXPECT_EQ(w.pos().y(), c.expected.y());
+        w.hide();
+    }
 }
 
 TEST_F(RackFixture, KeysAndCloseFollowPackageMode) {
