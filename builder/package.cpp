@@ -65,7 +65,8 @@ std::string_view passPhrase() {
     return "Norvane 1.5 standalone script package";
 }
 
-std::string openrackFileName(std::string_view line) {
+// The first argument of an openrack line as written, blanks around it trimmed.
+std::string_view openrackArgument(std::string_view line) {
     const size_t open = line.find('(');
     if (open == std::string_view::npos) return {};
     size_t i = open + 1;
@@ -88,9 +89,21 @@ std::string openrackFileName(std::string_view line) {
             break;
         }
     }
-    std::string_view arg = trimView(line.substr(open + 1, i - open - 1));
+    return trimView(line.substr(open + 1, i - open - 1));
+}
+
+// The rack's name as the builder reads it: the argument without its first and last
+// characters, whatever they are (so only a quoted name gives the file the line opens).
+std::string openrackFileName(std::string_view line) {
+    const std::string_view arg = openrackArgument(line);
     if (arg.size() < 2) return {};
     return std::string(arg.substr(1, arg.size() - 2));
+}
+
+// Whether the argument is one quoted name ("psu.res"), the only form the builder can follow.
+bool quotedName(std::string_view arg) {
+    return arg.size() >= 2 && arg.front() == '"' && arg.back() == '"' &&
+           arg.find('"', 1) == arg.size() - 1;
 }
 
 std::string_view markerIn(std::string_view bytes) {
@@ -107,9 +120,11 @@ std::string_view markerIn(std::string_view bytes) {
 BuildResult build(BuildInput in, uint32_t& randomState) {
     BuildResult result;
     std::string& error = result.error;
+    std::string note; // said after the error, when the builder can tell why it went wrong
     const auto fail = [&](std::string text) {
         in.log("Error building:");
         in.log(text);
+        if (!note.empty()) in.log(note);
         result.error = std::move(text);
         return result;
     };
@@ -154,12 +169,18 @@ BuildResult build(BuildInput in, uint32_t& randomState) {
     packed.emplace_back("terminal.res");
     int racks = 0;
     bool scanEnded = false; // a missing file ends the scan and skips the rack count
-    for (const std::string& raw : in.lines) {
-        const std::string_view line = trimView(raw);
+    for (size_t at = 0; at < in.lines.size(); ++at) {
+        const std::string_view line = trimView(in.lines[at]);
         if (!line.starts_with("openrack")) continue;
         const std::string name = openrackFileName(line);
         if (!exists(name)) {
             error = "Rack file not found " + name;
+            // The name above is the argument cut at both ends: an expression gives a name
+            // nobody wrote. Say which line it was and what the builder can follow.
+            if (const std::string_view arg = openrackArgument(line); !quotedName(arg))
+                note = "Line " + std::to_string(at + 1) + ": openrack(" + std::string(arg) +
+                       ") does not name its rack in quotes; the builder packs only a rack "
+                       "named so, as openrack(\"psu.res\"), from the folder it builds in";
             scanEnded = true;
             break;
         }

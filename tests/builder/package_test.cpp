@@ -155,6 +155,7 @@ TEST_F(PackageBuild, FailuresLogTheirReasonAndGiveNoImage) {
         std::vector<std::string> lines;
         std::vector<std::string> rackLog;
         std::string error;
+        std::string note = {}; // the line after the error, naming an unquoted argument
     };
     const Case cases[] = {
         {{"writelog(1)"}, {}, "Sorry, no racks found !"},
@@ -162,7 +163,18 @@ TEST_F(PackageBuild, FailuresLogTheirReasonAndGiveNoImage) {
         {{"openrack(\"a.res\")", "openrack(\"gone.res\")", "openrack(\"b.res\")"},
          {"Found rack a.res"},
          "Rack file not found gone.res"},
-        {{"openrack(name)"}, {}, "Rack file not found am"},
+        // An argument that is no quoted name: the design's line with its name cut at both
+        // ends, then a line that names the script line and says what the builder follows.
+        {{"openrack(name)"},
+         {},
+         "Rack file not found am",
+         "Line 1: openrack(name) does not name its rack in quotes; the builder packs only a rack "
+         "named so, as openrack(\"psu.res\"), from the folder it builds in"},
+        {{"here = \"racks/\"", "  openrack(here & \"psu.res\")"},
+         {},
+         "Rack file not found ere & \"psu.res",
+         "Line 2: openrack(here & \"psu.res\") does not name its rack in quotes; the builder "
+         "packs only a rack named so, as openrack(\"psu.res\"), from the folder it builds in"},
         // An invalid rack is left out and the build goes on: with nothing else, no racks.
         {{"openrack(\"bad.res\")", "openrack(\"bad.res\")"},
          {"Found rack bad.res", "Rack file not valid bad.res", "Found rack bad.res",
@@ -185,6 +197,7 @@ TEST_F(PackageBuild, FailuresLogTheirReasonAndGiveNoImage) {
         std::vector<std::string> want = c.rackLog;
         want.push_back("Error building:");
         want.push_back(c.error);
+        if (!c.note.empty()) want.push_back(c.note);
         EXPECT_EQ(b.rackLog(), want) << c.lines[0];
     }
     // With a valid rack beside it, the invalid one is only left out.
