@@ -16,23 +16,16 @@
 #include <sys/wait.h>
 #include <vector>
 
+#include "tests/support/shell.h"
+
 namespace fs = std::filesystem;
 
 namespace {
 
 const fs::path kPackage = fs::path(SOURCE_DIR) / "app" / "package";
 
-std::string contentOf(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-struct Result {
-    int status = -1;
-    std::string out, err;
-};
+using Result = nvtest::ShellResult;
+using nvtest::contentOf;
 
 class Fleet : public ::testing::Test {
   protected:
@@ -52,16 +45,7 @@ class Fleet : public ::testing::Test {
                                  "' && env -u DISPLAY -u WAYLAND_DISPLAY sh '" +
                                  (dir / "cmd.sh").string() + "' 2>'" + (dir / "err.txt").string() +
                                  "' </dev/null";
-        Result r;
-        FILE* p = popen(line.c_str(), "r");
-        if (!p) return r;
-        char buf[4096];
-        for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;)
-            r.out.append(buf, n);
-        const int status = pclose(p);
-        r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        r.err = contentOf(dir / "err.txt");
-        return r;
+        return nvtest::runShell(line, dir / "err.txt");
     }
 
     fs::path dir;

@@ -19,21 +19,14 @@
 #include <sys/wait.h>
 #include <vector>
 
+#include "tests/support/shell.h"
+
 namespace fs = std::filesystem;
 
 namespace {
 
-struct Result {
-    int status = -1;
-    std::string out, err;
-};
-
-std::string contentOf(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
+using Result = nvtest::ShellResult;
+using nvtest::contentOf;
 
 std::vector<std::string> linesOf(const std::string& text) {
     std::vector<std::string> out;
@@ -64,16 +57,7 @@ class Report : public ::testing::Test {
                                  "' && env -u DISPLAY -u WAYLAND_DISPLAY R='" NORVANE_RUN
                                  "' sh -c '" +
                                  command + "' 2>err.txt </dev/null";
-        Result r;
-        FILE* p = popen(line.c_str(), "r");
-        if (!p) return r;
-        char buf[4096];
-        for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;)
-            r.out.append(buf, n);
-        const int status = pclose(p);
-        r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        r.err = contentOf(dir / "err.txt");
-        return r;
+        return nvtest::runShell(line, dir / "err.txt");
     }
 
     fs::path dir;
