@@ -51,8 +51,8 @@ for _ in $(seq 100); do
 done
 export NORVANE_PORTS="$port=$tmp/$port"
 
-# The examples find their panels (racks/*.res) and write their files in the build's
-# examples folder.
+# The examples open their panels by bare names (psu-ramp.res) and write their files in the
+# build's examples folder, where the build makes those panels.
 cd "$build/examples"
 # In the background with a wait, so that a signal to this script reaches the program at
 # once (bash runs traps only after a foreground program has ended).
