@@ -32,8 +32,6 @@ PortDialog::PortDialog(PortLister freePorts, QWidget* parent, ReconnectDefault r
     // The window name the rack's root-name rule compares against.
     setObjectName("TFrmSet");
     setWindowTitle("Port settings");
-    // Wide enough for the window manager to show the whole title next to its buttons.
-    setFixedSize(230, 210);
     setModal(true);
 
     auto* panel = new QFrame(this);
@@ -95,6 +93,10 @@ PortDialog::PortDialog(PortLister freePorts, QWidget* parent, ReconnectDefault r
     outer->setContentsMargins(6, 6, 6, 6);
     outer->addWidget(panel);
     outer->addWidget(okButton, 0, Qt::AlignHCenter);
+    // 230 x 210 is wide enough for the window manager to show the whole title next to its
+    // buttons; the dialog grows past it only as far as its captions need (the reconnect
+    // check box's text is wider), so none is cut.
+    setFixedSize(QSize(230, 210).expandedTo(sizeHint()));
 }
 
 void PortDialog::fillPortList() {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QPlainTextEdit>
@@ -139,6 +140,10 @@ TEST_F(Windows, DialogChoicesOpenThePortTheUserPicked) {
         EXPECT_EQ(d.portBox->currentText(), "com1");
         EXPECT_EQ(d.baudBox->currentText(), "9600");
         EXPECT_EQ(d.windowTitle(), "Port settings");
+        // Every caption is whole: the check box's text is wider than the dialog's first size.
+        EXPECT_GE(d.reconnectBox->width(), d.reconnectBox->sizeHint().width());
+        EXPECT_TRUE(d.rect().contains(d.reconnectBox->geometry().translated(
+            d.reconnectBox->parentWidget()->mapTo(&d, QPoint(0, 0)))));
         d.portBox->setCurrentIndex(1);
         d.baudBox->setEditText("19200");
         d.dataBitsBox->setCurrentText("7");
