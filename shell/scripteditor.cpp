@@ -110,6 +110,7 @@ ScriptEditor::ScriptEditor(QWidget* parent) : QsciScintilla(parent), lexer_(new 
 }
 
 void ScriptEditor::setBytes(std::string_view data) {
+    emit aboutToReplaceText();
     encoding_ = detectEncoding(data);
     switchedToUtf8_ = false;
     const bool ro = isReadOnly();
@@ -127,6 +128,7 @@ void ScriptEditor::setBytes(std::string_view data) {
     markerDeleteAll(markerError_);
     const bool wasUnsaved = convertedUnsaved_;
     convertedUnsaved_ = false;
+    emit textReplaced();
     if (wasUnsaved) emit unsavedChanged(unsaved());
 }
 
