@@ -139,15 +139,12 @@ void Interpreter::debugStop(int index) {
 
 bool Interpreter::atBreakpoint(int index) {
     const Breakpoints& b = *breakpoints_;
-    if (b.lines.empty() && !b.next) return false;
+    if (b.lines.empty()) return false;
     const int e = origins_.editorLine(index);
-    if (e < 0) return false;
-    if (!b.next) {
-        // A mark stands for the editor's own line, never for the lines its include brought.
-        if (static_cast<size_t>(e) >= b.lines.size() || !b.lines[static_cast<size_t>(e)] ||
-            !origins_.at(index).file.empty())
-            return false;
-    }
+    // A mark stands for the editor's own line, never for the lines its include brought.
+    if (e < 0 || static_cast<size_t>(e) >= b.lines.size() || !b.lines[static_cast<size_t>(e)] ||
+        !origins_.at(index).file.empty())
+        return false;
     return !b.hit || b.hit(e);
 }
 

@@ -91,11 +91,10 @@ class Interpreter {
     // Breakpoints the window keeps for the editor's lines. A run stops before a line of the
     // editor's own text (not an included file's) that `lines` marks, exactly as a debug step
     // stops, when `hit` agrees (a condition holds, Run to cursor reached its line); Run goes
-    // on. `next` stops before the next line whatever it is (a step from a breakpoint). The
-    // host owns the set and may change it while the run waits; null or empty costs a test.
+    // on. The host owns the set and may change it while the run waits; null or empty costs
+    // one test per line.
     struct Breakpoints {
         std::vector<char> lines; // by editor line, 0-based
-        bool next = false;
         std::function<bool(int editorLine)> hit;
     };
     void setBreakpoints(const Breakpoints* b) { breakpoints_ = b; }

@@ -25,10 +25,10 @@ QImage conditionDot() {
     p.setRenderHint(QPainter::Antialiasing);
     p.setPen(kDotRim);
     p.setBrush(kDot);
-    p.drawEllipse(QRectF(1.5, 1.5, 9, 9));
+    p.drawEllipse(QRectF(0.5, 0.5, 11, 11));
     p.setPen(Qt::NoPen);
     p.setBrush(QColor(255, 236, 160));
-    p.drawEllipse(QRectF(4, 4, 4, 4));
+    p.drawEllipse(QRectF(3.5, 3.5, 5, 5));
     return img;
 }
 
@@ -87,9 +87,8 @@ Debugger::Debugger(ScriptEditor* editor, QObject* parent) : QObject(parent), edi
                                        "written as after if, e.g. (n == 3). Empty: always.")
                             .arg(line + 1);
         if (!refused.isEmpty()) label = refused + QStringLiteral("\n\n") + label;
-        const QString text =
-            QInputDialog::getText(editor_, QStringLiteral("Breakpoint condition"), label,
-                                  QLineEdit::Normal, current, &ok);
+        const QString text = QInputDialog::getText(editor_, QStringLiteral("Breakpoint condition"),
+                                                   label, QLineEdit::Normal, current, &ok);
         return ok ? text : QString();
     };
     set_.hit = [this](int line) { return hit(line); };
@@ -325,8 +324,7 @@ void Debugger::restore(const QString& file) {
     for (const Saved& s : it->second) {
         if (s.line < 0 || s.line >= editor_->lines() || has(s.line)) continue;
         marks_[editor_->markerAdd(s.line, s.condition.isEmpty() ? kBreakMarker
-                                                                : kConditionMarker)] =
-            s.condition;
+                                                                : kConditionMarker)] = s.condition;
     }
     refresh();
 }

@@ -72,8 +72,7 @@ class Debugger : public QObject {
 
     // Asks for a condition (the context menu's Condition item): the text, or a null text
     // when cancelled. The tests replace it.
-    std::function<QString(int line, const QString& current, const QString& refused)>
-        askCondition;
+    std::function<QString(int line, const QString& current, const QString& refused)> askCondition;
     // Told when a run stops at a breakpoint, with the editor line.
     std::function<void(int line)> stopped;
     // The context menu of the mark margin at a point of the editor.

@@ -3,15 +3,15 @@
 #include "baseqt/displaytext.h"
 
 #include <QCloseEvent>
-#include <QKeyEvent>
-#include <QTextBlock>
 #include <QFontDatabase>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTextBlock>
 #include <QVBoxLayout>
 
 namespace nv {
@@ -84,7 +84,8 @@ void WatchWindow::commitLine() {
     else if (eq < 0 || name.isEmpty())
         answer = QStringLiteral("Write the line as name=value.");
     else if (changeVariable)
-        answer = changeVariable(encodeText(name, TextEncoding::Utf8), encodeText(line.mid(eq + 1), TextEncoding::Utf8));
+        answer = changeVariable(encodeText(name, TextEncoding::Utf8),
+                                encodeText(line.mid(eq + 1), TextEncoding::Utf8));
     note_->setText(answer.isEmpty() ? QStringLiteral("%1 changed.").arg(name) : answer);
     note_->show();
     // The store's text came back: the caret goes back to the line that was edited.

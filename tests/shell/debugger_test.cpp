@@ -100,8 +100,8 @@ TEST_F(DebuggerTest, ConditionsThatCallFunctionsOrCannotHoldAreRefused) {
             EXPECT_EQ(why, QString()) << c.condition;
             EXPECT_EQ(dbg().condition(2), QString::fromLatin1(c.condition));
         } else {
-            EXPECT_TRUE(why.contains(QLatin1String(c.refusedFor))) << c.condition << ": "
-                                                                     << why.toStdString();
+            EXPECT_TRUE(why.contains(QLatin1String(c.refusedFor)))
+                << c.condition << ": " << why.toStdString();
             EXPECT_NE(dbg().condition(2), QString::fromLatin1(c.condition)) << c.condition;
         }
     }
@@ -167,9 +167,9 @@ TEST_F(DebuggerTest, WatchValuesCanBeChangedOnlyWhileTheRunWaits) {
     auto edit = [&](const QString& line) {
         auto* memo = watch->findChild<QPlainTextEdit*>(QStringLiteral("Memo1"));
         QString text = watch->text();
-        text.replace(QRegularExpression(QStringLiteral("^x=.*$"),
-                                        QRegularExpression::MultilineOption),
-                     line);
+        text.replace(
+            QRegularExpression(QStringLiteral("^x=.*$"), QRegularExpression::MultilineOption),
+            line);
         memo->setPlainText(text);
         QTextCursor c = memo->textCursor();
         c.setPosition(static_cast<int>(text.indexOf(line)));
@@ -205,8 +205,7 @@ TEST_F(DebuggerTest, TheWaitingLineIsMarkedWhileSteppingAndPaused) {
         marks.push_back(marked());
         click("runButton");
     };
-    runWith({step, step, step,
-             [&] { click("pauseButton"); },
+    runWith({step, step, step, [&] { click("pauseButton"); },
              [&] {
                  // The pause waits before a line of the loop, and that line is marked.
                  EXPECT_EQ(form->runState(), nv::RunState::Paused);
