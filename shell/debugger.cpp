@@ -6,6 +6,7 @@
 
 #include <QImage>
 #include <QInputDialog>
+#include <QLabel>
 #include <QMenu>
 #include <QPainter>
 #include <algorithm>
@@ -82,14 +83,20 @@ Debugger::Debugger(ScriptEditor* editor, QObject* parent) : QObject(parent), edi
         replaced_ = true;
     });
     askCondition = [this](int line, const QString& current, const QString& refused) {
-        bool ok = false;
         QString label = QStringLiteral("Stop at line %1 only when this condition holds,\n"
                                        "written as after if, e.g. (n == 3). Empty: always.")
                             .arg(line + 1);
         if (!refused.isEmpty()) label = refused + QStringLiteral("\n\n") + label;
-        const QString text = QInputDialog::getText(editor_, QStringLiteral("Breakpoint condition"),
-                                                   label, QLineEdit::Normal, current, &ok);
-        return ok ? text : QString();
+        QInputDialog dlg(editor_);
+        dlg.setWindowTitle(QStringLiteral("Breakpoint condition"));
+        dlg.setLabelText(label);
+        dlg.setTextValue(current);
+        // A refusal is a sentence or two: wrapped, not one line wider than the screen.
+        if (auto* l = dlg.findChild<QLabel*>()) {
+            l->setWordWrap(true);
+            l->setMinimumWidth(420);
+        }
+        return dlg.exec() == QDialog::Accepted ? dlg.textValue() : QString();
     };
     set_.hit = [this](int line) { return hit(line); };
 }
@@ -337,7 +344,9 @@ void Debugger::setFile(const QString& file) {
     // Saved under another name the marks stay on their lines; a loaded file brings its own.
     if (replaced_) {
         removeMarkers();
-        restore(file);
+        // A new untitled script starts without breakpoints.
+        if (!file.isEmpty()) restore(file);
+        refresh();
     }
     file_ = file;
     replaced_ = false;

@@ -6,6 +6,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QContextMenuEvent>
 #include <QKeyEvent>
 #include <QPalette>
 #include <QToolTip>
@@ -130,6 +131,17 @@ void ScriptEditor::setBytes(std::string_view data) {
     convertedUnsaved_ = false;
     emit textReplaced();
     if (wasUnsaved) emit unsavedChanged(unsaved());
+}
+
+void ScriptEditor::contextMenuEvent(QContextMenuEvent* e) {
+    int margins = 0;
+    for (int m = 0; m < 5; ++m)
+        margins += marginWidth(m);
+    if (e->reason() == QContextMenuEvent::Mouse && e->pos().x() < margins) {
+        e->accept();
+        return;
+    }
+    QsciScintilla::contextMenuEvent(e);
 }
 
 void ScriptEditor::markSaved() {

@@ -88,6 +88,8 @@ class ScriptEditor : public QsciScintilla {
 
   protected:
     void keyPressEvent(QKeyEvent* e) override;
+    // A right click in the margins: their own menu (the breakpoints'), not the edit menu.
+    void contextMenuEvent(QContextMenuEvent* e) override;
 
   private:
     // The text in place, valid until the next change.

@@ -2,6 +2,7 @@
 // their line as a debug step does, conditions that would call a function are refused,
 // Run to cursor stops once, the watch window's values can be changed while the run waits,
 // the waiting line is marked without showline, and breakpoints are kept per file.
+#include "base/cipher.h"
 #include "fixture.h"
 #include "shell/debugger.h"
 #include "watch/watchwindow.h"
@@ -213,6 +214,30 @@ TEST_F(DebuggerTest, TheWaitingLineIsMarkedWhileSteppingAndPaused) {
                  click("stopButton");
              }});
     EXPECT_EQ(marks, (std::vector<int>{1, 3, 4}));
+}
+
+// A breakpoint stands for the editor's own line: on an include line it stops before that
+// line only, never before the lines the include brought in front of the script.
+TEST_F(DebuggerTest, IncludedLinesHaveNoBreakpointsOfTheirOwn) {
+    make();
+    const std::string inc = path("inc.enc").toStdString();
+    {
+        uint32_t state = 0;
+        writeFile(path("inc.enc"), nv::cryptText("a = 1\nb = 2\n", nv::keyFromText("pw"), state));
+    }
+    script("include(\"" + inc + "\", \"pw\")\nc = 3\n");
+    dbg().toggle(0);
+    dbg().toggle(1);
+    std::vector<std::string> seen;
+    auto look = [&] {
+        seen.push_back(variable("b") + "," + variable("c"));
+        click("runButton");
+    };
+    runWith({look, look});
+    EXPECT_EQ(seen, (std::vector<std::string>{"2,", "2,"}));
+    EXPECT_EQ(count("Next line to execute: include("), 1u);
+    EXPECT_EQ(count("Next line to execute: c = 3"), 1u);
+    EXPECT_EQ(count("Next line to execute:"), 2u);
 }
 
 TEST_F(DebuggerTest, BreakpointsAreKeptPerFile) {
