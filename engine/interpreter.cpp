@@ -91,21 +91,18 @@ void Interpreter::run(const std::vector<std::string>& editorLines) {
 void Interpreter::executeLine(int& index) {
     endifHandedBack_ = false;
     if (breakPending_ || exitPending_) return;
-    if (debug_) {
-        stepWait_ = true;
-        host_.setRunState(RunState::WaitingForStep);
-        host_.setWatchText(variables_.text());
-        appendChecked("Next line to execute: " + trimmedLine(index), {LogKind::Debug, index});
-        host_.processEvents();
-        while (stepWait_) {
-            if (stopRequested_) return;
-            host_.waitForEvents();
-        }
+    if (debug_ || (breakpoints_ && atBreakpoint(index))) {
+        debugStop(index);
+        if (stopRequested_) return;
     }
     maybePassEvents();
     if (stopRequested_) return;
-    while (paused_)
-        host_.waitForEvents();
+    if (paused_) {
+        // The line that runs once the pause ends is marked, whether or not showline is on.
+        host_.highlightLine(origins_.editorLine(index));
+        while (paused_)
+            host_.waitForEvents();
+    }
     if (showLine_) host_.highlightLine(origins_.editorLine(index));
     // An idle time of 0 sleeps not at all: other threads have cores of their own, and the
     // window gets its turn from the passes above.
@@ -126,6 +123,29 @@ void Interpreter::executeLine(int& index) {
     executing_ = index;
     dispatch(index);
     executing_ = outer;
+}
+
+// Waits for Run (one line released) or Stop, with the line about to run marked in the editor.
+void Interpreter::debugStop(int index) {
+    stepWait_ = true;
+    host_.setRunState(RunState::WaitingForStep);
+    host_.setWatchText(variables_.text());
+    host_.highlightLine(origins_.editorLine(index));
+    appendChecked("Next line to execute: " + trimmedLine(index), {LogKind::Debug, index});
+    host_.processEvents();
+    while (stepWait_ && !stopRequested_)
+        host_.waitForEvents();
+}
+
+bool Interpreter::atBreakpoint(int index) {
+    const Breakpoints& b = *breakpoints_;
+    if (b.lines.empty()) return false;
+    const int e = origins_.editorLine(index);
+    // A mark stands for the editor's own line, never for the lines its include brought.
+    if (e < 0 || static_cast<size_t>(e) >= b.lines.size() || !b.lines[static_cast<size_t>(e)] ||
+        !origins_.at(index).file.empty())
+        return false;
+    return !b.hit || b.hit(e);
 }
 
 void Interpreter::passEvents() {

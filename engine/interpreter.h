@@ -88,6 +88,17 @@ class Interpreter {
     void setDebug(bool on) { debug_ = on; }
     void setShowLine() { showLine_ = true; }
 
+    // Breakpoints the window keeps for the editor's lines. A run stops before a line of the
+    // editor's own text (not an included file's) that `lines` marks, exactly as a debug step
+    // stops, when `hit` agrees (a condition holds, Run to cursor reached its line); Run goes
+    // on. The host owns the set and may change it while the run waits; null or empty costs
+    // one test per line.
+    struct Breakpoints {
+        std::vector<char> lines; // by editor line, 0-based
+        std::function<bool(int editorLine)> hit;
+    };
+    void setBreakpoints(const Breakpoints* b) { breakpoints_ = b; }
+
     // Waits with the event loop running (received data, Pause, Stop and repaints go on) and
     // no processor time spent, until `done` says so, `ms` milliseconds have passed, or Stop
     // is given. Returns `done`'s last answer; `done` is asked first, before any wait.
@@ -164,6 +175,7 @@ class Interpreter {
     const LineInfo& line(int index);
     const std::string& trimmedLine(int index);
     void debugStop(int index);
+    bool atBreakpoint(int index);
     // A pass over the event queue when something waits or the interval is over; passEvents
     // makes one in any case.
     void maybePassEvents();
@@ -189,6 +201,7 @@ class Interpreter {
     int32_t idleMs_ = 0;
     std::string lastError_;
     bool showLine_ = false;
+    const Breakpoints* breakpoints_ = nullptr;
     RunOptions options_;
     int includeLine_ = -1;   // the editor line prepare() is expanding
     bool textsOnly_ = false; // lines are read, never run (the checker)

@@ -10,9 +10,11 @@
 #include "shell/mainform.h"
 
 #include "baseqt/placement.h"
+#include "engine/interpreter.h"
 #include "engine/runcontrol.h"
 #include "engine/runtime.h"
 #include "rack/rack.h"
+#include "shell/debugger.h"
 #include "shell/icons.h"
 #include "shell/keywordhelp.h"
 #include "shell/platform.h"
@@ -62,6 +64,25 @@ MainWindow::MainWindow(const Options& options)
         subs_->positions.watchY = p.y();
     };
     about_ = std::make_unique<AboutBox>(this);
+    watch_->changeVariable = [this](const std::string& name, const std::string& value) {
+        Interpreter* ex = rc_->current();
+        if (!ex) return QStringLiteral("No script is running.");
+        if (state_ != RunState::Paused && state_ != RunState::WaitingForStep)
+            return QStringLiteral("The script is running: variables can be changed while it is "
+                                  "paused or stopped before a line.");
+        ex->setVariable(name, value);
+        watch_->setWatchText(ex->variables().text());
+        return QString();
+    };
+    watch_->setEditable(false, QStringLiteral("No script is running."));
+    rt_->onRunStart.push_back([this] {
+        if (Interpreter* ex = rc_->current()) debugger_->attach(*ex);
+    });
+    rt_->onRunEnd.push_back([this] { debugger_->detach(); });
+    // A breakpoint shows the variables as a debug step does.
+    debugger_->stopped = [this](int) {
+        if (!watch_->isVisible()) showWatch();
+    };
 
     dialogs.openScript = [this](const QString& dir) {
         return QFileDialog::getOpenFileName(this, QStringLiteral("Open script"), dir,
@@ -156,6 +177,7 @@ MainWindow::~MainWindow() {
 
 void MainWindow::buildCentral() {
     editor_ = new ScriptEditor(this);
+    debugger_ = new Debugger(editor_, this);
     log_ = new QPlainTextEdit(this);
     log_->setObjectName(QStringLiteral("LMemo"));
     log_->setReadOnly(true);

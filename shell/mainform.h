@@ -37,6 +37,7 @@ class QToolBar;
 
 namespace nv {
 
+class Debugger;
 class Diagnostics;
 class Runtime;
 class RunControl;
@@ -115,6 +116,10 @@ class MainWindow : public QMainWindow, public ScriptHost {
     void showReplace();
     void goToLine();
     void saveLogAs();
+    // F8: a breakpoint on the caret's line, or none any more.
+    void toggleBreakpoint();
+    // Runs (or lets the waiting run go on) until the caret's line is reached, once.
+    void runToCursor();
 
     // The unsaved-changes question before something discards the editor text: true when the
     // text may go (nothing changed, saved now, discarded, or package mode); false to cancel.
@@ -152,6 +157,7 @@ class MainWindow : public QMainWindow, public ScriptHost {
     QString logText();
     ScriptEditor* editor() const { return editor_; }
     Diagnostics* diagnostics() const { return diagnostics_; }
+    Debugger* debugger() const { return debugger_; }
     QPlainTextEdit* logPane() const { return log_; }
     WatchWindow* watchWindow() const { return watch_.get(); }
     AboutBox* aboutBox() const { return about_.get(); }
@@ -219,6 +225,7 @@ class MainWindow : public QMainWindow, public ScriptHost {
 
     ScriptEditor* editor_ = nullptr;
     Diagnostics* diagnostics_ = nullptr; // the editor's underlines
+    Debugger* debugger_ = nullptr;       // breakpoints and Run to cursor
     QPlainTextEdit* log_ = nullptr;
     QSplitter* splitter_ = nullptr;
     QWidget* findBar_ = nullptr;

@@ -95,6 +95,10 @@ void MainWindow::buildActions() {
     build->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_B));
     QAction* check = make("checkAction", QStringLiteral("&Check"));
     check->setShortcut(QKeySequence(Qt::Key_F7));
+    QAction* breakpoint = make("breakpointAction", QStringLiteral("Toggle &breakpoint"));
+    breakpoint->setShortcut(QKeySequence(Qt::Key_F8));
+    QAction* runTo = make("runToCursorAction", QStringLiteral("Run to &cursor"));
+    runTo->setShortcut(QKeySequence(Qt::Key_F4));
     // Remembered in the settings file; read when a run starts.
     QAction* strict = make("strictAction", QStringLiteral("S&trict"));
     strict->setCheckable(true);
@@ -152,6 +156,8 @@ void MainWindow::buildActions() {
         {pause, "Pause script"},
         {build, "Build a standalone program from the script"},
         {check, "List the lines that will do nothing or not what they look like"},
+        {breakpoint, "Stop the run before the caret's line (or no more)"},
+        {runTo, "Run until the caret's line is reached"},
         {strict, "Runs end with a fatal error on such a line"},
         {find, "Find text in the script"},
         {replace, "Replace text in the script"},
@@ -180,6 +186,8 @@ void MainWindow::buildActions() {
     connect(pause, &QAction::triggered, this, &MainWindow::pauseScript);
     connect(build, &QAction::triggered, this, &MainWindow::buildProgram);
     connect(check, &QAction::triggered, this, &MainWindow::checkScript);
+    connect(breakpoint, &QAction::triggered, this, &MainWindow::toggleBreakpoint);
+    connect(runTo, &QAction::triggered, this, &MainWindow::runToCursor);
     diagnostics_ = new Diagnostics(
         editor_, *rt_, [this] { return !running(); }, this);
     connect(find, &QAction::triggered, this, &MainWindow::showFind);
@@ -256,6 +264,8 @@ void MainWindow::buildActions() {
     scriptMenu_ = new QMenu(QStringLiteral("&Script"), this);
     scriptMenu_->menuAction()->setObjectName(QStringLiteral("scriptMenu"));
     scriptMenu_->addActions({run, stop, pause});
+    scriptMenu_->addSeparator();
+    scriptMenu_->addActions({breakpoint, runTo});
     scriptMenu_->addSeparator();
     scriptMenu_->addAction(build);
     scriptMenu_->addActions({check, strict});

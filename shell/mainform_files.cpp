@@ -10,6 +10,7 @@
 #include "builder/buildcommand.h"
 #include "engine/runtime.h"
 #include "engine/text.h"
+#include "shell/debugger.h"
 #include "shell/platform.h"
 #include "shell/scripteditor.h"
 #include "wiring/subsystems.h"
@@ -28,6 +29,7 @@ const QString kUntitled = QStringLiteral("untitled.nvs");
 } // namespace
 
 void MainWindow::setCaptionFor(const QString& path) {
+    debugger_->setFile(path);
     // "[*]" shows as "*" while the script holds changes not yet saved, as nothing otherwise.
     setWindowTitle(kCaptionPrefix + (path.isEmpty() ? kUntitled : QFileInfo(path).fileName()) +
                    QStringLiteral("[*]"));
@@ -122,6 +124,7 @@ void MainWindow::newScript() {
     if (!settleUnsavedChanges()) return;
     editor_->setBytes({});
     editor_->markSaved();
+    debugger_->clear();
     startLine_ = false;
     currentFile_.clear();
     setCaptionFor({});

@@ -13,6 +13,7 @@
 #include "engine/runcontrol.h"
 #include "engine/runtime.h"
 #include "engine/text.h"
+#include "shell/debugger.h"
 #include "shell/diagnostics.h"
 #include "shell/scripteditor.h"
 #include "watch/watchwindow.h"
@@ -93,7 +94,18 @@ QString MainWindow::logText() {
 }
 
 void MainWindow::setRunState(RunState state) {
+    // The mark of the line a paused or stepped run waits before goes when it runs on (a
+    // showline run marks each line again as it runs).
+    if (state == RunState::Running &&
+        (state_ == RunState::Paused || state_ == RunState::WaitingForStep))
+        editor_->setExecutingLine(-1);
     state_ = state;
+    const bool waits = state == RunState::Paused || state == RunState::WaitingForStep;
+    watch_->setEditable(waits, state == RunState::Idle
+                                   ? QStringLiteral("No script is running.")
+                                   : QStringLiteral("The script is running: variables can be "
+                                                    "changed while it is paused or stopped "
+                                                    "before a line."));
     enableItemsFor(state);
     // Choosing a recent file replaces the editor text: not while that text is running.
     recentBar_->setEnabled(item(QStringLiteral("fileMenu"))->isEnabled());
@@ -172,6 +184,24 @@ void MainWindow::checkScript() {
         appendLog(findingLogLine(f));
     if (found.empty()) appendLog("Check: no findings");
     flushLog();
+}
+
+void MainWindow::toggleBreakpoint() {
+    int line = 0, index = 0;
+    editor_->getCursorPosition(&line, &index);
+    debugger_->toggle(line);
+}
+
+void MainWindow::runToCursor() {
+    int line = 0, index = 0;
+    editor_->getCursorPosition(&line, &index);
+    debugger_->setRunTo(line);
+    if (!running()) {
+        runScript();
+        return;
+    }
+    // A run that waits goes on; a running one stops there when it gets there.
+    if (state_ == RunState::Paused || state_ == RunState::WaitingForStep) rc_->run({});
 }
 
 void MainWindow::pauseScript() {

@@ -9,6 +9,7 @@
 
 #include "baseqt/placement.h"
 #include "shell/bars.h"
+#include "shell/debugger.h"
 #include "shell/platform.h"
 #include "watch/watchwindow.h"
 #include "wiring/subsystems.h"
@@ -60,6 +61,7 @@ void MainWindow::readSettings() {
     refreshRecentBar();
     applyBars(s);
     item(QStringLiteral("strictAction"))->setChecked(ini.value("script", "strict") == "1");
+    debugger_->read(ini);
 }
 
 void MainWindow::writeSettings() {
@@ -92,6 +94,7 @@ void MainWindow::writeSettings() {
         ini.setValue("script", "strict", "1");
     else
         ini.remove("script", "strict");
+    debugger_->write(ini);
     QString error;
     saveIni(ini, target, *platform_, error); // a settings file that cannot be written is ignored
 }

@@ -6,6 +6,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QContextMenuEvent>
 #include <QKeyEvent>
 #include <QPalette>
 #include <QToolTip>
@@ -110,6 +111,7 @@ ScriptEditor::ScriptEditor(QWidget* parent) : QsciScintilla(parent), lexer_(new 
 }
 
 void ScriptEditor::setBytes(std::string_view data) {
+    emit aboutToReplaceText();
     encoding_ = detectEncoding(data);
     switchedToUtf8_ = false;
     const bool ro = isReadOnly();
@@ -127,7 +129,19 @@ void ScriptEditor::setBytes(std::string_view data) {
     markerDeleteAll(markerError_);
     const bool wasUnsaved = convertedUnsaved_;
     convertedUnsaved_ = false;
+    emit textReplaced();
     if (wasUnsaved) emit unsavedChanged(unsaved());
+}
+
+void ScriptEditor::contextMenuEvent(QContextMenuEvent* e) {
+    int margins = 0;
+    for (int m = 0; m < 5; ++m)
+        margins += marginWidth(m);
+    if (e->reason() == QContextMenuEvent::Mouse && e->pos().x() < margins) {
+        e->accept();
+        return;
+    }
+    QsciScintilla::contextMenuEvent(e);
 }
 
 void ScriptEditor::markSaved() {

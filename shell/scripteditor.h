@@ -79,11 +79,17 @@ class ScriptEditor : public QsciScintilla {
   signals:
     // The text moved from Latin-1 to UTF-8.
     void encodingChanged();
+    // setBytes is about to replace the whole text, and has replaced it (the line marks other
+    // parts keep, the breakpoints, go with the old text).
+    void aboutToReplaceText();
+    void textReplaced();
     // unsaved() changed.
     void unsavedChanged(bool unsaved);
 
   protected:
     void keyPressEvent(QKeyEvent* e) override;
+    // A right click in the margins: their own menu (the breakpoints'), not the edit menu.
+    void contextMenuEvent(QContextMenuEvent* e) override;
 
   private:
     // The text in place, valid until the next change.

@@ -5,30 +5,39 @@
 #include <QCloseEvent>
 #include <QFontDatabase>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTextBlock>
 #include <QVBoxLayout>
 
 namespace nv {
 
 WatchWindow::WatchWindow(QWidget* parent)
-    : QWidget(parent, Qt::Tool), memo_(new QPlainTextEdit(this)) {
+    : QWidget(parent, Qt::Tool), memo_(new QPlainTextEdit(this)), note_(new QLabel(this)) {
     setObjectName(QStringLiteral("TFrmWatch"));
     setWindowTitle(QStringLiteral("Watch"));
     setWindowFlag(Qt::WindowMinimizeButtonHint, false);
     setWindowFlag(Qt::WindowMaximizeButtonHint, false);
     memo_->setObjectName(QStringLiteral("Memo1"));
-    // Edits here would be overwritten at the next step and never reach the script.
+    // Read-only while the script runs: an edit would be overwritten at the next step.
     memo_->setReadOnly(true);
     memo_->setLineWrapMode(QPlainTextEdit::NoWrap);
     memo_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     memo_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    memo_->installEventFilter(this);
+    note_->setObjectName(QStringLiteral("WatchNote"));
+    note_->setWordWrap(true);
+    note_->setContentsMargins(3, 2, 3, 2);
+    note_->hide();
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(memo_);
+    layout->setSpacing(0);
+    layout->addWidget(memo_, 1);
+    layout->addWidget(note_);
     resize(212, 348);
 }
 
@@ -45,6 +54,61 @@ void WatchWindow::setWatchText(std::string_view bytes) {
 
 QString WatchWindow::text() const {
     return memo_->toPlainText();
+}
+
+QString WatchWindow::note() const {
+    return note_->isVisible() || !note_->text().isEmpty() ? note_->text() : QString();
+}
+
+void WatchWindow::setEditable(bool editable, const QString& reason) {
+    editable_ = editable;
+    reason_ = reason;
+    memo_->setReadOnly(!editable);
+    if (editable) {
+        note_->setText(QStringLiteral("Change a value and press Enter."));
+        note_->show();
+    } else {
+        note_->clear();
+        note_->hide();
+    }
+}
+
+void WatchWindow::commitLine() {
+    const int lineNo = memo_->textCursor().blockNumber();
+    const QString line = memo_->textCursor().block().text();
+    QString answer;
+    const int eq = line.indexOf(QLatin1Char('='));
+    const QString name = eq < 0 ? QString() : line.left(eq).trimmed();
+    if (!editable_)
+        answer = reason_;
+    else if (eq < 0 || name.isEmpty())
+        answer = QStringLiteral("Write the line as name=value.");
+    else if (changeVariable)
+        answer = changeVariable(encodeText(name, TextEncoding::Utf8),
+                                encodeText(line.mid(eq + 1), TextEncoding::Utf8));
+    note_->setText(answer.isEmpty() ? QStringLiteral("%1 changed.").arg(name) : answer);
+    note_->show();
+    // The store's text came back: the caret goes back to the line that was edited.
+    QTextCursor c(memo_->document()->findBlockByNumber(
+        std::min(lineNo, memo_->document()->blockCount() - 1)));
+    c.movePosition(QTextCursor::EndOfBlock);
+    memo_->setTextCursor(c);
+}
+
+bool WatchWindow::eventFilter(QObject* watched, QEvent* e) {
+    if (watched == memo_ && e->type() == QEvent::KeyPress) {
+        auto* k = static_cast<QKeyEvent*>(e);
+        if (k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter) {
+            commitLine();
+            return true;
+        }
+        // Typing while the run goes on: say why nothing changes.
+        if (!editable_ && !k->text().isEmpty() && k->text().at(0).isPrint()) {
+            note_->setText(reason_);
+            note_->show();
+        }
+    }
+    return QWidget::eventFilter(watched, e);
 }
 
 void WatchWindow::hideEvent(QHideEvent* e) {

@@ -29,14 +29,29 @@ class WatchWindow : public QWidget {
     void setWatchText(std::string_view bytes);
     QString text() const;
 
+    // While the run waits (paused, or stopped before a line) the variables can be edited: a
+    // line changed to name=value and ended with Enter is handed to changeVariable, which
+    // returns why it was refused or an empty text. `reason` tells why no edit is possible now.
+    void setEditable(bool editable, const QString& reason);
+    bool editable() const { return editable_; }
+    std::function<QString(const std::string& name, const std::string& value)> changeVariable;
+    // Ends the edit of the caret's line as Enter does.
+    void commitLine();
+    // The last answer shown under the variables (a refusal, or what was changed).
+    QString note() const;
+
     // Called with the window's place whenever it is closed or hidden by `debugoff`.
     std::function<void(QPoint)> positionChanged;
 
   protected:
     void hideEvent(QHideEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
 
   private:
     QPlainTextEdit* memo_;
+    QLabel* note_;
+    bool editable_ = false;
+    QString reason_;
 };
 
 class AboutBox : public QDialog {
