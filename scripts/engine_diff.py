@@ -85,7 +85,7 @@ def show(r):
     return 'writelog("%s=" & %s & "|" & error)' % (v, v)
 
 
-def block(r, depth, out):
+def block(r, depth, out, calls=True):
     for _ in range(r.randint(2, 6)):
         k = r.random()
         if k < 0.45 or depth >= 2:
@@ -95,31 +95,35 @@ def block(r, depth, out):
         elif k < 0.6:
             out.append('writelog(%s)' % expr(r))
         elif k < 0.72:
-            v = r.choice(['i', 'j', 'I'])
+            # One counter per nesting level (and others in procedures): a loop that set an
+            # enclosing loop's counter could run for ever.
+            v = ('p' if not calls else '') + r.choice([['i', 'I'], ['j', 'J'], ['k', 'K']][depth])
             lo, hi = r.randint(-3, 3), r.randint(-3, 6)
             step = r.choice(['1', '1', '2', '-1', '-2'])
             out.append('for (%s, %d, %d, %s)' % (v, lo, hi, step))
-            block(r, depth + 1, out)
+            block(r, depth + 1, out, calls)
             out.append('writelog("%s=" & %s)' % (v, v))
             out.append('next')
             out.append('writelog("after %s=" & %s)' % (v, v))
         elif k < 0.84:
             out.append('if %s' % cond(r))
-            block(r, depth + 1, out)
+            block(r, depth + 1, out, calls)
             if r.random() < 0.3:
                 out.append('elseif %s' % cond(r))
-                block(r, depth + 1, out)
+                block(r, depth + 1, out, calls)
             if r.random() < 0.5:
                 out.append('else')
-                block(r, depth + 1, out)
+                block(r, depth + 1, out, calls)
             out.append('endif')
         elif k < 0.92:
-            out.append('w = 0')
-            out.append('while (w << %d)' % r.randint(0, 4))
-            out.append('w = w + 1')
-            block(r, depth + 1, out)
+            w = 'w%d%s' % (depth, '' if calls else 'p')
+            out.append('%s = 0' % w)
+            out.append('while (%s << %d)' % (w, r.randint(0, 4)))
+            out.append('%s = %s + 1' % (w, w))
+            block(r, depth + 1, out, calls)
             out.append('wend')
-        else:
+        elif calls:
+            # Procedures call none: a call tree under loops would grow without end.
             out.append(r.choice(['proca', 'procb']))
             out.append(show(r))
 
@@ -137,7 +141,7 @@ def script(seed):
     for p in ('proca', 'procb'):
         out.append('procedure ' + p)
         body = []
-        block(r, 1, body)
+        block(r, 1, body, calls=False)
         out.extend(body)
         out.append('procend')
     return '\n'.join(out) + '\n'
@@ -149,7 +153,7 @@ STAMP = re.compile(rb'^\d\d:\d\d:\d\d(\.\d+)?', re.M)
 def run(binary, path):
     env = dict(os.environ, QT_QPA_PLATFORM='offscreen')
     try:
-        p = subprocess.run([binary, path], capture_output=True, timeout=60, env=env)
+        p = subprocess.run([binary, path], capture_output=True, timeout=20, env=env)
         return STAMP.sub(b'', p.stdout) + b'\n--stderr--\n' + STAMP.sub(b'', p.stderr) + \
             b'\n--status %d--\n' % p.returncode
     except subprocess.TimeoutExpired:
