@@ -239,6 +239,22 @@ void Interpreter::assign(const LineInfo& li) {
         variables_.setInteger(li.assignName, n, li.assignSlot);
         return;
     }
+    // The text path would copy the variable, append the other operands and store the copy:
+    // the same text results from appending in place.
+    if (li.appendsToItself && spliced_.empty() && !rackShown()) {
+        if (std::string* text = variables_.editText(li.assignName, li.assignSlot)) {
+            for (size_t i = 1; i < li.value.operands.size(); ++i) {
+                const CachedOperand& o = li.value.operands[i];
+                if (o.kind == CachedOperand::Literal) {
+                    text->append(o.literal);
+                } else if (o.kind == CachedOperand::Name) {
+                    if (const std::string* v = variables_.get(o.text, o.slot)) text->append(*v);
+                }
+            }
+            if (text->empty()) variables_.set(li.assignName, {});
+            return;
+        }
+    }
     std::string value;
     if (evaluateCached(li.value, value))
         variables_.set(li.assignName, std::move(value), li.assignSlot);

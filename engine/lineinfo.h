@@ -122,6 +122,9 @@ struct Interpreter::LineInfo {
     std::string assignName, valueText;
     CachedExpr value;
     mutable Variables::Slot assignSlot;
+    // The value is the assigned variable itself followed by `&` and operands that are not
+    // it (`out = out & c`): its text may grow in place instead of being copied.
+    bool appendsToItself = false;
     // If, While, and lines beginning with `elseif (` or `until (`: the condition.
     CachedCondition cond;
     // For: whether the header has the form `for(name, start, end, step)`, its variable and

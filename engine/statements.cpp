@@ -104,6 +104,16 @@ Interpreter::LineInfo Interpreter::classifyLine(int index) {
             li.valueText = L.substr(eq + 1);
         }
         li.value = expression(compact(li.valueText));
+        if (li.value.flat && !li.value.ops.empty() &&
+            li.value.ops.find_first_not_of('&') == std::string::npos) {
+            const std::string self = lowerAscii(li.assignName);
+            const auto& ops = li.value.operands;
+            li.appendsToItself = !self.empty() && ops[0].kind == CachedOperand::Name &&
+                                 lowerAscii(ops[0].text) == self;
+            for (size_t i = 1; i < ops.size(); ++i)
+                if (ops[i].kind == CachedOperand::Name && lowerAscii(ops[i].text) == self)
+                    li.appendsToItself = false;
+        }
         li.noForm = li.commandRows.empty() &&
                     (eq == std::string::npos ? !passesThrough(L, program_[size_t(index)])
                                              : headerWithoutBlank(L));

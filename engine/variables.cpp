@@ -85,6 +85,13 @@ bool Variables::getInteger(std::string_view name, Slot& slot, int64_t& out) cons
     return sh.form == Form::Integer;
 }
 
+std::string* Variables::editText(std::string_view name, Slot& slot) {
+    if (!get(name, slot)) return nullptr;
+    nameAt(slot, name);
+    shadows_[slot.position] = Shadow{};
+    return &items_[slot.position].second;
+}
+
 void Variables::setInteger(std::string_view name, int64_t value, Slot& slot) {
     if (slot.layout != layout_) get(name, slot);
     if (!slot.found) {

@@ -43,6 +43,9 @@ class Variables {
     // The variable's value when its text is a plain integer (see plainInteger); false when
     // it is missing or holds anything else.
     bool getInteger(std::string_view name, Slot& slot, int64_t& out) const;
+    // The variable's text for a change in place (an append to itself), with the name written
+    // as given; null when it is missing. The caller removes it if the text ends up empty.
+    std::string* editText(std::string_view name, Slot& slot);
     // Writes an integer of magnitude below 10^15 (see inPlainRange); its text is written
     // when first read.
     void setInteger(std::string_view name, int64_t value, Slot& slot);
