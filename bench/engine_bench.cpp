@@ -421,7 +421,10 @@ constexpr double kResolution = 0.001;
 std::string figure(double cpu, double wall) {
     if (cpu < kResolution) return "below resolution";
     char buf[64];
-    std::snprintf(buf, sizeof buf, "%8.1f (%8.1f)", cpu * 1e3, wall * 1e3);
+    if (wall < kResolution)
+        std::snprintf(buf, sizeof buf, "%8.1f (   below)", cpu * 1e3);
+    else
+        std::snprintf(buf, sizeof buf, "%8.1f (%8.1f)", cpu * 1e3, wall * 1e3);
     return buf;
 }
 
