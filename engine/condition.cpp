@@ -71,6 +71,32 @@ CachedCondition cacheCondition(const Runtime& rt, std::string_view text) {
 
 bool Interpreter::evaluateCondition(const CachedCondition& c, bool& truth) {
     if (!c.simple || !spliced_.empty() || rackShown()) return evaluateCondition(c.text, truth);
+    // Two plain integers: their texts are equal exactly when the numbers are, and the other
+    // comparisons read both as numbers.
+    if (int64_t a, b; evaluateInteger(c.left, a) && evaluateInteger(c.right, b)) {
+        switch (c.op) {
+        case Eq:
+            truth = a == b;
+            break;
+        case Ne:
+            truth = a != b;
+            break;
+        case Gt:
+            truth = a > b;
+            break;
+        case Lt:
+            truth = a < b;
+            break;
+        case Ge:
+            truth = a >= b;
+            break;
+        default:
+            truth = a <= b;
+            break;
+        }
+        conditionCompared_ = true;
+        return true;
+    }
     std::string l, r;
     if (!evaluateCached(c.left, l) || !evaluateCached(c.right, r))
         return evaluateCondition(c.text, truth);

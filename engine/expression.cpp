@@ -23,22 +23,6 @@ inline bool isCanonicalInteger(std::string_view s) {
     return true;
 }
 
-// A text the number writer would write for an integer of at most 15 digits: `0`, or an
-// optional `-` and digits without a leading zero. Reading such a text as a number and
-// writing the integer back gives the text itself.
-inline bool plainInteger(std::string_view s, int64_t& out) {
-    const bool negative = !s.empty() && s[0] == '-';
-    if (negative) s.remove_prefix(1);
-    if (s.empty() || s.size() > 15 || (s[0] == '0' && (s.size() > 1 || negative))) return false;
-    int64_t n = 0;
-    for (char c : s) {
-        if (c < '0' || c > '9') return false;
-        n = n * 10 + (c - '0');
-    }
-    out = negative ? -n : n;
-    return true;
-}
-
 // Integer operands give integer results on the integer path when the result has at most 15
 // digits: below 2^53 the real arithmetic is exact too, and the number writer writes such a
 // result as the plain integer, so both paths give the same text. Anything else (a remainder,
@@ -365,12 +349,15 @@ CachedOperand cacheOperand(std::string_view raw) {
                              c0 == 'e' || c0 == 'E' || static_cast<unsigned char>(c0) <= 32;
     if (text.empty()) {
         o.kind = CachedOperand::Empty;
+        o.integer = true; // an empty operand reads as 0
     } else if (isCanonicalInteger(text)) {
         o.kind = CachedOperand::Literal;
         o.literal = o.text;
+        o.integer = plainInteger(o.literal, o.number);
     } else if (mayBeNumber && isNumber(text, &number)) {
         o.kind = CachedOperand::Literal;
         o.literal = formatNumber(number);
+        o.integer = plainInteger(o.literal, o.number);
     } else if (text.front() == '"' && text.back() == '"') {
         o.kind = CachedOperand::Literal;
         o.literal = text.size() >= 2 ? text.substr(1, text.size() - 2) : std::string_view();
@@ -404,6 +391,9 @@ CachedExpr cacheExpression(const Runtime& rt, std::string compacted) {
         }
         ce.operands.push_back(cacheOperand(t.substr(start)));
         ce.flat = true;
+        ce.integerForm = ce.ops.find_first_not_of("+-*/") == std::string::npos;
+        for (const CachedOperand& o : ce.operands)
+            if (o.kind != CachedOperand::Name && !o.integer) ce.integerForm = false;
         const CachedOperand& only = ce.operands[0];
         if (ce.ops.empty() && only.kind == CachedOperand::Literal && only.text.size() <= 9 &&
             isCanonicalInteger(only.text)) {
@@ -441,6 +431,11 @@ CachedExpr cacheExpression(const Runtime& rt, std::string compacted) {
 // path runs.
 bool Interpreter::evaluateCached(const CachedExpr& ce, std::string& value) {
     if (!spliced_.empty() || !(ce.flat || ce.call)) return evaluateCompact(ce.text, value);
+    if (int64_t n; evaluateInteger(ce, n)) {
+        char buf[24];
+        value.assign(buf, std::to_chars(buf, buf + sizeof buf, n).ptr);
+        return true;
+    }
     if (ce.call) return evaluateCall(ce, value);
     InstrumentAccess* rack = rackShown() ? rt_.instruments : nullptr;
     std::string control;
@@ -456,6 +451,69 @@ bool Interpreter::evaluateCached(const CachedExpr& ce, std::string& value) {
     for (size_t i = 1; i < ce.operands.size(); ++i)
         if (!applyOperator(value, resolve(ce.operands[i]), ce.ops[i - 1], i == 1)) return false;
     return !value.empty();
+}
+
+// The same steps as applyOperator's integer path (integerStep), on the values alone. Every
+// step whose result the integer path would not give ends it: the text path then starts over.
+bool Interpreter::evaluateInteger(const CachedExpr& ce, int64_t& value) {
+    if (!(ce.call || ce.integerForm) || !spliced_.empty() || rackShown()) return false;
+    return integerValue(ce, value);
+}
+
+bool Interpreter::integerValue(const CachedExpr& ce, int64_t& value) {
+    if (ce.call) return integerCall(ce, value);
+    if (!ce.integerForm) return false;
+    auto operand = [this](const CachedOperand& o, int64_t& v) {
+        if (o.kind != CachedOperand::Name) {
+            v = o.number;
+            return true;
+        }
+        return variables_.getInteger(o.text, o.slot, v);
+    };
+    int64_t a;
+    if (!operand(ce.operands[0], a)) return false;
+    // A lone empty operand is the empty value, not 0.
+    if (ce.operands.size() == 1 && ce.operands[0].kind == CachedOperand::Empty) return false;
+    for (size_t i = 1; i < ce.operands.size(); ++i) {
+        int64_t b;
+        if (!operand(ce.operands[i], b)) return false;
+        switch (ce.ops[i - 1]) {
+        case '+':
+            a += b;
+            break;
+        case '-':
+            a -= b;
+            break;
+        case '*':
+            if (__builtin_mul_overflow(a, b, &a)) return false;
+            break;
+        default: // '/'
+            if (b == 0 || a % b != 0) return false;
+            a /= b;
+            break;
+        }
+        if (!inPlainRange(a)) return false;
+    }
+    value = a;
+    return true;
+}
+
+// A call of a function with an integer form, its arguments all plain integers: the text
+// path would evaluate them to the same texts, clear the error state and splice the handler's
+// number in place of the whole text, which walks to the number itself.
+bool Interpreter::integerCall(const CachedExpr& ce, int64_t& value) {
+    const Runtime::FunctionRow& row = rt_.functions()[static_cast<size_t>(ce.row)];
+    constexpr size_t kMostArguments = 4;
+    if (!row.integer || row.eval == ArgEval::Custom || ce.args.size() > kMostArguments)
+        return false;
+    int64_t args[kMostArguments];
+    for (size_t i = 0; i < ce.args.size(); ++i)
+        if (!integerValue(ce.args[i], args[i])) return false;
+    int64_t r;
+    if (!row.integer(args, r) || !inPlainRange(r)) return false;
+    if (row.clearsError) clearScriptError();
+    value = r;
+    return true;
 }
 
 // The text path's steps for a text that is one call: the call, then its result spliced in

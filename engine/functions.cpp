@@ -184,6 +184,14 @@ FnResult fnGetBit(FnCall& c) {
     return numberResult(true, (int64_t{v} & mask) > 0 ? "1" : "0");
 }
 
+// get_bit on integers: the handler's steps where parseInteger accepts both texts.
+bool intGetBit(const int64_t* a, int64_t& result) {
+    if (a[0] < INT32_MIN || a[0] > INT32_MAX || a[1] < 0 || a[1] > INT32_MAX) return false;
+    const int64_t mask = a[1] < 63 ? (int64_t{1} << a[1]) : 0;
+    result = (a[0] & mask) > 0 ? 1 : 0;
+    return true;
+}
+
 FnResult fnTime(FnCall&) {
     return textResult(true, timeText());
 }
@@ -292,6 +300,7 @@ void installBuiltins(Runtime& rt) {
     };
     for (const auto& f : functions)
         rt.setFunction(f.name, f.argc, f.fn);
+    rt.setIntegerFunction("get_bit", 2, intGetBit);
 
     // The log and debug commands do nothing in package mode, where no log is shown.
     rt.addCommand({.keyword = "writelog(",

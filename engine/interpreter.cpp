@@ -3,6 +3,7 @@
 
 #include <sched.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -18,8 +19,13 @@
 namespace nv {
 
 namespace {
-// Lines between two readings of the clock when nothing is waiting.
+// Lines between two readings of the clock when nothing is waiting. Cheap lines (a few tens
+// of nanoseconds each) stretch it up to the most, so that reading the clock stays a small
+// part of a line; any slower stretch of lines brings it back to the least at once.
 constexpr int kLinesPerClockRead = 4;
+constexpr int kMostLinesPerClockRead = 64;
+// Lines that took less than this between two readings count as cheap.
+constexpr auto kCheapStretch = std::chrono::microseconds(2);
 } // namespace
 
 Interpreter::Interpreter(Runtime& rt)
@@ -37,7 +43,7 @@ void Interpreter::raiseScriptError(std::string_view message) {
 }
 
 void Interpreter::clearScriptError() {
-    variables_.set("error", std::string_view("0"), errorSlot_);
+    variables_.setInteger("error", 0, errorSlot_);
 }
 
 void Interpreter::appendChecked(std::string_view text, LogInfo info) {
@@ -155,8 +161,9 @@ void Interpreter::passEvents() {
     // The time slice is given up here rather than on every line: on a busy machine the
     // receive threads still get a turn at least once per pass interval.
     sched_yield();
-    lastPass_ = Clock::now();
-    clockCountdown_ = kLinesPerClockRead;
+    lastPass_ = lastClockRead_ = Clock::now();
+    linesPerClockRead_ = kLinesPerClockRead;
+    clockCountdown_ = linesPerClockRead_;
 }
 
 // Debug mode and an idle time keep a pass on every line: a step waits for the user anyway,
@@ -164,9 +171,14 @@ void Interpreter::passEvents() {
 void Interpreter::maybePassEvents() {
     if (!eventgate::waiting() && !debug_ && idleMs_ <= 0 && gated_) {
         if (--clockCountdown_ > 0) return;
-        clockCountdown_ = kLinesPerClockRead;
-        if (Clock::now() - lastPass_ < std::chrono::microseconds(eventgate::kPassIntervalUs))
-            return;
+        const Clock::time_point now = Clock::now();
+        if (now - lastClockRead_ < kCheapStretch)
+            linesPerClockRead_ = std::min(linesPerClockRead_ * 2, kMostLinesPerClockRead);
+        else
+            linesPerClockRead_ = kLinesPerClockRead;
+        lastClockRead_ = now;
+        clockCountdown_ = linesPerClockRead_;
+        if (now - lastPass_ < std::chrono::microseconds(eventgate::kPassIntervalUs)) return;
     }
     passEvents();
 }
@@ -193,7 +205,7 @@ bool Interpreter::rackShown() const {
 }
 
 void Interpreter::dispatch(int& index) {
-    const LineInfo& li = line(index);
+    const LineInfo& li = knownLine(index);
     switch (li.kind) {
     case LineKind::Comment:
         return;
@@ -243,6 +255,26 @@ void Interpreter::strictLine(int index, std::string_view why) {
 void Interpreter::assign(const LineInfo& li) {
     if (rt_.instruments && rt_.instruments->assignControl(*this, li.assignName, li.valueText))
         return;
+    if (int64_t n; evaluateInteger(li.value, n)) {
+        variables_.setInteger(li.assignName, n, li.assignSlot);
+        return;
+    }
+    // The text path would copy the variable, append the other operands and store the copy:
+    // the same text results from appending in place.
+    if (li.appendsToItself && spliced_.empty() && !rackShown()) {
+        if (std::string* text = variables_.editText(li.assignName, li.assignSlot)) {
+            for (size_t i = 1; i < li.value.operands.size(); ++i) {
+                const CachedOperand& o = li.value.operands[i];
+                if (o.kind == CachedOperand::Literal) {
+                    text->append(o.literal);
+                } else if (o.kind == CachedOperand::Name) {
+                    if (const std::string* v = variables_.get(o.text, o.slot)) text->append(*v);
+                }
+            }
+            if (text->empty()) variables_.set(li.assignName, {});
+            return;
+        }
+    }
     std::string value;
     if (evaluateCached(li.value, value))
         variables_.set(li.assignName, std::move(value), li.assignSlot);

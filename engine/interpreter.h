@@ -153,6 +153,13 @@ class Interpreter {
     LineInfo classifyLine(int index);
     bool evaluateCompact(std::string_view compacted, std::string& value);
     bool evaluateCached(const CachedExpr& expr, std::string& value);
+    // The value of an expression in integer form when every operand is a plain integer and
+    // every step stays one; false leaves the expression to the text path, which then gives
+    // the same result (the steps are pure) or the one the integers could not.
+    bool evaluateInteger(const CachedExpr& expr, int64_t& value);
+    // The same, once no kept result and no shown rack are known to stand in the way.
+    bool integerValue(const CachedExpr& expr, int64_t& value);
+    bool integerCall(const CachedExpr& expr, int64_t& value);
     bool evaluateFlat(std::string_view text, std::string& value);
     bool resolveOperand(std::string_view text, std::string& value);
     bool callFunction(std::string_view name, std::string_view inner, std::string& value);
@@ -173,6 +180,8 @@ class Interpreter {
     bool reduceCondition(std::string_view text, bool& truth, int depth);
 
     const LineInfo& line(int index);
+    // The same, inline where the line was classified before (lineinfo.h).
+    inline const LineInfo& knownLine(int index);
     const std::string& trimmedLine(int index);
     void debugStop(int index);
     bool atBreakpoint(int index);
@@ -218,6 +227,8 @@ class Interpreter {
     // The clock is read every few lines only: reading it costs a tenth of a line.
     Clock::time_point lastPass_{};
     int clockCountdown_ = 0;
+    int linesPerClockRead_ = 4;
+    Clock::time_point lastClockRead_{};
     Variables::Slot errorSlot_; // most calls set `error`
 
     // Text function results that hold `"`, `(` or `)`: the expression text gets a placeholder

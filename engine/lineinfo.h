@@ -66,6 +66,9 @@ struct CachedOperand {
     Kind kind = Empty;
     std::string text;    // the operand as the walk reads it (trimmed)
     std::string literal; // Literal: its value
+    // Literal: its value is a plain integer (see plainInteger), `number`. Empty: 0.
+    bool integer = false;
+    int64_t number = 0;
     mutable Variables::Slot slot;
 };
 struct CachedExpr {
@@ -73,6 +76,9 @@ struct CachedExpr {
     bool flat = false;
     std::vector<CachedOperand> operands;
     std::string ops; // ops[i] stands between operands[i] and operands[i + 1]
+    // Flat, with only `+ - * /` and operands that are names, plain integer literals or (as
+    // the walk reads them) empty: evaluateInteger may compute it without texts.
+    bool integerForm = false;
     // A `for (` bound written as a plain integer literal: its value.
     bool plainBound = false;
     int32_t bound = 0;
@@ -103,6 +109,9 @@ enum class LineKind { Comment, For, If, While, Repeat, Break, Exit, ProcCall, Pr
 struct Interpreter::LineInfo {
     std::string trimmed;
     LineKind kind = LineKind::Other;
+    // What the block scans look for: the line is `next`, `wend`, `else`, `endif`, or begins
+    // with `elseif (` or `if (`.
+    bool next = false, wend = false, isElse = false, endif = false, elseif = false, opensIf = false;
     // ProcCall: index of the definition line. ProcDef: index of its `procend`, or -1.
     int target = -1;
     // Other: the command rows whose keyword the line begins with, in table order.
@@ -113,6 +122,9 @@ struct Interpreter::LineInfo {
     std::string assignName, valueText;
     CachedExpr value;
     mutable Variables::Slot assignSlot;
+    // The value is the assigned variable itself followed by `&` and operands that are not
+    // it (`out = out & c`): its text may grow in place instead of being copied.
+    bool appendsToItself = false;
     // If, While, and lines beginning with `elseif (` or `until (`: the condition.
     CachedCondition cond;
     // For: whether the header has the form `for(name, start, end, step)`, its variable and
@@ -122,5 +134,11 @@ struct Interpreter::LineInfo {
     CachedExpr forArgs[3];
     mutable Variables::Slot forSlot;
 };
+
+inline const Interpreter::LineInfo& Interpreter::knownLine(int index) {
+    if (static_cast<size_t>(index) < lineInfo_.size())
+        if (const LineInfo* li = lineInfo_[static_cast<size_t>(index)].get()) return *li;
+    return line(index);
+}
 
 } // namespace nv

@@ -203,4 +203,14 @@ void Runtime::setFunction(std::string_view name, int argc, FunctionHandler handl
     throw std::logic_error("no function row for " + std::string(name));
 }
 
+void Runtime::setIntegerFunction(std::string_view name, int argc, IntegerHandler integer) {
+    for (auto& row : functions_) {
+        if (row.name == name && row.argc == argc && row.handler) {
+            row.integer = integer;
+            return;
+        }
+    }
+    throw std::logic_error("no function row with a handler for " + std::string(name));
+}
+
 } // namespace nv

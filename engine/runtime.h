@@ -64,6 +64,10 @@ inline FnResult numberResult(bool ok, std::string v) {
 }
 
 using FunctionHandler = std::function<FnResult(FnCall& call)>;
+// A function's result computed from integer arguments alone: what the handler returns when
+// every argument's text is a plain integer (see plainInteger) and the result is one too.
+// False leaves the call to the handler (which then reports what went wrong).
+using IntegerHandler = bool (*)(const int64_t* args, int64_t& result);
 
 // One command line on its way to its handler. For a call form the Runtime has split the
 // line, checked the name and the argument count and (unless the row says otherwise)
@@ -145,6 +149,8 @@ class Runtime {
     void addCommand(CommandDefinition command);
     // Plug a handler into the function row `name` with `argc` arguments.
     void setFunction(std::string_view name, int argc, FunctionHandler handler);
+    // Adds the integer form of a row that has its handler.
+    void setIntegerFunction(std::string_view name, int argc, IntegerHandler integer);
 
     // Program-wide state that survives runs.
     bool packageMode = false;
@@ -183,6 +189,7 @@ class Runtime {
         ArgEval eval;
         bool clearsError; // clearScriptError once the arguments are evaluated
         FunctionHandler handler;
+        IntegerHandler integer = nullptr; // optional, beside the handler
     };
     std::vector<CommandRow>& commands() { return commands_; }
     const std::vector<CommandRow>& commands() const { return commands_; }

@@ -48,6 +48,12 @@ Interpreter::LineInfo Interpreter::classifyLine(int index) {
     LineInfo li;
     li.trimmed = trim(program_[static_cast<size_t>(index)]);
     const std::string& L = li.trimmed;
+    li.next = L == "next";
+    li.wend = L == "wend";
+    li.isElse = L == "else";
+    li.endif = L == "endif";
+    li.elseif = startsWith(L, "elseif (");
+    li.opensIf = startsWith(L, "if (");
     const std::string C = compact(L);
     if (!C.empty() && C[0] == '#') {
         li.kind = LineKind::Comment;
@@ -98,6 +104,16 @@ Interpreter::LineInfo Interpreter::classifyLine(int index) {
             li.valueText = L.substr(eq + 1);
         }
         li.value = expression(compact(li.valueText));
+        if (li.value.flat && !li.value.ops.empty() &&
+            li.value.ops.find_first_not_of('&') == std::string::npos) {
+            const std::string self = lowerAscii(li.assignName);
+            const auto& ops = li.value.operands;
+            li.appendsToItself = !self.empty() && ops[0].kind == CachedOperand::Name &&
+                                 lowerAscii(ops[0].text) == self;
+            for (size_t i = 1; i < ops.size(); ++i)
+                if (ops[i].kind == CachedOperand::Name && lowerAscii(ops[i].text) == self)
+                    li.appendsToItself = false;
+        }
         li.noForm = li.commandRows.empty() &&
                     (eq == std::string::npos ? !passesThrough(L, program_[size_t(index)])
                                              : headerWithoutBlank(L));
@@ -121,7 +137,6 @@ void Interpreter::runFor(const LineInfo& li, int& index) {
     int j = index;
     std::string v[3];
     int64_t bound[3];
-    std::string counter;
     for (;;) {
         // A plain integer bound is its own value unless a shown rack control bears its text.
         const bool literalsHold = !rackShown();
@@ -151,9 +166,10 @@ void Interpreter::runFor(const LineInfo& li, int& index) {
             }
             break;
         }
-        counter = formatInt(start + (pass - 1) * step);
-        for (j = index + 1; trimmedLine(j) != "next"; ++j) {
-            variables_.set(li.forVar, counter, li.forSlot);
+        // The counter is kept as an integer; its text is written only when read as one.
+        const int64_t counter = start + (pass - 1) * step;
+        for (j = index + 1; !knownLine(j).next; ++j) {
+            variables_.setInteger(li.forVar, counter, li.forSlot);
             executeLine(j);
         }
         ++pass;
@@ -186,14 +202,14 @@ void Interpreter::runIf(const CachedCondition& cond, int& index) {
             bool skipping = false, nestedEndif = false;
             int opens = 0, closes = 0;
             for (;;) {
-                const std::string& t = trimmedLine(k);
-                if (!skipping && (t == "else" || startsWith(t, "elseif ("))) skipping = true;
-                const bool isEndif = t == "endif" && !std::exchange(nestedEndif, false);
+                const LineInfo& t = knownLine(k);
+                if (!skipping && (t.isElse || t.elseif)) skipping = true;
+                const bool isEndif = t.endif && !std::exchange(nestedEndif, false);
                 if (!skipping) {
                     executeLine(k);
                     nestedEndif = std::exchange(endifHandedBack_, false);
                 } else {
-                    if (startsWith(t, "if ("))
+                    if (t.opensIf)
                         ++opens;
                     else if (isEndif)
                         ++closes;
@@ -209,15 +225,15 @@ void Interpreter::runIf(const CachedCondition& cond, int& index) {
         bool found = false, nestedEndif = false, next = false;
         for (;;) {
             ++index;
-            const std::string& t = trimmedLine(index);
-            if (!found && opens == closes && startsWith(t, "elseif (")) {
+            const LineInfo& t = knownLine(index);
+            if (!found && opens == closes && t.elseif) {
                 next = true;
                 break;
             }
-            if (!found && startsWith(t, "if (")) ++opens;
-            const bool isEndif = t == "endif" && !std::exchange(nestedEndif, false);
+            if (!found && t.opensIf) ++opens;
+            const bool isEndif = t.endif && !std::exchange(nestedEndif, false);
             if (isEndif) ++closes;
-            if (opens == closes && t == "else") found = true;
+            if (opens == closes && t.isElse) found = true;
             if (found) {
                 executeLine(index);
                 nestedEndif = std::exchange(endifHandedBack_, false);
@@ -251,7 +267,7 @@ void Interpreter::runWhile(const CachedCondition& cond, int& index) {
         int j;
         do {
             maybePassEvents();
-            for (j = index + 1; trimmedLine(j) != "wend"; ++j)
+            for (j = index + 1; !knownLine(j).wend; ++j)
                 executeLine(j);
             testCondition(cond, truth, index);
         } while (truth && !breakPending_ && !exitPending_ && !stopRequested_);

@@ -31,4 +31,25 @@ bool parseInteger(std::string_view text, int32_t& out);
 std::string formatNumber(double v);
 std::string formatInt(int64_t v);
 
+// A text the number writer writes for an integer of at most 15 digits: `0`, or an optional
+// `-` and digits without a leading zero. Reading such a text as a number and writing the
+// integer back gives the text itself, so it may be kept as the integer alone.
+inline bool plainInteger(std::string_view s, int64_t& out) {
+    const bool negative = !s.empty() && s[0] == '-';
+    if (negative) s.remove_prefix(1);
+    if (s.empty() || s.size() > 15 || (s[0] == '0' && (s.size() > 1 || negative))) return false;
+    int64_t n = 0;
+    for (char c : s) {
+        if (c < '0' || c > '9') return false;
+        n = n * 10 + (c - '0');
+    }
+    out = negative ? -n : n;
+    return true;
+}
+// The integers plainInteger reads: magnitude below 10^15.
+inline constexpr int64_t kPlainIntegerLimit = 1'000'000'000'000'000;
+inline bool inPlainRange(int64_t v) {
+    return v > -kPlainIntegerLimit && v < kPlainIntegerLimit;
+}
+
 } // namespace nv

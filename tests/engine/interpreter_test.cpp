@@ -236,6 +236,37 @@ TEST(Variables, StoreRules) {
     EXPECT_EQ(v.get("a"), nullptr);
 }
 
+// An integer kept without its text: every reader sees the number writer's text, the name is
+// the one last written through any path, and a text write drops the integer.
+TEST(Variables, IntegersKeptBesideTexts) {
+    Engine e;
+    Interpreter ex(e.rt);
+    auto& v = ex.variables();
+    Variables::Slot lower, upper;
+    v.setInteger("n", -42, lower);
+    EXPECT_EQ(v.text(), "n=-42");
+    v.setInteger("N", 7, upper);
+    ASSERT_NE(v.get("n"), nullptr);
+    EXPECT_EQ(*v.get("n"), "7");
+    EXPECT_EQ(v.items().at(0).first, "N");
+    v.setInteger("n", 8, lower); // the slot wrote "n" before, but "N" came since
+    EXPECT_EQ(v.items().at(0), (std::pair<std::string, std::string>("n", "8")));
+    int64_t got = 0;
+    EXPECT_TRUE(v.getInteger("N", upper, got));
+    EXPECT_EQ(got, 8);
+    for (const char* text : {"007", "-0", "1e3", " 5", "1000000000000000", "5.0"}) {
+        v.set("n", text);
+        EXPECT_FALSE(v.getInteger("n", lower, got)) << text;
+        EXPECT_EQ(*v.get("n"), text);
+    }
+    v.set("n", "-123");
+    EXPECT_TRUE(v.getInteger("n", lower, got));
+    EXPECT_EQ(got, -123);
+    v.set("n", "");
+    EXPECT_FALSE(v.getInteger("n", lower, got));
+    EXPECT_EQ(v.text(), "");
+}
+
 TEST(Evaluate, BytesSurvive) {
     Engine e;
     Interpreter ex(e.rt);
