@@ -70,7 +70,10 @@ CachedCondition cacheCondition(const Runtime& rt, std::string_view text) {
 }
 
 bool Interpreter::evaluateCondition(const CachedCondition& c, bool& truth) {
-    if (!c.simple || !spliced_.empty() || rackShown()) return evaluateCondition(c.text, truth);
+    // A control's reading is an operand's value like a variable's (evaluateCached offers each
+    // operand to the rack first), and reading one changes nothing, so a shown rack needs no
+    // text path here.
+    if (!c.simple || !spliced_.empty()) return evaluateCondition(c.text, truth);
     std::string l, r;
     if (!evaluateCached(c.left, l) || !evaluateCached(c.right, r))
         return evaluateCondition(c.text, truth);
