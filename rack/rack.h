@@ -38,7 +38,6 @@ class Rack : public InstrumentAccess {
     bool shown() const override;
     bool readControl(Interpreter& ex, std::string_view name, std::string& value) override;
     bool assignControl(Interpreter& ex, std::string_view name, std::string_view valueText) override;
-    uint64_t generation() const override { return window_->reachGeneration(); }
     int bindControl(std::string_view name, bool settable) override;
     void readBound(int handle, std::string& value) override;
     void assignBound(Interpreter& ex, int handle, const std::string& value) override;

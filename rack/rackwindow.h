@@ -82,7 +82,7 @@ class RackWindow : public QWidget {
 
     // Changes whenever the window is shown or hidden or its controls are replaced: the
     // things that decide which control a script's name reaches (Rack::bindControl).
-    uint64_t reachGeneration() const { return reachGeneration_; }
+    const uint64_t& reachGeneration() const { return reachGeneration_; }
 
     // Pixels of all the rack's pictures together (limits::kRackPictureBudget bounds them).
     long long picturePixels() const;

@@ -195,7 +195,7 @@ int main(int argc, char** argv) {
         std::vector<double> plainRead, ctlRead, plainSet, ctlSet, setRepaints, shownPlain,
             hiddenPlain;
         std::vector<double> cpuPlainRead, cpuCtlRead, cpuPlainSet, cpuCtlSet, cpuShown, cpuHidden;
-        const std::string plainLines = "x = v + i\ny = x & v\nif (x > v)\nv = 1\nendif";
+        const std::string plainLines = "x = v + i\ny = x & v\nif (x >> v)\nv = 1\nendif";
         auto measure = [&](const std::string& body, std::vector<double>& wall,
                            std::vector<double>& cpu) {
             wall.push_back(b.run(loop(lines, body)));
