@@ -70,7 +70,10 @@ CachedCondition cacheCondition(const Runtime& rt, std::string_view text) {
 }
 
 bool Interpreter::evaluateCondition(const CachedCondition& c, bool& truth) {
-    if (!c.simple || !spliced_.empty() || rackShown()) return evaluateCondition(c.text, truth);
+    // A control's reading is an operand's value like a variable's (evaluateCached offers each
+    // operand to the rack first, and the integer path refuses an operand a control bears),
+    // and reading one changes nothing, so a shown rack needs no text path here.
+    if (!c.simple || !spliced_.empty()) return evaluateCondition(c.text, truth);
     // Two plain integers: their texts are equal exactly when the numbers are, and the other
     // comparisons read both as numbers.
     if (int64_t a, b; evaluateInteger(c.left, a) && evaluateInteger(c.right, b)) {

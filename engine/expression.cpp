@@ -192,8 +192,9 @@ bool Interpreter::evaluateCompact(std::string_view compacted, std::string& value
     EvaluationScope scope(*this);
 
     // Loop bounds and counters are mostly plain integers, which evaluate to themselves
-    // unless a rack control bears that name.
-    if (isCanonicalInteger(compacted) && !(rt_.instruments && rt_.instruments->shown())) {
+    // unless a shown rack control bears that name.
+    if (isCanonicalInteger(compacted) &&
+        !(rt_.instruments && rt_.instruments->bindControl(compacted, false) >= 0)) {
         value.assign(compacted);
         return true;
     }
@@ -426,9 +427,9 @@ CachedExpr cacheExpression(const Runtime& rt, std::string compacted) {
 
 // The flat walk over a remembered split: the same steps as evaluateFlat, with the operands'
 // kinds known. A kind holds only where no shown rack control bears the operand's text, so
-// while a rack is shown each operand is first offered to the rack, as the text path does.
-// A kept result (inside the arguments of a call) may stand for any operand: then the text
-// path runs.
+// each operand is first offered to the control it is bound to, as the text path offers it
+// to the rack. A kept result (inside the arguments of a call) may stand for any operand:
+// then the text path runs.
 bool Interpreter::evaluateCached(const CachedExpr& ce, std::string& value) {
     if (!spliced_.empty() || !(ce.flat || ce.call)) return evaluateCompact(ce.text, value);
     if (int64_t n; evaluateInteger(ce, n)) {
@@ -437,12 +438,15 @@ bool Interpreter::evaluateCached(const CachedExpr& ce, std::string& value) {
         return true;
     }
     if (ce.call) return evaluateCall(ce, value);
-    InstrumentAccess* rack = rackShown() ? rt_.instruments : nullptr;
+    InstrumentAccess* rack = rt_.instruments;
     std::string control;
     // The operand's value: a control's reading, a literal, a variable, or empty.
     auto resolve = [&](const CachedOperand& o) -> std::string_view {
         if (o.kind == CachedOperand::Empty) return {};
-        if (rack && rack->readControl(*this, o.text, control)) return control;
+        if (const int c = o.control.get(rack, o.text, false); c >= 0) {
+            rack->readBound(c, control);
+            return control;
+        }
         if (o.kind == CachedOperand::Literal) return o.literal;
         if (const std::string* v = variables_.get(o.text, o.slot)) return *v;
         return {};
@@ -456,14 +460,18 @@ bool Interpreter::evaluateCached(const CachedExpr& ce, std::string& value) {
 // The same steps as applyOperator's integer path (integerStep), on the values alone. Every
 // step whose result the integer path would not give ends it: the text path then starts over.
 bool Interpreter::evaluateInteger(const CachedExpr& ce, int64_t& value) {
-    if (!(ce.call || ce.integerForm) || !spliced_.empty() || rackShown()) return false;
+    if (!(ce.call || ce.integerForm) || !spliced_.empty()) return false;
     return integerValue(ce, value);
 }
 
 bool Interpreter::integerValue(const CachedExpr& ce, int64_t& value) {
     if (ce.call) return integerCall(ce, value);
     if (!ce.integerForm) return false;
-    auto operand = [this](const CachedOperand& o, int64_t& v) {
+    InstrumentAccess* rack = rt_.instruments;
+    auto operand = [this, rack](const CachedOperand& o, int64_t& v) {
+        // An operand a shown control bears reads the control: the text path decides.
+        if (o.kind != CachedOperand::Empty && o.control.get(rack, o.text, false) >= 0)
+            return false;
         if (o.kind != CachedOperand::Name) {
             v = o.number;
             return true;
@@ -534,7 +542,7 @@ bool Interpreter::evaluateCall(const CachedExpr& ce, std::string& value) {
     if (close == std::string::npos) {
         // The walk of a lone integer or a lone quoted text gives it back as it stands (a
         // result with an inner quote went in as a placeholder above).
-        if (spliced_.empty() && !rackShown()) {
+        if (spliced_.empty() && !(rt_.instruments && rt_.instruments->bindControl(s, false) >= 0)) {
             if (isCanonicalInteger(s)) {
                 value = std::move(s);
                 return true;

@@ -253,8 +253,21 @@ void Interpreter::strictLine(int index, std::string_view why) {
 }
 
 void Interpreter::assign(const LineInfo& li) {
-    if (rt_.instruments && rt_.instruments->assignControl(*this, li.assignName, li.valueText))
+    InstrumentAccess* rack = rt_.instruments;
+    if (const int c = li.assignControl.get(rack, li.assignName, true); c >= 0) {
+        // A failed evaluation gives the empty text, which every conversion refuses.
+        std::string value;
+        if (!evaluateCached(li.value, value)) value.clear();
+        clearScriptError();
+        // The evaluation may have let events through (an input box) that replaced or hid the
+        // rack: the name then reaches what it reaches now, a variable when no control.
+        const int now = li.assignControl.get(rack, li.assignName, true);
+        if (now >= 0)
+            rack->assignBound(*this, now, value);
+        else
+            variables_.set(li.assignName, std::move(value), li.assignSlot);
         return;
+    }
     if (int64_t n; evaluateInteger(li.value, n)) {
         variables_.setInteger(li.assignName, n, li.assignSlot);
         return;

@@ -55,12 +55,30 @@ bool passesThrough(std::string_view trimmed, std::string_view raw);
 // statement, whatever else the line then is.
 bool headerWithoutBlank(std::string_view trimmed);
 
+// Which rack control a name on a remembered line reaches: looked up once, and again only
+// when the rack's generation changed (a rack opened, shown or hidden). Without a rack, or
+// with none shown, no name reaches a control.
+struct ControlBinding {
+    mutable uint64_t generation = 0; // 0: never bound (the rack's generations start at 1)
+    mutable int handle = -1;
+    // The handle (-1: no control) for `name` on `rack` (may be null).
+    int get(InstrumentAccess* rack, std::string_view name, bool settable) const {
+        if (!rack) return -1;
+        const uint64_t now = rack->generation();
+        if (now != generation) {
+            handle = rack->bindControl(name, settable);
+            generation = now;
+        }
+        return handle;
+    }
+};
+
 // An expression's compact text, and, when it holds no parenthesis, its operands and
 // operators as the flat walk splits them, each operand with what its text alone says about
 // it; or, when it is one function call and nothing else, the call's parts. Only what a
-// variable holds (and what a call returns) is read again on each pass. Without a shown
-// rack a literal's value is fixed; with a rack shown any operand may name a control, so
-// the text path runs instead.
+// variable holds (and what a call returns) is read again on each pass. Any operand, even a
+// literal, may name a shown rack control, which comes first: each operand is bound to the
+// control its text names, if any.
 struct CachedOperand {
     enum Kind : unsigned char { Empty, Literal, Name };
     Kind kind = Empty;
@@ -70,6 +88,7 @@ struct CachedOperand {
     bool integer = false;
     int64_t number = 0;
     mutable Variables::Slot slot;
+    ControlBinding control;
 };
 struct CachedExpr {
     std::string text; // the compact form: what the text path evaluates
@@ -125,6 +144,7 @@ struct Interpreter::LineInfo {
     // The value is the assigned variable itself followed by `&` and operands that are not
     // it (`out = out & c`): its text may grow in place instead of being copied.
     bool appendsToItself = false;
+    ControlBinding assignControl; // the settable control the assigned name reaches
     // If, While, and lines beginning with `elseif (` or `until (`: the condition.
     CachedCondition cond;
     // For: whether the header has the form `for(name, start, end, step)`, its variable and

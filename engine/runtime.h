@@ -129,6 +129,24 @@ class InstrumentAccess {
     // True when a settable control of that exact name took the assignment.
     virtual bool assignControl(Interpreter& ex, std::string_view name,
                                std::string_view valueText) = 0;
+
+    // A line names the same control on every pass until a rack is opened, shown or hidden,
+    // so the engine binds a name once and keeps the handle while generation() stays the
+    // same: whatever changes which control a name reaches changes the generation first.
+    // Read on every remembered operand, so not a virtual call.
+    uint64_t generation() const { return *generation_; }
+    // The control that readControl (settable: assignControl) would reach by this name, as a
+    // handle for readBound/assignBound; -1 when none would (also while no rack is shown).
+    virtual int bindControl(std::string_view name, bool settable) = 0;
+    // readControl and assignControl for a bound handle. assignBound takes the value already
+    // evaluated (a failed evaluation gives the empty text) with the error state cleared.
+    virtual void readBound(int handle, std::string& value) = 0;
+    virtual void assignBound(Interpreter& ex, int handle, const std::string& value) = 0;
+
+  protected:
+    // The counter behind generation(), advanced by the implementation.
+    static constexpr uint64_t kFixedGeneration = 1;
+    const uint64_t* generation_ = &kFixedGeneration;
 };
 
 class Runtime {

@@ -139,13 +139,15 @@ void Interpreter::runFor(const LineInfo& li, int& index) {
     int64_t bound[3];
     for (;;) {
         // A plain integer bound is its own value unless a shown rack control bears its text.
-        const bool literalsHold = !rackShown();
+        bool literal[3];
+        for (int i = 0; i < 3; ++i) {
+            const CachedExpr& a = li.forArgs[i];
+            literal[i] = a.plainBound &&
+                         a.operands[0].control.get(rt_.instruments, a.operands[0].text, false) < 0;
+            if (!literal[i] && !evaluateCached(a, v[i])) return;
+        }
         for (int i = 0; i < 3; ++i)
-            if (!(literalsHold && li.forArgs[i].plainBound) && !evaluateCached(li.forArgs[i], v[i]))
-                return;
-        for (int i = 0; i < 3; ++i)
-            bound[i] =
-                literalsHold && li.forArgs[i].plainBound ? li.forArgs[i].bound : loopBound(v[i]);
+            bound[i] = literal[i] ? li.forArgs[i].bound : loopBound(v[i]);
         const int64_t start = bound[0], end = bound[1], step = bound[2];
         if (step == 0) throw ScriptFailure("Division by zero");
         const int64_t count = std::llabs(end - start) / std::llabs(step);

@@ -227,7 +227,16 @@ void RangeControl::setMin(int v) {
 }
 
 void RangeControl::setPosition(int v) {
-    if (paint::assign(position_, std::clamp(v, min_, max_))) update();
+    if (!paint::assign(position_, std::clamp(v, min_, max_)) || repaintAsked_) return;
+    // Only a widget that is visible gets the paint event that ends the wait; a hidden one is
+    // painted whole when it is shown.
+    repaintAsked_ = isVisible();
+    update();
+}
+
+bool RangeControl::event(QEvent* e) {
+    if (e->type() == QEvent::Paint) repaintAsked_ = false;
+    return InstrumentControl::event(e);
 }
 
 double RangeControl::fraction() const {

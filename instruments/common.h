@@ -59,11 +59,15 @@ class RangeControl : public InstrumentControl {
     double fraction() const;
     // Sets the position as the user's steps do: past the ends of the int range it stops there.
     void setPositionByUser(qint64 v);
+    bool event(QEvent* e) override;
 
   private:
     int max_;
     int min_ = 0;
     int position_ = 0;
+    // A script may set the position on every line: once a repaint is on its way, further
+    // positions join it instead of asking again (QWidget::update costs more than the line).
+    bool repaintAsked_ = false;
 };
 
 // A slider or track bar: a range the user drags, wheels and keys along a track.

@@ -38,6 +38,9 @@ class Rack : public InstrumentAccess {
     bool shown() const override;
     bool readControl(Interpreter& ex, std::string_view name, std::string& value) override;
     bool assignControl(Interpreter& ex, std::string_view name, std::string_view valueText) override;
+    int bindControl(std::string_view name, bool settable) override;
+    void readBound(int handle, std::string& value) override;
+    void assignBound(Interpreter& ex, int handle, const std::string& value) override;
 
     // openrack after the file is read: pictures, sliders, spinner links. False (with the
     // reason) when the pictures the hints name pass the rack's picture budget.

@@ -98,39 +98,55 @@ bool Rack::shown() const {
     return window_->isVisible() && window_->count() > 0;
 }
 
-bool Rack::readControl(Interpreter&, std::string_view name, std::string& value) {
-    if (!shown()) return false;
+int Rack::bindControl(std::string_view name, bool forSetting) {
+    if (!shown()) return -1;
     const std::vector<int>* at = window_->positionsOf(name);
-    if (!at) return false;
+    if (!at) return -1;
+    // The first control of that name in list order that can take part.
     for (int i : *at) {
         const ScriptAccess* a = window_->control(i).access;
-        if (!a || !readable(a->scriptKind())) continue;
-        // Typed reads cannot fail, so the class's readError() is never raised.
-        value = read(*a);
-        return true;
+        if (a && (forSetting ? settable(a->scriptKind()) : readable(a->scriptKind()))) return i;
     }
-    return false;
+    return -1;
+}
+
+void Rack::readBound(int handle, std::string& value) {
+    // Typed reads cannot fail, so the class's readError() is never raised.
+    value = read(*window_->control(handle).access);
+}
+
+void Rack::assignBound(Interpreter& ex, int handle, const std::string& value) {
+    Control& c = window_->control(handle);
+    ScriptAccess& a = *c.access;
+    if (a.scriptKind() == Kind::Sample)
+        addScopeSample(ex, c, a, value);
+    else if (!set(a, value))
+        ex.raiseScriptError(a.setError());
+}
+
+bool Rack::readControl(Interpreter&, std::string_view name, std::string& value) {
+    const int at = bindControl(name, false);
+    if (at < 0) return false;
+    readBound(at, value);
+    return true;
 }
 
 bool Rack::assignControl(Interpreter& ex, std::string_view name, std::string_view valueText) {
-    if (!shown()) return false;
-    const std::vector<int>* at = window_->positionsOf(name);
-    if (!at) return false;
-    for (int i : *at) {
-        Control& c = window_->control(i);
-        ScriptAccess* a = c.access;
-        if (!a || !settable(a->scriptKind())) continue;
-        // A failed evaluation gives the empty text, which every conversion refuses.
-        std::string value;
-        if (!ex.evaluate(valueText, value)) value.clear();
-        ex.clearScriptError();
-        if (a->scriptKind() == Kind::Sample)
-            addScopeSample(ex, c, *a, value);
-        else if (!set(*a, value))
-            ex.raiseScriptError(a->setError());
+    const uint64_t before = generation();
+    int at = bindControl(name, true);
+    if (at < 0) return false;
+    // A failed evaluation gives the empty text, which every conversion refuses.
+    std::string value;
+    if (!ex.evaluate(valueText, value)) value.clear();
+    ex.clearScriptError();
+    // The value's evaluation may have let events through (an input box) that replaced or hid
+    // the rack: the name then reaches what it reaches now, a variable when no control.
+    if (generation() != before && (at = bindControl(name, true)) < 0) {
+        ex.setVariable(std::string(name), value);
         return true;
     }
-    return false;
+    assignBound(ex, at, value);
+    return true;
 }
 
 // The value waits in the variable that bears the scope's name; the scope, once switched on,

@@ -49,7 +49,9 @@ void settle(QWidget* w) {
 
 Rack::Rack(int& rememberedX, int& rememberedY)
     : window_(std::make_unique<RackWindow>(rememberedX, rememberedY)), rememberedX_(rememberedX),
-      rememberedY_(rememberedY) {}
+      rememberedY_(rememberedY) {
+    generation_ = &window_->reachGeneration();
+}
 
 Rack::~Rack() = default;
 

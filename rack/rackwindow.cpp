@@ -115,6 +115,7 @@ const std::vector<int>* RackWindow::positionsOf(std::string_view name) const {
 }
 
 void RackWindow::clearControls() {
+    ++reachGeneration_;
     // From the back: a control that holds others goes after them.
     while (!controls_.empty()) {
         delete controls_.back()->widget;
@@ -249,6 +250,7 @@ bool RackWindow::addControls(const Component& holder, QWidget* parentWidget, int
         ref.parent = parentIndex;
         const int at = static_cast<int>(controls_.size());
         index_[child.name].push_back(at);
+        ++reachGeneration_;
         controls_.push_back(std::move(c));
         for (const Property& p : child.properties) {
             if (isEvent(p) && !knownHandler(*asIdent(p.value))) {
@@ -373,6 +375,8 @@ void RackWindow::changeEvent(QEvent* e) {
 // A held update request leaves Qt's repaint bookkeeping waiting for it, so further changes
 // only add to the dirty region until the timer hands the request in again.
 bool RackWindow::event(QEvent* e) {
+    // Sent as the visibility changes, before any script line can run again.
+    if (e->type() == QEvent::Show || e->type() == QEvent::Hide) ++reachGeneration_;
     if (e->type() == QEvent::UpdateRequest) {
         const QScreen* s = screen();
         const double hz = s && s->refreshRate() >= 1 ? s->refreshRate() : 60.0;

@@ -80,6 +80,10 @@ class RackWindow : public QWidget {
 
     bool handlersRemoved() const { return handlersRemoved_; }
 
+    // Changes whenever the window is shown or hidden or its controls are replaced: the
+    // things that decide which control a script's name reaches (Rack::bindControl).
+    const uint64_t& reachGeneration() const { return reachGeneration_; }
+
     // Pixels of all the rack's pictures together (limits::kRackPictureBudget bounds them).
     long long picturePixels() const;
 
@@ -122,6 +126,7 @@ class RackWindow : public QWidget {
     std::vector<Property> rootKept_;                // the window's own properties kept verbatim
     std::optional<int> storedWidth_, storedHeight_; // the client size as the file gave it
     bool handlersRemoved_ = false;
+    uint64_t reachGeneration_ = 1;
     QElapsedTimer sinceRepaint_; // since the last update request let through
     QTimer heldRepaint_;         // asks again for a request held back
 };

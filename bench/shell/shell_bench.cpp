@@ -9,9 +9,11 @@
 //     pane keeps repainting at 30 frames a second or more while a loop logs every pass.
 // Usage: bench_shell (QT_QPA_PLATFORM=offscreen, or under Xvfb). Prints each figure beside
 // its goal; the exit status is 0 either way (this is a measurement, not a test).
+// `bench_shell startup|map [pairs]` runs the start-up races instead (startup_race.cpp).
 #include "shell/diagnostics.h"
 #include "shell/mainform.h"
 #include "shell/scripteditor.h"
+#include "startup_race.h"
 
 #include <QApplication>
 #include <QDir>
@@ -95,6 +97,8 @@ void runWithPosted(nv::MainWindow& form, const std::string& script, int afterMs,
 
 int main(int argc, char** argv) {
     const Clock::time_point start = Clock::now();
+    if (argc > 1 && (std::string(argv[1]) == "startup" || std::string(argv[1]) == "map"))
+        return startupRace(argv[0], argv[1], argc > 2 ? std::max(7, std::atoi(argv[2])) : 9);
     QApplication app(argc, argv);
     QTemporaryDir program;
     nv::MainWindow::Options options;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
@@ -14,6 +15,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -171,6 +173,79 @@ TEST(RunnerSignals, SleepAndWaitforEndWhenTheRunStops) {
     }
     ::unsetenv("NORVANE_PORTS");
     ::close(master);
+}
+
+// The runner leaves without Qt's own teardown: whatever the script wrote must still be
+// complete once the process has ended, with neither the file, nor the port, nor the log
+// closed or flushed by the script itself.
+TEST(RunnerExit, FilePortAndLogAreCompleteAfterExit) {
+    QTemporaryDir dir;
+    int master = -1, slave = -1;
+    char name[256] = {};
+    ASSERT_EQ(::openpty(&master, &slave, name, nullptr, nullptr), 0);
+    termios raw{};
+    ::tcgetattr(slave, &raw);
+    ::cfmakeraw(&raw);
+    ::tcsetattr(slave, TCSANOW, &raw);
+    ::close(slave);
+    ::setenv("NORVANE_PORTS", (std::string("com101=") + name).c_str(), 1);
+    // 200 blocks of 1000 bytes to the port (far more than the terminal's buffer holds, so
+    // the last of it is still queued when the script ends), 200 to the file, 200 log lines.
+    const std::string script = dir.path().toStdString() + "/exit.nvs";
+    writeFile(script, R"(fcreate("out.txt")
+h = fopen("out.txt")
+openport("com101", 115200, 8, "n", "1")
+b = ""
+for (i, 1, 100, 1)
+b = b & "0123456789"
+next
+for (i, 1, 200, 1)
+n = fwrite(b)
+send("com101", b)
+writelog("line " & i)
+next
+)");
+    std::string received;
+    Runner r(script, dir.path().toStdString());
+    ::fcntl(master, F_SETFL, O_NONBLOCK);
+    std::atomic<int> status = -1;
+    std::thread reader([&] {
+        // Reads the far end until the runner has ended and the port gives nothing more.
+        char buf[4096];
+        for (auto quiet = Clock::now();;) {
+            const ssize_t n = ::read(master, buf, sizeof buf);
+            if (n > 0) {
+                received.append(buf, size_t(n));
+                quiet = Clock::now();
+            } else if (status >= 0 && Clock::now() - quiet > std::chrono::milliseconds(500)) {
+                return;
+            } else if (Clock::now() - quiet > std::chrono::seconds(60)) {
+                return;
+            } else {
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            }
+        }
+    });
+    const int exited = r.finish(std::chrono::seconds(60));
+    status = exited < 0 ? 0 : exited;
+    reader.join();
+    ::unsetenv("NORVANE_PORTS");
+    ::close(master);
+    EXPECT_EQ(exited, 0) << r.output;
+    std::string block;
+    for (int i = 0; i < 100; ++i)
+        block += "0123456789";
+    std::string all;
+    for (int i = 0; i < 200; ++i)
+        all += block;
+    EXPECT_EQ(received.size(), all.size());
+    EXPECT_TRUE(received == all);
+    std::ifstream in(dir.path().toStdString() + "/out.txt", std::ios::binary);
+    const std::string file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(file.size(), all.size());
+    EXPECT_TRUE(file == all);
+    EXPECT_NE(r.output.find(", from line 11: line 200\n"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find(": Script finished\n"), std::string::npos) << r.output;
 }
 
 TEST(RunnerSignals, AScriptWaitingForStandardInputStops) {

@@ -212,6 +212,44 @@ TEST(Instruments, SettingTheShownValueAgainDoesNotRepaint) {
     }
 }
 
+// Positions set while a repaint is on its way join it rather than ask again: whatever the
+// number of settings in between, a paint follows the last, in every later round too.
+TEST(Instruments, PositionsSetBeforeTheRepaintArePaintedAtTheLast) {
+    // The position each paint event finds.
+    struct PaintedAt : QObject {
+        std::vector<int> positions;
+        bool eventFilter(QObject* o, QEvent* e) override {
+            if (e->type() == QEvent::Paint) positions.push_back(o->property("Position").toInt());
+            return false;
+        }
+    };
+    for (const char* cls : {"TVrSlider", "TVrMeter", "TVrProgressBar"}) {
+        const auto w = make(cls);
+        PaintedAt painted;
+        w->installEventFilter(&painted);
+        w->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(w.get())) << cls;
+        for (int last : {70, 20, 45}) {
+            painted.positions.clear();
+            for (int p = last % 10; p <= last; p += 5)
+                ASSERT_TRUE(w->setProperty("Position", p));
+            QTRY_VERIFY_WITH_TIMEOUT(!painted.positions.empty() && painted.positions.back() == last,
+                                     5000);
+            EXPECT_EQ(painted.positions.back(), last) << cls;
+        }
+        // Hidden, then shown again: painted at the position set meanwhile.
+        w->hide();
+        w->setProperty("Position", 5);
+        painted.positions.clear();
+        w->show();
+        QTRY_VERIFY_WITH_TIMEOUT(!painted.positions.empty(), 5000);
+        EXPECT_EQ(painted.positions.back(), 5) << cls;
+        w->setProperty("Position", 60);
+        QTRY_VERIFY_WITH_TIMEOUT(painted.positions.back() == 60, 5000);
+        EXPECT_EQ(painted.positions.back(), 60) << cls;
+    }
+}
+
 TEST(Instruments, DraggingWheelingAndKeysMoveSlidersAsScriptsReadThem) {
     SliderControl slider(nullptr); // vertical: the maximum at the top
     slider.resize(40, 200);

@@ -179,6 +179,47 @@ TEST_F(RackFixture, NamesReachControlsOnlyWhileTheRackIsShown) {
     EXPECT_EQ(standIn("Slider1")->position(), 7);
 }
 
+// A loop's lines are bound to the controls they name once; hiding the rack, showing it again
+// or opening another between two passes must change what the same lines reach.
+TEST_F(RackFixture, BoundLinesFollowTheRackShownOrHiddenMidLoop) {
+    const std::string p = rackFile("panel.res", kPanel);
+    const std::string other = rackFile("other.res", "object Other: TFrmRack\n"
+                                                    "  object Led1: TVrLed\n    Left = 1\n"
+                                                    "  end\nend\n");
+    // Before the line with i = 3 the rack is hidden, before i = 5 shown again, before i = 7
+    // the other rack (no Slider1, a Led1) replaces it.
+    std::string last;
+    e.host.onEvents = [&](int) {
+        Interpreter* ex = e.rc.current();
+        const std::string* i = ex ? ex->variables().get("i") : nullptr;
+        if (!i || *i == last) return;
+        last = *i;
+        if (*i == "3") r.window().hide();
+        if (*i == "5") r.window().show();
+    };
+    const Lines got = run("openrack(\"" + p + "\")\n" + R"(Slider1 = 2
+for (i, 1, 8, 1)
+if (i == 7)
+openrack(")" + other + R"(")
+endif
+x = Slider1 + Led1
+Slider1 = i * 10
+Led1 = 1
+if (Slider1 == i * 10)
+writelog(i & " " & x & " set")
+else
+writelog(i & " " & x & " " & Slider1)
+endif
+next
+)");
+    // Shown: the slider's position plus the led's state; hidden: the variables, which hold
+    // what the hidden passes assigned (20 stays in the slider meanwhile); with the other
+    // rack: the variable Slider1 (40 from pass 4) plus its own led, off at first.
+    EXPECT_EQ(got, (Lines{"1 2 set", "2 11 set", "3 0 set", "4 31 set", "5 21 set", "6 51 set",
+                          "7 40 set", "8 71 set"}));
+    EXPECT_EQ(standIn("Slider1"), nullptr);
+}
+
 TEST_F(RackFixture, PushButtonStateIsItsHint) {
     const std::string p = rackFile("panel.res", kPanel);
     run("openrack(\"" + p + "\")");
