@@ -223,11 +223,35 @@ void Interpreter::strictLine(int index, std::string_view why) {
 void Interpreter::assign(const LineInfo& li) {
     if (rt_.instruments && rt_.instruments->assignControl(*this, li.assignName, li.valueText))
         return;
+    if (assignView(li)) return;
     std::string value;
     if (evaluateCached(li.value, value))
         variables_.set(li.assignName, std::move(value), li.assignSlot);
     else
         variables_.set(li.assignName, {});
+}
+
+// The text path would splice the result back as a quoted text (or, when it holds a quote or a
+// parenthesis, as a placeholder) and walk that: a single operand whose value is the result
+// itself, empty or not. Only a shown rack could make the walk read it otherwise (a control
+// named like the quoted text), so then the text path runs. A failed call goes on as
+// evaluateCall's does: the line's text without its first and last character is walked.
+bool Interpreter::assignView(const LineInfo& li) {
+    const CachedExpr& ce = li.value;
+    if (!ce.call || ce.row < 0 || !rt_.functions()[static_cast<size_t>(ce.row)].givesView ||
+        !spliced_.empty() || rackShown())
+        return false;
+    std::string value;
+    std::string_view text;
+    if (invokeFunction(ce.row, ce.argTexts, &ce.args, value, &text)) {
+        variables_.set(li.assignName, text, li.assignSlot);
+        return true;
+    }
+    if (evaluateFlat(std::string_view(ce.text).substr(1, ce.text.size() - 2), value))
+        variables_.set(li.assignName, std::move(value), li.assignSlot);
+    else
+        variables_.set(li.assignName, {});
+    return true;
 }
 
 } // namespace nv

@@ -102,7 +102,7 @@ Runtime::Runtime(ScriptHost& host) : host_(&host) {
     for (const auto& r : kCommandRows)
         commands_.push_back({r.keyword, r.onCompact, {}, {}});
     for (const auto& r : kFunctionRows)
-        functions_.push_back({r.name, r.argc, r.eval, r.clearsError, {}});
+        functions_.push_back({r.name, r.argc, r.eval, r.clearsError, {}, false});
     installBuiltins(*this);
 }
 
@@ -201,6 +201,20 @@ void Runtime::setFunction(std::string_view name, int argc, FunctionHandler handl
         }
     }
     throw std::logic_error("no function row for " + std::string(name));
+}
+
+void Runtime::setTextFunction(std::string_view name, int argc, TextViewHandler handler) {
+    setFunction(name, argc, [handler = std::move(handler)](FnCall& call) {
+        std::string_view text;
+        const bool ok = handler(call, text);
+        if (call.view) {
+            *call.view = text;
+            return FnResult{ok, {}};
+        }
+        return textResult(ok, text);
+    });
+    for (auto& row : functions_)
+        if (row.name == name && row.argc == argc) row.givesView = true;
 }
 
 } // namespace nv
