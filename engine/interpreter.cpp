@@ -153,7 +153,11 @@ void Interpreter::maybePassEvents() {
 
 bool Interpreter::waitUntil(int ms, const std::function<bool()>& done) {
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ms);
-    passEvents();
+    // What arrived before the wait is let in first, so that `done` sees it: a wait in the
+    // event loop would take it and then sleep on until the next event or the deadline. When
+    // the gate says nothing waits, the pass is left out: a loop of short sleeps would
+    // otherwise pay a second pass (and a yield) for every wait.
+    if (eventgate::waiting() || !gated_) passEvents();
     for (;;) {
         if (done()) return true;
         if (stopRequested_) return false;
