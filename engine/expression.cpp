@@ -578,14 +578,15 @@ int functionRow(const Runtime& rt, std::string_view name, size_t argc) {
 }
 
 bool Interpreter::invokeFunction(int rowIndex, const std::vector<std::string>& argTexts,
-                                 const std::vector<CachedExpr>* cachedArgs, std::string& value) {
+                                 const std::vector<CachedExpr>* cachedArgs, std::string& value,
+                                 std::string_view* view) {
     const Runtime::FunctionRow* row =
         rowIndex < 0 ? nullptr : &rt_.functions()[static_cast<size_t>(rowIndex)];
     if (!row || !row->handler) {
         value.clear();
         return false;
     }
-    FnCall call{*this, argTexts, {}, true};
+    FnCall call{*this, argTexts, {}, true, view};
     if (row->eval != ArgEval::Custom) {
         call.args.resize(argTexts.size());
         for (size_t i = 0; i < argTexts.size(); ++i) {

@@ -185,7 +185,11 @@ void Interpreter::maybePassEvents() {
 
 bool Interpreter::waitUntil(int ms, const std::function<bool()>& done) {
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ms);
-    passEvents();
+    // What arrived before the wait is let in first, so that `done` sees it: a wait in the
+    // event loop would take it and then sleep on until the next event or the deadline. When
+    // the gate says nothing waits, the pass is left out: a loop of short sleeps would
+    // otherwise pay a second pass (and a yield) for every wait.
+    if (eventgate::waiting() || !gated_) passEvents();
     for (;;) {
         if (done()) return true;
         if (stopRequested_) return false;
@@ -268,6 +272,7 @@ void Interpreter::assign(const LineInfo& li) {
             variables_.set(li.assignName, std::move(value), li.assignSlot);
         return;
     }
+    if (assignView(li)) return;
     if (int64_t n; evaluateInteger(li.value, n)) {
         variables_.setInteger(li.assignName, n, li.assignSlot);
         return;
@@ -293,6 +298,29 @@ void Interpreter::assign(const LineInfo& li) {
         variables_.set(li.assignName, std::move(value), li.assignSlot);
     else
         variables_.set(li.assignName, {});
+}
+
+// The text path would splice the result back as a quoted text (or, when it holds a quote or a
+// parenthesis, as a placeholder) and walk that: a single operand whose value is the result
+// itself, empty or not. Only a shown rack could make the walk read it otherwise (a control
+// named like the quoted text), so then the text path runs. A failed call goes on as
+// evaluateCall's does: the line's text without its first and last character is walked.
+bool Interpreter::assignView(const LineInfo& li) {
+    const CachedExpr& ce = li.value;
+    if (!ce.call || ce.row < 0 || !rt_.functions()[static_cast<size_t>(ce.row)].givesView ||
+        !spliced_.empty() || rackShown())
+        return false;
+    std::string value;
+    std::string_view text;
+    if (invokeFunction(ce.row, ce.argTexts, &ce.args, value, &text)) {
+        variables_.set(li.assignName, text, li.assignSlot);
+        return true;
+    }
+    if (evaluateFlat(std::string_view(ce.text).substr(1, ce.text.size() - 2), value))
+        variables_.set(li.assignName, std::move(value), li.assignSlot);
+    else
+        variables_.set(li.assignName, {});
+    return true;
 }
 
 } // namespace nv

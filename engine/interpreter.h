@@ -164,9 +164,14 @@ class Interpreter {
     bool resolveOperand(std::string_view text, std::string& value);
     bool callFunction(std::string_view name, std::string_view inner, std::string& value);
     // Calls function row `row` (-1: none) with its argument texts, evaluated through the
-    // remembered forms when given.
+    // remembered forms when given. With `view`, a row that gives views (FnCall::view) points
+    // it at its result instead of writing `value`.
     bool invokeFunction(int row, const std::vector<std::string>& argTexts,
-                        const std::vector<CachedExpr>* cachedArgs, std::string& value);
+                        const std::vector<CachedExpr>* cachedArgs, std::string& value,
+                        std::string_view* view = nullptr);
+    // `x = tcp_read()` and the like: the result taken straight into the variable. False: the
+    // line is not of that form, and nothing was done.
+    bool assignView(const LineInfo& li);
     struct EvaluationScope;
     bool reduceGroups(std::string& s, size_t close, std::vector<size_t>& seen, size_t passes,
                       size_t passLimit, std::string& value);

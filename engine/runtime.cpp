@@ -102,7 +102,7 @@ Runtime::Runtime(ScriptHost& host) : host_(&host) {
     for (const auto& r : kCommandRows)
         commands_.push_back({r.keyword, r.onCompact, {}, {}});
     for (const auto& r : kFunctionRows)
-        functions_.push_back({r.name, r.argc, r.eval, r.clearsError, {}});
+        functions_.push_back({r.name, r.argc, r.eval, r.clearsError, {}, nullptr, false});
     installBuiltins(*this);
 }
 
@@ -211,6 +211,20 @@ void Runtime::setIntegerFunction(std::string_view name, int argc, IntegerHandler
         }
     }
     throw std::logic_error("no function row with a handler for " + std::string(name));
+}
+
+void Runtime::setTextFunction(std::string_view name, int argc, TextViewHandler handler) {
+    setFunction(name, argc, [handler = std::move(handler)](FnCall& call) {
+        std::string_view text;
+        const bool ok = handler(call, text);
+        if (call.view) {
+            *call.view = text;
+            return FnResult{ok, {}};
+        }
+        return textResult(ok, text);
+    });
+    for (auto& row : functions_)
+        if (row.name == name && row.argc == argc) row.givesView = true;
 }
 
 } // namespace nv

@@ -43,6 +43,8 @@ struct FnCall {
     const std::vector<std::string>& argTexts; // as written, trimmed, quotes kept
     std::vector<std::string> args;            // evaluated values (empty for ArgEval::Custom)
     bool argsOk = true;                       // every evaluated argument was non-empty
+    // Set when the caller takes a buffer function's result as a view (see TextViewHandler).
+    std::string_view* view = nullptr;
 };
 
 // `value` is the result in its spliced form: text results wrapped in double quotes,
@@ -68,6 +70,13 @@ using FunctionHandler = std::function<FnResult(FnCall& call)>;
 // every argument's text is a plain integer (see plainInteger) and the result is one too.
 // False leaves the call to the handler (which then reports what went wrong).
 using IntegerHandler = bool (*)(const int64_t* args, int64_t& result);
+
+// A text function whose result is a buffer its subsystem keeps (what a port or a connection
+// received, megabytes at a time): the handler points `text` at the bytes and returns the
+// call's success. A whole line `x = receive(port)` then copies them once, into the variable,
+// instead of quoting them, splicing them into the expression text and walking that. The
+// view must stay valid until the next event pass.
+using TextViewHandler = std::function<bool(FnCall& call, std::string_view& text)>;
 
 // One command line on its way to its handler. For a call form the Runtime has split the
 // line, checked the name and the argument count and (unless the row says otherwise)
@@ -169,6 +178,9 @@ class Runtime {
     void setFunction(std::string_view name, int argc, FunctionHandler handler);
     // Adds the integer form of a row that has its handler.
     void setIntegerFunction(std::string_view name, int argc, IntegerHandler integer);
+    // The same for a text function that hands out a view of its buffer; the row's plain
+    // handler (for calls inside expressions) quotes the same bytes.
+    void setTextFunction(std::string_view name, int argc, TextViewHandler handler);
 
     // Program-wide state that survives runs.
     bool packageMode = false;
@@ -208,6 +220,7 @@ class Runtime {
         bool clearsError; // clearScriptError once the arguments are evaluated
         FunctionHandler handler;
         IntegerHandler integer = nullptr; // optional, beside the handler
+        bool givesView = false; // set by setTextFunction: the handler honours FnCall::view
     };
     std::vector<CommandRow>& commands() { return commands_; }
     const std::vector<CommandRow>& commands() const { return commands_; }

@@ -75,12 +75,19 @@ class RecvBuffer {
 // rely on that cut).
 inline constexpr size_t kClientChunk = limits::kTcpClientChunk;
 inline void appendCutAtZero(RecvBuffer& buffer, std::string_view data) {
-    for (size_t at = 0; at < data.size(); at += kClientChunk) {
-        const std::string_view chunk = data.substr(at, kClientChunk);
-        const void* zero = std::memchr(chunk.data(), 0, chunk.size());
-        buffer.append(zero ? chunk.substr(0, static_cast<size_t>(static_cast<const char*>(zero) -
-                                                                 chunk.data()))
-                           : chunk);
+    // One scan for zero bytes over the whole data: the chunks before the first zero are kept
+    // whole, so they go in with a single append (the buffer keeps the newest bytes either
+    // way); only a chunk holding a zero is cut, and the scan goes on at the next chunk.
+    size_t at = 0; // always the start of a chunk
+    while (at < data.size()) {
+        const void* zero = std::memchr(data.data() + at, 0, data.size() - at);
+        if (!zero) {
+            buffer.append(data.substr(at));
+            return;
+        }
+        const size_t z = static_cast<size_t>(static_cast<const char*>(zero) - data.data());
+        buffer.append(data.substr(at, z - at));
+        at = z - z % kClientChunk + kClientChunk;
     }
 }
 

@@ -160,8 +160,15 @@ TcpSubsystem::TcpSubsystem(Runtime& rt, size_t bufferCapacity)
                        }});
     }
 
-    rt.setFunction("tcp_srv_read", 0, [this](FnCall&) { return textResult(true, srvBuf_.view()); });
-    rt.setFunction("tcp_read", 0, [this](FnCall&) { return textResult(true, cliBuf_.view()); });
+    // The buffers stay as they are until the script flushes them: a view of each is enough.
+    rt.setTextFunction("tcp_srv_read", 0, [this](FnCall&, std::string_view& text) {
+        text = srvBuf_.view();
+        return true;
+    });
+    rt.setTextFunction("tcp_read", 0, [this](FnCall&, std::string_view& text) {
+        text = cliBuf_.view();
+        return true;
+    });
     rt.setFunction("tcp_srv_hasclient", 0, [this](FnCall&) {
         return textResult(true, isConnected(client0_) ? dottedAddress(client0_->peerAddress())
                                                       : std::string());

@@ -276,10 +276,13 @@ void SerialPorts::install(Runtime& rt) {
             return textResult(call.argsOk, read(*t));
         };
     };
-    rt.setFunction("receive", 1,
-                   portFunction("receive", [](TerminalWindow& t) -> const std::string& {
-                       return t.readOut();
-                   }));
+    // The receive buffer stays until the script flushes it: a view of it is enough.
+    rt.setTextFunction("receive", 1, [this](FnCall& call, std::string_view& text) {
+        TerminalWindow* t = strictConnection(call.ex, call.args[0], "receive");
+        if (!t) return false;
+        text = t->readOut();
+        return call.argsOk;
+    });
     for (const auto& lf : kLineFunctions) {
         const auto flag = lf.flag;
         rt.setFunction(lf.name, 1, portFunction(lf.name, [flag](TerminalWindow& t) {

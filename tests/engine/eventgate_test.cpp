@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -61,6 +62,16 @@ TEST(EventGate, FlaggedHandOverIsServedAtTheNextLine) {
     ASSERT_GE(flaggedAt, 0);
     EXPECT_LE(servedAt - flaggedAt, 1);
     EXPECT_EQ(e.host.events, 3);
+}
+
+// A loop of short sleeps waits in the event loop and does nothing more: with nothing handed
+// over, no pass over the queue (with its yield) goes before each wait.
+TEST(EventGate, ShortSleepsWaitWithoutAPassBeforeEachWait) {
+    GatedEngine e;
+    e.run("for (i, 1, 50, 1)\nsleep(1)\nnext\n");
+    EXPECT_GE(e.host.timed.size(), 50u);
+    const auto passes = std::count(e.host.waited.begin(), e.host.waited.end(), false);
+    EXPECT_LT(passes, 10) << "passes that did not wait, for 50 sleeps";
 }
 
 // A host that acts on every pass gets one pass per line, as ever.

@@ -180,6 +180,8 @@ TEST(TcpClient, ChunksOfAtMost128BytesAreEachCutAtTheirFirstZero) {
         {std::string(128, 'x') + z + "yyy", std::string(128, 'x')},
         {std::string(300, 'q'), std::string(300, 'q')},
         {z + std::string(127, 'r') + std::string(5, 's'), std::string(5, 's')},
+        {"ab" + z + "cd" + z + std::string(300, 'e'), "ab" + std::string(178, 'e')},
+        {std::string(256, 'm') + z + z, std::string(256, 'm')},
     };
     for (const auto& c : cases) {
         nv::RecvBuffer buf(1 << 20);
