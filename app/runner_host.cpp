@@ -38,6 +38,10 @@ void RunnerHost::waitForEventsFor(int ms) {
     wake.setTimerType(Qt::PreciseTimer);
     wake.start(ms);
     QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    // A wait ends when something wakes it, but what woke it (a posted event, such as the
+    // bytes a serial receive thread hands over) is delivered only by the next pass: without
+    // this one the caller would look, find nothing new and sleep to its deadline.
+    QCoreApplication::processEvents();
     releaseStep();
 }
 

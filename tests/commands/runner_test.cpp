@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <poll.h>
 #include <pty.h>
 #include <string>
 #include <sys/resource.h>
@@ -246,6 +247,63 @@ next
     EXPECT_TRUE(file == all);
     EXPECT_NE(r.output.find(", from line 11: line 200\n"), std::string::npos) << r.output;
     EXPECT_NE(r.output.find(": Script finished\n"), std::string::npos) << r.output;
+}
+
+// waitfor returns as soon as the answer is in, not when its time is up: a device that
+// answers each request 100 ms after it, five times, with 20 s allowed per answer. The
+// received bytes reach the interpreter as posted events; a wait that went back to sleep
+// after the event that woke it saw each answer only at its deadline.
+TEST(RunnerWait, WaitforReturnsWhenTheAnswerArrivesDuringTheWait) {
+    QTemporaryDir dir;
+    int master = -1, slave = -1;
+    char name[256] = {};
+    ASSERT_EQ(::openpty(&master, &slave, name, nullptr, nullptr), 0);
+    termios raw{};
+    ::tcgetattr(slave, &raw);
+    ::cfmakeraw(&raw);
+    ::tcsetattr(slave, TCSANOW, &raw);
+    ::close(slave);
+    ::setenv("NORVANE_PORTS", (std::string("com101=") + name).c_str(), 1);
+    const std::string script = dir.path().toStdString() + "/ask.nvs";
+    writeFile(script, R"(openport("com101", 115200, 8, "n", "1")
+t0 = getticks()
+for (i, 1, 5, 1)
+send("com101", "Q" & chr(13))
+r = waitfor("com101", "#", 20000)
+writelog("answer " & r)
+flush("com101")
+next
+t = getticks() - t0
+if (t << 10000)
+writelog("answered in time")
+endif
+)");
+    Runner r(script, dir.path().toStdString());
+    std::atomic<bool> done = false;
+    std::thread device([&] {
+        char buf[64];
+        while (!done) {
+            pollfd p{master, POLLIN, 0};
+            if (::poll(&p, 1, 50) <= 0) continue;
+            const ssize_t n = ::read(master, buf, sizeof buf);
+            for (ssize_t i = 0; i < n; ++i) {
+                if (buf[i] != '\r') continue;
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                [[maybe_unused]] auto w = ::write(master, "OK#", 3);
+            }
+        }
+    });
+    const int exited = r.finish(std::chrono::seconds(150));
+    done = true;
+    device.join();
+    ::unsetenv("NORVANE_PORTS");
+    ::close(master);
+    EXPECT_EQ(exited, 0) << r.output;
+    size_t answers = 0;
+    for (size_t at = 0; (at = r.output.find("answer 1\n", at)) != std::string::npos; ++at)
+        ++answers;
+    EXPECT_EQ(answers, 5u) << r.output;
+    EXPECT_NE(r.output.find("answered in time"), std::string::npos) << r.output;
 }
 
 TEST(RunnerSignals, AScriptWaitingForStandardInputStops) {
