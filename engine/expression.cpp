@@ -470,8 +470,7 @@ bool Interpreter::integerValue(const CachedExpr& ce, int64_t& value) {
     InstrumentAccess* rack = rt_.instruments;
     auto operand = [this, rack](const CachedOperand& o, int64_t& v) {
         // An operand a shown control bears reads the control: the text path decides.
-        if (o.kind != CachedOperand::Empty && o.control.get(rack, o.text, false) >= 0)
-            return false;
+        if (o.kind != CachedOperand::Empty && o.control.get(rack, o.text, false) >= 0) return false;
         if (o.kind != CachedOperand::Name) {
             v = o.number;
             return true;
