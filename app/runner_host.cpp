@@ -1,10 +1,10 @@
 #include "app/runner_host.h"
 
 #include <QCoreApplication>
-#include <QTimer>
 
 #include "app/jsonlog.h"
 #include "baseqt/displaytext.h"
+#include "baseqt/eventwait.h"
 #include "base/limits.h"
 #include "engine/interpreter.h"
 #include "engine/runcontrol.h"
@@ -26,22 +26,13 @@ bool RunnerHost::releaseStep() {
 // it then sleeps until an event, for example a signal seen through a socket notifier.
 void RunnerHost::waitForEvents() {
     if (releaseStep()) return;
-    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    waitForQtEvents();
     releaseStep();
 }
 
-// The timer does nothing when it fires: its event alone ends the wait.
 void RunnerHost::waitForEventsFor(int ms) {
     if (releaseStep()) return;
-    QTimer wake;
-    wake.setSingleShot(true);
-    wake.setTimerType(Qt::PreciseTimer);
-    wake.start(ms);
-    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    // A wait ends when something wakes it, but what woke it (a posted event, such as the
-    // bytes a serial receive thread hands over) is delivered only by the next pass: without
-    // this one the caller would look, find nothing new and sleep to its deadline.
-    QCoreApplication::processEvents();
+    waitForQtEventsFor(ms);
     releaseStep();
 }
 

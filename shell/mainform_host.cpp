@@ -9,6 +9,7 @@
 #include "shell/mainform.h"
 
 #include "baseqt/displaytext.h"
+#include "baseqt/eventwait.h"
 #include "baseqt/placement.h"
 #include "engine/runcontrol.h"
 #include "engine/runtime.h"
@@ -24,7 +25,6 @@
 #include <QFile>
 #include <QLabel>
 #include <QPlainTextEdit>
-#include <QTimer>
 #include <QToolBar>
 
 namespace nv {
@@ -52,20 +52,11 @@ void MainWindow::processEvents() {
 }
 
 void MainWindow::waitForEvents() {
-    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    waitForQtEvents();
 }
 
-// The timer does nothing when it fires: its event alone ends the wait.
 void MainWindow::waitForEventsFor(int ms) {
-    QTimer wake;
-    wake.setSingleShot(true);
-    wake.setTimerType(Qt::PreciseTimer);
-    wake.start(ms);
-    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    // A wait ends when something wakes it, but what woke it (a posted event, such as the
-    // bytes a serial receive thread hands over) is delivered only by the next pass: without
-    // this one the caller would look, find nothing new and sleep to its deadline.
-    QCoreApplication::processEvents();
+    waitForQtEventsFor(ms);
 }
 
 void MainWindow::clearLog() {
