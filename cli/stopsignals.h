@@ -1,21 +1,19 @@
-// Ending the program by signal the way the Stop command ends a run. The first of the
-// watched signals is noted and handed to the main thread through a self-pipe (the handler
-// itself only writes one byte, which is async-signal-safe); there `onFirst` runs at the next
-// event round, which a running script reaches between two lines. A second signal ends the
-// process at once with 128 + its number, for when the orderly end does not come.
-//
-// The handlers are installed without SA_RESTART: a blocking read (inputbox reading standard
-// input) then returns with EINTR instead of holding the run until input arrives.
+// Ending the program by signal the way the Stop command ends a run: the signal pipe
+// (cli/signalpipe.h) seen through the event loop, where `onFirst` runs at the next event
+// round, which a running script reaches between two lines. A second signal ends the process
+// at once with 128 + its number.
 //
 // Threading: create and destroy on the user-interface thread, after the QCoreApplication;
-// one instance at a time. The handler may run on any thread. Errors: when the pipe cannot be
-// made, the signals keep their default action (the process ends as before).
+// one instance at a time. Errors: when the pipe cannot be made, the signals keep their
+// default action (the process ends as before).
 #pragma once
 
 #include <QObject>
 #include <functional>
 #include <initializer_list>
 #include <vector>
+
+#include "cli/signalpipe.h"
 
 class QSocketNotifier;
 
@@ -34,9 +32,9 @@ class StopSignals : public QObject {
   private:
     void drain();
 
+    SignalPipe pipe_;
     std::function<void()> onFirst_;
     QSocketNotifier* notifier_ = nullptr;
-    std::vector<int> signals_;
 };
 
 } // namespace nv
