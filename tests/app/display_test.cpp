@@ -1,6 +1,7 @@
 // norvane-run and norvane started where DISPLAY or WAYLAND_DISPLAY names a display that does
-// not answer (ssh, cron, CI runners): the runner goes on offscreen and says so in one line,
-// the window program says it has no display and ends with 1. Neither may abort.
+// not answer (ssh, cron, CI runners): the runner goes on offscreen and says so in one line
+// (a script that can open no window runs without Qt and needs no display), the window
+// program says it has no display and ends with 1. Neither may abort.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -88,9 +89,10 @@ std::vector<Case> deadDisplays(const nvtest::TempDir& runtime) {
              {"QT_QPA_PLATFORM=xcb", "DISPLAY=" + deadDisplay(), xdg}}};
 }
 
+// A script that names a subsystem may open a window, so the runner starts Qt for it.
 TEST(Display, TheRunnerFallsBackToOffscreenAndSaysSoInOneLine) {
     nvtest::TempDir dir;
-    nvtest::put(dir / "s.nvs", "writelog(\"ran\")\n");
+    nvtest::put(dir / "s.nvs", "n = enumports()\nwritelog(\"ran\")\n");
     for (const auto& c : deadDisplays(dir)) {
         const Outcome o = run({NORVANE_RUN, dir / "s.nvs"}, c.env);
         EXPECT_EQ(o.status, 0) << c.name << "\n" << o.err;
@@ -99,6 +101,19 @@ TEST(Display, TheRunnerFallsBackToOffscreenAndSaysSoInOneLine) {
         EXPECT_EQ(std::count(o.err.begin(), o.err.end(), '\n'), 1) << c.name << "\n" << o.err;
         EXPECT_EQ(o.err.rfind("norvane-run: cannot reach the display (", 0), 0u) << c.name;
         EXPECT_NE(o.err.find("offscreen"), std::string::npos) << c.name << "\n" << o.err;
+    }
+}
+
+// A script that names no subsystem can open no window: it runs without Qt, and a dead
+// display is nothing to speak of.
+TEST(Display, APlainScriptRunsWithoutAWordAboutTheDisplay) {
+    nvtest::TempDir dir;
+    nvtest::put(dir / "s.nvs", "writelog(\"ran\")\n");
+    for (const auto& c : deadDisplays(dir)) {
+        const Outcome o = run({NORVANE_RUN, dir / "s.nvs"}, c.env);
+        EXPECT_EQ(o.status, 0) << c.name << "\n" << o.err;
+        EXPECT_NE(o.out.find(": ran\n"), std::string::npos) << c.name << "\n" << o.out;
+        EXPECT_EQ(o.err, "") << c.name;
     }
 }
 
