@@ -2,6 +2,9 @@
 // process, in interleaved pairs, medians of each side:
 //   startup: norvane-run on a one-line script against python3 on the same line, both printing
 //            one line; CPU and wall time from fork to exit (goal: at or below python3's);
+//            then the same line in a script that names a subsystem, which norvane-run hands
+//            to the full runner with Qt (for information: what a serial, TCP or rack script
+//            pays before its first line);
 //   map:     from fork to the first MapNotify of a new top-level window (what the user sees,
 //            not what main() sees), the norvane window against wish showing a comparable one
 //            (a menu bar, an editor and a log pane); wall time, and the CPU the process had
@@ -140,6 +143,7 @@ int startupRace(const char* argv0, const std::string& which, int pairs) {
     ::setenv("XDG_CONFIG_HOME", dir.c_str(), 1);
     std::ofstream(dir + "/one.nvs") << "writelog(1)\n";
     std::ofstream(dir + "/one.py") << "print(1)\n";
+    std::ofstream(dir + "/full.nvs") << "# with a port: openport\nwritelog(1)\n";
     std::ofstream(dir + "/window.tcl")
         << "wm title . {Untitled - Norvane}\n"
            "menu .m\n. configure -menu .m\n"
@@ -168,6 +172,22 @@ int startupRace(const char* argv0, const std::string& which, int pairs) {
                     "wall, %.1f ms CPU: %.2fx the wall, %.2fx the CPU (<= 1.0) %s\n",
                     median(nw), median(nc), median(pw), median(pc), median(nw) / median(pw),
                     median(nc) / median(pc), verdict(ok));
+        std::vector<double> fw, fc;
+        pw.clear();
+        pc.clear();
+        const std::vector<std::string> full = {norvane[0], dir + "/full.nvs"};
+        for (int i = 0; i < pairs; ++i) {
+            const Sample n = runToExit(full), p = runToExit(python);
+            fw.push_back(n.wallMs);
+            fc.push_back(n.cpuMs);
+            pw.push_back(p.wallMs);
+            pc.push_back(p.cpuMs);
+        }
+        std::printf("the same naming a subsystem (full runner, Qt): norvane-run %.1f ms wall, "
+                    "%.1f ms CPU; python3 %.1f ms wall, %.1f ms CPU: %.2fx the wall, %.2fx the "
+                    "CPU (for information)\n",
+                    median(fw), median(fc), median(pw), median(pc), median(fw) / median(pw),
+                    median(fc) / median(pc));
     }
     if (which.empty() || which == "map") {
         Display* d = XOpenDisplay(nullptr);
