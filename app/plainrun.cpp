@@ -6,6 +6,7 @@
 #include <new>
 #include <poll.h>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 #include "base/ascii.h"
@@ -97,8 +98,13 @@ std::optional<int> runPlain(int argc, char** argv) {
     if (argc < 2 || argv[1][0] == '\0') return std::nullopt;
     for (int i = 1; i < argc; ++i)
         if (argv[i][0] == '-' || !isValidUtf8(argv[i])) return std::nullopt;
+    // Only a regular file can be read twice: a pipe or FIFO given as the script (a shell's
+    // process substitution) is left untouched for the full runner, which may need to read it.
+    struct stat st {};
     std::string text, why;
-    if (!readFile(argv[1], text, why)) return std::nullopt;
+    if (::stat(argv[1], &st) != 0 || !S_ISREG(st.st_mode) ||
+        !readFile(argv[1], text, why, {.regularOnly = true}))
+        return std::nullopt;
     try {
         SignalPipe signals({SIGTERM, SIGINT, SIGHUP});
         PlainHost host(signals);

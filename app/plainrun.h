@@ -8,12 +8,12 @@
 // The plain run is taken only for `norvane-run SCRIPT [ARGUMENT]...` with no option (every
 // option, and a command line it cannot read, is the full runner's), when the arguments are
 // valid UTF-8 (the full runner reads them through Qt, which would replace bad bytes) and the
-// script can be read. A script goes to the full runner when its text holds, in any case and
-// anywhere (a comment, a string, part of a longer name), the name of a command or function
-// that a subsystem plugs in, or `include` (the included text is not looked at here) or
-// `getenv` (the full runner prepares the environment for Qt, and a script would see it).
-// What the script sees is then the same in both: the engine's tables, the log on standard
-// output flushed per line, the exit statuses, Stop on SIGTERM, SIGINT and SIGHUP.
+// script is a regular file that can be read (a pipe could not be read again). A script goes to the
+// full runner when its text holds, in any case and anywhere (a comment, a string, part of a longer
+// name), the name of a command or function that a subsystem plugs in, or `include` (the included
+// text is not looked at here) or `getenv` (the full runner prepares the environment for Qt, and a
+// script would see it). What the script sees is then the same in both: the engine's tables, the log
+// on standard output flushed per line, the exit statuses, Stop on SIGTERM, SIGINT and SIGHUP.
 //
 // Threading: main thread, before anything else. Errors: whatever the plain run cannot settle
 // goes to the full runner; a full runner that cannot be started is reported and ends with 2.
