@@ -1,5 +1,6 @@
-// norvane-run: runs one script file exactly as the Run command would, with no window, and
-// writes every log line to standard output as it is added.
+// norvane-run-full: runs one script file exactly as the Run command would, with no window, and
+// writes every log line to standard output as it is added. norvane-run hands it every command
+// line that it does not run itself without Qt (app/plainrun.h); users name norvane-run.
 #include <QApplication>
 #include <QFile>
 #include <cerrno>
