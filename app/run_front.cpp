@@ -7,6 +7,7 @@
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <unistd.h>
 
@@ -17,8 +18,12 @@ int main(int argc, char** argv) {
     // The locale from the environment, as Qt's application object in the full runner sets it.
     std::setlocale(LC_ALL, "");
     if (const std::optional<int> status = nv::runPlain(argc, argv)) return *status;
+    // This program's own folder, links followed (bin/norvane-run links into the program
+    // folder); where /proc is not mounted, the path it was started by.
     char self[PATH_MAX];
-    const std::string folder = ::realpath("/proc/self/exe", self) ? nv::folderOf(self) : ".";
+    const bool found = ::realpath("/proc/self/exe", self) ||
+                       (std::strchr(argv[0], '/') && ::realpath(argv[0], self));
+    const std::string folder = found ? nv::folderOf(self) : ".";
     const std::string full = folder + "/norvane-run-full";
     ::execv(full.c_str(), argv);
     const int err = errno;
