@@ -22,7 +22,7 @@ int main(int argc, char** argv) {
     // folder); where /proc is not mounted, the path it was started by.
     char self[PATH_MAX];
     const bool found = ::realpath("/proc/self/exe", self) ||
-                       (std::strchr(argv[0], '/') && ::realpath(argv[0], self));
+                       (argc > 0 && std::strchr(argv[0], '/') && ::realpath(argv[0], self));
     const std::string folder = found ? nv::folderOf(self) : ".";
     const std::string full = folder + "/norvane-run-full";
     ::execv(full.c_str(), argv);
