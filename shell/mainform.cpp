@@ -46,7 +46,10 @@ MainWindow::MainWindow(const Options& options)
                                                : options.programDir),
       platform_(options.platform ? options.platform : &ShellPlatform::system()) {
     setObjectName(QStringLiteral("TMainForm"));
-    setWindowIcon(programIcon());
+    // The icon is drawn at every size a desktop may ask for and handed to the window system
+    // as pixels, work that would hold back the window's first showing: it is given on the
+    // first pass of the event loop, right after the window has appeared.
+    QTimer::singleShot(0, this, [this] { setWindowIcon(programIcon()); });
     settingsPaths_ = settingsLocation(programDir_, *platform_);
 
     rt_ = std::make_unique<Runtime>(*this);

@@ -48,7 +48,6 @@ void MainWindow::buildFindBar() {
     findEdit_ = new QLineEdit(findBar_);
     findEdit_->setObjectName(QStringLiteral("FindEdit"));
     findEdit_->setPlaceholderText(QStringLiteral("Find in script"));
-    findEdit_->setClearButtonEnabled(true);
     auto* prev = new QToolButton(findBar_);
     prev->setArrowType(Qt::UpArrow);
     prev->setToolTip(QStringLiteral("Find previous (Shift+Enter)"));
@@ -113,6 +112,9 @@ void MainWindow::buildFindBar() {
 }
 
 void MainWindow::showFind() {
+    // The clear button's icon is looked up in the icon theme, files read from disk: done when
+    // the bar first opens rather than before the window can show.
+    if (!findEdit_->isClearButtonEnabled()) findEdit_->setClearButtonEnabled(true);
     replaceRow_->hide();
     findBar_->show();
     // A selection on one line is what the user wants to find.
