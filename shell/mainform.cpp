@@ -192,14 +192,13 @@ void MainWindow::buildCentral() {
     log_->setFont(logFont);
     log_->setStyleSheet(QStringLiteral("QPlainTextEdit { background: #fbfbfb; }"));
 
-    buildFindBar();
-
+    // The find bar goes under the editor when it is first opened (buildFindBar).
     auto* top = new QWidget(this);
     auto* topLayout = new QVBoxLayout(top);
     topLayout->setContentsMargins(0, 0, 0, 0);
     topLayout->setSpacing(0);
     topLayout->addWidget(editor_, 1);
-    topLayout->addWidget(findBar_);
+    editorColumn_ = top;
 
     splitter_ = new QSplitter(Qt::Vertical, this);
     splitter_->setObjectName(QStringLiteral("Splitter1"));
