@@ -58,7 +58,7 @@ MainWindow::MainWindow(const Options& options)
     buildBars();
 
     // The other windows, in their order: the rack window comes with the subsystems, then
-    // the watch window and the about box.
+    // the watch window; the about box when first asked for (aboutBox).
     subs_ = std::make_unique<Subsystems>(*rt_, this);
     rc_ = std::make_unique<RunControl>(*rt_);
     watch_ = std::make_unique<WatchWindow>(this);
@@ -66,7 +66,6 @@ MainWindow::MainWindow(const Options& options)
         subs_->positions.watchX = p.x();
         subs_->positions.watchY = p.y();
     };
-    about_ = std::make_unique<AboutBox>(this);
     watch_->changeVariable = [this](const std::string& name, const std::string& value) {
         Interpreter* ex = rc_->current();
         if (!ex) return QStringLiteral("No script is running.");
@@ -159,7 +158,7 @@ MainWindow::MainWindow(const Options& options)
     // A loaded rack renames the window after its root, so it is reached directly.
     rackWindow = [this] { return static_cast<QWidget*>(&subs_->rack->window()); };
     subs_->rack->window().stopScript = [this] { stopScript(); };
-    subs_->rack->window().showAbout = [this] { about_->exec(); };
+    subs_->rack->window().showAbout = [this] { aboutBox()->exec(); };
     subs_->rack->placeUnremembered = [this](QSize) {
         return placeBesideFree(this, &subs_->rack->window(), false);
     };
@@ -176,6 +175,12 @@ MainWindow::~MainWindow() {
     qApp->removeEventFilter(this);
     rc_.reset();
     subs_.reset();
+}
+
+// Made on first use: nothing of it is seen before.
+AboutBox* MainWindow::aboutBox() {
+    if (!about_) about_ = std::make_unique<AboutBox>(this);
+    return about_.get();
 }
 
 void MainWindow::buildCentral() {

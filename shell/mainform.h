@@ -160,7 +160,7 @@ class MainWindow : public QMainWindow, public ScriptHost {
     Debugger* debugger() const { return debugger_; }
     QPlainTextEdit* logPane() const { return log_; }
     WatchWindow* watchWindow() const { return watch_.get(); }
-    AboutBox* aboutBox() const { return about_.get(); }
+    AboutBox* aboutBox();
     Runtime& runtime() { return *rt_; }
     RunControl& runControl() { return *rc_; }
     Subsystems& subsystems() { return *subs_; }

@@ -191,8 +191,8 @@ void MainWindow::showHelpSearch() {
 
 void MainWindow::showAbout() {
     if (running()) return;
-    about_->move(pos() + QPoint(125, 125));
-    about_->exec();
+    aboutBox()->move(pos() + QPoint(125, 125));
+    aboutBox()->exec();
 }
 
 bool MainWindow::jumpToLogLine(int logLine) {

@@ -67,12 +67,13 @@ TEST_F(Window, StartsAsAnEditor) {
     EXPECT_EQ(form->item("runAction")->shortcut(), QKeySequence(Qt::Key_F9));
 }
 
-// What the first showing does not need waits: the port dialog until a script asks for it,
-// the find bar until it is opened, the window icon until the event loop runs;
-// each is there when it is wanted.
+// What the first showing does not need waits: the port dialog until a script asks for it, the
+// about box until it is asked for, the find bar until it is opened, the window icon until the
+// event loop runs; each is there when it is wanted.
 TEST_F(Window, WhatTheFirstShowingNeedsNotComesLater) {
     make(nullptr, false);
     EXPECT_EQ(form->findChild<QDialog*>("TFrmSet"), nullptr);
+    EXPECT_EQ(form->findChild<nv::AboutBox*>(), nullptr);
     EXPECT_EQ(form->findChild<QLineEdit*>("FindEdit"), nullptr);
     QCoreApplication::processEvents();
     EXPECT_GE(form->windowIcon().availableSizes().size(), 5);
