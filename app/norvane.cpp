@@ -16,10 +16,8 @@
 #include <QMessageBox>
 #include <csignal>
 #include <cstdio>
-#include <fontconfig/fontconfig.h>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -91,13 +89,7 @@ int main(int argc, char** argv) {
     // A built program's script sees the program's name and what follows "--", taken before Qt
     // removes the options it knows (-style, -platform) from the command line.
     const std::vector<std::string> scriptArguments = packageArguments(argc, argv);
-    // Fontconfig reads its configuration and font caches when the first text is measured,
-    // which happens while the main window is being built; a thread does it while the toolkit
-    // connects to the display instead. Fontconfig is thread-safe: the configuration is set
-    // once, by whichever call finishes first, and the other uses it.
-    std::thread fontSetUp([] { FcInit(); });
     QApplication app(argc, argv);
-    fontSetUp.join();
     // The desktop knows the program as "norvane": window class, XDG folders, desktop entry.
     // No display name: Qt would append it to every window title.
     QApplication::setApplicationName(QStringLiteral("norvane"));
