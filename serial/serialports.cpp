@@ -88,14 +88,20 @@ SerialPorts::SerialPorts(QWidget* mainWindow, int& terminalX, int& terminalY, Op
                        QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString()))),
       layoutFile_(options.layoutFile.empty()
                       ? (QCoreApplication::applicationDirPath() + "/terminal.res").toStdString()
-                      : std::move(options.layoutFile)) {
-    if (mainWindow_) {
+                      : std::move(options.layoutFile)) {}
+
+// Made on first use: a window the user may never see need not be built before the main
+// window can show.
+PortDialog* SerialPorts::dialog() {
+    if (!dialog_ && mainWindow_ && !dialogMade_) {
+        dialogMade_ = true;
         dialog_ = new PortDialog([this] { return freePorts(); }, mainWindow_,
                                  [this](const std::string& port) {
                                      const auto n = portNumberGeneral(port);
                                      return n && ports_.reconnect(*n);
                                  });
     }
+    return dialog_.data();
 }
 
 // Connections are owned here and closed with it, whatever the script left open; their unsent
@@ -487,7 +493,8 @@ bool SerialPorts::cmdHideTerm(Interpreter& ex, const std::vector<std::string>& a
 // closed by its frame, and nothing is stored.
 bool SerialPorts::cmdSetPort(Interpreter& ex) {
     PortChoice choice;
-    if (!dialog_ || !dialog_->choose(choice)) return true;
+    PortDialog* d = dialog();
+    if (!d || !d->choose(choice)) return true;
     pending = choice;
     ex.setVariable("myport", choice.port);
     return true;

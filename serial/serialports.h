@@ -94,7 +94,9 @@ class SerialPorts {
     std::function<void(std::string_view port, std::string_view tag, std::string_view bytes)>
         traffic;
     const PortMap& ports() const { return ports_; }
-    PortDialog* dialog() const { return dialog_.data(); }
+    // The port dialog, made on first use; null without a main window, or once the main
+    // window has deleted it.
+    PortDialog* dialog();
 
   private:
     bool cmdOpenPort(Interpreter& ex, const std::vector<std::string>& args);
@@ -128,6 +130,7 @@ class SerialPorts {
     std::vector<std::string> portList_;
     // A child of the main window, which may be destroyed first and then deletes it.
     QPointer<PortDialog> dialog_;
+    bool dialogMade_ = false; // never made twice: a deleted dialog went with its parent
 };
 
 } // namespace nv::serial

@@ -46,7 +46,10 @@ MainWindow::MainWindow(const Options& options)
                                                : options.programDir),
       platform_(options.platform ? options.platform : &ShellPlatform::system()) {
     setObjectName(QStringLiteral("TMainForm"));
-    setWindowIcon(programIcon());
+    // The icon is drawn at every size a desktop may ask for and handed to the window system
+    // as pixels, work that would hold back the window's first showing: it is given on the
+    // first pass of the event loop, right after the window has appeared.
+    QTimer::singleShot(0, this, [this] { setWindowIcon(programIcon()); });
     settingsPaths_ = settingsLocation(programDir_, *platform_);
 
     rt_ = std::make_unique<Runtime>(*this);
@@ -55,7 +58,7 @@ MainWindow::MainWindow(const Options& options)
     buildBars();
 
     // The other windows, in their order: the rack window comes with the subsystems, then
-    // the watch window and the about box.
+    // the watch window; the about box when first asked for (aboutBox).
     subs_ = std::make_unique<Subsystems>(*rt_, this);
     rc_ = std::make_unique<RunControl>(*rt_);
     watch_ = std::make_unique<WatchWindow>(this);
@@ -63,7 +66,6 @@ MainWindow::MainWindow(const Options& options)
         subs_->positions.watchX = p.x();
         subs_->positions.watchY = p.y();
     };
-    about_ = std::make_unique<AboutBox>(this);
     watch_->changeVariable = [this](const std::string& name, const std::string& value) {
         Interpreter* ex = rc_->current();
         if (!ex) return QStringLiteral("No script is running.");
@@ -156,7 +158,7 @@ MainWindow::MainWindow(const Options& options)
     // A loaded rack renames the window after its root, so it is reached directly.
     rackWindow = [this] { return static_cast<QWidget*>(&subs_->rack->window()); };
     subs_->rack->window().stopScript = [this] { stopScript(); };
-    subs_->rack->window().showAbout = [this] { about_->exec(); };
+    subs_->rack->window().showAbout = [this] { aboutBox()->exec(); };
     subs_->rack->placeUnremembered = [this](QSize) {
         return placeBesideFree(this, &subs_->rack->window(), false);
     };
@@ -175,6 +177,12 @@ MainWindow::~MainWindow() {
     subs_.reset();
 }
 
+// Made on first use: nothing of it is seen before.
+AboutBox* MainWindow::aboutBox() {
+    if (!about_) about_ = std::make_unique<AboutBox>(this);
+    return about_.get();
+}
+
 void MainWindow::buildCentral() {
     editor_ = new ScriptEditor(this);
     debugger_ = new Debugger(editor_, this);
@@ -189,14 +197,13 @@ void MainWindow::buildCentral() {
     log_->setFont(logFont);
     log_->setStyleSheet(QStringLiteral("QPlainTextEdit { background: #fbfbfb; }"));
 
-    buildFindBar();
-
+    // The find bar goes under the editor when it is first opened (buildFindBar).
     auto* top = new QWidget(this);
     auto* topLayout = new QVBoxLayout(top);
     topLayout->setContentsMargins(0, 0, 0, 0);
     topLayout->setSpacing(0);
     topLayout->addWidget(editor_, 1);
-    topLayout->addWidget(findBar_);
+    editorColumn_ = top;
 
     splitter_ = new QSplitter(Qt::Vertical, this);
     splitter_->setObjectName(QStringLiteral("Splitter1"));

@@ -160,7 +160,7 @@ class MainWindow : public QMainWindow, public ScriptHost {
     Debugger* debugger() const { return debugger_; }
     QPlainTextEdit* logPane() const { return log_; }
     WatchWindow* watchWindow() const { return watch_.get(); }
-    AboutBox* aboutBox() const { return about_.get(); }
+    AboutBox* aboutBox();
     Runtime& runtime() { return *rt_; }
     RunControl& runControl() { return *rc_; }
     Subsystems& subsystems() { return *subs_; }
@@ -228,7 +228,8 @@ class MainWindow : public QMainWindow, public ScriptHost {
     Debugger* debugger_ = nullptr;       // breakpoints and Run to cursor
     QPlainTextEdit* log_ = nullptr;
     QSplitter* splitter_ = nullptr;
-    QWidget* findBar_ = nullptr;
+    QWidget* editorColumn_ = nullptr; // the editor, and the find bar once it was opened
+    QWidget* findBar_ = nullptr;      // made when first opened
     QLineEdit* findEdit_ = nullptr;
     QWidget* replaceRow_ = nullptr;
     QLineEdit* replaceEdit_ = nullptr;

@@ -36,7 +36,9 @@
 
 namespace nv {
 
-// The find bar under the editor, with its replace row (hidden until Find and Replace).
+// The find bar under the editor, with its replace row (hidden until Find and Replace). It is
+// made when first opened: its widgets, and the clear button's icon looked up in the icon theme,
+// would otherwise be paid for before the window can first show.
 void MainWindow::buildFindBar() {
     findBar_ = new QWidget(this);
     findBar_->setObjectName(QStringLiteral("FindBar"));
@@ -96,6 +98,7 @@ void MainWindow::buildFindBar() {
         statusBar()->showMessage(QStringLiteral("%1 replaced").arg(n), 4000);
     });
     findBar_->hide();
+    editorColumn_->layout()->addWidget(findBar_);
     auto findStep = [this](bool forward) {
         const bool found = editor_->find(findEdit_->text(), forward);
         findEdit_->setStyleSheet(found || findEdit_->text().isEmpty()
@@ -113,6 +116,7 @@ void MainWindow::buildFindBar() {
 }
 
 void MainWindow::showFind() {
+    if (!findBar_) buildFindBar();
     replaceRow_->hide();
     findBar_->show();
     // A selection on one line is what the user wants to find.
@@ -187,8 +191,8 @@ void MainWindow::showHelpSearch() {
 
 void MainWindow::showAbout() {
     if (running()) return;
-    about_->move(pos() + QPoint(125, 125));
-    about_->exec();
+    aboutBox()->move(pos() + QPoint(125, 125));
+    aboutBox()->exec();
 }
 
 bool MainWindow::jumpToLogLine(int logLine) {
@@ -262,7 +266,7 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* e) {
         auto* w = qobject_cast<QWidget*>(watched);
         if (w && w->window() == this) {
             if (handleEscape()) return true;
-            if (findBar_->isVisible() && findBar_->isAncestorOf(w)) {
+            if (findBar_ && findBar_->isVisible() && findBar_->isAncestorOf(w)) {
                 findBar_->hide();
                 editor_->setFocus();
                 return true;

@@ -2,6 +2,8 @@
 // saved through the window's dialogs (answered by the test), scripts run through the real
 // engine, settings written at close and read at the next start.
 #include "rack/rack.h"
+#include "serial/portdialog.h"
+#include "serial/serialports.h"
 #include "shell/helpwindow.h"
 #include "shell/scriptlexer.h"
 #include "tests/shell/fixture.h"
@@ -63,6 +65,33 @@ TEST_F(Window, StartsAsAnEditor) {
                               std::pair("pauseButton", "Pause script (Ctrl+F9)")})
         EXPECT_EQ(form->item(name)->toolTip(), hint);
     EXPECT_EQ(form->item("runAction")->shortcut(), QKeySequence(Qt::Key_F9));
+}
+
+// What the first showing does not need waits: the port dialog until a script asks for it, the
+// about box until it is asked for, the find bar until it is opened, the window icon until the
+// event loop runs; each is there when it is wanted.
+TEST_F(Window, WhatTheFirstShowingNeedsNotComesLater) {
+    make(nullptr, false);
+    EXPECT_EQ(form->findChild<QDialog*>("TFrmSet"), nullptr);
+    EXPECT_EQ(form->findChild<nv::AboutBox*>(), nullptr);
+    EXPECT_EQ(form->findChild<QLineEdit*>("FindEdit"), nullptr);
+    QCoreApplication::processEvents();
+    EXPECT_GE(form->windowIcon().availableSizes().size(), 5);
+    form->showFind();
+    auto* find = form->findChild<QLineEdit*>("FindEdit");
+    ASSERT_NE(find, nullptr);
+    EXPECT_TRUE(find->isClearButtonEnabled());
+    // Tab reaches the bar from the log pane, as when the bar was made with the window.
+    QWidget* log = form->findChild<QPlainTextEdit*>("LMemo");
+    QWidget* next = log->nextInFocusChain();
+    while (log->isAncestorOf(next) || !(next->focusPolicy() & Qt::TabFocus))
+        next = next->nextInFocusChain();
+    EXPECT_EQ(next, find);
+    ASSERT_NE(form->subsystems().serial, nullptr);
+    nv::serial::PortDialog* dialog = form->subsystems().serial->dialog();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(form->findChild<QDialog*>("TFrmSet"), dialog);
+    EXPECT_EQ(form->subsystems().serial->dialog(), dialog);
 }
 
 TEST_F(Window, PauseResumeAndStopATightLoopWithinALine) {
