@@ -60,13 +60,15 @@ const StyleLook& styleLook(int style) {
 QFont editorFont() {
     // Courier New where installed; otherwise the fonts made to its measure, then any
     // monospace font the system has. 10 points are the 13 pixels of a 96 dpi screen (the
-    // editor control takes sizes in points only).
+    // editor control takes sizes in points only). The family is asked of the font database:
+    // a font matched at 10 points reads back as 9.75 on such a screen, so an exact match
+    // never held and every family was passed over for the system's fixed font.
     static const QFont font = [] {
-        for (const char* family :
-             {"Courier New", "Liberation Mono", "Nimbus Mono PS", "DejaVu Sans Mono"}) {
+        for (const char* family : kEditorFamilies) {
+            if (!QFontDatabase::hasFamily(QString::fromLatin1(family))) continue;
             QFont f(QString::fromLatin1(family));
             f.setPointSize(10);
-            if (QFontInfo(f).exactMatch()) return f;
+            return f;
         }
         QFont f = QFontDatabase::systemFont(QFontDatabase::FixedFont);
         f.setStyleHint(QFont::TypeWriter);

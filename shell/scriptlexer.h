@@ -40,8 +40,11 @@ const StyleLook& styleLook(int style);
 // Web addresses: drawn blue and underlined.
 inline const QColor kUrlColor{0, 0, 255};
 
-// The editor's font: Courier New when present, otherwise the system's monospace font,
-// 13 pixels high (10 points).
+// The editor's font: the first of these families the system has, otherwise the system's
+// monospace font, 13 pixels high (10 points). Courier New first, then fonts made to its
+// measure.
+inline constexpr const char* kEditorFamilies[] = {"Courier New", "Liberation Mono",
+                                                  "Nimbus Mono PS", "DejaVu Sans Mono"};
 QFont editorFont();
 
 // Styles `text` (one byte, one style). `inBraceComment` carries a "{" comment in and out.

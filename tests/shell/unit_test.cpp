@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QFontDatabase>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -257,6 +258,20 @@ TEST(Colouring, BraceCommentCarriesOverLines) {
     EXPECT_EQ(styled("for still", inBrace), "ccccccccc");
     EXPECT_EQ(styled("end} if", inBrace), "ccccdkk");
     EXPECT_FALSE(inBrace);
+}
+
+// The editor takes the first listed family the system has, at 10 points; before, a
+// family was taken only on an exact match, which a 10-point font never gives on a 96 dpi
+// screen, so the listed families were never used.
+TEST(Colouring, EditorFontIsTheFirstListedFamilyInstalled) {
+    const QFont f = editorFont();
+    EXPECT_EQ(f.pointSize(), 10);
+    for (const char* family : kEditorFamilies)
+        if (QFontDatabase::hasFamily(QString::fromLatin1(family))) {
+            EXPECT_EQ(f.family().toStdString(), family);
+            return;
+        }
+    EXPECT_EQ(f.styleHint(), QFont::TypeWriter) << "no listed family: the system's fixed font";
 }
 
 TEST(Colouring, TablesAndHints) {
