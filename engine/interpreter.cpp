@@ -277,6 +277,7 @@ void Interpreter::assign(const LineInfo& li) {
         variables_.setInteger(li.assignName, n, li.assignSlot);
         return;
     }
+    if (assignValueCall(li)) return;
     // The text path would copy the variable, append the other operands and store the copy:
     // the same text results from appending in place.
     if (li.appendsToItself && spliced_.empty() && !rackShown()) {

@@ -178,6 +178,15 @@ class Interpreter {
     bool spliceResult(std::string& s, size_t from, size_t open, size_t close, std::string& part,
                       std::vector<size_t>& seen);
     bool evaluateCall(const CachedExpr& expr, std::string& value);
+    // A call of a row written on views (Runtime::setValueFunction), its arguments handed over
+    // without copies; false when the call is not one the views may take, and then nothing
+    // was evaluated.
+    bool valueCall(const CachedExpr& expr, FnValue& result);
+    // The value the text path gives for a successful call's result spliced in place of the
+    // whole text.
+    bool callResultValue(const FnValue& result, std::string& value);
+    // `c = mid(r, p, 1)` through valueCall. False: not taken, nothing done.
+    bool assignValueCall(const LineInfo& li);
     std::string placeholderFor(std::string_view value);
     bool resolvePlaceholder(std::string_view operand, std::string& value) const;
     void expandPlaceholders(std::string& text) const;
