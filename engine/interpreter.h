@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "base/limits.h"
+#include "engine/eventgate.h"
 #include "engine/lineorigins.h"
 #include "engine/runtime.h"
 #include "engine/variables.h"
@@ -66,7 +67,7 @@ class Interpreter {
 
     // Error protocol.
     void raiseScriptError(std::string_view message);
-    void clearScriptError();
+    void clearScriptError() { variables_.setInteger("error", 0, errorSlot_); }
     const std::string& lastError() const { return lastError_; }
 
     // The log: 500-line check, time stamp, ": ", message. Nothing in package mode.
@@ -201,7 +202,14 @@ class Interpreter {
     bool atBreakpoint(int index);
     // A pass over the event queue when something waits or the interval is over; passEvents
     // makes one in any case.
-    void maybePassEvents();
+    void maybePassEvents() {
+        // Most lines only count down to the next reading of the clock.
+        if (--clockCountdown_ > 0 && gated_ && !eventgate::waiting() && !debug_ && idleMs_ <= 0)
+            return;
+        ++clockCountdown_;
+        checkPassEvents();
+    }
+    void checkPassEvents();
     void passEvents();
     bool rackShown() const;
 

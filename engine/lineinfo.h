@@ -140,6 +140,11 @@ struct Interpreter::LineInfo {
     // Other: the assignment it falls back to.
     std::string assignName, valueText;
     CachedExpr value;
+    // The value is one call of a row that gives views (assignView may take it).
+    bool viewCall = false;
+    // No `=` and the value is one name (`else`, `endif` and the like): while the name is no
+    // variable and no control, the line only removes the variable of no name.
+    bool bareName = false;
     mutable Variables::Slot assignSlot;
     // The value is the assigned variable itself followed by `&` and operands that are not
     // it (`out = out & c`): its text may grow in place instead of being copied.

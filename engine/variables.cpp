@@ -73,7 +73,7 @@ const std::string* Variables::get(std::string_view name, Slot& slot) const {
     return slot.found ? &textAt(slot.position) : nullptr;
 }
 
-bool Variables::getInteger(std::string_view name, Slot& slot, int64_t& out) const {
+bool Variables::readInteger(std::string_view name, Slot& slot, int64_t& out) const {
     if (slot.layout != layout_ && !get(name, slot)) return false;
     if (!slot.found) return false;
     Shadow& sh = shadows_[slot.position];
@@ -92,7 +92,7 @@ std::string* Variables::editText(std::string_view name, Slot& slot) {
     return &items_[slot.position].second;
 }
 
-void Variables::setInteger(std::string_view name, int64_t value, Slot& slot) {
+void Variables::writeInteger(std::string_view name, int64_t value, Slot& slot) {
     if (slot.layout != layout_) get(name, slot);
     if (!slot.found) {
         set(name, std::string_view(formatInt(value)), slot);
@@ -103,11 +103,13 @@ void Variables::setInteger(std::string_view name, int64_t value, Slot& slot) {
 }
 
 void Variables::set(std::string_view name, std::string_view value, Slot& slot) {
+    if (slot.layout != layout_) get(name, slot);
     if (value.empty()) {
-        set(name, value);
+        // Removing a missing name changes nothing: `else` and `endif` lines come here on
+        // every pass (they are assignments of no name).
+        if (slot.found) set(name, value);
         return;
     }
-    if (slot.layout != layout_) get(name, slot);
     if (!slot.found) {
         set(name, value); // added last
         slot.layout = layout_;
