@@ -572,7 +572,7 @@ bool Interpreter::valueCall(const CachedExpr& ce, FnValue& r) {
         return false;
     // Clearing the error state must not add the variable `error` (it was removed): an
     // addition may move the texts the views point into.
-    if (row.clearsError && !variables_.get("error", errorSlot_)) return false;
+    if (row.clearsError && !variables_.has("error", errorSlot_)) return false;
     // An argument that is a call may change variables (the error state) after an earlier
     // argument was read, so then every argument is evaluated into a copy of its own, as the
     // text path does.
@@ -581,6 +581,11 @@ bool Interpreter::valueCall(const CachedExpr& ce, FnValue& r) {
         copies |= !a.flat;
     std::string_view views[kMostArguments];
     std::string own[kMostArguments];
+    // Integers are handed over as numbers, with their digits written here (a counter's text
+    // is not written into the variable, nor read back by the handler).
+    int64_t integers[kMostArguments];
+    char digits[kMostArguments][24];
+    unsigned integerMask = 0;
     bool argsOk = true, stopped = false, owned = false;
     for (size_t i = 0; i < ce.args.size() && !stopped; ++i) {
         const CachedExpr& a = ce.args[i];
@@ -590,9 +595,18 @@ bool Interpreter::valueCall(const CachedExpr& ce, FnValue& r) {
             const CachedOperand& o = a.operands[0];
             if (o.kind == CachedOperand::Literal) {
                 views[i] = o.literal;
+                if (o.integer) {
+                    integers[i] = o.number;
+                    integerMask |= 1u << i;
+                }
             } else if (o.kind == CachedOperand::Name) {
-                const std::string* v = variables_.get(o.text, o.slot);
-                if (v) views[i] = *v;
+                if (variables_.getInteger(o.text, o.slot, integers[i])) {
+                    char* end = std::to_chars(digits[i], digits[i] + 24, integers[i]).ptr;
+                    views[i] = std::string_view(digits[i], size_t(end - digits[i]));
+                    integerMask |= 1u << i;
+                } else if (const std::string* v = variables_.get(o.text, o.slot)) {
+                    views[i] = *v;
+                }
             }
             ok = !views[i].empty();
         } else {
@@ -609,9 +623,12 @@ bool Interpreter::valueCall(const CachedExpr& ce, FnValue& r) {
         }
     }
     if (row.clearsError) clearScriptError();
-    row.value(FnArgs{*this, views, argsOk}, r);
-    // A result that points into an argument's copy outlives it.
-    if (owned && r.kind != FnValue::Integer && r.text.data() != r.own.data()) {
+    row.value(FnArgs{*this, views, argsOk, integerMask, integers}, r);
+    // A result that points into an argument's copy (or written digits) outlives it.
+    const char* digitsEnd = digits[0] + sizeof digits;
+    const std::less<const char*> before;
+    const bool intoDigits = !before(r.text.data(), digits[0]) && before(r.text.data(), digitsEnd);
+    if ((owned || intoDigits) && r.kind != FnValue::Integer && r.text.data() != r.own.data()) {
         std::string kept(r.text);
         r.own = std::move(kept);
         r.text = r.own;

@@ -73,6 +73,11 @@ FnResult fnTohex(FnCall& c) {
 
 // The same on a view (the functions written on views).
 bool intArg(const FnArgs& c, size_t i, int32_t& out, const char* message) {
+    // A plain integer's text reads as itself when it fits 32 bits, and not at all otherwise.
+    if ((c.integerMask >> i & 1u) && c.integers[i] >= INT32_MIN && c.integers[i] <= INT32_MAX) {
+        out = static_cast<int32_t>(c.integers[i]);
+        return true;
+    }
     if (parseInteger(c.args[i], out)) return true;
     c.ex.raiseScriptError(message);
     return false;

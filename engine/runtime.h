@@ -80,6 +80,10 @@ struct FnArgs {
     Interpreter& ex;
     const std::string_view* args; // evaluated values, one per argument (failed ones empty)
     bool argsOk = true;           // every evaluated argument was non-empty
+    // Bit i set: args[i] is the plain integer integers[i] (see plainInteger) as written, known
+    // without reading its digits (a counter, a literal).
+    unsigned integerMask = 0;
+    const int64_t* integers = nullptr;
 };
 struct FnValue {
     // Text: spliced quoted. Number: spliced bare (a number's text or empty). Integer: a

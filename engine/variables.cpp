@@ -63,13 +63,15 @@ const std::string* Variables::get(std::string_view name) const {
     return it == index_.end() ? nullptr : &textAt(it->second);
 }
 
+void Variables::lookUp(std::string_view name, Slot& slot) const {
+    auto it = index_.find(lowerAscii(name));
+    slot.layout = layout_;
+    slot.found = it != index_.end();
+    if (slot.found) slot.position = it->second;
+}
+
 const std::string* Variables::get(std::string_view name, Slot& slot) const {
-    if (slot.layout != layout_) {
-        auto it = index_.find(lowerAscii(name));
-        slot.layout = layout_;
-        slot.found = it != index_.end();
-        if (slot.found) slot.position = it->second;
-    }
+    if (slot.layout != layout_) lookUp(name, slot);
     return slot.found ? &textAt(slot.position) : nullptr;
 }
 

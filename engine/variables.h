@@ -37,6 +37,11 @@ class Variables {
     const std::string* get(std::string_view name) const;
     // The same through a remembered slot.
     const std::string* get(std::string_view name, Slot& slot) const;
+    // Whether the name is present, without writing a text that is due.
+    bool has(std::string_view name, Slot& slot) const {
+        if (slot.layout != layout_) lookUp(name, slot);
+        return slot.found;
+    }
     void set(std::string_view name, std::string_view value, Slot& slot);
     // The same, taking the value's buffer (a long text is not copied again).
     void set(std::string_view name, std::string&& value, Slot& slot);
@@ -86,6 +91,7 @@ class Variables {
     };
     const std::string& textAt(size_t position) const;
     bool readInteger(std::string_view name, Slot& slot, int64_t& out) const;
+    void lookUp(std::string_view name, Slot& slot) const;
     void writeInteger(std::string_view name, int64_t value, Slot& slot);
     void nameAt(size_t position, std::string_view name);
     void nameAt(Slot& slot, std::string_view name);
