@@ -514,21 +514,9 @@ bool Interpreter::integerCall(const CachedExpr& ce, int64_t& value) {
     if (!row.integer || row.eval == ArgEval::Custom || ce.args.size() > kMostArguments)
         return false;
     int64_t args[kMostArguments];
-    InstrumentAccess* rack = rt_.instruments;
     for (size_t i = 0; i < ce.args.size(); ++i) {
-        const CachedExpr& a = ce.args[i];
-        // The usual argument, a lone name or integer literal, without a walk.
-        if (a.integerForm && a.operands.size() == 1) {
-            const CachedOperand& o = a.operands[0];
-            if (o.kind == CachedOperand::Empty || o.control.get(rack, o.text, false) >= 0)
-                return false;
-            if (o.kind == CachedOperand::Literal)
-                args[i] = o.number;
-            else if (!variables_.getInteger(o.text, o.slot, args[i]))
-                return false;
-        } else if (!integerValue(a, args[i])) {
-            return false;
-        }
+        const int lone = loneInteger(ce.args[i], args[i]);
+        if (lone == 0 || (lone < 0 && !integerValue(ce.args[i], args[i]))) return false;
     }
     int64_t r;
     if (!row.integer(args, r) || !inPlainRange(r)) return false;

@@ -161,6 +161,10 @@ class Interpreter {
     // The same, once no kept result and no shown rack are known to stand in the way.
     bool integerValue(const CachedExpr& expr, int64_t& value);
     bool integerCall(const CachedExpr& expr, int64_t& value);
+    // The usual operand of a call or a comparison, a lone name or integer literal, read
+    // without a walk: 1 with its value, 0 when it has no integer value (the text path then
+    // decides), -1 when the expression is no such operand (lineinfo.h).
+    inline int loneInteger(const CachedExpr& expr, int64_t& value);
     bool evaluateFlat(std::string_view text, std::string& value);
     bool resolveOperand(std::string_view text, std::string& value);
     bool callFunction(std::string_view name, std::string_view inner, std::string& value);

@@ -160,6 +160,20 @@ struct Interpreter::LineInfo {
     mutable Variables::Slot forSlot;
 };
 
+inline int Interpreter::loneInteger(const CachedExpr& e, int64_t& value) {
+    if (!e.integerForm || e.operands.size() != 1) return -1;
+    const CachedOperand& o = e.operands[0];
+    // A lone empty operand is the empty value, and an operand a shown control bears reads
+    // the control.
+    if (o.kind == CachedOperand::Empty || o.control.get(rt_.instruments, o.text, false) >= 0)
+        return 0;
+    if (o.kind == CachedOperand::Literal) {
+        value = o.number;
+        return 1;
+    }
+    return variables_.getInteger(o.text, o.slot, value) ? 1 : 0;
+}
+
 inline const Interpreter::LineInfo& Interpreter::knownLine(int index) {
     if (static_cast<size_t>(index) < lineInfo_.size())
         if (const LineInfo* li = lineInfo_[static_cast<size_t>(index)].get()) return *li;
