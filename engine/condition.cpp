@@ -76,7 +76,11 @@ bool Interpreter::evaluateCondition(const CachedCondition& c, bool& truth) {
     if (!c.simple || !spliced_.empty()) return evaluateCondition(c.text, truth);
     // Two plain integers: their texts are equal exactly when the numbers are, and the other
     // comparisons read both as numbers.
-    if (int64_t a, b; evaluateInteger(c.left, a) && evaluateInteger(c.right, b)) {
+    auto integerSide = [this](const CachedExpr& e, int64_t& v) {
+        const int lone = loneInteger(e, v);
+        return lone > 0 || (lone < 0 && evaluateInteger(e, v));
+    };
+    if (int64_t a, b; integerSide(c.left, a) && integerSide(c.right, b)) {
         switch (c.op) {
         case Eq:
             truth = a == b;

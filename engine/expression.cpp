@@ -514,8 +514,10 @@ bool Interpreter::integerCall(const CachedExpr& ce, int64_t& value) {
     if (!row.integer || row.eval == ArgEval::Custom || ce.args.size() > kMostArguments)
         return false;
     int64_t args[kMostArguments];
-    for (size_t i = 0; i < ce.args.size(); ++i)
-        if (!integerValue(ce.args[i], args[i])) return false;
+    for (size_t i = 0; i < ce.args.size(); ++i) {
+        const int lone = loneInteger(ce.args[i], args[i]);
+        if (lone == 0 || (lone < 0 && !integerValue(ce.args[i], args[i]))) return false;
+    }
     int64_t r;
     if (!row.integer(args, r) || !inPlainRange(r)) return false;
     if (row.clearsError) clearScriptError();
@@ -527,6 +529,11 @@ bool Interpreter::integerCall(const CachedExpr& ce, int64_t& value) {
 // place of the whole text and walked.
 bool Interpreter::evaluateCall(const CachedExpr& ce, std::string& value) {
     EvaluationScope scope(*this);
+    if (FnValue r; valueCall(ce, r)) {
+        if (!r.ok)
+            return evaluateFlat(std::string_view(ce.text).substr(1, ce.text.size() - 2), value);
+        return callResultValue(r, value);
+    }
     std::string part;
     if (!invokeFunction(ce.row, ce.argTexts, &ce.args, part))
         return evaluateFlat(std::string_view(ce.text).substr(1, ce.text.size() - 2), value);
@@ -555,6 +562,128 @@ bool Interpreter::evaluateCall(const CachedExpr& ce, std::string& value) {
         return evaluateFlat(s, value);
     }
     return reduceGroups(s, close, seen, 1, 4 * ce.text.size() + 1000, value);
+}
+
+bool Interpreter::valueCall(const CachedExpr& ce, FnValue& r) {
+    const Runtime::FunctionRow& row = rt_.functions()[static_cast<size_t>(ce.row)];
+    constexpr size_t kMostArguments = 4;
+    // A shown rack may bear any operand's or result's text as a control name, and a kept
+    // result may stand for any operand: the text path decides those.
+    if (!row.value || row.eval == ArgEval::Custom || ce.args.size() > kMostArguments ||
+        !spliced_.empty() || rackShown())
+        return false;
+    // Clearing the error state must not add the variable `error` (it was removed): an
+    // addition may move the texts the views point into.
+    if (row.clearsError && !variables_.has("error", errorSlot_)) return false;
+    // An argument that is a call may change variables (the error state) after an earlier
+    // argument was read, so then every argument is evaluated into a copy of its own, as the
+    // text path does.
+    bool copies = false;
+    for (const CachedExpr& a : ce.args)
+        copies |= !a.flat;
+    std::string_view views[kMostArguments];
+    std::string own[kMostArguments];
+    // Integers are handed over as numbers, with their digits written here (a counter's text
+    // is not written into the variable, nor read back by the handler).
+    int64_t integers[kMostArguments];
+    char digits[kMostArguments][24];
+    unsigned integerMask = 0;
+    bool argsOk = true, stopped = false, owned = false;
+    for (size_t i = 0; i < ce.args.size() && !stopped; ++i) {
+        const CachedExpr& a = ce.args[i];
+        bool ok;
+        if (!copies && a.flat && a.operands.size() == 1) {
+            // A lone operand's value: what the flat walk resolves it to, read in place.
+            const CachedOperand& o = a.operands[0];
+            if (o.kind == CachedOperand::Literal) {
+                views[i] = o.literal;
+                if (o.integer) {
+                    integers[i] = o.number;
+                    integerMask |= 1u << i;
+                }
+            } else if (o.kind == CachedOperand::Name) {
+                if (variables_.getInteger(o.text, o.slot, integers[i])) {
+                    char* end = std::to_chars(digits[i], digits[i] + 24, integers[i]).ptr;
+                    views[i] = std::string_view(digits[i], size_t(end - digits[i]));
+                    integerMask |= 1u << i;
+                } else if (const std::string* v = variables_.get(o.text, o.slot)) {
+                    views[i] = *v;
+                }
+            }
+            ok = !views[i].empty();
+        } else {
+            ok = evaluateCached(a, own[i]);
+            owned = true;
+            // A failed argument counts as empty, whatever partial result an arithmetic fault
+            // left behind.
+            if (!ok) own[i].clear();
+            views[i] = own[i];
+        }
+        if (!ok) {
+            argsOk = false;
+            stopped = row.eval == ArgEval::UntilFail; // later arguments stay empty
+        }
+    }
+    if (row.clearsError) clearScriptError();
+    row.value(FnArgs{*this, views, argsOk, integerMask, integers}, r);
+    // A result that points into an argument's copy (or written digits) outlives it.
+    const char* digitsEnd = digits[0] + sizeof digits;
+    const std::less<const char*> before;
+    const bool intoDigits = !before(r.text.data(), digits[0]) && before(r.text.data(), digitsEnd);
+    if ((owned || intoDigits) && r.kind != FnValue::Integer && r.text.data() != r.own.data()) {
+        std::string kept(r.text);
+        r.own = std::move(kept);
+        r.text = r.own;
+    }
+    return true;
+}
+
+bool Interpreter::callResultValue(const FnValue& r, std::string& value) {
+    if (r.kind == FnValue::Text) {
+        value.assign(r.text);
+        return !value.empty();
+    }
+    if (r.kind == FnValue::Integer && inPlainRange(r.integer)) {
+        char buf[24];
+        value.assign(buf, std::to_chars(buf, buf + sizeof buf, r.integer).ptr);
+        return true;
+    }
+    // A number spliced bare: a plain integer walks to itself, anything else is walked.
+    const std::string number =
+        r.kind == FnValue::Integer ? formatInt(r.integer) : std::string(r.text);
+    if (isCanonicalInteger(number)) {
+        value = number;
+        return true;
+    }
+    return evaluateFlat(number, value);
+}
+
+bool Interpreter::assignValueCall(const LineInfo& li) {
+    const CachedExpr& ce = li.value;
+    if (!ce.call || ce.row < 0) return false;
+    EvaluationScope scope(*this);
+    FnValue r;
+    if (!valueCall(ce, r)) return false;
+    std::string value;
+    bool ok;
+    if (!r.ok) {
+        // As evaluateCall goes on after a failed call.
+        ok = evaluateFlat(std::string_view(ce.text).substr(1, ce.text.size() - 2), value);
+    } else if (r.kind == FnValue::Text) {
+        // The empty text removes the variable, as a failed evaluation does.
+        variables_.set(li.assignName, r.text, li.assignSlot);
+        return true;
+    } else if (r.kind == FnValue::Integer && inPlainRange(r.integer)) {
+        variables_.setInteger(li.assignName, r.integer, li.assignSlot);
+        return true;
+    } else {
+        ok = callResultValue(r, value);
+    }
+    if (ok)
+        variables_.set(li.assignName, std::move(value), li.assignSlot);
+    else
+        variables_.set(li.assignName, {});
+    return true;
 }
 
 bool Interpreter::callFunction(std::string_view name, std::string_view inner, std::string& value) {

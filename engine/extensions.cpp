@@ -98,6 +98,46 @@ FnResult fnShr(FnCall& c) {
     return bitResult(n >= 32 ? 0 : a >> n);
 }
 
+// The bit functions on integers: the handlers' steps where parseUnsigned32 reads both texts
+// as the integers themselves (0 to 4294967295); anything else goes to the handler.
+bool unsignedPair(const int64_t* a, uint32_t& x, uint32_t& y) {
+    constexpr int64_t kMost = 0xFFFFFFFFll;
+    if (a[0] < 0 || a[0] > kMost || a[1] < 0 || a[1] > kMost) return false;
+    x = static_cast<uint32_t>(a[0]);
+    y = static_cast<uint32_t>(a[1]);
+    return true;
+}
+bool intBand(const int64_t* a, int64_t& r) {
+    uint32_t x, y;
+    if (!unsignedPair(a, x, y)) return false;
+    r = x & y;
+    return true;
+}
+bool intBor(const int64_t* a, int64_t& r) {
+    uint32_t x, y;
+    if (!unsignedPair(a, x, y)) return false;
+    r = x | y;
+    return true;
+}
+bool intBxor(const int64_t* a, int64_t& r) {
+    uint32_t x, y;
+    if (!unsignedPair(a, x, y)) return false;
+    r = x ^ y;
+    return true;
+}
+bool intShl(const int64_t* a, int64_t& r) {
+    uint32_t x, n;
+    if (!unsignedPair(a, x, n)) return false;
+    r = n >= 32 ? 0 : uint32_t(x << n);
+    return true;
+}
+bool intShr(const int64_t* a, int64_t& r) {
+    uint32_t x, n;
+    if (!unsignedPair(a, x, n)) return false;
+    r = n >= 32 ? 0 : x >> n;
+    return true;
+}
+
 // The CRC-16 variants by their usual names: polynomial, start value and bit order. None of
 // them inverts the result.
 struct Crc16Kind {
@@ -195,6 +235,11 @@ void installExtensions(Runtime& rt) {
     };
     for (const auto& f : functions)
         rt.setFunction(f.name, f.argc, f.fn);
+    rt.setIntegerFunction("band", 2, intBand);
+    rt.setIntegerFunction("bor", 2, intBor);
+    rt.setIntegerFunction("bxor", 2, intBxor);
+    rt.setIntegerFunction("shl", 2, intShl);
+    rt.setIntegerFunction("shr", 2, intShr);
     rt.addCommand({.keyword = "sleep(", .argCounts = {1}, .handler = cmdSleep});
 }
 

@@ -71,42 +71,60 @@ FnResult fnTohex(FnCall& c) {
     return textResult(c.argsOk, out);
 }
 
-FnResult fnLen(FnCall& c) {
-    const size_t n = c.args[0].size();
-    return numberResult(c.argsOk || n == 0, formatInt(static_cast<int64_t>(n)));
+// The same on a view (the functions written on views).
+bool intArg(const FnArgs& c, size_t i, int32_t& out, const char* message) {
+    // A plain integer's text reads as itself when it fits 32 bits, and not at all otherwise.
+    if ((c.integerMask >> i & 1u) && c.integers[i] >= INT32_MIN && c.integers[i] <= INT32_MAX) {
+        out = static_cast<int32_t>(c.integers[i]);
+        return true;
+    }
+    if (parseInteger(c.args[i], out)) return true;
+    c.ex.raiseScriptError(message);
+    return false;
 }
 
-FnResult fnAsc(FnCall& c) {
+void fnLen(const FnArgs& c, FnValue& r) {
+    const size_t n = c.args[0].size();
+    r.setInteger(c.argsOk || n == 0, static_cast<int64_t>(n));
+}
+
+void fnAsc(const FnArgs& c, FnValue& r) {
     if (c.args[0].empty()) {
         c.ex.raiseScriptError("asc: unexpected argument.");
-        return {};
+        r.setNumber(false, {});
+        return;
     }
-    return numberResult(c.argsOk, formatInt(static_cast<unsigned char>(c.args[0][0])));
+    r.setInteger(c.argsOk, static_cast<unsigned char>(c.args[0][0]));
 }
 
-FnResult fnPos(FnCall& c) {
+void fnPos(const FnArgs& c, FnValue& r) {
     const size_t p = c.args[1].find(c.args[0]);
     // An empty substring is found nowhere.
     const int64_t pos = (c.args[0].empty() || p == std::string::npos) ? 0 : int64_t(p) + 1;
-    return numberResult(c.argsOk, formatInt(pos));
+    r.setInteger(c.argsOk, pos);
 }
 
-FnResult fnUcase(FnCall& c) {
-    return textResult(c.argsOk, upperAscii(c.args[0]));
+void fnUcase(const FnArgs& c, FnValue& r) {
+    r.setOwnText(c.argsOk, upperAscii(c.args[0]));
 }
-FnResult fnLcase(FnCall& c) {
-    return textResult(c.argsOk, lowerAscii(c.args[0]));
+void fnLcase(const FnArgs& c, FnValue& r) {
+    r.setOwnText(c.argsOk, lowerAscii(c.args[0]));
 }
 
-FnResult fnMid(FnCall& c) {
+void fnMid(const FnArgs& c, FnValue& r) {
     int32_t start, count;
     if (!intArg(c, 1, start, "mid: unexpected argument.") ||
-        !intArg(c, 2, count, "mid: unexpected argument."))
-        return textResult(c.argsOk, "");
-    const std::string& s = c.args[0];
+        !intArg(c, 2, count, "mid: unexpected argument.")) {
+        r.setText(c.argsOk, {});
+        return;
+    }
+    const std::string_view s = c.args[0];
     if (start < 1) start = 1;
-    if (count < 0 || size_t(start) > s.size()) return textResult(c.argsOk, "");
-    return textResult(c.argsOk, std::string_view(s).substr(size_t(start) - 1, size_t(count)));
+    if (count < 0 || size_t(start) > s.size()) {
+        r.setText(c.argsOk, {});
+        return;
+    }
+    r.setText(c.argsOk, s.substr(size_t(start) - 1, size_t(count)));
 }
 
 FnResult fnDel(FnCall& c) {
@@ -120,14 +138,17 @@ FnResult fnDel(FnCall& c) {
     return textResult(c.argsOk, s);
 }
 
-FnResult fnChr(FnCall& c) {
+void fnChr(const FnArgs& c, FnValue& r) {
     int32_t n;
-    if (!intArg(c, 0, n, "chr: unexpected argument.")) return textResult(c.argsOk, "");
-    return textResult(c.argsOk, std::string(1, static_cast<char>(n & 0xFF)));
+    if (!intArg(c, 0, n, "chr: unexpected argument.")) {
+        r.setText(c.argsOk, {});
+        return;
+    }
+    r.setOwnText(c.argsOk, std::string(1, static_cast<char>(n & 0xFF)));
 }
 
-FnResult fnTrim(FnCall& c) {
-    return textResult(c.argsOk, trimView(c.args[0]));
+void fnTrim(const FnArgs& c, FnValue& r) {
+    r.setText(c.argsOk, trimView(c.args[0]));
 }
 
 FnResult fnRandom(FnCall& c) {
@@ -289,17 +310,25 @@ void installBuiltins(Runtime& rt) {
         int argc;
         FnResult (*fn)(FnCall&);
     } functions[] = {
-        {"geterror", 0, fnGeterror}, {"tohex", 1, fnTohex},       {"len", 1, fnLen},
-        {"asc", 1, fnAsc},           {"pos", 2, fnPos},           {"ucase", 1, fnUcase},
-        {"lcase", 1, fnLcase},       {"mid", 3, fnMid},           {"del", 3, fnDel},
-        {"chr", 1, fnChr},           {"trim", 1, fnTrim},         {"random", 1, fnRandom},
-        {"pow", 2, fnPow},           {"extract", 3, fnExtract3},  {"extract", 1, fnExtract1},
-        {"split", 2, fnSplit},       {"get_bit", 2, fnGetBit},    {"time", 0, fnTime},
-        {"date", 0, fnDate},         {"year", 0, fnYear},         {"month", 0, fnMonth},
-        {"day", 0, fnDay},           {"getticks", 0, fnGetticks},
+        {"geterror", 0, fnGeterror}, {"tohex", 1, fnTohex}, {"del", 3, fnDel},
+        {"random", 1, fnRandom},     {"pow", 2, fnPow},     {"extract", 3, fnExtract3},
+        {"extract", 1, fnExtract1},  {"split", 2, fnSplit}, {"get_bit", 2, fnGetBit},
+        {"time", 0, fnTime},         {"date", 0, fnDate},   {"year", 0, fnYear},
+        {"month", 0, fnMonth},       {"day", 0, fnDay},     {"getticks", 0, fnGetticks},
     };
     for (const auto& f : functions)
         rt.setFunction(f.name, f.argc, f.fn);
+    // The text functions of busy loops, written on views.
+    const struct {
+        std::string_view name;
+        int argc;
+        ValueHandler fn;
+    } onViews[] = {
+        {"len", 1, fnLen},     {"asc", 1, fnAsc}, {"pos", 2, fnPos}, {"ucase", 1, fnUcase},
+        {"lcase", 1, fnLcase}, {"mid", 3, fnMid}, {"chr", 1, fnChr}, {"trim", 1, fnTrim},
+    };
+    for (const auto& f : onViews)
+        rt.setValueFunction(f.name, f.argc, f.fn);
     rt.setIntegerFunction("get_bit", 2, intGetBit);
 
     // The log and debug commands do nothing in package mode, where no log is shown.

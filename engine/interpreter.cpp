@@ -42,10 +42,6 @@ void Interpreter::raiseScriptError(std::string_view message) {
     lastError_.assign(message);
 }
 
-void Interpreter::clearScriptError() {
-    variables_.setInteger("error", 0, errorSlot_);
-}
-
 void Interpreter::appendChecked(std::string_view text, LogInfo info) {
     rt_.appendLog(text, info);
 }
@@ -168,7 +164,7 @@ void Interpreter::passEvents() {
 
 // Debug mode and an idle time keep a pass on every line: a step waits for the user anyway,
 // and an idle time sleeps far longer than a pass costs. So does a host that asks for it.
-void Interpreter::maybePassEvents() {
+void Interpreter::checkPassEvents() {
     if (!eventgate::waiting() && !debug_ && idleMs_ <= 0 && gated_) {
         if (--clockCountdown_ > 0) return;
         const Clock::time_point now = Clock::now();
@@ -272,11 +268,20 @@ void Interpreter::assign(const LineInfo& li) {
             variables_.set(li.assignName, std::move(value), li.assignSlot);
         return;
     }
-    if (assignView(li)) return;
+    if (li.bareName && spliced_.empty()) {
+        const CachedOperand& o = li.value.operands[0];
+        if (o.control.get(rack, o.text, false) < 0 && !variables_.get(o.text, o.slot)) {
+            // The name's value is empty: the text path's failed evaluation.
+            variables_.set(li.assignName, std::string_view(), li.assignSlot);
+            return;
+        }
+    }
+    if (li.viewCall && assignView(li)) return;
     if (int64_t n; evaluateInteger(li.value, n)) {
         variables_.setInteger(li.assignName, n, li.assignSlot);
         return;
     }
+    if (assignValueCall(li)) return;
     // The text path would copy the variable, append the other operands and store the copy:
     // the same text results from appending in place.
     if (li.appendsToItself && spliced_.empty() && !rackShown()) {
@@ -297,7 +302,7 @@ void Interpreter::assign(const LineInfo& li) {
     if (evaluateCached(li.value, value))
         variables_.set(li.assignName, std::move(value), li.assignSlot);
     else
-        variables_.set(li.assignName, {});
+        variables_.set(li.assignName, std::string_view(), li.assignSlot);
 }
 
 // The text path would splice the result back as a quoted text (or, when it holds a quote or a

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "base/limits.h"
+#include "engine/eventgate.h"
 #include "engine/lineorigins.h"
 #include "engine/runtime.h"
 #include "engine/variables.h"
@@ -66,7 +67,7 @@ class Interpreter {
 
     // Error protocol.
     void raiseScriptError(std::string_view message);
-    void clearScriptError();
+    void clearScriptError() { variables_.setInteger("error", 0, errorSlot_); }
     const std::string& lastError() const { return lastError_; }
 
     // The log: 500-line check, time stamp, ": ", message. Nothing in package mode.
@@ -160,6 +161,10 @@ class Interpreter {
     // The same, once no kept result and no shown rack are known to stand in the way.
     bool integerValue(const CachedExpr& expr, int64_t& value);
     bool integerCall(const CachedExpr& expr, int64_t& value);
+    // The usual operand of a call or a comparison, a lone name or integer literal, read
+    // without a walk: 1 with its value, 0 when it has no integer value (the text path then
+    // decides), -1 when the expression is no such operand (lineinfo.h).
+    inline int loneInteger(const CachedExpr& expr, int64_t& value);
     bool evaluateFlat(std::string_view text, std::string& value);
     bool resolveOperand(std::string_view text, std::string& value);
     bool callFunction(std::string_view name, std::string_view inner, std::string& value);
@@ -178,6 +183,15 @@ class Interpreter {
     bool spliceResult(std::string& s, size_t from, size_t open, size_t close, std::string& part,
                       std::vector<size_t>& seen);
     bool evaluateCall(const CachedExpr& expr, std::string& value);
+    // A call of a row written on views (Runtime::setValueFunction), its arguments handed over
+    // without copies; false when the call is not one the views may take, and then nothing
+    // was evaluated.
+    bool valueCall(const CachedExpr& expr, FnValue& result);
+    // The value the text path gives for a successful call's result spliced in place of the
+    // whole text.
+    bool callResultValue(const FnValue& result, std::string& value);
+    // `c = mid(r, p, 1)` through valueCall. False: not taken, nothing done.
+    bool assignValueCall(const LineInfo& li);
     std::string placeholderFor(std::string_view value);
     bool resolvePlaceholder(std::string_view operand, std::string& value) const;
     void expandPlaceholders(std::string& text) const;
@@ -192,7 +206,14 @@ class Interpreter {
     bool atBreakpoint(int index);
     // A pass over the event queue when something waits or the interval is over; passEvents
     // makes one in any case.
-    void maybePassEvents();
+    void maybePassEvents() {
+        // Most lines only count down to the next reading of the clock.
+        if (--clockCountdown_ > 0 && gated_ && !eventgate::waiting() && !debug_ && idleMs_ <= 0)
+            return;
+        ++clockCountdown_;
+        checkPassEvents();
+    }
+    void checkPassEvents();
     void passEvents();
     bool rackShown() const;
 

@@ -140,6 +140,11 @@ struct Interpreter::LineInfo {
     // Other: the assignment it falls back to.
     std::string assignName, valueText;
     CachedExpr value;
+    // The value is one call of a row that gives views (assignView may take it).
+    bool viewCall = false;
+    // No `=` and the value is one name (`else`, `endif` and the like): while the name is no
+    // variable and no control, the line only removes the variable of no name.
+    bool bareName = false;
     mutable Variables::Slot assignSlot;
     // The value is the assigned variable itself followed by `&` and operands that are not
     // it (`out = out & c`): its text may grow in place instead of being copied.
@@ -154,6 +159,20 @@ struct Interpreter::LineInfo {
     CachedExpr forArgs[3];
     mutable Variables::Slot forSlot;
 };
+
+inline int Interpreter::loneInteger(const CachedExpr& e, int64_t& value) {
+    if (!e.integerForm || e.operands.size() != 1) return -1;
+    const CachedOperand& o = e.operands[0];
+    // A lone empty operand is the empty value, and an operand a shown control bears reads
+    // the control.
+    if (o.kind == CachedOperand::Empty || o.control.get(rt_.instruments, o.text, false) >= 0)
+        return 0;
+    if (o.kind == CachedOperand::Literal) {
+        value = o.number;
+        return 1;
+    }
+    return variables_.getInteger(o.text, o.slot, value) ? 1 : 0;
+}
 
 inline const Interpreter::LineInfo& Interpreter::knownLine(int index) {
     if (static_cast<size_t>(index) < lineInfo_.size())

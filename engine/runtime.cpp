@@ -8,6 +8,7 @@
 #include "engine/host.h"
 #include "engine/interpreter.h"
 #include "engine/text.h"
+#include "engine/value.h"
 
 namespace nv {
 
@@ -197,6 +198,7 @@ void Runtime::setFunction(std::string_view name, int argc, FunctionHandler handl
     for (auto& row : functions_) {
         if (row.name == name && row.argc == argc) {
             row.handler = std::move(handler);
+            row.value = nullptr; // a handler plugged in later replaces the one on views too
             return;
         }
     }
@@ -225,6 +227,24 @@ void Runtime::setTextFunction(std::string_view name, int argc, TextViewHandler h
     });
     for (auto& row : functions_)
         if (row.name == name && row.argc == argc) row.givesView = true;
+}
+
+void Runtime::setValueFunction(std::string_view name, int argc, ValueHandler handler) {
+    setFunction(name, argc, [handler](FnCall& call) {
+        std::vector<std::string_view> views(call.args.begin(), call.args.end());
+        FnValue v;
+        handler(FnArgs{call.ex, views.data(), call.argsOk}, v);
+        switch (v.kind) {
+        case FnValue::Text:
+            return textResult(v.ok, v.text);
+        case FnValue::Number:
+            return numberResult(v.ok, std::string(v.text));
+        default:
+            return numberResult(v.ok, formatInt(v.integer));
+        }
+    });
+    for (auto& row : functions_)
+        if (row.name == name && row.argc == argc) row.value = handler;
 }
 
 } // namespace nv

@@ -71,6 +71,54 @@ using FunctionHandler = std::function<FnResult(FnCall& call)>;
 // False leaves the call to the handler (which then reports what went wrong).
 using IntegerHandler = bool (*)(const int64_t* args, int64_t& result);
 
+// The form the hot built-ins are written in: their arguments as views of the evaluated
+// values (a variable's text or a literal in the remembered line, not copies of them) and
+// their result as a value rather than its spliced text, so that `c = mid(r, p, 1)` over a
+// long `r` neither copies `r` nor quotes, splices and walks the result. The row's plain
+// handler (for the text path) is made from the same function, so both paths give the same.
+struct FnArgs {
+    Interpreter& ex;
+    const std::string_view* args; // evaluated values, one per argument (failed ones empty)
+    bool argsOk = true;           // every evaluated argument was non-empty
+    // Bit i set: args[i] is the plain integer integers[i] (see plainInteger) as written, known
+    // without reading its digits (a counter, a literal).
+    unsigned integerMask = 0;
+    const int64_t* integers = nullptr;
+};
+struct FnValue {
+    // Text: spliced quoted. Number: spliced bare (a number's text or empty). Integer: a
+    // number written by formatInt.
+    enum Kind : unsigned char { Text, Number, Integer };
+    Kind kind = Text;
+    bool ok = false;
+    // Text or Number. It may point into an argument's value: a handler that does so raises
+    // no script error after reading its arguments (that writes a variable an argument may
+    // be a view of).
+    std::string_view text;
+    std::string own; // the storage of a new text (point `text` at it with setText)
+    int64_t integer = 0;
+    void setText(bool success, std::string_view v) {
+        kind = Text;
+        ok = success;
+        text = v;
+    }
+    void setOwnText(bool success, std::string v) {
+        own = std::move(v);
+        setText(success, own);
+    }
+    void setNumber(bool success, std::string_view v) {
+        kind = Number;
+        ok = success;
+        text = v;
+    }
+    void setInteger(bool success, int64_t v) {
+        kind = Integer;
+        ok = success;
+        integer = v;
+    }
+};
+using ValueHandler = void (*)(const FnArgs& call, FnValue& result);
+
 // A text function whose result is a buffer its subsystem keeps (what a port or a connection
 // received, megabytes at a time): the handler points `text` at the bytes and returns the
 // call's success. A whole line `x = receive(port)` then copies them once, into the variable,
@@ -178,6 +226,9 @@ class Runtime {
     void setFunction(std::string_view name, int argc, FunctionHandler handler);
     // Adds the integer form of a row that has its handler.
     void setIntegerFunction(std::string_view name, int argc, IntegerHandler integer);
+    // Plugs a handler written on views (see ValueHandler) into the row, as its plain handler
+    // too.
+    void setValueFunction(std::string_view name, int argc, ValueHandler handler);
     // The same for a text function that hands out a view of its buffer; the row's plain
     // handler (for calls inside expressions) quotes the same bytes.
     void setTextFunction(std::string_view name, int argc, TextViewHandler handler);
@@ -221,6 +272,7 @@ class Runtime {
         FunctionHandler handler;
         IntegerHandler integer = nullptr; // optional, beside the handler
         bool givesView = false; // set by setTextFunction: the handler honours FnCall::view
+        ValueHandler value = nullptr; // set by setValueFunction: the handler on views
     };
     std::vector<CommandRow>& commands() { return commands_; }
     const std::vector<CommandRow>& commands() const { return commands_; }

@@ -104,6 +104,10 @@ Interpreter::LineInfo Interpreter::classifyLine(int index) {
             li.valueText = L.substr(eq + 1);
         }
         li.value = expression(compact(li.valueText));
+        li.viewCall = li.value.call && li.value.row >= 0 &&
+                      rt_.functions()[static_cast<size_t>(li.value.row)].givesView;
+        li.bareName = eq == std::string::npos && li.value.flat && li.value.ops.empty() &&
+                      li.value.operands[0].kind == CachedOperand::Name;
         if (li.value.flat && !li.value.ops.empty() &&
             li.value.ops.find_first_not_of('&') == std::string::npos) {
             const std::string self = lowerAscii(li.assignName);
@@ -308,7 +312,7 @@ void Interpreter::runRepeat(int& index) {
 
 void Interpreter::callProcedure(int defIndex) {
     for (int k = defIndex + 1; !stopRequested_; ++k) {
-        const std::string& t = trimmedLine(k);
+        const std::string& t = knownLine(k).trimmed;
         if (t.empty()) continue;
         if (t == "procend" || exitPending_) {
             exitPending_ = false;

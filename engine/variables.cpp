@@ -63,17 +63,19 @@ const std::string* Variables::get(std::string_view name) const {
     return it == index_.end() ? nullptr : &textAt(it->second);
 }
 
+void Variables::lookUp(std::string_view name, Slot& slot) const {
+    auto it = index_.find(lowerAscii(name));
+    slot.layout = layout_;
+    slot.found = it != index_.end();
+    if (slot.found) slot.position = it->second;
+}
+
 const std::string* Variables::get(std::string_view name, Slot& slot) const {
-    if (slot.layout != layout_) {
-        auto it = index_.find(lowerAscii(name));
-        slot.layout = layout_;
-        slot.found = it != index_.end();
-        if (slot.found) slot.position = it->second;
-    }
+    if (slot.layout != layout_) lookUp(name, slot);
     return slot.found ? &textAt(slot.position) : nullptr;
 }
 
-bool Variables::getInteger(std::string_view name, Slot& slot, int64_t& out) const {
+bool Variables::readInteger(std::string_view name, Slot& slot, int64_t& out) const {
     if (slot.layout != layout_ && !get(name, slot)) return false;
     if (!slot.found) return false;
     Shadow& sh = shadows_[slot.position];
@@ -92,7 +94,7 @@ std::string* Variables::editText(std::string_view name, Slot& slot) {
     return &items_[slot.position].second;
 }
 
-void Variables::setInteger(std::string_view name, int64_t value, Slot& slot) {
+void Variables::writeInteger(std::string_view name, int64_t value, Slot& slot) {
     if (slot.layout != layout_) get(name, slot);
     if (!slot.found) {
         set(name, std::string_view(formatInt(value)), slot);
@@ -103,11 +105,13 @@ void Variables::setInteger(std::string_view name, int64_t value, Slot& slot) {
 }
 
 void Variables::set(std::string_view name, std::string_view value, Slot& slot) {
+    if (slot.layout != layout_) get(name, slot);
     if (value.empty()) {
-        set(name, value);
+        // Removing a missing name changes nothing: `else` and `endif` lines come here on
+        // every pass (they are assignments of no name).
+        if (slot.found) set(name, value);
         return;
     }
-    if (slot.layout != layout_) get(name, slot);
     if (!slot.found) {
         set(name, value); // added last
         slot.layout = layout_;

@@ -37,18 +37,40 @@ class Variables {
     const std::string* get(std::string_view name) const;
     // The same through a remembered slot.
     const std::string* get(std::string_view name, Slot& slot) const;
+    // Whether the name is present, without writing a text that is due.
+    bool has(std::string_view name, Slot& slot) const {
+        if (slot.layout != layout_) lookUp(name, slot);
+        return slot.found;
+    }
     void set(std::string_view name, std::string_view value, Slot& slot);
     // The same, taking the value's buffer (a long text is not copied again).
     void set(std::string_view name, std::string&& value, Slot& slot);
     // The variable's value when its text is a plain integer (see plainInteger); false when
     // it is missing or holds anything else.
-    bool getInteger(std::string_view name, Slot& slot, int64_t& out) const;
+    bool getInteger(std::string_view name, Slot& slot, int64_t& out) const {
+        // Inline for what a busy loop meets: a current slot and a value already read.
+        if (slot.layout == layout_ && slot.found) {
+            const Shadow& sh = shadows_[slot.position];
+            if (sh.form != Form::Unread) {
+                out = sh.number;
+                return sh.form == Form::Integer;
+            }
+        }
+        return readInteger(name, slot, out);
+    }
     // The variable's text for a change in place (an append to itself), with the name written
     // as given; null when it is missing. The caller removes it if the text ends up empty.
     std::string* editText(std::string_view name, Slot& slot);
     // Writes an integer of magnitude below 10^15 (see inPlainRange); its text is written
     // when first read.
-    void setInteger(std::string_view name, int64_t value, Slot& slot);
+    void setInteger(std::string_view name, int64_t value, Slot& slot) {
+        // Inline for a current slot whose name was last written through it.
+        if (slot.layout == layout_ && slot.found && slot.names == names_) {
+            shadows_[slot.position] = Shadow{value, Form::Integer, true};
+            return;
+        }
+        writeInteger(name, value, slot);
+    }
     void clear();
     size_t size() const { return items_.size(); }
     // All name=value lines joined by line breaks (what the watch window shows).
@@ -68,6 +90,9 @@ class Variables {
         bool textDue = false; // Integer: the text has not been written yet
     };
     const std::string& textAt(size_t position) const;
+    bool readInteger(std::string_view name, Slot& slot, int64_t& out) const;
+    void lookUp(std::string_view name, Slot& slot) const;
+    void writeInteger(std::string_view name, int64_t value, Slot& slot);
     void nameAt(size_t position, std::string_view name);
     void nameAt(Slot& slot, std::string_view name);
 

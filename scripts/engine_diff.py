@@ -29,21 +29,35 @@ OPS = ['+', '-', '*', '/', '&', '+', '-', '*', '%', '\\', '^']
 CMPS = ['==', '<>', '>>', '<<', '>=', '<=']
 
 
-def operand(r, depth):
+# Read as arguments too: the error state, and a long text holding quotes, parentheses and
+# commas (the functions read their arguments in place, never copied).
+ARG_NAMES = NAMES + ['error', 'L', 'L']
+
+
+def operand(r, depth, names=NAMES):
     k = r.random()
     if depth < 2 and k < 0.18:
         return call(r, depth + 1)
     if k < 0.55:
-        return r.choice(NAMES)
+        return r.choice(names)
     return r.choice(NUMBER_FORMS)
 
 
 def call(r, depth):
-    e = lambda: expr(r, depth + 1, 2)
+    e = lambda: expr(r, depth + 1, 2, ARG_NAMES)
     small = lambda: str(r.randint(-1, 12))
+    far = lambda: r.choice([small(), str(r.randint(0, 900)), r.choice(NAMES)])
     forms = [
         lambda: 'len(%s)' % e(),
         lambda: 'mid(%s, %s, %s)' % (e(), small(), small()),
+        lambda: 'mid(%s, %s, %s)' % (r.choice(ARG_NAMES), far(), far()),
+        lambda: 'pos(%s, %s)' % (r.choice(['"("', '")"', '"9,"', '""', 'c', 'x']),
+                                 r.choice(ARG_NAMES)),
+        lambda: 'asc(mid(%s, %s, 1))' % (r.choice(ARG_NAMES), far()),
+        lambda: 'lcase(%s)' % e(),
+        lambda: 'del(%s, %s, %s)' % (e(), small(), small()),
+        lambda: 'bor(%s, %s)' % (e(), e()),
+        lambda: 'shr(%s, %s)' % (e(), small()),
         lambda: 'pos(%s, %s)' % (e(), e()),
         lambda: 'get_bit(%s, %s)' % (e(), r.choice([small(), e()])),
         lambda: 'asc(%s)' % e(),
@@ -60,12 +74,12 @@ def call(r, depth):
     return r.choice(forms)()
 
 
-def expr(r, depth=0, most=4):
+def expr(r, depth=0, most=4, names=NAMES):
     n = r.randint(1, most)
-    parts = [operand(r, depth)]
+    parts = [operand(r, depth, names)]
     for _ in range(n - 1):
         parts.append(r.choice(OPS))
-        parts.append(operand(r, depth))
+        parts.append(operand(r, depth, names))
     text = ' '.join(parts)
     if depth < 2 and r.random() < 0.1:
         text = '(' + text + ') ' + r.choice(OPS) + ' ' + operand(r, depth)
@@ -89,7 +103,9 @@ def block(r, depth, out, calls=True):
     for _ in range(r.randint(2, 6)):
         k = r.random()
         if k < 0.45 or depth >= 2:
-            out.append('%s = %s' % (r.choice(NAMES), expr(r)))
+            # A whole line that is one call takes the direct path.
+            value = call(r, 1) if r.random() < 0.3 else expr(r)
+            out.append('%s = %s' % (r.choice(NAMES), value))
             if r.random() < 0.4:
                 out.append(show(r))
         elif k < 0.6:
@@ -130,7 +146,7 @@ def block(r, depth, out, calls=True):
 
 def script(seed):
     r = random.Random(seed)
-    out = ['begin']
+    out = ['begin', 'for (q, 1, 70, 1)', 'L = L & "0123(45)6789," & chr(34)', 'next']
     for v in NAMES[:6]:
         out.append('%s = %s' % (v, r.choice(NUMBER_FORMS)))
     for _ in range(r.randint(3, 7)):
