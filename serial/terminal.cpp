@@ -74,6 +74,8 @@ constexpr int kMemoRefreshMs = 15;
 constexpr int kCounterIntervalMs = 20;
 // The most bytes one hand-over reads; more waiting bytes make another hand-over at once.
 constexpr size_t kReadChunk = 65536;
+// The first read of a hand-over asks for at least this much (one pseudo-terminal read's worth).
+constexpr size_t kReadFirst = 4096;
 
 QColor rgb(uint32_t v) {
     return QColor((v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF);
@@ -550,11 +552,18 @@ void TerminalWindow::receiveBytes(bool all) {
         room = receiveBuffer_.size() < kReceiveLimit ? kReceiveLimit - receiveBuffer_.size() : 0;
         if (room == 0) return holdReading();
     }
-    const size_t count = std::clamp<size_t>(device_->queued(), 1, room);
-    std::string bytes(count, '\0');
-    const long r = device_->read(bytes.data(), count);
-    if (r <= 0) return;
-    bytes.resize(static_cast<size_t>(r));
+    // Reads on while the kernel has more (a pseudo-terminal hands over at most 4096 bytes a
+    // read): one hand-over then fills the room the script made.
+    std::string bytes(std::min(room, std::max<size_t>(device_->queued(), kReadFirst)), '\0');
+    size_t got = 0;
+    while (got < room) {
+        if (got == bytes.size()) bytes.resize(std::min(room, 2 * bytes.size()));
+        const long r = device_->read(bytes.data() + got, bytes.size() - got);
+        if (r <= 0) break;
+        got += static_cast<size_t>(r);
+    }
+    if (got == 0) return;
+    bytes.resize(got);
     if (traffic) traffic("(R) ", bytes);
     if (isVisible()) trace("(R) ", bytes);
     const size_t dropped = appendReceived(receiveBuffer_, bytes);
