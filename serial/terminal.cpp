@@ -74,8 +74,6 @@ constexpr int kMemoRefreshMs = 15;
 constexpr int kCounterIntervalMs = 20;
 // The most bytes one hand-over reads; more waiting bytes make another hand-over at once.
 constexpr size_t kReadChunk = 65536;
-// The first read of a hand-over asks for at least this much (one pseudo-terminal read's worth).
-constexpr size_t kReadFirst = 4096;
 
 QColor rgb(uint32_t v) {
     return QColor((v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF);
@@ -547,20 +545,23 @@ void TerminalWindow::lookForDevice() {
 // has it: the newest bytes are kept and the oldest dropped (and reported).
 void TerminalWindow::receiveBytes(bool all) {
     if (!open_) return;
+    const bool bounded = !all && !stalled_;
     size_t room = kReadChunk;
-    if (!all && !stalled_) {
+    if (bounded) {
         room = receiveBuffer_.size() < kReceiveLimit ? kReceiveLimit - receiveBuffer_.size() : 0;
         if (room == 0) return holdReading();
     }
-    // Reads on while the kernel has more (a pseudo-terminal hands over at most 4096 bytes a
-    // read): one hand-over then fills the room the script made.
-    std::string bytes(std::min(room, std::max<size_t>(device_->queued(), kReadFirst)), '\0');
+    // Bounded, the reads go on while the kernel has more (a pseudo-terminal gives at most
+    // 4096 bytes a read), so one hand-over fills the room the script made. Otherwise one read
+    // of what waits: the buffer then stays a little past its limit, as its rule has it.
+    std::string bytes(std::clamp<size_t>(device_->queued(), 1, room), '\0');
     size_t got = 0;
-    while (got < room) {
-        if (got == bytes.size()) bytes.resize(std::min(room, 2 * bytes.size()));
+    for (;;) {
         const long r = device_->read(bytes.data() + got, bytes.size() - got);
         if (r <= 0) break;
         got += static_cast<size_t>(r);
+        if (!bounded || got >= room) break;
+        if (got == bytes.size()) bytes.resize(std::min(room, 2 * bytes.size()));
     }
     if (got == 0) return;
     bytes.resize(got);
