@@ -245,6 +245,9 @@ Transfer transfer(int s, pid_t peer, size_t total) {
     const double secs = std::chrono::duration<double>(Clock::now() - t0).count();
     const double cpu = cpuSeconds(peer) - cpu0;
     t.ok = same && got == total && sent == total;
+    if (!t.ok)
+        std::printf("  transfer failed: %zu of %zu bytes sent, %zu came back%s\n", sent, total, got,
+                    same ? "" : ", not the bytes sent");
     t.mbPerS = double(total) / 1e6 / secs;
     t.cpuPerMb = cpu * 1e3 / (double(total) / 1e6);
     return t;
