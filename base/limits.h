@@ -44,6 +44,14 @@ inline constexpr int kComponentDepth = 200;
 // bytes are dropped first. Enough for any reply a script reads at once.
 inline constexpr std::size_t kSerialReceiveBuffer = 8192;
 
+// How long a full serial receive buffer waits for the script to take bytes out before it
+// takes the newest bytes again, dropping the oldest. Until then the surplus stays in the
+// kernel's queue, whose own flow control holds the sender, so a script that keeps up with a
+// flood loses nothing; a script that consumes does so within milliseconds, while one that
+// has left the buffer alone this long is not reading the stream and gets its newest bytes.
+// Short enough that a UART's kernel queue (tens of kilobytes) does not overrun meanwhile.
+inline constexpr int kSerialReceiveStallMs = 250;
+
 // Bytes each TCP receive buffer keeps (newest kept). Far beyond any reply a script splices
 // into an expression (every read copies the whole buffer into the line being evaluated), yet
 // two flooded buffers cost nothing noticeable.

@@ -3,6 +3,7 @@
 // unsigned values and the CRC-16 variants instrument protocols use. Every name is new, so no
 // script that ran before changes; a bad argument is reported as the language's other
 // functions report theirs ("NAME: unexpected argument.", `error` 1).
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -159,23 +160,33 @@ uint16_t reverse16(uint16_t v) {
     return r;
 }
 
+// One table per kind (256 steps of eight bits each), built on first use: a byte a step, as
+// checksums over received blocks of kilobytes need.
 uint16_t crc16(std::string_view bytes, const Crc16Kind& k) {
+    using Table = std::array<uint16_t, 256>;
+    static const auto tables = [] {
+        std::array<Table, std::size(kCrc16Kinds)> all{};
+        for (size_t t = 0; t < all.size(); ++t) {
+            const Crc16Kind& kind = kCrc16Kinds[t];
+            const uint16_t poly = kind.reflected ? reverse16(kind.poly) : kind.poly;
+            for (unsigned b = 0; b < 256; ++b) {
+                uint16_t crc = static_cast<uint16_t>(kind.reflected ? b : b << 8);
+                for (int i = 0; i < 8; ++i)
+                    crc =
+                        kind.reflected
+                            ? static_cast<uint16_t>((crc & 1) ? (crc >> 1) ^ poly : crc >> 1)
+                            : static_cast<uint16_t>((crc & 0x8000) ? (crc << 1) ^ poly : crc << 1);
+                all[t][b] = crc;
+            }
+        }
+        return all;
+    }();
+    const Table& table = tables[static_cast<size_t>(&k - kCrc16Kinds)];
     uint16_t crc = k.init;
-    if (k.reflected) {
-        const uint16_t poly = reverse16(k.poly);
-        for (const char ch : bytes) {
-            crc ^= static_cast<unsigned char>(ch);
-            for (int i = 0; i < 8; ++i)
-                crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ poly)
-                                : static_cast<uint16_t>(crc >> 1);
-        }
-    } else {
-        for (const char ch : bytes) {
-            crc ^= static_cast<uint16_t>(static_cast<unsigned char>(ch) << 8);
-            for (int i = 0; i < 8; ++i)
-                crc = (crc & 0x8000) ? static_cast<uint16_t>((crc << 1) ^ k.poly)
-                                     : static_cast<uint16_t>(crc << 1);
-        }
+    for (const char ch : bytes) {
+        const auto b = static_cast<unsigned char>(ch);
+        crc = k.reflected ? static_cast<uint16_t>((crc >> 8) ^ table[(crc ^ b) & 0xFF])
+                          : static_cast<uint16_t>((crc << 8) ^ table[((crc >> 8) ^ b) & 0xFF]);
     }
     return crc;
 }

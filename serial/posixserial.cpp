@@ -199,9 +199,10 @@ class PosixDevice final : public SerialDevice {
             ::ioctl(fd_, TCFLSH, input && output ? TCIOFLUSH : input ? TCIFLUSH : TCOFLUSH);
     }
 
-    WaitResult wait(int timeoutMs, bool wantWrite) override {
-        struct pollfd p[2] = {{fd_, static_cast<short>(POLLIN | (wantWrite ? POLLOUT : 0)), 0},
-                              {wakeFd_, POLLIN, 0}};
+    WaitResult wait(int timeoutMs, bool wantWrite, bool wantRead) override {
+        struct pollfd p[2] = {
+            {fd_, static_cast<short>((wantRead ? POLLIN : 0) | (wantWrite ? POLLOUT : 0)), 0},
+            {wakeFd_, POLLIN, 0}};
         for (;;) {
             const int r = ::poll(p, 2, timeoutMs);
             if (r < 0 && errno == EINTR) continue;

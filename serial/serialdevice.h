@@ -88,9 +88,10 @@ class SerialDevice {
     virtual long write(const char* data, size_t n) = 0;
     // Discards the input queue, the output queue (bytes not yet sent), or both.
     virtual void purge(bool input, bool output) = 0;
-    // Blocks until bytes wait, the output queue has room (only when `wantWrite`), the device
-    // goes away, wake() is called or timeoutMs passes (-1: no time-out).
-    virtual WaitResult wait(int timeoutMs, bool wantWrite) = 0;
+    // Blocks until bytes wait (only when `wantRead`), the output queue has room (only when
+    // `wantWrite`), the device goes away, wake() is called or timeoutMs passes (-1: no
+    // time-out).
+    virtual WaitResult wait(int timeoutMs, bool wantWrite, bool wantRead) = 0;
     // Makes the current or next wait() return Woken. Any thread.
     virtual void wake() = 0;
 };

@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <thread>
@@ -141,7 +142,14 @@ TerminalWindow* SerialPorts::terminal(int n) const {
 }
 
 void SerialPorts::destroy(int n) {
-    if (n >= 1 && n <= kMaxPort) table_[n].reset();
+    if (n >= 1 && n <= kMaxPort) setSlot(n, nullptr);
+}
+
+void SerialPorts::setSlot(int n, std::unique_ptr<TerminalWindow> t) {
+    const auto at = std::find(used_.begin(), used_.end(), n);
+    if (t && at == used_.end()) used_.push_back(n);
+    if (!t && at != used_.end()) used_.erase(at);
+    table_[n] = std::move(t);
 }
 
 void SerialPorts::probe() {
@@ -162,12 +170,14 @@ void SerialPorts::probeAndCleanUp() {
     }
 }
 
+// Runs before every receive, send and flush: only the slots in use are looked at.
 void SerialPorts::cleanUpConnections() {
-    for (int n = 1; n <= kMaxPort; ++n) {
+    for (size_t i = used_.size(); i-- > 0;) {
+        const int n = used_[i];
         TerminalWindow* t = table_[n].get();
-        if (t && !t->isOpen() && !t->awaitingReturn() && !ports_.path(n).empty() &&
+        if (!t->isOpen() && !t->awaitingReturn() && !ports_.path(n).empty() &&
             platform_->probe(ports_.path(n)))
-            table_[n].reset();
+            setSlot(n, nullptr);
     }
 }
 
@@ -220,7 +230,7 @@ TerminalWindow* SerialPorts::openPort(const std::string& name, const std::string
     if (s) t->settings.stopBits = s->value;
 
     TerminalWindow* raw = t.get();
-    table_[*n] = std::move(t);
+    setSlot(*n, std::move(t));
     raw->openPort();
     raw->setWindowTitle(QString::fromStdString(raw->portName));
     raw->hide();

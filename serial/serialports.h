@@ -126,7 +126,11 @@ class SerialPorts {
     std::unique_ptr<SerialPlatform> platform_;
     PortMap ports_;
     std::string layoutFile_;
+    // Every change of a slot goes through setSlot, which keeps used_: the numbers of the
+    // slots that hold a connection.
+    void setSlot(int n, std::unique_ptr<TerminalWindow> t);
     std::array<std::unique_ptr<TerminalWindow>, kMaxPort + 1> table_;
+    std::vector<int> used_;
     std::vector<std::string> portList_;
     // A child of the main window, which may be destroyed first and then deletes it.
     QPointer<PortDialog> dialog_;

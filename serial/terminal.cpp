@@ -195,6 +195,10 @@ void ReceiveThread::wantWrite(bool on) {
     if (wantWrite_.exchange(on) != on && on) device_.wake();
 }
 
+void ReceiveThread::wantRead(bool on) {
+    if (wantRead_.exchange(on) != on && on) device_.wake();
+}
+
 void ReceiveThread::waitLoop() {
     LineCounters& last = last_;
     const bool haveCounters = haveCounters_;
@@ -204,7 +208,8 @@ void ReceiveThread::waitLoop() {
             if (hand_->stopping) return;
         }
         PortEvent ev;
-        switch (device_.wait(haveCounters ? kCounterIntervalMs : -1, wantWrite_.load())) {
+        switch (device_.wait(haveCounters ? kCounterIntervalMs : -1, wantWrite_.load(),
+                             wantRead_.load())) {
         case WaitResult::Readable:
             ev.mask |= kEvRxChar;
             break;
@@ -291,6 +296,13 @@ TerminalWindow::TerminalWindow(SerialPlatform& platform, int& rememberedX, int& 
     overflowTimer_.setSingleShot(true);
     overflowTimer_.setInterval(kOverflowReportMs);
     QObject::connect(&overflowTimer_, &QTimer::timeout, this, [this] { reportOverflow(); });
+    stallTimer_.setSingleShot(true);
+    stallTimer_.setInterval(limits::kSerialReceiveStallMs);
+    QObject::connect(&stallTimer_, &QTimer::timeout, this, [this] {
+        stalled_ = true;
+        readHeld_ = false;
+        if (thread_) thread_->wantRead(true);
+    });
     reconnectTimer_.setInterval(limits::kSerialReconnectMs);
     QObject::connect(&reconnectTimer_, &QTimer::timeout, this, [this] { lookForDevice(); });
     applyLayout(TerminalLayout{});
@@ -367,6 +379,8 @@ bool TerminalWindow::openDevice(const std::string& path) {
     if (dtr_) device_->setDtr(true);
     if (rts_) device_->setRts(true);
     open_ = true;
+    readHeld_ = stalled_ = false;
+    stallTimer_.stop();
     thread_ = std::make_unique<ReceiveThread>(*this, *device_);
     thread_->start();
     return true;
@@ -447,6 +461,12 @@ void TerminalWindow::writePending() {
     if (thread_) thread_->wantWrite(!pendingOut_.empty());
 }
 
+void TerminalWindow::clearReceived() {
+    receiveBuffer_.clear();
+    seen_ = 0;
+    roomFreed();
+}
+
 void TerminalWindow::deleteReceived(long long n) {
     if (n <= 0) return;
     if (static_cast<unsigned long long>(n) >= receiveBuffer_.size()) {
@@ -456,15 +476,40 @@ void TerminalWindow::deleteReceived(long long n) {
         receiveBuffer_.erase(0, static_cast<size_t>(n));
         seen_ -= std::min(seen_, static_cast<size_t>(n));
     }
+    roomFreed();
+}
+
+// The script takes bytes out: it is reading the stream, so bytes wait for room again instead
+// of pushing older ones out, and a held reader goes on as soon as there is room.
+void TerminalWindow::roomFreed() {
+    stalled_ = false;
+    stallTimer_.stop();
+    if (!readHeld_) return;
+    if (receiveBuffer_.size() < kReceiveLimit) {
+        readHeld_ = false;
+        if (thread_) thread_->wantRead(true);
+    } else {
+        stallTimer_.start(); // still full: the script gets another while to make room
+    }
+}
+
+// Leaves further bytes in the kernel's queue, whose flow control then holds the sender (a
+// pseudo-terminal's writer waits; a UART's driver queue fills and, past its size, reports
+// an overrun as a line error). Until the script makes room or the stall time passes.
+void TerminalWindow::holdReading() {
+    if (readHeld_) return;
+    readHeld_ = true;
+    if (thread_) thread_->wantRead(false);
+    stallTimer_.start();
 }
 
 void TerminalWindow::onPortEvent(const PortEvent& ev) {
     if (!open_) return;
     if (ev.writable) writePending();
-    if (ev.mask & kEvRxChar) receiveBytes();
+    if ((ev.mask & kEvRxChar) && !readHeld_) receiveBytes();
     if (const uint32_t rest = ev.mask & ~kEvRxChar) status({rest, ev.modem, ev.errors});
     if (ev.gone && open_) {
-        receiveBytes(); // whatever arrived before the hang-up
+        receiveBytes(true); // whatever arrived before the hang-up, room or not
         status({kEvErr, 0, kErrIo});
         lost_ = true;
         if (log) log("Port lost: " + portName);
@@ -494,16 +539,36 @@ void TerminalWindow::lookForDevice() {
     }
 }
 
-void TerminalWindow::receiveBytes() {
+// Reads only as many bytes as the buffer has room for below its limit, so that the buffer's
+// rule never drops a byte of a stream the script is reading; the rest waits in the kernel.
+// `all`, or a buffer left full past the stall time, takes what waits as the buffer's rule
+// has it: the newest bytes are kept and the oldest dropped (and reported).
+void TerminalWindow::receiveBytes(bool all) {
     if (!open_) return;
-    const size_t count = std::clamp<size_t>(device_->queued(), 1, kReadChunk);
-    std::string bytes(count, '\0');
-    const long r = device_->read(bytes.data(), count);
-    if (r <= 0) return;
-    bytes.resize(static_cast<size_t>(r));
+    const bool bounded = !all && !stalled_;
+    size_t room = kReadChunk;
+    if (bounded) {
+        room = receiveBuffer_.size() < kReceiveLimit ? kReceiveLimit - receiveBuffer_.size() : 0;
+        if (room == 0) return holdReading();
+    }
+    // Bounded, the reads go on while the kernel has more (a pseudo-terminal gives at most
+    // 4096 bytes a read), so one hand-over fills the room the script made. Otherwise one read
+    // of what waits: the buffer then stays a little past its limit, as its rule has it.
+    std::string bytes(std::clamp<size_t>(device_->queued(), 1, room), '\0');
+    size_t got = 0;
+    for (;;) {
+        const long r = device_->read(bytes.data() + got, bytes.size() - got);
+        if (r <= 0) break;
+        got += static_cast<size_t>(r);
+        if (!bounded || got >= room) break;
+        if (got == bytes.size()) bytes.resize(std::min(room, 2 * bytes.size()));
+    }
+    if (got == 0) return;
+    bytes.resize(got);
     if (traffic) traffic("(R) ", bytes);
     if (isVisible()) trace("(R) ", bytes);
     const size_t dropped = appendReceived(receiveBuffer_, bytes);
+    if (!stalled_ && receiveBuffer_.size() >= kReceiveLimit) holdReading();
     // The bounded buffer keeps the newest bytes, as scripts expect; dropping bytes the script
     // has already read out is that rule at work, dropping bytes it never had is a loss the
     // script could not otherwise notice.

@@ -120,6 +120,9 @@ class ReceiveThread {
     void stop();
     // The user-interface thread has bytes waiting to be written.
     void wantWrite(bool on);
+    // Whether waiting bytes are handed over; off while the receive buffer has no room, so
+    // they stay in the kernel's queue.
+    void wantRead(bool on);
 
   private:
     struct HandOver {
@@ -135,6 +138,7 @@ class ReceiveThread {
     SerialDevice& device_;
     std::shared_ptr<HandOver> hand_ = std::make_shared<HandOver>();
     std::atomic<bool> wantWrite_{false};
+    std::atomic<bool> wantRead_{true};
     LineCounters last_; // the receive thread's own once it runs
     bool haveCounters_ = false;
     std::thread thread_;
@@ -188,11 +192,10 @@ class TerminalWindow : public QWidget {
         seen_ = receiveBuffer_.size();
         return receiveBuffer_;
     }
-    void clearReceived() {
-        receiveBuffer_.clear();
-        seen_ = 0;
-    }
+    void clearReceived();
     void deleteReceived(long long n);
+    // True while bytes are left in the kernel's queue because the buffer has no room.
+    bool readingHeld() const { return readHeld_; }
 
     int cts() const { return cts_; }
     int dsr() const { return dsr_; }
@@ -223,7 +226,9 @@ class TerminalWindow : public QWidget {
   private:
     bool openDevice(const std::string& path);
     void lookForDevice();
-    void receiveBytes();
+    void receiveBytes(bool all = false);
+    void holdReading();
+    void roomFreed();
     void status(const PortEvent& ev);
     void writePending();
     size_t applyMemoRule(size_t k);
@@ -250,6 +255,9 @@ class TerminalWindow : public QWidget {
     size_t seen_ = 0;          // bytes at the buffer's front the script has read out
     size_t droppedUnseen_ = 0; // bytes dropped unread and not yet reported
     QTimer overflowTimer_;
+    bool readHeld_ = false; // the receive thread waits for room before handing bytes over
+    bool stalled_ = false;  // the full buffer was left alone too long: newest bytes win
+    QTimer stallTimer_;
     std::string pendingOut_;
     size_t droppedOut_ = 0; // queued bytes a failing device refused
     int memoLines_ = 0;

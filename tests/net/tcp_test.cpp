@@ -465,3 +465,69 @@ int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
+
+// Writes go straight to the kernel while nothing waits in the socket's queue and join the
+// queue behind what waits otherwise: numbered pieces written until the queue refuses one,
+// and more once the peer has caught up, reach the peer exactly once each and in order.
+TEST(TcpClient, WritesArriveInOrderWhetherSentAtOnceOrQueued) {
+    TcpRig rig;
+    int port = 0;
+    Sock listener = nvtest::listenLoopback(port);
+    ASSERT_TRUE(listener.ok());
+    std::atomic<bool> readNow{false};
+    auto peer = std::async(std::launch::async, [&] {
+        Sock c = nvtest::acceptOne(listener);
+        for (int i = 0; i < 3000 && !readNow; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        return c.recvToEof(20000);
+    });
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (logHas(rig.host, "Write error,socket client.")) readNow = true;
+    });
+    watch.start(5);
+    Lines log = rig.run(replace(R"(tcp_open("127.0.0.1", PORT)
+repeat
+up = tcp_isconnected()
+until (up == 1)
+s = "0123456789abcdef"
+for (i, 1, 12, 1)
+s = s & s
+next
+e = 0
+n = 0
+while (e == 0)
+n = n + 1
+tcp_write(n & ":" & s)
+e = error
+if (n == 1000)
+e = 2
+endif
+wend
+writelog("refused " & n)
+sleep(500)
+for (i, 1, 5, 1)
+tcp_write("more" & i & ":" & s)
+writelog(error)
+next
+tcp_close()
+)",
+                                "PORT", std::to_string(port)),
+                        std::chrono::seconds(30));
+    const std::string got = peer.get();
+    int n = 0;
+    for (const auto& l : log)
+        std::sscanf(l.c_str(), "refused %d", &n);
+    ASSERT_GT(n, 1);
+    EXPECT_EQ(std::count(log.begin(), log.end(), "0"), 5) << ::testing::PrintToString(log);
+    std::string filler = "0123456789abcdef";
+    for (int i = 0; i < 12; ++i)
+        filler += filler;
+    std::string want;
+    for (int i = 1; i < n; ++i)
+        want += std::to_string(i) + ":" + filler;
+    for (int i = 1; i <= 5; ++i)
+        want += "more" + std::to_string(i) + ":" + filler;
+    ASSERT_EQ(got.size(), want.size());
+    EXPECT_TRUE(got == want);
+}

@@ -792,5 +792,52 @@ writelog("read " & n)
     EXPECT_EQ(total, 28000 - kept);
 }
 
+// A flood far larger than the receive buffer, written as fast as the pseudo-terminal takes it,
+// reaches a script that keeps taking what receive() gives: every byte, in order, nothing
+// reported dropped. The script sends each piece back, so the test sees exactly what it got.
+TEST(PortCommands, AnUnpacedStreamReadByAScriptArrivesWholeAndInOrder) {
+    PortScript rig;
+    constexpr size_t kTotal = size_t(1) << 20; // 128 buffers' worth
+    std::string all = allBytes(kTotal);
+    for (char& c : all) // letters and digits: the echo goes through a script text unchanged
+        c = "abcdefghijklmnopqrstuvwxyz0123456789"[static_cast<unsigned char>(c) % 36];
+    std::thread writer, reader;
+    std::string echoed;
+    rig.host.onEvents = [&] {
+        if (writer.joinable()) return;
+        for (const auto& l : rig.host.log)
+            if (l.ends_with(": opened")) {
+                writer = std::thread([&] { rig.pty.write(all, 30000); });
+                reader = std::thread([&] { echoed = rig.pty.read(kTotal, 30000); });
+            }
+    };
+    auto log = rig.run(R"(openport("com5", 115200, 8, "n", "1")
+writelog("opened")
+total = 0
+while (total << )" + std::to_string(kTotal) +
+                           R"()
+x = receive("com5")
+n = len(x)
+if (n >> 0)
+flush("com5", n)
+send("com5", x)
+total = total + n
+endif
+wend
+writelog("received " & total)
+)",
+                       std::chrono::seconds(30));
+    rig.host.onEvents = nullptr;
+    if (writer.joinable()) writer.join();
+    pumpUntil([&] { return echoed.size() == kTotal; }, 20000);
+    if (reader.joinable()) reader.join();
+    EXPECT_EQ(log, (std::vector<std::string>{"Port opened: com5", "opened",
+                                             "received " + std::to_string(kTotal)}));
+    ASSERT_EQ(echoed.size(), kTotal);
+    EXPECT_TRUE(echoed == all) << "first difference at "
+                               << std::mismatch(all.begin(), all.end(), echoed.begin()).first -
+                                      all.begin();
+}
+
 } // namespace
 } // namespace nv::serial::test

@@ -94,15 +94,15 @@ class FakeDevice final : public SerialDevice {
         std::lock_guard lock(l_->m);
         if (input) l_->input.clear();
     }
-    WaitResult wait(int timeoutMs, bool) override {
+    WaitResult wait(int timeoutMs, bool, bool wantRead) override {
         std::unique_lock lock(l_->m);
         l_->cv.wait_for(lock, std::chrono::milliseconds(timeoutMs < 0 ? 1000 : timeoutMs),
-                        [&] { return !l_->input.empty() || l_->woken; });
+                        [&] { return (wantRead && !l_->input.empty()) || l_->woken; });
         if (l_->woken) {
             l_->woken = false;
             return WaitResult::Woken;
         }
-        return l_->input.empty() ? WaitResult::Timeout : WaitResult::Readable;
+        return !wantRead || l_->input.empty() ? WaitResult::Timeout : WaitResult::Readable;
     }
     void wake() override {
         std::lock_guard lock(l_->m);
