@@ -519,13 +519,15 @@ void TerminalWindow::onPortEvent(const PortEvent& ev) {
 }
 
 // The device may come back at its path (a link udev or a peer makes again) or under its
-// stable name on another node (ttyUSB0 back as ttyUSB1).
+// stable name on another node (ttyUSB0 back as ttyUSB1). The stable name is tried first:
+// it follows the device itself, while the node it left may meanwhile belong to another
+// device (the next adapter plugged in takes the lowest free number).
 void TerminalWindow::lookForDevice() {
     if (open_ || !lost_) {
         reconnectTimer_.stop();
         return;
     }
-    for (const std::string& path : {devicePath, stableAlias_}) {
+    for (const std::string& path : {stableAlias_, devicePath}) {
         if (path.empty() || !platform_.probe(path)) continue;
         std::string ignored;
         std::swap(ignored, openError_);

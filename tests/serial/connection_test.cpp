@@ -643,24 +643,30 @@ writelog(r)
 // made again) or under the same stable name on another node. A port set to reconnect opens
 // itself again with its settings and says so; one that is not (the default) stays lost. The
 // device's disappearance is a pseudo-terminal whose master closes; its return a new one.
+// When the path it left leads to another device meanwhile (the next adapter took its
+// node), the stable name wins: that device is not the one that was lost.
 TEST(PortReconnect, ALostPortThatReconnectsOpensAgainWhenItsDeviceComesBack) {
     struct Case {
         const char* name;
-        bool reconnect, byStableName;
+        bool reconnect, byStableName, pathTaken;
     };
-    for (const Case c : {Case{"same path", true, false}, Case{"stable name", true, true},
-                         Case{"reconnect off", false, false}}) {
+    for (const Case c :
+         {Case{"same path", true, false, false}, Case{"stable name", true, true, false},
+          Case{"path taken by another device", true, false, true},
+          Case{"reconnect off", false, false, false}}) {
         SCOPED_TRACE(c.name);
         const auto dir = std::filesystem::temp_directory_path() /
                          ("norvane-replug-" + std::to_string(::getpid()));
         std::filesystem::remove_all(dir);
         std::filesystem::create_directories(dir / "by-id");
         auto first = std::make_unique<Pty>();
-        Pty second;
+        Pty second, other;
         // By path: the map names a link that is made again to the returning device. By stable
         // name: the map names the node itself, and only the by-id link follows the device.
         const auto link = dir / (c.byStableName ? "by-id/usb-Lab_Adapter_0042-if00-port0" : "dev");
         std::filesystem::create_symlink(first->path(), link);
+        const auto stable = dir / "by-id/usb-Lab_Adapter_0042-if00-port0";
+        if (c.pathTaken) std::filesystem::create_symlink(first->path(), stable);
         PortMap map;
         for (int n = 1; n <= 96; ++n)
             map.set(n, "");
@@ -683,10 +689,18 @@ TEST(PortReconnect, ALostPortThatReconnectsOpensAgainWhenItsDeviceComesBack) {
             if (!swapped && said(": away")) {
                 swapped = true; // ... and comes back on another node
                 std::filesystem::remove(link);
-                std::filesystem::create_symlink(second.path(), link);
+                std::filesystem::create_symlink(c.pathTaken ? other.path() : second.path(), link);
+                if (c.pathTaken) {
+                    std::filesystem::remove(stable);
+                    std::filesystem::create_symlink(second.path(), stable);
+                }
             }
         };
-        auto log = rig.run(R"(openport("com5", 9600, 8, "n", "1")
+        // Long enough for a loaded machine to see the device back; without reconnection,
+        // a short look that it stays away.
+        const std::string limit = c.reconnect ? "10000" : "2000";
+        auto log = rig.run("limit = " + limit + R"(
+openport("com5", 9600, 8, "n", "1")
 writelog("opened")
 e = 0
 while (e == 0)
@@ -696,7 +710,7 @@ wend
 writelog("away")
 t = getticks()
 waited = 0
-while (e == 1) && (waited << 3000)
+while (e == 1) && (waited << limit)
 send("com5", "back")
 e = error
 now = getticks()
@@ -713,6 +727,9 @@ writelog(e)
                       (std::vector<std::string>{"Port opened: com5", "opened", "Port lost: COM5",
                                                 "away", "Port back: COM5", "0"}));
             EXPECT_EQ(second.read(4), "back");
+            if (c.pathTaken) {
+                EXPECT_EQ(other.read(1, 100), "");
+            }
         } else {
             EXPECT_EQ(taken, (std::vector<std::string>{"Port opened: com5", "opened",
                                                        "Port lost: COM5", "away", "1"}));
