@@ -24,7 +24,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
 #include <netinet/in.h>
@@ -37,6 +36,8 @@
 #include <thread>
 #include <unistd.h>
 #include <vector>
+
+#include "bench/support/processcpu.h"
 
 namespace {
 
@@ -183,23 +184,6 @@ void print(const char* name, const Result& r) {
                 r.medianUs, r.p99Us, r.mbPerS);
 }
 
-// The CPU time a process has used so far, all its threads, in seconds (the scheduler's
-// nanosecond count: the tick-based figures are too coarse for a transfer of a second).
-double cpuSeconds(pid_t pid) {
-    const std::string dir = "/proc/" + std::to_string(pid) + "/task";
-    double total = 0;
-    if (DIR* d = ::opendir(dir.c_str())) {
-        while (const dirent* e = ::readdir(d)) {
-            if (e->d_name[0] == '.') continue;
-            std::ifstream in(dir + "/" + e->d_name + "/schedstat");
-            unsigned long long ns = 0;
-            if (in >> ns) total += double(ns) / 1e9;
-        }
-        ::closedir(d);
-    }
-    return total;
-}
-
 // The pattern sent: 64 KiB of letters repeated, so that an echo can be checked at any offset.
 const std::string& pattern() {
     static const std::string p = [] {
@@ -223,7 +207,7 @@ Transfer transfer(int s, pid_t peer, size_t total) {
     const std::string& chunk = pattern();
     bool same = true;
     size_t got = 0;
-    const double cpu0 = cpuSeconds(peer);
+    const double cpu0 = nvbench::processCpuSeconds(peer);
     const auto t0 = Clock::now();
     std::thread reader([&] {
         std::vector<char> buf(65536);
@@ -243,7 +227,7 @@ Transfer transfer(int s, pid_t peer, size_t total) {
     }
     reader.join();
     const double secs = std::chrono::duration<double>(Clock::now() - t0).count();
-    const double cpu = cpuSeconds(peer) - cpu0;
+    const double cpu = nvbench::processCpuSeconds(peer) - cpu0;
     t.ok = same && got == total && sent == total;
     if (!t.ok)
         std::printf("  transfer failed: %zu of %zu bytes sent, %zu came back%s\n", sent, total, got,
@@ -337,6 +321,24 @@ template <typename Run> bool race(const char* title, int pairs, Side script, Sid
     return ratio >= 0.5 && script.failed == 0;
 }
 
+// The echo server every race runs: what it reads it writes back, and it takes out of the
+// receive buffer only what the write took (a refused write is tried again with the next read).
+std::string echoServerScript(int port) {
+    return "tcp_srv_open(" + std::to_string(port) +
+           ")\n"
+           "while (1 == 1)\n"
+           "  x = tcp_srv_read()\n"
+           "  n = len(x)\n"
+           "  if (n >> 0)\n"
+           "    tcp_srv_write(x)\n"
+           "    e = error\n"
+           "    if (e == 0)\n"
+           "      tcp_srv_flush(n)\n"
+           "    endif\n"
+           "  endif\n"
+           "wend\n";
+}
+
 std::string writeScript(const std::string& name, const std::string& text) {
     const std::string path = "/tmp/norvane-echo-bench-" + std::to_string(::getpid()) + "-" + name;
     std::ofstream(path) << text;
@@ -374,20 +376,7 @@ bool races(int pairs, size_t total) {
                  if (!script)
                      return raceServer({"python3", "-c", kPythonServer, std::to_string(port)}, port,
                                        total);
-                 const std::string nvs =
-                     writeScript("server.nvs", "tcp_srv_open(" + std::to_string(port) +
-                                                   ")\n"
-                                                   "while (1 == 1)\n"
-                                                   "  x = tcp_srv_read()\n"
-                                                   "  n = len(x)\n"
-                                                   "  if (n >> 0)\n"
-                                                   "    tcp_srv_write(x)\n"
-                                                   "    e = error\n"
-                                                   "    if (e == 0)\n"
-                                                   "      tcp_srv_flush(n)\n"
-                                                   "    endif\n"
-                                                   "  endif\n"
-                                                   "wend\n");
+                 const std::string nvs = writeScript("server.nvs", echoServerScript(port));
                  const Transfer t = raceServer({runner(), nvs}, port, total);
                  std::remove(nvs.c_str());
                  return t;
@@ -433,24 +422,7 @@ int main(int argc, char** argv) {
     const size_t raceBytes = (argc > 3 ? std::strtoul(argv[3], nullptr, 10) : 20) * 1000 * 1000;
 
     int port = freePort();
-    const std::string script = "/tmp/norvane-echo-bench-" + std::to_string(::getpid()) + ".nvs";
-    if (FILE* f = std::fopen(script.c_str(), "w")) {
-        std::fprintf(f,
-                     "tcp_srv_open(%d)\n"
-                     "while (1 == 1)\n"
-                     "  x = tcp_srv_read()\n"
-                     "  n = len(x)\n"
-                     "  if (n >> 0)\n"
-                     "    tcp_srv_write(x)\n"
-                     "    e = error\n"
-                     "    if (e == 0)\n"
-                     "      tcp_srv_flush(n)\n"
-                     "    endif\n"
-                     "  endif\n"
-                     "wend\n",
-                     port);
-        std::fclose(f);
-    }
+    const std::string script = writeScript("echo.nvs", echoServerScript(port));
     pid_t pid = spawn({runner(), script});
     const Result norvane = measure(port, megabytes);
     end(pid);

@@ -46,8 +46,7 @@
 #include <thread>
 #include <vector>
 
-#include <dirent.h>
-
+#include "bench/support/processcpu.h"
 #include "serial/terminal.h"
 
 namespace {
@@ -71,23 +70,6 @@ struct Pty {
 std::string runner() {
     const char* other = std::getenv("NORVANE_BENCH_RUN");
     return other && *other ? other : NORVANE_RUN;
-}
-
-// The CPU time a process has used so far, all its threads, in seconds (the scheduler's
-// nanosecond count: ticks are too coarse for a few seconds of waiting).
-double cpuSeconds(pid_t pid) {
-    const std::string dir = "/proc/" + std::to_string(pid) + "/task";
-    double total = 0;
-    if (DIR* d = ::opendir(dir.c_str())) {
-        while (const dirent* e = ::readdir(d)) {
-            if (e->d_name[0] == '.') continue;
-            std::ifstream in(dir + "/" + e->d_name + "/schedstat");
-            unsigned long long ns = 0;
-            if (in >> ns) total += double(ns) / 1e9;
-        }
-        ::closedir(d);
-    }
-    return total;
 }
 
 pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env = {},
@@ -136,10 +118,13 @@ std::vector<double> serve(Pty& pty, int n, std::chrono::seconds limit, pid_t cli
                     std::chrono::duration<double, std::micro>(now - answered).count());
             [[maybe_unused]] auto w = ::write(pty.master, kAnswer.data(), kAnswer.size());
             answered = Clock::now();
-            if (++served == 1 && client) cpu0 = cpuSeconds(client);
+            if (++served == 1 && client) cpu0 = nvbench::processCpuSeconds(client);
         }
     }
-    if (cpuUs) *cpuUs = served == n && n > 1 ? (cpuSeconds(client) - cpu0) * 1e6 / (n - 1) : 0;
+    if (cpuUs)
+        *cpuUs = served == n && n > 1
+                     ? (nvbench::processCpuSeconds(client) - cpu0) * 1e6 / (n - 1)
+                     : 0;
     return samples;
 }
 
@@ -368,10 +353,10 @@ double waitingShare(const std::vector<std::string>& argv, bool python) {
         python ? spawn(argv)
                : spawn(argv, {"NORVANE_PORTS=com101=" + pty.slave, "QT_QPA_PLATFORM=offscreen"});
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-    const double c0 = cpuSeconds(pid);
+    const double c0 = nvbench::processCpuSeconds(pid);
     const auto t0 = Clock::now();
     std::this_thread::sleep_for(std::chrono::seconds(3));
-    const double c1 = cpuSeconds(pid);
+    const double c1 = nvbench::processCpuSeconds(pid);
     const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
     endClient(pid);
     return (c1 - c0) / wall;

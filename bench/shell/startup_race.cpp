@@ -18,7 +18,6 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -28,6 +27,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
+
+#include "bench/support/processcpu.h"
 
 namespace {
 
@@ -76,20 +77,9 @@ Sample runToExit(const std::vector<std::string>& argv) {
     return s;
 }
 
-// The CPU every thread of a running process has used so far (nanoseconds in schedstat).
+// The CPU every thread of a running process has used so far, in milliseconds.
 double cpuSoFarMs(pid_t pid) {
-    double ns = 0;
-    const std::string dir = "/proc/" + std::to_string(pid) + "/task";
-    if (DIR* d = ::opendir(dir.c_str())) {
-        while (dirent* e = ::readdir(d)) {
-            if (e->d_name[0] == '.') continue;
-            std::ifstream in(dir + "/" + e->d_name + "/schedstat");
-            double onCpu = 0;
-            if (in >> onCpu) ns += onCpu;
-        }
-        ::closedir(d);
-    }
-    return ns / 1e6;
+    return nvbench::processCpuSeconds(pid) * 1e3;
 }
 
 // From fork to the first MapNotify of a top-level window; the process is then killed.
