@@ -29,6 +29,24 @@ void writeFile(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
 }
 
+// A pseudo-terminal whose slave the runner knows as com101 (through NORVANE_PORTS); the test
+// plays the device on the master it returns (-1 when none could be made). `raw` sets the
+// slave's line discipline raw before the runner opens it.
+int com101Pty(bool raw) {
+    int master = -1, slave = -1;
+    char name[256] = {};
+    if (::openpty(&master, &slave, name, nullptr, nullptr) != 0) return -1;
+    if (raw) {
+        termios settings{};
+        ::tcgetattr(slave, &settings);
+        ::cfmakeraw(&settings);
+        ::tcsetattr(slave, TCSANOW, &settings);
+    }
+    ::close(slave);
+    ::setenv("NORVANE_PORTS", (std::string("com101=") + name).c_str(), 1);
+    return master;
+}
+
 // One norvane-run process with its standard input and output on pipes.
 class Runner {
   public:
@@ -152,11 +170,8 @@ TEST(RunnerSignals, ASecondSignalEndsAtOnce) {
 // after them never runs. (Were the waits deaf to Stop, the run would outlast the limit.)
 TEST(RunnerSignals, SleepAndWaitforEndWhenTheRunStops) {
     QTemporaryDir dir;
-    int master = -1, slave = -1;
-    char name[256] = {};
-    ASSERT_EQ(::openpty(&master, &slave, name, nullptr, nullptr), 0);
-    ::close(slave);
-    ::setenv("NORVANE_PORTS", (std::string("com101=") + name).c_str(), 1);
+    const int master = com101Pty(false);
+    ASSERT_GE(master, 0);
     const std::string waits[] = {
         "sleep(600000)\n",
         "openport(\"com101\", 9600, 8, \"n\", \"1\")\nr = waitfor(\"com101\", \"OK\", 600000)\n",
@@ -181,15 +196,8 @@ TEST(RunnerSignals, SleepAndWaitforEndWhenTheRunStops) {
 // closed or flushed by the script itself.
 TEST(RunnerExit, FilePortAndLogAreCompleteAfterExit) {
     QTemporaryDir dir;
-    int master = -1, slave = -1;
-    char name[256] = {};
-    ASSERT_EQ(::openpty(&master, &slave, name, nullptr, nullptr), 0);
-    termios raw{};
-    ::tcgetattr(slave, &raw);
-    ::cfmakeraw(&raw);
-    ::tcsetattr(slave, TCSANOW, &raw);
-    ::close(slave);
-    ::setenv("NORVANE_PORTS", (std::string("com101=") + name).c_str(), 1);
+    const int master = com101Pty(true);
+    ASSERT_GE(master, 0);
     // 200 blocks of 1000 bytes to the port (far more than the terminal's buffer holds, so
     // the last of it is still queued when the script ends), 200 to the file, 200 log lines.
     const std::string script = dir.path().toStdString() + "/exit.nvs";
@@ -255,15 +263,8 @@ next
 // after the event that woke it saw each answer only at its deadline.
 TEST(RunnerWait, WaitforReturnsWhenTheAnswerArrivesDuringTheWait) {
     QTemporaryDir dir;
-    int master = -1, slave = -1;
-    char name[256] = {};
-    ASSERT_EQ(::openpty(&master, &slave, name, nullptr, nullptr), 0);
-    termios raw{};
-    ::tcgetattr(slave, &raw);
-    ::cfmakeraw(&raw);
-    ::tcsetattr(slave, TCSANOW, &raw);
-    ::close(slave);
-    ::setenv("NORVANE_PORTS", (std::string("com101=") + name).c_str(), 1);
+    const int master = com101Pty(true);
+    ASSERT_GE(master, 0);
     const std::string script = dir.path().toStdString() + "/ask.nvs";
     writeFile(script, R"(openport("com101", 115200, 8, "n", "1")
 t0 = getticks()
