@@ -149,35 +149,33 @@ int startupRace(const char* argv0, const std::string& which, int pairs) {
         const std::string py = ::access("/usr/bin/python3", X_OK) == 0 ? "/usr/bin/python3"
                                                                        : "python3";
         const std::vector<std::string> python = {py, dir + "/one.py"};
-        std::vector<double> nw, nc, pw, pc;
-        for (int i = 0; i < pairs; ++i) {
-            const Sample n = runToExit(norvane), p = runToExit(python);
-            nw.push_back(n.wallMs);
-            nc.push_back(n.cpuMs);
-            pw.push_back(p.wallMs);
-            pc.push_back(p.cpuMs);
-        }
-        const bool ok = median(nc) <= median(pc) && median(nw) <= median(pw);
+        // Medians of interleaved pairs against python3: wall and CPU of each side.
+        struct Medians {
+            double wall, cpu, pyWall, pyCpu;
+        };
+        const auto race = [&](const std::vector<std::string>& argv) {
+            std::vector<double> nw, nc, pw, pc;
+            for (int i = 0; i < pairs; ++i) {
+                const Sample n = runToExit(argv), p = runToExit(python);
+                nw.push_back(n.wallMs);
+                nc.push_back(n.cpuMs);
+                pw.push_back(p.wallMs);
+                pc.push_back(p.cpuMs);
+            }
+            return Medians{median(nw), median(nc), median(pw), median(pc)};
+        };
+        const Medians plain = race(norvane);
+        const bool ok = plain.cpu <= plain.pyCpu && plain.wall <= plain.pyWall;
         std::printf("one-line script: norvane-run %.1f ms wall, %.1f ms CPU; python3 %.1f ms "
                     "wall, %.1f ms CPU: %.2fx the wall, %.2fx the CPU (<= 1.0) %s\n",
-                    median(nw), median(nc), median(pw), median(pc), median(nw) / median(pw),
-                    median(nc) / median(pc), verdict(ok));
-        std::vector<double> fw, fc;
-        pw.clear();
-        pc.clear();
-        const std::vector<std::string> full = {norvane[0], dir + "/full.nvs"};
-        for (int i = 0; i < pairs; ++i) {
-            const Sample n = runToExit(full), p = runToExit(python);
-            fw.push_back(n.wallMs);
-            fc.push_back(n.cpuMs);
-            pw.push_back(p.wallMs);
-            pc.push_back(p.cpuMs);
-        }
+                    plain.wall, plain.cpu, plain.pyWall, plain.pyCpu, plain.wall / plain.pyWall,
+                    plain.cpu / plain.pyCpu, verdict(ok));
+        const Medians full = race({norvane[0], dir + "/full.nvs"});
         std::printf("the same naming a subsystem (full runner, Qt): norvane-run %.1f ms wall, "
                     "%.1f ms CPU; python3 %.1f ms wall, %.1f ms CPU: %.2fx the wall, %.2fx the "
                     "CPU (for information)\n",
-                    median(fw), median(fc), median(pw), median(pc), median(fw) / median(pw),
-                    median(fc) / median(pc));
+                    full.wall, full.cpu, full.pyWall, full.pyCpu, full.wall / full.pyWall,
+                    full.cpu / full.pyCpu);
     }
     if (which.empty() || which == "map") {
         Display* d = XOpenDisplay(nullptr);
