@@ -5,7 +5,9 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <string>
 
 #include "base/files.h"
 #include "engine/host.h"
