@@ -120,82 +120,57 @@ bool resolveHost(const std::string& host, QHostAddress& out) {
 TcpSubsystem::TcpSubsystem(Runtime& rt, size_t bufferCapacity)
     : server_(new QTcpServer(this)), srvBuf_(bufferCapacity), cliBuf_(bufferCapacity), rt_(rt) {
     connect(server_, &QTcpServer::newConnection, this, &TcpSubsystem::onServerClientConnected);
+}
 
-    using Handler = void (TcpSubsystem::*)(Interpreter&, const std::vector<std::string>&);
-    struct Row {
-        const char* keyword;
-        size_t minArgs, maxArgs;
-        Handler handler;
-        // What an unexpected failure inside the command logs and reports.
-        const char* failLog;
-        const char* failMessage;
-    };
-    static const Row rows[] = {
-        {"tcp_srv_open(", 1, 1, &TcpSubsystem::srvOpen, "Socket server not started",
-         "tcp_srv_open: error starting socket server."},
-        {"tcp_open(", 2, 2, &TcpSubsystem::cliOpen, "", "tcp_open: error opening the socket."},
-        {"tcp_srv_close(", 0, 0, &TcpSubsystem::srvClose, "",
-         "tcp_srv_close: error stoping socket server."},
-        {"tcp_close(", 0, 0, &TcpSubsystem::cliClose, "",
-         "tcp_close: error closing the socket client."},
-        {"tcp_srv_flush(", 0, 1, &TcpSubsystem::srvFlush, "Socket server buffer not flushed",
-         "tcp_srv_flush: error flushing socket server buffer."},
-        {"tcp_flush(", 0, 1, &TcpSubsystem::cliFlush, "",
-         "tcp_flush: error flushing socket client buffer."},
-        {"tcp_srv_write(", 1, 1, &TcpSubsystem::srvWrite, "Write error,server socket.",
-         "tcp_srv_write: error writing to server socket."},
-        {"tcp_write(", 1, 1, &TcpSubsystem::cliWrite, "Write error,socket client.",
-         "tcp_write: error writing to socket client."},
-    };
-    for (const Row& row : rows) {
-        std::vector<int> counts;
-        for (size_t n = row.minArgs; n <= row.maxArgs; ++n)
-            counts.push_back(static_cast<int>(n));
-        const Handler handler = row.handler;
-        rt.addCommand({.keyword = row.keyword,
-                       .argCounts = std::move(counts),
-                       .failure = row.failMessage,
-                       .failureLog = row.failLog,
-                       .handler = [this, handler](CommandCall& c) {
-                           (this->*handler)(c.ex, c.args);
-                           return true;
-                       }});
+void TcpSubsystem::command(TcpCommand which, Interpreter& ex,
+                           const std::vector<std::string>& args) {
+    switch (which) {
+    case TcpCommand::SrvOpen:
+        return srvOpen(ex, args);
+    case TcpCommand::CliOpen:
+        return cliOpen(ex, args);
+    case TcpCommand::SrvClose:
+        return srvClose(ex, args);
+    case TcpCommand::CliClose:
+        return cliClose(ex, args);
+    case TcpCommand::SrvFlush:
+        return srvFlush(ex, args);
+    case TcpCommand::CliFlush:
+        return cliFlush(ex, args);
+    case TcpCommand::SrvWrite:
+        return srvWrite(ex, args);
+    case TcpCommand::CliWrite:
+        return cliWrite(ex, args);
     }
+}
 
-    // The buffers stay as they are until the script flushes them: a view of each is enough.
-    rt.setTextFunction("tcp_srv_read", 0, [this](FnCall&, std::string_view& text) {
-        text = srvBuf_.view();
-        return true;
-    });
-    rt.setTextFunction("tcp_read", 0, [this](FnCall&, std::string_view& text) {
-        text = cliBuf_.view();
-        return true;
-    });
-    rt.setFunction("tcp_srv_hasclient", 0, [this](FnCall&) {
-        return textResult(true, isConnected(client0_) ? dottedAddress(client0_->peerAddress())
-                                                      : std::string());
-    });
-    rt.setFunction("tcp_isconnected", 0,
-                   [this](FnCall&) { return textResult(true, isConnected(client_) ? "1" : "0"); });
+std::string TcpSubsystem::servedClientAddress() const {
+    return isConnected(client0_) ? dottedAddress(client0_->peerAddress()) : std::string();
+}
 
-    rt.onRunStart.push_back([this] {
-        running_ = true;
-        stopGiven_ = false;
-        srvBuf_.clear();
-    });
-    rt.onStop.push_back([this] {
-        stopGiven_ = true;
-        closeAll();
-    });
-    rt.onRunEnd.push_back([this] {
-        // The run is over and the window already takes a new Run: user input waits until
-        // the close is done, so that no run starts inside the end of this one.
-        userInputWhileClosing_ = false;
-        closeAll();
-        userInputWhileClosing_ = true;
-        srvBuf_.clear();
-        running_ = false;
-    });
+bool TcpSubsystem::clientConnected() const {
+    return isConnected(client_);
+}
+
+void TcpSubsystem::runStarted() {
+    running_ = true;
+    stopGiven_ = false;
+    srvBuf_.clear();
+}
+
+void TcpSubsystem::stopGiven() {
+    stopGiven_ = true;
+    closeAll();
+}
+
+void TcpSubsystem::runEnded() {
+    // The run is over and the window already takes a new Run: user input waits until the
+    // close is done, so that no run starts inside the end of this one.
+    userInputWhileClosing_ = false;
+    closeAll();
+    userInputWhileClosing_ = true;
+    srvBuf_.clear();
+    running_ = false;
 }
 
 TcpSubsystem::~TcpSubsystem() = default;

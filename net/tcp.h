@@ -1,7 +1,9 @@
 // The TCP side of scripts: one server `server_` that listens on all interfaces for a single
 // client, and one client connection `client_`, each with its receive buffer. The commands
 // tcp_srv_open/close/flush/write and tcp_open/close/flush/write drive them; the functions
-// tcp_srv_read, tcp_read, tcp_srv_hasclient and tcp_isconnected read their state.
+// tcp_srv_read, tcp_read, tcp_srv_hasclient and tcp_isconnected read their state. They reach
+// this object through installTcp (net/tcpendpoints.h); the executables build it into the TCP
+// module they load on first use (net/tcpfront.h).
 //
 // Receive rules: the server buffer keeps every byte its client sent; the client buffer
 // takes the data in chunks of at most 128 bytes and keeps each chunk only up to its first
@@ -36,6 +38,7 @@
 
 #include "base/limits.h"
 #include "net/recvbuffer.h"
+#include "net/tcpendpoints.h"
 
 class QTcpServer;
 class QTcpSocket;
@@ -45,7 +48,7 @@ namespace nv {
 class Runtime;
 class Interpreter;
 
-class TcpSubsystem : public QObject {
+class TcpSubsystem : public QObject, public TcpEndpoints {
     Q_OBJECT
   public:
     // The limits and their reasons are in base/limits.h.
@@ -59,8 +62,14 @@ class TcpSubsystem : public QObject {
     // Closes the server's client, the server and the client connection (Stop, run end).
     void closeAll();
 
-    std::string_view serverBuffer() const { return srvBuf_.view(); }
-    std::string_view clientBuffer() const { return cliBuf_.view(); }
+    void command(TcpCommand which, Interpreter& ex, const std::vector<std::string>& args) override;
+    std::string_view serverBuffer() const override { return srvBuf_.view(); }
+    std::string_view clientBuffer() const override { return cliBuf_.view(); }
+    std::string servedClientAddress() const override;
+    bool clientConnected() const override;
+    void runStarted() override;
+    void stopGiven() override;
+    void runEnded() override;
     bool listening() const;
     // The port the server listens on, 0 when it does not.
     int serverPort() const;

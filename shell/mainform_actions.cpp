@@ -13,8 +13,10 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QIconEngine>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QStyle>
 #include <QToolBar>
@@ -52,9 +54,61 @@ Tri stateFor(const ItemStates& row, RunState s) {
     return Keep;
 }
 
+// An icon from the desktop's icon theme, looked up when it is first drawn or asked about.
+// The first lookup reads the theme's index (hundreds of folders, then the fallback folders)
+// and the style's own icons: work that held back the window's first showing, while the
+// buttons and menus need the pixels only when they paint, after the window is on the
+// screen. The icon is the one QIcon::fromTheme gives, so what is drawn does not change.
+class ThemedLater : public QIconEngine {
+  public:
+    ThemedLater(QString name, std::function<QIcon()> fallback)
+        : name_(std::move(name)), fallback_(std::move(fallback)) {}
+
+    void paint(QPainter* p, const QRect& rect, QIcon::Mode mode, QIcon::State state) override {
+        icon().paint(p, rect, Qt::AlignCenter, mode, state);
+    }
+    QSize actualSize(const QSize& size, QIcon::Mode mode, QIcon::State state) override {
+        return icon().actualSize(size, mode, state);
+    }
+    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override {
+        return icon().pixmap(size, 1.0, mode, state);
+    }
+    QPixmap scaledPixmap(const QSize& size, QIcon::Mode mode, QIcon::State state,
+                         qreal scale) override {
+        // `size` is in device pixels already.
+        return icon().pixmap(size / scale, scale, mode, state);
+    }
+    QList<QSize> availableSizes(QIcon::Mode mode, QIcon::State state) override {
+        return icon().availableSizes(mode, state);
+    }
+    QString iconName() override { return icon().name(); }
+    // Buttons ask while the window is laid out: with a fallback (the style's icons, a drawn
+    // one, none of them null) the icon is never null, and the answer needs no lookup.
+    bool isNull() override { return fallback_ ? false : icon().isNull(); }
+    QString key() const override { return QStringLiteral("ThemedLater"); }
+    QIconEngine* clone() const override { return new ThemedLater(*this); }
+
+  private:
+    const QIcon& icon() {
+        if (!resolved_) {
+            icon_ = fallback_ ? QIcon::fromTheme(name_, fallback_()) : QIcon::fromTheme(name_);
+            resolved_ = true;
+        }
+        return icon_;
+    }
+
+    QString name_;
+    std::function<QIcon()> fallback_;
+    QIcon icon_;
+    bool resolved_ = false;
+};
+
+QIcon themedLater(const char* name, std::function<QIcon()> fallback = {}) {
+    return QIcon(new ThemedLater(QString::fromLatin1(name), std::move(fallback)));
+}
+
 QIcon themed(const char* name, QStyle::StandardPixmap fallback) {
-    return QIcon::fromTheme(QString::fromLatin1(name),
-                            QApplication::style()->standardIcon(fallback));
+    return themedLater(name, [fallback] { return QApplication::style()->standardIcon(fallback); });
 }
 
 } // namespace
@@ -66,7 +120,7 @@ void MainWindow::buildActions() {
         return a;
     };
     const QIcon openIcon = themed("document-open", QStyle::SP_DialogOpenButton);
-    const QIcon newIcon = QIcon::fromTheme(QStringLiteral("document-new"), newScriptIcon());
+    const QIcon newIcon = themedLater("document-new", newScriptIcon);
     const QIcon saveIcon = themed("document-save", QStyle::SP_DialogSaveButton);
     const QIcon saveAsIcon = themed("document-save-as", QStyle::SP_DriveFDIcon);
     const QIcon runIcon = themed("media-playback-start", QStyle::SP_MediaPlay);
@@ -113,7 +167,7 @@ void MainWindow::buildActions() {
     auto editItem = [&](const char* name, const QString& text, QKeySequence::StandardKey key,
                         const char* icon, std::function<void()> onEditor,
                         std::function<void()> onLog) {
-        QAction* a = make(name, text, QIcon::fromTheme(QString::fromLatin1(icon)));
+        QAction* a = make(name, text, themedLater(icon));
         a->setShortcut(key);
         connect(a, &QAction::triggered, this, [this, onEditor, onLog] {
             if (!log_->hasFocus())

@@ -2,7 +2,7 @@
 
 #include "commands/commands.h"
 #include "engine/runtime.h"
-#include "net/tcp.h"
+#include "net/tcpfront.h"
 #include "rack/rack.h"
 #include "serial/serialports.h"
 
@@ -10,8 +10,7 @@ namespace nv {
 
 Subsystems::Subsystems(Runtime& rt, QWidget* mainWindow)
     : rack(std::make_unique<rack::Rack>(positions.rackX, positions.rackY)),
-      files(std::make_unique<FilesAndSystem>(rt, mainWindow)),
-      tcp(std::make_unique<TcpSubsystem>(rt)),
+      files(std::make_unique<FilesAndSystem>(rt, mainWindow)), tcp(std::make_unique<TcpFront>(rt)),
       serial(std::make_unique<serial::SerialPorts>(mainWindow, positions.terminalX,
                                                    positions.terminalY)) {
     serial->install(rt);

@@ -14,7 +14,7 @@ namespace nv {
 
 class Runtime;
 class FilesAndSystem;
-class TcpSubsystem;
+class TcpFront;
 namespace serial {
 class SerialPorts;
 }
@@ -43,7 +43,7 @@ class Subsystems {
     // window is the second the program makes, after the main window.
     std::unique_ptr<rack::Rack> rack;
     std::unique_ptr<FilesAndSystem> files;
-    std::unique_ptr<TcpSubsystem> tcp;
+    std::unique_ptr<TcpFront> tcp;
     std::unique_ptr<serial::SerialPorts> serial;
 };
 

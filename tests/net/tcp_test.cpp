@@ -36,7 +36,9 @@ std::string replace(std::string s, const std::string& what, const std::string& w
 
 struct TcpRig : nvtest::ScriptRig {
     nv::TcpSubsystem tcp;
-    explicit TcpRig(size_t capacity = nv::TcpSubsystem::kBufferCapacity) : tcp(rt, capacity) {}
+    explicit TcpRig(size_t capacity = nv::TcpSubsystem::kBufferCapacity) : tcp(rt, capacity) {
+        nv::installTcp(rt, [this](nv::Interpreter*) { return &tcp; });
+    }
 };
 
 const std::string kHelloWorld("hello\0world", 11);

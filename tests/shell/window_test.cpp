@@ -22,6 +22,7 @@
 #include <QTextBrowser>
 #include <Qsci/qsciscintillabase.h>
 #include <ctime>
+#include <sys/inotify.h>
 #include <thread>
 #include <unistd.h>
 
@@ -92,6 +93,44 @@ TEST_F(Window, WhatTheFirstShowingNeedsNotComesLater) {
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(form->findChild<QDialog*>("TFrmSet"), dialog);
     EXPECT_EQ(form->subsystems().serial->dialog(), dialog);
+}
+
+// The icon theme is read when the buttons are first drawn, not while the window is made, and
+// the buttons still show the theme's icons. The theme here has a red document-open; the reads
+// of its index are seen through inotify.
+TEST_F(Window, TheIconThemeIsReadWhenTheButtonsAreFirstDrawn) {
+    QTemporaryDir themes;
+    ASSERT_TRUE(QDir(themes.path()).mkpath(QStringLiteral("probe/16x16/actions")));
+    const QString index = themes.filePath(QStringLiteral("probe/index.theme"));
+    nvtest::writeFile(index, "[Icon Theme]\nName=probe\nDirectories=16x16/actions\n\n"
+                             "[16x16/actions]\nSize=16\nContext=Actions\nType=Fixed\n");
+    QPixmap red(16, 16);
+    red.fill(Qt::red);
+    ASSERT_TRUE(red.save(themes.filePath(QStringLiteral("probe/16x16/actions/document-open.png"))));
+    const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(inotify_add_watch(watch, index.toLocal8Bit().constData(), IN_OPEN), 0);
+    const auto indexRead = [watch] {
+        char events[4096];
+        bool any = false;
+        while (read(watch, events, sizeof events) > 0)
+            any = true;
+        return any;
+    };
+    const QStringList searchPaths = QIcon::themeSearchPaths();
+    const QString themeName = QIcon::themeName();
+    QIcon::setThemeSearchPaths({themes.path()});
+    QIcon::setThemeName(QStringLiteral("probe"));
+    make(nullptr, false);
+    EXPECT_FALSE(indexRead());
+    QWidget* open = form->buttonBar()->widgetForAction(form->item(QStringLiteral("openButton")));
+    ASSERT_NE(open, nullptr);
+    const QImage drawn = open->grab().toImage();
+    EXPECT_TRUE(indexRead());
+    EXPECT_EQ(drawn.pixelColor(drawn.width() / 2, drawn.height() / 2), QColor(Qt::red));
+    QIcon::setThemeSearchPaths(searchPaths);
+    QIcon::setThemeName(themeName);
+    close(watch);
 }
 
 TEST_F(Window, PauseResumeAndStopATightLoopWithinALine) {
