@@ -80,7 +80,7 @@ class Interpreter {
     // Conditions: returns whether the text could be reduced; writes `truth` when a
     // comparison group is combined.
     bool evaluateCondition(std::string_view text, bool& truth);
-    bool evaluateCondition(const CachedCondition& cond, bool& truth);
+    inline bool evaluateCondition(const CachedCondition& cond, bool& truth);
 
     Variables& variables() { return variables_; }
     void setVariable(std::string_view name, std::string_view value) { variables_.set(name, value); }
@@ -139,11 +139,16 @@ class Interpreter {
     void executeLine(int& index);
     void dispatch(int& index);
     void assign(const LineInfo& li);
+    // What assign does once the value is known to have no integer form.
+    void assignText(const LineInfo& li);
     void runFor(const LineInfo& li, int& index);
     // A statement's condition: evaluateCondition, and in a strict run the end of the run when
     // it cannot be evaluated or compares nothing.
     bool testCondition(const CachedCondition& cond, bool& truth, int index);
     void runIf(const CachedCondition& cond, int& index);
+    // The stops of the block scans an `if (` chain makes (LineInfo::falseStop, skipTo).
+    void findFalseStop(const LineInfo& from, int index);
+    int skipToEndif(const LineInfo& from, int index);
     // Leaves the index one line before the `endif` an `elseif (` chain stopped on.
     void handBackEndif(int& index);
     void runWhile(const CachedCondition& cond, int& index);
@@ -165,6 +170,9 @@ class Interpreter {
     // without a walk: 1 with its value, 0 when it has no integer value (the text path then
     // decides), -1 when the expression is no such operand (lineinfo.h).
     inline int loneInteger(const CachedExpr& expr, int64_t& value);
+    // evaluateInteger when no rack is installed and no result is kept (lineinfo.h).
+    inline bool plainInteger(const CachedExpr& expr, int64_t& value);
+    inline bool plainIntegerValue(const CachedExpr& expr, int64_t& value);
     bool evaluateFlat(std::string_view text, std::string& value);
     bool resolveOperand(std::string_view text, std::string& value);
     bool callFunction(std::string_view name, std::string_view inner, std::string& value);
@@ -195,6 +203,10 @@ class Interpreter {
     std::string placeholderFor(std::string_view value);
     bool resolvePlaceholder(std::string_view operand, std::string& value) const;
     void expandPlaceholders(std::string& text) const;
+    // evaluateCondition's steps for a remembered comparison: both sides as plain integers
+    // (false: not both are), and the text path's comparison of their values.
+    bool integerComparison(const CachedCondition& cond, bool& truth);
+    bool compareTexts(const CachedCondition& cond, bool& truth);
     bool evaluateComparison(std::string_view inner, std::string& value, bool& isBool, bool& result);
     bool reduceCondition(std::string_view text, bool& truth, int depth);
 

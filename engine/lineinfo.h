@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/interpreter.h"
+#include "engine/value.h"
 
 namespace nv {
 
@@ -131,12 +132,25 @@ struct Interpreter::LineInfo {
     // What the block scans look for: the line is `next`, `wend`, `else`, `endif`, or begins
     // with `elseif (` or `if (`.
     bool next = false, wend = false, isElse = false, endif = false, elseif = false, opensIf = false;
+    // Where the block scans that start on this line end. They read only line texts, which
+    // do not change during a run, so each is made once, on first use (-1: not yet).
+    // `if (` and `elseif (` lines, the condition false: the first line that is an `elseif (`
+    // or an `else` of this level, or the `endif` that closes it, and which of the three.
+    enum class FalseStop : unsigned char { Elseif, Else, Endif };
+    mutable int falseStop = -1;
+    mutable FalseStop falseStopKind = FalseStop::Endif;
+    mutable int falseStopDepth = 0; // the `if (` lines opened and closed before it
+    // `else` and `elseif (` lines reached by a branch that ran: the `endif` it skips to.
+    mutable int skipTo = -1;
     // ProcCall: index of the definition line. ProcDef: index of its `procend`, or -1.
     int target = -1;
     // Other: the command rows whose keyword the line begins with, in table order.
     std::vector<int> commandRows;
     // Other: no command row, no `=` and no block keyword: the line does nothing.
     bool noForm = false;
+    // Other: no command row, no bare name, no view call, and a value in integer form or one
+    // call: assign may try the value as an integer first without its other checks.
+    bool integerAssign = false;
     // Other: the assignment it falls back to.
     std::string assignName, valueText;
     CachedExpr value;
@@ -172,6 +186,91 @@ inline int Interpreter::loneInteger(const CachedExpr& e, int64_t& value) {
         return 1;
     }
     return variables_.getInteger(o.text, o.slot, value) ? 1 : 0;
+}
+
+// integerValue's steps for a flat integer form when no rack is installed (so no operand can
+// name a control) and no kept result stands in the way: inline, since most loop lines are
+// one of these.
+inline bool Interpreter::plainIntegerValue(const CachedExpr& e, int64_t& value) {
+    const CachedOperand* o = e.operands.data();
+    const size_t n = e.operands.size();
+    auto operand = [this](const CachedOperand& op, int64_t& v) {
+        if (op.kind != CachedOperand::Name) {
+            v = op.number;
+            return true;
+        }
+        return variables_.getInteger(op.text, op.slot, v);
+    };
+    int64_t a;
+    if (!operand(o[0], a)) return false;
+    // A lone empty operand is the empty value, not 0.
+    if (n == 1 && o[0].kind == CachedOperand::Empty) return false;
+    for (size_t i = 1; i < n; ++i) {
+        int64_t b;
+        if (!operand(o[i], b)) return false;
+        switch (e.ops[i - 1]) {
+        case '+':
+            a += b;
+            break;
+        case '-':
+            a -= b;
+            break;
+        case '*':
+            if (__builtin_mul_overflow(a, b, &a)) return false;
+            break;
+        default: // '/'
+            if (b == 0 || a % b != 0) return false;
+            a /= b;
+            break;
+        }
+        if (!inPlainRange(a)) return false;
+    }
+    value = a;
+    return true;
+}
+
+// evaluateInteger's answer when no rack is installed and nothing is kept.
+inline bool Interpreter::plainInteger(const CachedExpr& e, int64_t& value) {
+    if (e.integerForm) return plainIntegerValue(e, value);
+    return e.call && integerCall(e, value);
+}
+
+// A comparison of two plain integers: their texts are equal exactly when the numbers are,
+// and the other comparisons read both as numbers. `op` indexes kComparisons.
+inline bool compareIntegers(int op, int64_t a, int64_t b) {
+    switch (op) {
+    case 0: // ==
+        return a == b;
+    case 1: // >>
+        return a > b;
+    case 2: // <<
+        return a < b;
+    case 3: // >=
+        return a >= b;
+    case 4: // <=
+        return a <= b;
+    default: // <>
+        return a != b;
+    }
+}
+
+inline bool Interpreter::evaluateCondition(const CachedCondition& c, bool& truth) {
+    // A control's reading is an operand's value like a variable's (evaluateCached offers each
+    // operand to the rack first, and the integer path refuses an operand a control bears),
+    // and reading one changes nothing, so a shown rack needs no text path here.
+    if (!c.simple || !spliced_.empty()) return evaluateCondition(c.text, truth);
+    bool integers;
+    if (!rt_.instruments) {
+        int64_t a, b;
+        integers = c.left.integerForm && plainIntegerValue(c.left, a) && c.right.integerForm &&
+                   plainIntegerValue(c.right, b);
+        if (integers) truth = compareIntegers(c.op, a, b);
+    } else {
+        integers = integerComparison(c, truth);
+    }
+    if (!integers) return compareTexts(c, truth);
+    conditionCompared_ = true;
+    return true;
 }
 
 inline const Interpreter::LineInfo& Interpreter::knownLine(int index) {

@@ -118,6 +118,8 @@ Interpreter::LineInfo Interpreter::classifyLine(int index) {
                 if (ops[i].kind == CachedOperand::Name && lowerAscii(ops[i].text) == self)
                     li.appendsToItself = false;
         }
+        li.integerAssign = li.commandRows.empty() && !li.bareName && !li.viewCall &&
+                           (li.value.integerForm || li.value.call);
         li.noForm = li.commandRows.empty() &&
                     (eq == std::string::npos ? !passesThrough(L, program_[size_t(index)])
                                              : headerWithoutBlank(L));
@@ -204,49 +206,46 @@ void Interpreter::runIf(const CachedCondition& cond, int& index) {
     bool chained = false;
     for (;;) {
         if (truth) {
+            // The branch runs up to its `else` or `elseif (`, from where the rest is passed
+            // over to the `endif` of this level; without either, up to and with the `endif`.
             int k = index + 1;
-            bool skipping = false, nestedEndif = false;
-            int opens = 0, closes = 0;
+            bool nestedEndif = false;
             for (;;) {
                 const LineInfo& t = knownLine(k);
-                if (!skipping && (t.isElse || t.elseif)) skipping = true;
-                const bool isEndif = t.endif && !std::exchange(nestedEndif, false);
-                if (!skipping) {
-                    executeLine(k);
-                    nestedEndif = std::exchange(endifHandedBack_, false);
-                } else {
-                    if (t.opensIf)
-                        ++opens;
-                    else if (isEndif)
-                        ++closes;
+                if (t.isElse || t.elseif) {
+                    k = skipToEndif(t, k);
+                    break;
                 }
+                const bool isEndif = t.endif && !std::exchange(nestedEndif, false);
+                executeLine(k);
+                nestedEndif = std::exchange(endifHandedBack_, false);
+                if (isEndif) break;
                 ++k;
-                if (isEndif && (!skipping || closes == opens + 1)) break;
             }
-            index = k - 1;
+            index = k;
             if (chained) handBackEndif(index);
             return;
         }
-        int opens = 0, closes = 0;
-        bool found = false, nestedEndif = false, next = false;
-        for (;;) {
-            ++index;
-            const LineInfo& t = knownLine(index);
-            if (!found && opens == closes && t.elseif) {
-                next = true;
-                break;
-            }
-            if (!found && t.opensIf) ++opens;
-            const bool isEndif = t.endif && !std::exchange(nestedEndif, false);
-            if (isEndif) ++closes;
-            if (opens == closes && t.isElse) found = true;
-            if (found) {
+        const LineInfo& from = knownLine(index);
+        if (from.falseStop < 0) findFalseStop(from, index);
+        index = from.falseStop;
+        if (from.falseStopKind == LineInfo::FalseStop::Endif) {
+            if (chained) handBackEndif(index);
+            return;
+        }
+        if (from.falseStopKind == LineInfo::FalseStop::Else) {
+            // The `else` line and its branch run, up to and with the `endif` of this level
+            // (an `endif` a nested chain handed back is that chain's).
+            const int opens = from.falseStopDepth;
+            int closes = opens;
+            bool nestedEndif = false;
+            for (;; ++index) {
+                const bool isEndif = knownLine(index).endif && !std::exchange(nestedEndif, false);
+                if (isEndif) ++closes;
                 executeLine(index);
                 nestedEndif = std::exchange(endifHandedBack_, false);
+                if (isEndif && closes == opens + 1) break;
             }
-            if (isEndif && closes == opens + 1) break;
-        }
-        if (!next) {
             if (chained) handBackEndif(index);
             return;
         }
@@ -259,6 +258,46 @@ void Interpreter::runIf(const CachedCondition& cond, int& index) {
         }
         chained = true;
     }
+}
+
+// Counts the `if (` lines opened and the `endif` lines met from line `index` on, to the first
+// `elseif (` or `else` where the two are even, or the `endif` one past them.
+void Interpreter::findFalseStop(const LineInfo& from, int index) {
+    int opens = 0, closes = 0;
+    for (;;) {
+        const LineInfo& t = knownLine(++index);
+        if (opens == closes && t.elseif) {
+            from.falseStopKind = LineInfo::FalseStop::Elseif;
+            break;
+        }
+        if (t.opensIf) ++opens;
+        if (t.endif) ++closes;
+        if (opens == closes && t.isElse) {
+            from.falseStopKind = LineInfo::FalseStop::Else;
+            break;
+        }
+        if (t.endif && closes == opens + 1) {
+            from.falseStopKind = LineInfo::FalseStop::Endif;
+            break;
+        }
+    }
+    from.falseStopDepth = opens;
+    from.falseStop = index;
+}
+
+int Interpreter::skipToEndif(const LineInfo& from, int index) {
+    if (from.skipTo < 0) {
+        int opens = 0, closes = 0, k = index;
+        for (;;) {
+            const LineInfo& t = knownLine(++k);
+            if (t.opensIf)
+                ++opens;
+            else if (t.endif && ++closes == opens + 1)
+                break;
+        }
+        from.skipTo = k;
+    }
+    return from.skipTo;
 }
 
 void Interpreter::handBackEndif(int& index) {
