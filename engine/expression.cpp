@@ -525,6 +525,29 @@ bool Interpreter::integerCall(const CachedExpr& ce, int64_t& value) {
     return true;
 }
 
+// integerCall's steps when no rack is installed and nothing is kept.
+Variables::IntegerRead Interpreter::quickIntegerCall(const CachedExpr& ce) {
+    const Runtime::FunctionRow& row = rt_.functions()[static_cast<size_t>(ce.row)];
+    constexpr size_t kMostArguments = 4;
+    const size_t argc = ce.args.size();
+    if (!row.integer || row.eval == ArgEval::Custom || argc > kMostArguments) return {false, 0};
+    int64_t args[kMostArguments];
+    for (size_t i = 0; i < argc; ++i) {
+        const CachedExpr& a = ce.args[i];
+        if (a.integerForm) {
+            const Variables::IntegerRead v = quickIntegerValue(a);
+            if (!v.ok) return v;
+            args[i] = v.value;
+        } else if (!a.call || !integerCall(a, args[i])) {
+            return {false, 0};
+        }
+    }
+    int64_t r;
+    if (!row.integer(args, r) || !inPlainRange(r)) return {false, 0};
+    if (row.clearsError) clearScriptError();
+    return {true, r};
+}
+
 // The text path's steps for a text that is one call: the call, then its result spliced in
 // place of the whole text and walked.
 bool Interpreter::evaluateCall(const CachedExpr& ce, std::string& value) {

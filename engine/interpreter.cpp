@@ -239,8 +239,8 @@ void Interpreter::dispatch(int& index) {
     if (li.integerAssign && !rt_.instruments && spliced_.empty() &&
         !(li.noForm && options_.strict)) {
         // assign's own steps, with no control to reach and no kept result.
-        if (int64_t n; plainInteger(li.value, n))
-            variables_.setInteger(li.assignName, n, li.assignSlot);
+        if (const Variables::IntegerRead n = quickInteger(li.value); n.ok)
+            variables_.setInteger(li.assignName, n.value, li.assignSlot);
         else
             assignText(li);
         return;

@@ -137,6 +137,9 @@ class Interpreter {
     using Clock = std::chrono::steady_clock;
 
     void executeLine(int& index);
+    // The same for a line inside a block, with shortcuts where nothing can tell (lineinfo.h).
+    inline void runLine(int& index);
+    inline bool quietLine() const;
     void dispatch(int& index);
     void assign(const LineInfo& li);
     // What assign does once the value is known to have no integer form.
@@ -171,8 +174,9 @@ class Interpreter {
     // decides), -1 when the expression is no such operand (lineinfo.h).
     inline int loneInteger(const CachedExpr& expr, int64_t& value);
     // evaluateInteger when no rack is installed and no result is kept (lineinfo.h).
-    inline bool plainInteger(const CachedExpr& expr, int64_t& value);
-    inline bool plainIntegerValue(const CachedExpr& expr, int64_t& value);
+    inline Variables::IntegerRead quickInteger(const CachedExpr& expr);
+    inline Variables::IntegerRead quickIntegerValue(const CachedExpr& expr);
+    Variables::IntegerRead quickIntegerCall(const CachedExpr& expr);
     bool evaluateFlat(std::string_view text, std::string& value);
     bool resolveOperand(std::string_view text, std::string& value);
     bool callFunction(std::string_view name, std::string_view inner, std::string& value);

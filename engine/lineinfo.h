@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/eventgate.h"
 #include "engine/interpreter.h"
 #include "engine/value.h"
 
@@ -151,6 +152,9 @@ struct Interpreter::LineInfo {
     // Other: no command row, no bare name, no view call, and a value in integer form or one
     // call: assign may try the value as an integer first without its other checks.
     bool integerAssign = false;
+    // What runLine may do without executeLine's preamble (see there).
+    enum class Quick : unsigned char { None, Integer, BareName, If };
+    Quick quick = Quick::None;
     // Other: the assignment it falls back to.
     std::string assignName, valueText;
     CachedExpr value;
@@ -190,49 +194,50 @@ inline int Interpreter::loneInteger(const CachedExpr& e, int64_t& value) {
 
 // integerValue's steps for a flat integer form when no rack is installed (so no operand can
 // name a control) and no kept result stands in the way: inline, since most loop lines are
-// one of these.
-inline bool Interpreter::plainIntegerValue(const CachedExpr& e, int64_t& value) {
+// one of these. The value is returned, not written through a reference, and the operand count
+// read from the operators: both keep the busy loops short.
+inline Variables::IntegerRead Interpreter::quickIntegerValue(const CachedExpr& e) {
     const CachedOperand* o = e.operands.data();
-    const size_t n = e.operands.size();
-    auto operand = [this](const CachedOperand& op, int64_t& v) {
-        if (op.kind != CachedOperand::Name) {
-            v = op.number;
-            return true;
-        }
-        return variables_.getInteger(op.text, op.slot, v);
+    auto operand = [this](const CachedOperand& op) -> Variables::IntegerRead {
+        if (op.kind == CachedOperand::Name) return variables_.integer(op.text, op.slot);
+        return {true, op.number};
     };
-    int64_t a;
-    if (!operand(o[0], a)) return false;
-    // A lone empty operand is the empty value, not 0.
-    if (n == 1 && o[0].kind == CachedOperand::Empty) return false;
-    for (size_t i = 1; i < n; ++i) {
-        int64_t b;
-        if (!operand(o[i], b)) return false;
-        switch (e.ops[i - 1]) {
+    const size_t steps = e.ops.size();
+    if (steps == 0) {
+        // A lone empty operand is the empty value, not 0.
+        if (o->kind == CachedOperand::Empty) return {false, 0};
+        return operand(*o);
+    }
+    Variables::IntegerRead a = operand(o[0]);
+    if (!a.ok) return a;
+    for (size_t i = 0; i < steps; ++i) {
+        const Variables::IntegerRead b = operand(o[i + 1]);
+        if (!b.ok) return b;
+        switch (e.ops[i]) {
         case '+':
-            a += b;
+            a.value += b.value;
             break;
         case '-':
-            a -= b;
+            a.value -= b.value;
             break;
         case '*':
-            if (__builtin_mul_overflow(a, b, &a)) return false;
+            if (__builtin_mul_overflow(a.value, b.value, &a.value)) return {false, 0};
             break;
         default: // '/'
-            if (b == 0 || a % b != 0) return false;
-            a /= b;
+            if (b.value == 0 || a.value % b.value != 0) return {false, 0};
+            a.value /= b.value;
             break;
         }
-        if (!inPlainRange(a)) return false;
+        if (!inPlainRange(a.value)) return {false, 0};
     }
-    value = a;
-    return true;
+    return a;
 }
 
 // evaluateInteger's answer when no rack is installed and nothing is kept.
-inline bool Interpreter::plainInteger(const CachedExpr& e, int64_t& value) {
-    if (e.integerForm) return plainIntegerValue(e, value);
-    return e.call && integerCall(e, value);
+inline Variables::IntegerRead Interpreter::quickInteger(const CachedExpr& e) {
+    if (e.integerForm) return quickIntegerValue(e);
+    if (!e.call) return {false, 0};
+    return quickIntegerCall(e);
 }
 
 // A comparison of two plain integers: their texts are equal exactly when the numbers are,
@@ -261,16 +266,76 @@ inline bool Interpreter::evaluateCondition(const CachedCondition& c, bool& truth
     if (!c.simple || !spliced_.empty()) return evaluateCondition(c.text, truth);
     bool integers;
     if (!rt_.instruments) {
-        int64_t a, b;
-        integers = c.left.integerForm && plainIntegerValue(c.left, a) && c.right.integerForm &&
-                   plainIntegerValue(c.right, b);
-        if (integers) truth = compareIntegers(c.op, a, b);
+        const Variables::IntegerRead a = c.left.integerForm ? quickIntegerValue(c.left)
+                                                            : Variables::IntegerRead{false, 0};
+        const Variables::IntegerRead b = a.ok && c.right.integerForm
+                                             ? quickIntegerValue(c.right)
+                                             : Variables::IntegerRead{false, 0};
+        integers = a.ok && b.ok;
+        if (integers) truth = compareIntegers(c.op, a.value, b.value);
     } else {
         integers = integerComparison(c, truth);
     }
     if (!integers) return compareTexts(c, truth);
     conditionCompared_ = true;
     return true;
+}
+
+// executeLine's preamble has nothing to do: no break or exit pending, no debug step, no
+// breakpoint, no pause, no line shown, no idle time, no pass over the events due on this
+// line, and room for one more level.
+inline bool Interpreter::quietLine() const {
+    return clockCountdown_ > 1 && gated_ && !debug_ && idleMs_ <= 0 && !breakPending_ &&
+           !exitPending_ && !stopRequested_ && !paused_ && !showLine_ &&
+           (!breakpoints_ || breakpoints_->lines.empty()) && depth_ < kMaxLineDepth &&
+           !eventgate::waiting();
+}
+
+// executeLine for a classified line inside a block. When the preamble has nothing to do, the
+// lines loops spend most of their time on run here without it: an integer assignment whose
+// failure would have no effect (it then goes the whole way), a bare `else` or `endif` that
+// names no variable, and an `if (` line. Nothing else may see the difference: these lines
+// log nothing, so the executing line they would have set is not read.
+inline void Interpreter::runLine(int& index) {
+    const LineInfo* li = static_cast<size_t>(index) < lineInfo_.size()
+                             ? lineInfo_[static_cast<size_t>(index)].get()
+                             : nullptr;
+    if (!li || li->quick == LineInfo::Quick::None || rt_.instruments || !spliced_.empty() ||
+        !quietLine())
+        return executeLine(index);
+    switch (li->quick) {
+    case LineInfo::Quick::Integer: {
+        const Variables::IntegerRead n = quickInteger(li->value);
+        if (!n.ok) return executeLine(index);
+        --clockCountdown_;
+        endifHandedBack_ = false;
+        variables_.setInteger(li->assignName, n.value, li->assignSlot);
+        return;
+    }
+    case LineInfo::Quick::BareName: {
+        const CachedOperand& o = li->value.operands[0];
+        if (variables_.has(o.text, o.slot) || variables_.has(li->assignName, li->assignSlot))
+            return executeLine(index);
+        --clockCountdown_;
+        endifHandedBack_ = false;
+        return;
+    }
+    default: { // If
+        --clockCountdown_;
+        endifHandedBack_ = false;
+        struct Level {
+            int& d;
+            explicit Level(int& depth) : d(depth) { ++d; }
+            ~Level() { --d; }
+        } level(depth_);
+        // As executeLine: not restored when a failure unwinds.
+        const int outer = executing_;
+        executing_ = index;
+        runIf(li->cond, index);
+        executing_ = outer;
+        return;
+    }
+    }
 }
 
 inline const Interpreter::LineInfo& Interpreter::knownLine(int index) {

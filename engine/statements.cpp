@@ -70,6 +70,7 @@ Interpreter::LineInfo Interpreter::classifyLine(int index) {
         }
     } else if (startsWith(L, "if (")) {
         li.kind = LineKind::If;
+        li.quick = LineInfo::Quick::If;
         li.cond = condition(std::string_view(L).substr(3));
     } else if (startsWith(L, "while (")) {
         li.kind = LineKind::While;
@@ -123,6 +124,13 @@ Interpreter::LineInfo Interpreter::classifyLine(int index) {
         li.noForm = li.commandRows.empty() &&
                     (eq == std::string::npos ? !passesThrough(L, program_[size_t(index)])
                                              : headerWithoutBlank(L));
+        bool pureArgs = true; // a call whose failure has no effect
+        for (const CachedExpr& a : li.value.args)
+            pureArgs = pureArgs && a.integerForm;
+        if (li.integerAssign && !li.noForm && (li.value.integerForm || pureArgs))
+            li.quick = LineInfo::Quick::Integer;
+        else if (li.bareName && li.commandRows.empty() && !li.noForm)
+            li.quick = LineInfo::Quick::BareName;
     }
     // Read as conditions by the `if (` and `repeat` statements, whatever else they are.
     if (startsWith(L, "elseif (")) {
@@ -178,7 +186,7 @@ void Interpreter::runFor(const LineInfo& li, int& index) {
         const int64_t counter = start + (pass - 1) * step;
         for (j = index + 1; !knownLine(j).next; ++j) {
             variables_.setInteger(li.forVar, counter, li.forSlot);
-            executeLine(j);
+            runLine(j);
         }
         ++pass;
         if (pass - 1 > count || breakPending_ || exitPending_ || stopRequested_) break;
@@ -217,7 +225,7 @@ void Interpreter::runIf(const CachedCondition& cond, int& index) {
                     break;
                 }
                 const bool isEndif = t.endif && !std::exchange(nestedEndif, false);
-                executeLine(k);
+                runLine(k);
                 nestedEndif = std::exchange(endifHandedBack_, false);
                 if (isEndif) break;
                 ++k;
@@ -242,7 +250,7 @@ void Interpreter::runIf(const CachedCondition& cond, int& index) {
             for (;; ++index) {
                 const bool isEndif = knownLine(index).endif && !std::exchange(nestedEndif, false);
                 if (isEndif) ++closes;
-                executeLine(index);
+                runLine(index);
                 nestedEndif = std::exchange(endifHandedBack_, false);
                 if (isEndif && closes == opens + 1) break;
             }
