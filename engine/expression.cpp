@@ -525,6 +525,38 @@ bool Interpreter::integerCall(const CachedExpr& ce, int64_t& value) {
     return true;
 }
 
+Variables::IntegerRead Interpreter::quickIntegerSteps(const CachedExpr& e) {
+    const CachedOperand* o = e.operands.data();
+    auto operand = [this](const CachedOperand& op) -> Variables::IntegerRead {
+        if (op.kind == CachedOperand::Name) return variables_.integer(op.text, op.slot);
+        return {true, op.number};
+    };
+    Variables::IntegerRead a = operand(o[0]);
+    if (!a.ok) return a;
+    const size_t steps = e.ops.size();
+    for (size_t i = 0; i < steps; ++i) {
+        const Variables::IntegerRead b = operand(o[i + 1]);
+        if (!b.ok) return b;
+        switch (e.ops[i]) {
+        case '+':
+            a.value += b.value;
+            break;
+        case '-':
+            a.value -= b.value;
+            break;
+        case '*':
+            if (__builtin_mul_overflow(a.value, b.value, &a.value)) return {false, 0};
+            break;
+        default: // '/'
+            if (b.value == 0 || a.value % b.value != 0) return {false, 0};
+            a.value /= b.value;
+            break;
+        }
+        if (!inPlainRange(a.value)) return {false, 0};
+    }
+    return a;
+}
+
 // integerCall's steps when no rack is installed and nothing is kept.
 Variables::IntegerRead Interpreter::quickIntegerCall(const CachedExpr& ce) {
     const Runtime::FunctionRow& row = rt_.functions()[static_cast<size_t>(ce.row)];

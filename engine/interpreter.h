@@ -14,6 +14,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstring>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -47,7 +48,25 @@ struct ProgramIndexError : std::out_of_range {
 // with a fatal error instead of exhausting the stack.
 inline constexpr int kMaxLineDepth = limits::kLineDepth;
 
-class Interpreter {
+// What makes a line do more than run: kept together so that one load tells whether any of
+// them is set (Interpreter::quietLine).
+struct LineFlags {
+    bool stopRequested_ = false;
+    bool paused_ = false;
+    bool debug_ = false;
+    bool breakPending_ = false;
+    bool exitPending_ = false;
+    bool showLine_ = false;
+    bool unused_[2] = {};
+    bool anySet() const {
+        uint64_t all;
+        static_assert(sizeof(LineFlags) == sizeof all);
+        std::memcpy(&all, this, sizeof all);
+        return all != 0;
+    }
+};
+
+class Interpreter : private LineFlags {
   public:
     explicit Interpreter(Runtime& rt);
     ~Interpreter();
@@ -148,6 +167,10 @@ class Interpreter {
     // A statement's condition: evaluateCondition, and in a strict run the end of the run when
     // it cannot be evaluated or compares nothing.
     bool testCondition(const CachedCondition& cond, bool& truth, int index);
+    // The same as 1 (true), 0 (false) or -1 (not evaluated); inline with a shortcut for two
+    // plain integers (lineinfo.h).
+    inline int conditionValue(const CachedCondition& cond, int index);
+    int testedCondition(const CachedCondition& cond, int index);
     void runIf(const CachedCondition& cond, int& index);
     // The stops of the block scans an `if (` chain makes (LineInfo::falseStop, skipTo).
     void findFalseStop(const LineInfo& from, int index);
@@ -177,6 +200,8 @@ class Interpreter {
     inline Variables::IntegerRead quickInteger(const CachedExpr& expr);
     inline Variables::IntegerRead quickIntegerValue(const CachedExpr& expr);
     Variables::IntegerRead quickIntegerCall(const CachedExpr& expr);
+    // quickIntegerValue for an expression of more than one operand.
+    Variables::IntegerRead quickIntegerSteps(const CachedExpr& expr);
     bool evaluateFlat(std::string_view text, std::string& value);
     bool resolveOperand(std::string_view text, std::string& value);
     bool callFunction(std::string_view name, std::string_view inner, std::string& value);
@@ -237,21 +262,15 @@ class Interpreter {
     ScriptHost& host_;
     const bool gated_; // the host lets lines go without a pass (ScriptHost::passesWhenNeeded)
 
-    bool stopRequested_ = false;
-    bool paused_ = false;
     Variables variables_;
     std::vector<std::string> program_;
     int32_t currentLine_ = 0;
-    bool debug_ = false;
-    bool breakPending_ = false;
-    bool exitPending_ = false;
     // Set when the line just dispatched was an `elseif (` chain that left the caller to step
     // onto its `endif`; cleared as every line starts.
     bool endifHandedBack_ = false;
     bool stepWait_ = false;
     int32_t idleMs_ = 0;
     std::string lastError_;
-    bool showLine_ = false;
     const Breakpoints* breakpoints_ = nullptr;
     RunOptions options_;
     int includeLine_ = -1;   // the editor line prepare() is expanding

@@ -193,44 +193,15 @@ inline int Interpreter::loneInteger(const CachedExpr& e, int64_t& value) {
 }
 
 // integerValue's steps for a flat integer form when no rack is installed (so no operand can
-// name a control) and no kept result stands in the way: inline, since most loop lines are
-// one of these. The value is returned, not written through a reference, and the operand count
-// read from the operators: both keep the busy loops short.
+// name a control) and no kept result stands in the way. The lone operand (a call's argument,
+// a comparison's side) is read inline; longer forms go to quickIntegerSteps. The value is
+// returned, not written through a reference, which keeps the stack guard out of the loops.
 inline Variables::IntegerRead Interpreter::quickIntegerValue(const CachedExpr& e) {
-    const CachedOperand* o = e.operands.data();
-    auto operand = [this](const CachedOperand& op) -> Variables::IntegerRead {
-        if (op.kind == CachedOperand::Name) return variables_.integer(op.text, op.slot);
-        return {true, op.number};
-    };
-    const size_t steps = e.ops.size();
-    if (steps == 0) {
-        // A lone empty operand is the empty value, not 0.
-        if (o->kind == CachedOperand::Empty) return {false, 0};
-        return operand(*o);
-    }
-    Variables::IntegerRead a = operand(o[0]);
-    if (!a.ok) return a;
-    for (size_t i = 0; i < steps; ++i) {
-        const Variables::IntegerRead b = operand(o[i + 1]);
-        if (!b.ok) return b;
-        switch (e.ops[i]) {
-        case '+':
-            a.value += b.value;
-            break;
-        case '-':
-            a.value -= b.value;
-            break;
-        case '*':
-            if (__builtin_mul_overflow(a.value, b.value, &a.value)) return {false, 0};
-            break;
-        default: // '/'
-            if (b.value == 0 || a.value % b.value != 0) return {false, 0};
-            a.value /= b.value;
-            break;
-        }
-        if (!inPlainRange(a.value)) return {false, 0};
-    }
-    return a;
+    if (!e.ops.empty()) return quickIntegerSteps(e);
+    // A lone name or integer; a lone empty operand is the empty value, not 0.
+    const CachedOperand& o = e.operands.front();
+    if (o.kind == CachedOperand::Name) return variables_.integer(o.text, o.slot);
+    return {o.kind == CachedOperand::Literal, o.number};
 }
 
 // evaluateInteger's answer when no rack is installed and nothing is kept.
@@ -285,8 +256,7 @@ inline bool Interpreter::evaluateCondition(const CachedCondition& c, bool& truth
 // breakpoint, no pause, no line shown, no idle time, no pass over the events due on this
 // line, and room for one more level.
 inline bool Interpreter::quietLine() const {
-    return clockCountdown_ > 1 && gated_ && !debug_ && idleMs_ <= 0 && !breakPending_ &&
-           !exitPending_ && !stopRequested_ && !paused_ && !showLine_ &&
+    return clockCountdown_ > 1 && !anySet() && gated_ && idleMs_ <= 0 &&
            (!breakpoints_ || breakpoints_->lines.empty()) && depth_ < kMaxLineDepth &&
            !eventgate::waiting();
 }
@@ -336,6 +306,24 @@ inline void Interpreter::runLine(int& index) {
         return;
     }
     }
+}
+
+// testCondition's answer as a value (-1: the condition could not be evaluated), so that the
+// statement loops keep no local whose address is taken. Two plain integers when no rack is
+// installed are compared here; anything else goes the whole way.
+inline int Interpreter::conditionValue(const CachedCondition& c, int index) {
+    if (c.simple && !rt_.instruments && spliced_.empty() && c.left.integerForm &&
+        c.right.integerForm) {
+        const Variables::IntegerRead a = quickIntegerValue(c.left);
+        if (a.ok) {
+            const Variables::IntegerRead b = quickIntegerValue(c.right);
+            if (b.ok) {
+                conditionCompared_ = true;
+                return compareIntegers(c.op, a.value, b.value);
+            }
+        }
+    }
+    return testedCondition(c, index);
 }
 
 inline const Interpreter::LineInfo& Interpreter::knownLine(int index) {

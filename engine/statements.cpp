@@ -202,9 +202,16 @@ bool Interpreter::testCondition(const CachedCondition& cond, bool& truth, int in
     return ok;
 }
 
-void Interpreter::runIf(const CachedCondition& cond, int& index) {
+int Interpreter::testedCondition(const CachedCondition& cond, int index) {
     bool truth = false;
-    if (!testCondition(cond, truth, index)) return;
+    if (!testCondition(cond, truth, index)) return -1;
+    return truth ? 1 : 0;
+}
+
+void Interpreter::runIf(const CachedCondition& cond, int& index) {
+    const int value = conditionValue(cond, index);
+    if (value < 0) return;
+    bool truth = value > 0;
     // A reached `elseif (` is a new `if (` that shares the closing `endif`. The chain is walked
     // here rather than by one call per `elseif (`, so the caller's index is stepped back once
     // for the whole chain, however many `elseif (` lines were passed: the caller's own step
@@ -259,11 +266,12 @@ void Interpreter::runIf(const CachedCondition& cond, int& index) {
         }
         // An `elseif (` whose condition cannot be evaluated leaves the index on its line, so
         // that line and its branch then run as ordinary lines.
-        truth = false;
-        if (!testCondition(line(index).cond, truth, index)) {
+        const int next = testedCondition(line(index).cond, index);
+        if (next < 0) {
             --index;
             return;
         }
+        truth = next > 0;
         chained = true;
     }
 }
@@ -321,7 +329,7 @@ void Interpreter::runWhile(const CachedCondition& cond, int& index) {
         do {
             maybePassEvents();
             for (j = index + 1; !knownLine(j).wend; ++j)
-                executeLine(j);
+                runLine(j);
             testCondition(cond, truth, index);
         } while (truth && !breakPending_ && !exitPending_ && !stopRequested_);
         index = j;
@@ -349,7 +357,7 @@ void Interpreter::runRepeat(int& index) {
             if (truth || breakPending_ || exitPending_ || stopRequested_) break;
             k = index + 1;
         } else {
-            executeLine(k);
+            runLine(k);
             ++k;
         }
     }
@@ -365,7 +373,7 @@ void Interpreter::callProcedure(int defIndex) {
             exitPending_ = false;
             return;
         }
-        executeLine(k);
+        runLine(k);
     }
 }
 
