@@ -257,6 +257,17 @@ class Interpreter : private LineFlags {
     void checkPassEvents();
     void passEvents();
     bool rackShown() const;
+    // No name can reach a rack control: no rack is installed, or none is shown. Asks the
+    // rack only when its generation changed (a rack opened, shown or hidden).
+    bool noControls() {
+        InstrumentAccess* rack = rt_.instruments;
+        if (!rack) return true;
+        if (const uint64_t now = rack->generation(); now != controlsGeneration_) {
+            controlsGeneration_ = now;
+            controlsShown_ = rack->shown();
+        }
+        return !controlsShown_;
+    }
 
     Runtime& rt_;
     ScriptHost& host_;
@@ -291,6 +302,8 @@ class Interpreter : private LineFlags {
     int linesPerClockRead_ = 4;
     Clock::time_point lastClockRead_{};
     Variables::Slot errorSlot_; // most calls set `error`
+    uint64_t controlsGeneration_ = 0; // noControls(): 0 before the first look
+    bool controlsShown_ = false;
 
     // Text function results that hold `"`, `(` or `)`: the expression text gets a placeholder
     // operand in their place (read back as a quoted text, they would corrupt the quote state

@@ -236,7 +236,7 @@ inline bool Interpreter::evaluateCondition(const CachedCondition& c, bool& truth
     // and reading one changes nothing, so a shown rack needs no text path here.
     if (!c.simple || !spliced_.empty()) return evaluateCondition(c.text, truth);
     bool integers;
-    if (!rt_.instruments) {
+    if (noControls()) {
         const Variables::IntegerRead a = c.left.integerForm ? quickIntegerValue(c.left)
                                                             : Variables::IntegerRead{false, 0};
         const Variables::IntegerRead b = a.ok && c.right.integerForm
@@ -270,8 +270,8 @@ inline void Interpreter::runLine(int& index) {
     const LineInfo* li = static_cast<size_t>(index) < lineInfo_.size()
                              ? lineInfo_[static_cast<size_t>(index)].get()
                              : nullptr;
-    if (!li || li->quick == LineInfo::Quick::None || rt_.instruments || !spliced_.empty() ||
-        !quietLine())
+    if (!li || li->quick == LineInfo::Quick::None || !spliced_.empty() || !quietLine() ||
+        !noControls())
         return executeLine(index);
     switch (li->quick) {
     case LineInfo::Quick::Integer: {
@@ -312,8 +312,8 @@ inline void Interpreter::runLine(int& index) {
 // statement loops keep no local whose address is taken. Two plain integers when no rack is
 // installed are compared here; anything else goes the whole way.
 inline int Interpreter::conditionValue(const CachedCondition& c, int index) {
-    if (c.simple && !rt_.instruments && spliced_.empty() && c.left.integerForm &&
-        c.right.integerForm) {
+    if (c.simple && spliced_.empty() && c.left.integerForm && c.right.integerForm &&
+        noControls()) {
         const Variables::IntegerRead a = quickIntegerValue(c.left);
         if (a.ok) {
             const Variables::IntegerRead b = quickIntegerValue(c.right);
