@@ -153,6 +153,14 @@ def block(r, depth, out, calls=True):
 def script(seed):
     r = random.Random(seed)
     out = ['begin', 'for (q, 1, 70, 1)', 'L = L & "0123(45)6789," & chr(34)', 'next']
+    if r.random() < 0.3:
+        # The word include, even in a comment, sends the run to the full runner, which has a
+        # rack installed (none shown): names are then offered to it first.
+        out.insert(0, '# the full runner: include')
+    if r.random() < 0.2:
+        # A variable named like a block keyword: the bare `else` and `endif` lines that run
+        # then copy it (to the variable of no name) instead of doing nothing.
+        out.append('%s = %s' % (r.choice(['else', 'endif']), r.choice(NUMBER_FORMS)))
     for v in NAMES[:6]:
         out.append('%s = %s' % (v, r.choice(NUMBER_FORMS)))
     for _ in range(r.randint(3, 7)):
