@@ -557,7 +557,7 @@ Variables::IntegerRead Interpreter::quickIntegerSteps(const CachedExpr& e) {
     return a;
 }
 
-// integerCall's steps when no rack is installed and nothing is kept.
+// integerCall's steps when no rack control can be reached and nothing is kept.
 Variables::IntegerRead Interpreter::quickIntegerCall(const CachedExpr& ce) {
     const Runtime::FunctionRow& row = rt_.functions()[static_cast<size_t>(ce.row)];
     constexpr size_t kMostArguments = 4;

@@ -14,8 +14,8 @@
 #pragma once
 
 #include <chrono>
-#include <cstring>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <stdexcept>
@@ -196,7 +196,7 @@ class Interpreter : private LineFlags {
     // without a walk: 1 with its value, 0 when it has no integer value (the text path then
     // decides), -1 when the expression is no such operand (lineinfo.h).
     inline int loneInteger(const CachedExpr& expr, int64_t& value);
-    // evaluateInteger when no rack is installed and no result is kept (lineinfo.h).
+    // evaluateInteger when no rack control can be reached and no result is kept (lineinfo.h).
     inline Variables::IntegerRead quickInteger(const CachedExpr& expr);
     inline Variables::IntegerRead quickIntegerValue(const CachedExpr& expr);
     Variables::IntegerRead quickIntegerCall(const CachedExpr& expr);

@@ -192,8 +192,8 @@ inline int Interpreter::loneInteger(const CachedExpr& e, int64_t& value) {
     return variables_.getInteger(o.text, o.slot, value) ? 1 : 0;
 }
 
-// integerValue's steps for a flat integer form when no rack is installed (so no operand can
-// name a control) and no kept result stands in the way. The lone operand (a call's argument,
+// integerValue's steps for a flat integer form when no rack control can be reached (see
+// noControls) and no kept result stands in the way. The lone operand (a call's argument,
 // a comparison's side) is read inline; longer forms go to quickIntegerSteps. The value is
 // returned, not written through a reference, which keeps the stack guard out of the loops.
 inline Variables::IntegerRead Interpreter::quickIntegerValue(const CachedExpr& e) {
@@ -204,7 +204,7 @@ inline Variables::IntegerRead Interpreter::quickIntegerValue(const CachedExpr& e
     return {o.kind == CachedOperand::Literal, o.number};
 }
 
-// evaluateInteger's answer when no rack is installed and nothing is kept.
+// evaluateInteger's answer when no rack control can be reached and nothing is kept.
 inline Variables::IntegerRead Interpreter::quickInteger(const CachedExpr& e) {
     if (e.integerForm) return quickIntegerValue(e);
     if (!e.call) return {false, 0};
@@ -237,8 +237,8 @@ inline bool Interpreter::evaluateCondition(const CachedCondition& c, bool& truth
     if (!c.simple || !spliced_.empty()) return evaluateCondition(c.text, truth);
     bool integers;
     if (noControls()) {
-        const Variables::IntegerRead a = c.left.integerForm ? quickIntegerValue(c.left)
-                                                            : Variables::IntegerRead{false, 0};
+        const Variables::IntegerRead a =
+            c.left.integerForm ? quickIntegerValue(c.left) : Variables::IntegerRead{false, 0};
         const Variables::IntegerRead b = a.ok && c.right.integerForm
                                              ? quickIntegerValue(c.right)
                                              : Variables::IntegerRead{false, 0};
@@ -262,10 +262,11 @@ inline bool Interpreter::quietLine() const {
 }
 
 // executeLine for a classified line inside a block. When the preamble has nothing to do, the
-// lines loops spend most of their time on run here without it: an integer assignment whose
-// failure would have no effect (it then goes the whole way), a bare `else` or `endif` that
-// names no variable, and an `if (` line. Nothing else may see the difference: these lines
-// log nothing, so the executing line they would have set is not read.
+// lines that loops spend most of their time on run here without it: an integer assignment
+// whose failure would have no effect (it then goes the whole way), a bare `else` or `endif`
+// that names no variable, and an `if (` line (which sets the executing line as executeLine
+// does). Nothing can tell the difference: the first two log nothing and raise nothing, so
+// the executing line they would have set is never read.
 inline void Interpreter::runLine(int& index) {
     const LineInfo* li = static_cast<size_t>(index) < lineInfo_.size()
                              ? lineInfo_[static_cast<size_t>(index)].get()
@@ -309,11 +310,10 @@ inline void Interpreter::runLine(int& index) {
 }
 
 // testCondition's answer as a value (-1: the condition could not be evaluated), so that the
-// statement loops keep no local whose address is taken. Two plain integers when no rack is
-// installed are compared here; anything else goes the whole way.
+// statement loops keep no local whose address is taken. Two plain integers are compared here
+// when no rack control can be reached; anything else goes the whole way.
 inline int Interpreter::conditionValue(const CachedCondition& c, int index) {
-    if (c.simple && spliced_.empty() && c.left.integerForm && c.right.integerForm &&
-        noControls()) {
+    if (c.simple && spliced_.empty() && c.left.integerForm && c.right.integerForm && noControls()) {
         const Variables::IntegerRead a = quickIntegerValue(c.left);
         if (a.ok) {
             const Variables::IntegerRead b = quickIntegerValue(c.right);
