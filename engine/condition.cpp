@@ -69,41 +69,18 @@ CachedCondition cacheCondition(const Runtime& rt, std::string_view text) {
     return c;
 }
 
-bool Interpreter::evaluateCondition(const CachedCondition& c, bool& truth) {
-    // A control's reading is an operand's value like a variable's (evaluateCached offers each
-    // operand to the rack first, and the integer path refuses an operand a control bears),
-    // and reading one changes nothing, so a shown rack needs no text path here.
-    if (!c.simple || !spliced_.empty()) return evaluateCondition(c.text, truth);
-    // Two plain integers: their texts are equal exactly when the numbers are, and the other
-    // comparisons read both as numbers.
+bool Interpreter::integerComparison(const CachedCondition& c, bool& truth) {
     auto integerSide = [this](const CachedExpr& e, int64_t& v) {
         const int lone = loneInteger(e, v);
         return lone > 0 || (lone < 0 && evaluateInteger(e, v));
     };
-    if (int64_t a, b; integerSide(c.left, a) && integerSide(c.right, b)) {
-        switch (c.op) {
-        case Eq:
-            truth = a == b;
-            break;
-        case Ne:
-            truth = a != b;
-            break;
-        case Gt:
-            truth = a > b;
-            break;
-        case Lt:
-            truth = a < b;
-            break;
-        case Ge:
-            truth = a >= b;
-            break;
-        default:
-            truth = a <= b;
-            break;
-        }
-        conditionCompared_ = true;
-        return true;
-    }
+    int64_t a, b;
+    if (!integerSide(c.left, a) || !integerSide(c.right, b)) return false;
+    truth = compareIntegers(c.op, a, b);
+    return true;
+}
+
+bool Interpreter::compareTexts(const CachedCondition& c, bool& truth) {
     std::string l, r;
     if (!evaluateCached(c.left, l) || !evaluateCached(c.right, r))
         return evaluateCondition(c.text, truth);

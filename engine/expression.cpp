@@ -525,6 +525,61 @@ bool Interpreter::integerCall(const CachedExpr& ce, int64_t& value) {
     return true;
 }
 
+Variables::IntegerRead Interpreter::quickIntegerSteps(const CachedExpr& e) {
+    const CachedOperand* o = e.operands.data();
+    auto operand = [this](const CachedOperand& op) -> Variables::IntegerRead {
+        if (op.kind == CachedOperand::Name) return variables_.integer(op.text, op.slot);
+        return {true, op.number};
+    };
+    Variables::IntegerRead a = operand(o[0]);
+    if (!a.ok) return a;
+    const size_t steps = e.ops.size();
+    for (size_t i = 0; i < steps; ++i) {
+        const Variables::IntegerRead b = operand(o[i + 1]);
+        if (!b.ok) return b;
+        switch (e.ops[i]) {
+        case '+':
+            a.value += b.value;
+            break;
+        case '-':
+            a.value -= b.value;
+            break;
+        case '*':
+            if (__builtin_mul_overflow(a.value, b.value, &a.value)) return {false, 0};
+            break;
+        default: // '/'
+            if (b.value == 0 || a.value % b.value != 0) return {false, 0};
+            a.value /= b.value;
+            break;
+        }
+        if (!inPlainRange(a.value)) return {false, 0};
+    }
+    return a;
+}
+
+// integerCall's steps when no rack control can be reached and nothing is kept.
+Variables::IntegerRead Interpreter::quickIntegerCall(const CachedExpr& ce) {
+    const Runtime::FunctionRow& row = rt_.functions()[static_cast<size_t>(ce.row)];
+    constexpr size_t kMostArguments = 4;
+    const size_t argc = ce.args.size();
+    if (!row.integer || row.eval == ArgEval::Custom || argc > kMostArguments) return {false, 0};
+    int64_t args[kMostArguments];
+    for (size_t i = 0; i < argc; ++i) {
+        const CachedExpr& a = ce.args[i];
+        if (a.integerForm) {
+            const Variables::IntegerRead v = quickIntegerValue(a);
+            if (!v.ok) return v;
+            args[i] = v.value;
+        } else if (!a.call || !integerCall(a, args[i])) {
+            return {false, 0};
+        }
+    }
+    int64_t r;
+    if (!row.integer(args, r) || !inPlainRange(r)) return {false, 0};
+    if (row.clearsError) clearScriptError();
+    return {true, r};
+}
+
 // The text path's steps for a text that is one call: the call, then its result spliced in
 // place of the whole text and walked.
 bool Interpreter::evaluateCall(const CachedExpr& ce, std::string& value) {

@@ -236,6 +236,14 @@ void Interpreter::dispatch(int& index) {
     case LineKind::Other:
         break;
     }
+    if (li.integerAssign && spliced_.empty() && !(li.noForm && options_.strict) && noControls()) {
+        // assign's own steps, with no control to reach and no kept result.
+        if (const Variables::IntegerRead n = quickInteger(li.value); n.ok)
+            variables_.setInteger(li.assignName, n.value, li.assignSlot);
+        else
+            assignText(li);
+        return;
+    }
     for (int row : li.commandRows) {
         const auto& take = rt_.commands()[static_cast<size_t>(row)].take;
         if (!take || take(*this, li.trimmed, index)) return;
@@ -281,6 +289,10 @@ void Interpreter::assign(const LineInfo& li) {
         variables_.setInteger(li.assignName, n, li.assignSlot);
         return;
     }
+    assignText(li);
+}
+
+void Interpreter::assignText(const LineInfo& li) {
     if (assignValueCall(li)) return;
     // The text path would copy the variable, append the other operands and store the copy:
     // the same text results from appending in place.

@@ -15,6 +15,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <stdexcept>
@@ -47,7 +48,25 @@ struct ProgramIndexError : std::out_of_range {
 // with a fatal error instead of exhausting the stack.
 inline constexpr int kMaxLineDepth = limits::kLineDepth;
 
-class Interpreter {
+// What makes a line do more than run: kept together so that one load tells whether any of
+// them is set (Interpreter::quietLine).
+struct LineFlags {
+    bool stopRequested_ = false;
+    bool paused_ = false;
+    bool debug_ = false;
+    bool breakPending_ = false;
+    bool exitPending_ = false;
+    bool showLine_ = false;
+    bool unused_[2] = {};
+    bool anySet() const {
+        uint64_t all;
+        static_assert(sizeof(LineFlags) == sizeof all);
+        std::memcpy(&all, this, sizeof all);
+        return all != 0;
+    }
+};
+
+class Interpreter : private LineFlags {
   public:
     explicit Interpreter(Runtime& rt);
     ~Interpreter();
@@ -80,7 +99,7 @@ class Interpreter {
     // Conditions: returns whether the text could be reduced; writes `truth` when a
     // comparison group is combined.
     bool evaluateCondition(std::string_view text, bool& truth);
-    bool evaluateCondition(const CachedCondition& cond, bool& truth);
+    inline bool evaluateCondition(const CachedCondition& cond, bool& truth);
 
     Variables& variables() { return variables_; }
     void setVariable(std::string_view name, std::string_view value) { variables_.set(name, value); }
@@ -137,13 +156,25 @@ class Interpreter {
     using Clock = std::chrono::steady_clock;
 
     void executeLine(int& index);
+    // The same for a line inside a block, with shortcuts where nothing can tell (lineinfo.h).
+    inline void runLine(int& index);
+    inline bool quietLine() const;
     void dispatch(int& index);
     void assign(const LineInfo& li);
+    // What assign does once the value is known to have no integer form.
+    void assignText(const LineInfo& li);
     void runFor(const LineInfo& li, int& index);
     // A statement's condition: evaluateCondition, and in a strict run the end of the run when
     // it cannot be evaluated or compares nothing.
     bool testCondition(const CachedCondition& cond, bool& truth, int index);
+    // The same as 1 (true), 0 (false) or -1 (not evaluated); inline with a shortcut for two
+    // plain integers (lineinfo.h).
+    inline int conditionValue(const CachedCondition& cond, int index);
+    int testedCondition(const CachedCondition& cond, int index);
     void runIf(const CachedCondition& cond, int& index);
+    // The stops of the block scans an `if (` chain makes (LineInfo::falseStop, skipTo).
+    void findFalseStop(const LineInfo& from, int index);
+    int skipToEndif(const LineInfo& from, int index);
     // Leaves the index one line before the `endif` an `elseif (` chain stopped on.
     void handBackEndif(int& index);
     void runWhile(const CachedCondition& cond, int& index);
@@ -165,6 +196,12 @@ class Interpreter {
     // without a walk: 1 with its value, 0 when it has no integer value (the text path then
     // decides), -1 when the expression is no such operand (lineinfo.h).
     inline int loneInteger(const CachedExpr& expr, int64_t& value);
+    // evaluateInteger when no rack control can be reached and no result is kept (lineinfo.h).
+    inline Variables::IntegerRead quickInteger(const CachedExpr& expr);
+    inline Variables::IntegerRead quickIntegerValue(const CachedExpr& expr);
+    Variables::IntegerRead quickIntegerCall(const CachedExpr& expr);
+    // quickIntegerValue for an expression of more than one operand.
+    Variables::IntegerRead quickIntegerSteps(const CachedExpr& expr);
     bool evaluateFlat(std::string_view text, std::string& value);
     bool resolveOperand(std::string_view text, std::string& value);
     bool callFunction(std::string_view name, std::string_view inner, std::string& value);
@@ -195,6 +232,10 @@ class Interpreter {
     std::string placeholderFor(std::string_view value);
     bool resolvePlaceholder(std::string_view operand, std::string& value) const;
     void expandPlaceholders(std::string& text) const;
+    // evaluateCondition's steps for a remembered comparison: both sides as plain integers
+    // (false: not both are), and the text path's comparison of their values.
+    bool integerComparison(const CachedCondition& cond, bool& truth);
+    bool compareTexts(const CachedCondition& cond, bool& truth);
     bool evaluateComparison(std::string_view inner, std::string& value, bool& isBool, bool& result);
     bool reduceCondition(std::string_view text, bool& truth, int depth);
 
@@ -216,26 +257,31 @@ class Interpreter {
     void checkPassEvents();
     void passEvents();
     bool rackShown() const;
+    // No name can reach a rack control: no rack is installed, or none is shown. Asks the
+    // rack only when its generation changed (a rack opened, shown or hidden).
+    bool noControls() {
+        InstrumentAccess* rack = rt_.instruments;
+        if (!rack) return true;
+        if (const uint64_t now = rack->generation(); now != controlsGeneration_) {
+            controlsGeneration_ = now;
+            controlsShown_ = rack->shown();
+        }
+        return !controlsShown_;
+    }
 
     Runtime& rt_;
     ScriptHost& host_;
     const bool gated_; // the host lets lines go without a pass (ScriptHost::passesWhenNeeded)
 
-    bool stopRequested_ = false;
-    bool paused_ = false;
     Variables variables_;
     std::vector<std::string> program_;
     int32_t currentLine_ = 0;
-    bool debug_ = false;
-    bool breakPending_ = false;
-    bool exitPending_ = false;
     // Set when the line just dispatched was an `elseif (` chain that left the caller to step
     // onto its `endif`; cleared as every line starts.
     bool endifHandedBack_ = false;
     bool stepWait_ = false;
     int32_t idleMs_ = 0;
     std::string lastError_;
-    bool showLine_ = false;
     const Breakpoints* breakpoints_ = nullptr;
     RunOptions options_;
     int includeLine_ = -1;   // the editor line prepare() is expanding
@@ -256,6 +302,8 @@ class Interpreter {
     int linesPerClockRead_ = 4;
     Clock::time_point lastClockRead_{};
     Variables::Slot errorSlot_; // most calls set `error`
+    uint64_t controlsGeneration_ = 0; // noControls(): 0 before the first look
+    bool controlsShown_ = false;
 
     // Text function results that hold `"`, `(` or `)`: the expression text gets a placeholder
     // operand in their place (read back as a quoted text, they would corrupt the quote state

@@ -10,7 +10,9 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/eventgate.h"
 #include "engine/interpreter.h"
+#include "engine/value.h"
 
 namespace nv {
 
@@ -131,12 +133,28 @@ struct Interpreter::LineInfo {
     // What the block scans look for: the line is `next`, `wend`, `else`, `endif`, or begins
     // with `elseif (` or `if (`.
     bool next = false, wend = false, isElse = false, endif = false, elseif = false, opensIf = false;
+    // Where the block scans that start on this line end. They read only line texts, which
+    // do not change during a run, so each is made once, on first use (-1: not yet).
+    // `if (` and `elseif (` lines, the condition false: the first line that is an `elseif (`
+    // or an `else` of this level, or the `endif` that closes it, and which of the three.
+    enum class FalseStop : unsigned char { Elseif, Else, Endif };
+    mutable int falseStop = -1;
+    mutable FalseStop falseStopKind = FalseStop::Endif;
+    mutable int falseStopDepth = 0; // the `if (` lines opened and closed before it
+    // `else` and `elseif (` lines reached by a branch that ran: the `endif` it skips to.
+    mutable int skipTo = -1;
     // ProcCall: index of the definition line. ProcDef: index of its `procend`, or -1.
     int target = -1;
     // Other: the command rows whose keyword the line begins with, in table order.
     std::vector<int> commandRows;
     // Other: no command row, no `=` and no block keyword: the line does nothing.
     bool noForm = false;
+    // Other: no command row, no bare name, no view call, and a value in integer form or one
+    // call: assign may try the value as an integer first without its other checks.
+    bool integerAssign = false;
+    // What runLine may do without executeLine's preamble (see there).
+    enum class Quick : unsigned char { None, Integer, BareName, If };
+    Quick quick = Quick::None;
     // Other: the assignment it falls back to.
     std::string assignName, valueText;
     CachedExpr value;
@@ -172,6 +190,140 @@ inline int Interpreter::loneInteger(const CachedExpr& e, int64_t& value) {
         return 1;
     }
     return variables_.getInteger(o.text, o.slot, value) ? 1 : 0;
+}
+
+// integerValue's steps for a flat integer form when no rack control can be reached (see
+// noControls) and no kept result stands in the way. The lone operand (a call's argument,
+// a comparison's side) is read inline; longer forms go to quickIntegerSteps. The value is
+// returned, not written through a reference, which keeps the stack guard out of the loops.
+inline Variables::IntegerRead Interpreter::quickIntegerValue(const CachedExpr& e) {
+    if (!e.ops.empty()) return quickIntegerSteps(e);
+    // A lone name or integer; a lone empty operand is the empty value, not 0.
+    const CachedOperand& o = e.operands.front();
+    if (o.kind == CachedOperand::Name) return variables_.integer(o.text, o.slot);
+    return {o.kind == CachedOperand::Literal, o.number};
+}
+
+// evaluateInteger's answer when no rack control can be reached and nothing is kept.
+inline Variables::IntegerRead Interpreter::quickInteger(const CachedExpr& e) {
+    if (e.integerForm) return quickIntegerValue(e);
+    if (!e.call) return {false, 0};
+    return quickIntegerCall(e);
+}
+
+// A comparison of two plain integers: their texts are equal exactly when the numbers are,
+// and the other comparisons read both as numbers. `op` indexes kComparisons.
+inline bool compareIntegers(int op, int64_t a, int64_t b) {
+    switch (op) {
+    case 0: // ==
+        return a == b;
+    case 1: // >>
+        return a > b;
+    case 2: // <<
+        return a < b;
+    case 3: // >=
+        return a >= b;
+    case 4: // <=
+        return a <= b;
+    default: // <>
+        return a != b;
+    }
+}
+
+inline bool Interpreter::evaluateCondition(const CachedCondition& c, bool& truth) {
+    // A control's reading is an operand's value like a variable's (evaluateCached offers each
+    // operand to the rack first, and the integer path refuses an operand a control bears),
+    // and reading one changes nothing, so a shown rack needs no text path here.
+    if (!c.simple || !spliced_.empty()) return evaluateCondition(c.text, truth);
+    bool integers;
+    if (noControls()) {
+        const Variables::IntegerRead a =
+            c.left.integerForm ? quickIntegerValue(c.left) : Variables::IntegerRead{false, 0};
+        const Variables::IntegerRead b = a.ok && c.right.integerForm
+                                             ? quickIntegerValue(c.right)
+                                             : Variables::IntegerRead{false, 0};
+        integers = a.ok && b.ok;
+        if (integers) truth = compareIntegers(c.op, a.value, b.value);
+    } else {
+        integers = integerComparison(c, truth);
+    }
+    if (!integers) return compareTexts(c, truth);
+    conditionCompared_ = true;
+    return true;
+}
+
+// executeLine's preamble has nothing to do: no break or exit pending, no debug step, no
+// breakpoint, no pause, no line shown, no idle time, no pass over the events due on this
+// line, and room for one more level.
+inline bool Interpreter::quietLine() const {
+    return clockCountdown_ > 1 && !anySet() && gated_ && idleMs_ <= 0 &&
+           (!breakpoints_ || breakpoints_->lines.empty()) && depth_ < kMaxLineDepth &&
+           !eventgate::waiting();
+}
+
+// executeLine for a classified line inside a block. When the preamble has nothing to do, the
+// lines that loops spend most of their time on run here without it: an integer assignment
+// whose failure would have no effect (it then goes the whole way), a bare `else` or `endif`
+// that names no variable, and an `if (` line (which sets the executing line as executeLine
+// does). Nothing can tell the difference: the first two log nothing and raise nothing, so
+// the executing line they would have set is never read.
+inline void Interpreter::runLine(int& index) {
+    const LineInfo* li = static_cast<size_t>(index) < lineInfo_.size()
+                             ? lineInfo_[static_cast<size_t>(index)].get()
+                             : nullptr;
+    if (!li || li->quick == LineInfo::Quick::None || !spliced_.empty() || !quietLine() ||
+        !noControls())
+        return executeLine(index);
+    switch (li->quick) {
+    case LineInfo::Quick::Integer: {
+        const Variables::IntegerRead n = quickInteger(li->value);
+        if (!n.ok) return executeLine(index);
+        --clockCountdown_;
+        endifHandedBack_ = false;
+        variables_.setInteger(li->assignName, n.value, li->assignSlot);
+        return;
+    }
+    case LineInfo::Quick::BareName: {
+        const CachedOperand& o = li->value.operands[0];
+        if (variables_.has(o.text, o.slot) || variables_.has(li->assignName, li->assignSlot))
+            return executeLine(index);
+        --clockCountdown_;
+        endifHandedBack_ = false;
+        return;
+    }
+    default: { // If
+        --clockCountdown_;
+        endifHandedBack_ = false;
+        struct Level {
+            int& d;
+            explicit Level(int& depth) : d(depth) { ++d; }
+            ~Level() { --d; }
+        } level(depth_);
+        // As executeLine: not restored when a failure unwinds.
+        const int outer = executing_;
+        executing_ = index;
+        runIf(li->cond, index);
+        executing_ = outer;
+        return;
+    }
+    }
+}
+
+// testCondition's answer as a value (-1: the condition could not be evaluated), so that the
+// statement loops keep no local whose address is taken. Two plain integers are compared here
+// when no rack control can be reached; anything else goes the whole way.
+inline int Interpreter::conditionValue(const CachedCondition& c, int index) {
+    if (c.simple && spliced_.empty() && c.left.integerForm && c.right.integerForm && noControls()) {
+        const Variables::IntegerRead a = quickIntegerValue(c.left);
+        if (a.ok) {
+            const Variables::IntegerRead b = quickIntegerValue(c.right);
+            if (b.ok) {
+                conditionCompared_ = true;
+                return compareIntegers(c.op, a.value, b.value);
+            }
+        }
+    }
+    return testedCondition(c, index);
 }
 
 inline const Interpreter::LineInfo& Interpreter::knownLine(int index) {

@@ -70,6 +70,7 @@ Interpreter::LineInfo Interpreter::classifyLine(int index) {
         }
     } else if (startsWith(L, "if (")) {
         li.kind = LineKind::If;
+        li.quick = LineInfo::Quick::If;
         li.cond = condition(std::string_view(L).substr(3));
     } else if (startsWith(L, "while (")) {
         li.kind = LineKind::While;
@@ -118,9 +119,18 @@ Interpreter::LineInfo Interpreter::classifyLine(int index) {
                 if (ops[i].kind == CachedOperand::Name && lowerAscii(ops[i].text) == self)
                     li.appendsToItself = false;
         }
+        li.integerAssign = li.commandRows.empty() && !li.bareName && !li.viewCall &&
+                           (li.value.integerForm || li.value.call);
         li.noForm = li.commandRows.empty() &&
                     (eq == std::string::npos ? !passesThrough(L, program_[size_t(index)])
                                              : headerWithoutBlank(L));
+        bool pureArgs = true; // a call whose failure has no effect
+        for (const CachedExpr& a : li.value.args)
+            pureArgs = pureArgs && a.integerForm;
+        if (li.integerAssign && !li.noForm && (li.value.integerForm || pureArgs))
+            li.quick = LineInfo::Quick::Integer;
+        else if (li.bareName && li.commandRows.empty() && !li.noForm)
+            li.quick = LineInfo::Quick::BareName;
     }
     // Read as conditions by the `if (` and `repeat` statements, whatever else they are.
     if (startsWith(L, "elseif (")) {
@@ -176,7 +186,7 @@ void Interpreter::runFor(const LineInfo& li, int& index) {
         const int64_t counter = start + (pass - 1) * step;
         for (j = index + 1; !knownLine(j).next; ++j) {
             variables_.setInteger(li.forVar, counter, li.forSlot);
-            executeLine(j);
+            runLine(j);
         }
         ++pass;
         if (pass - 1 > count || breakPending_ || exitPending_ || stopRequested_) break;
@@ -192,9 +202,16 @@ bool Interpreter::testCondition(const CachedCondition& cond, bool& truth, int in
     return ok;
 }
 
-void Interpreter::runIf(const CachedCondition& cond, int& index) {
+int Interpreter::testedCondition(const CachedCondition& cond, int index) {
     bool truth = false;
-    if (!testCondition(cond, truth, index)) return;
+    if (!testCondition(cond, truth, index)) return -1;
+    return truth ? 1 : 0;
+}
+
+void Interpreter::runIf(const CachedCondition& cond, int& index) {
+    const int value = conditionValue(cond, index);
+    if (value < 0) return;
+    bool truth = value > 0;
     // A reached `elseif (` is a new `if (` that shares the closing `endif`. The chain is walked
     // here rather than by one call per `elseif (`, so the caller's index is stepped back once
     // for the whole chain, however many `elseif (` lines were passed: the caller's own step
@@ -204,61 +221,99 @@ void Interpreter::runIf(const CachedCondition& cond, int& index) {
     bool chained = false;
     for (;;) {
         if (truth) {
+            // The branch runs up to its `else` or `elseif (`, from where the rest is passed
+            // over to the `endif` of this level; without either, up to and with the `endif`.
             int k = index + 1;
-            bool skipping = false, nestedEndif = false;
-            int opens = 0, closes = 0;
+            bool nestedEndif = false;
             for (;;) {
                 const LineInfo& t = knownLine(k);
-                if (!skipping && (t.isElse || t.elseif)) skipping = true;
-                const bool isEndif = t.endif && !std::exchange(nestedEndif, false);
-                if (!skipping) {
-                    executeLine(k);
-                    nestedEndif = std::exchange(endifHandedBack_, false);
-                } else {
-                    if (t.opensIf)
-                        ++opens;
-                    else if (isEndif)
-                        ++closes;
+                if (t.isElse || t.elseif) {
+                    k = skipToEndif(t, k);
+                    break;
                 }
+                const bool isEndif = t.endif && !std::exchange(nestedEndif, false);
+                runLine(k);
+                nestedEndif = std::exchange(endifHandedBack_, false);
+                if (isEndif) break;
                 ++k;
-                if (isEndif && (!skipping || closes == opens + 1)) break;
             }
-            index = k - 1;
+            index = k;
             if (chained) handBackEndif(index);
             return;
         }
-        int opens = 0, closes = 0;
-        bool found = false, nestedEndif = false, next = false;
-        for (;;) {
-            ++index;
-            const LineInfo& t = knownLine(index);
-            if (!found && opens == closes && t.elseif) {
-                next = true;
-                break;
-            }
-            if (!found && t.opensIf) ++opens;
-            const bool isEndif = t.endif && !std::exchange(nestedEndif, false);
-            if (isEndif) ++closes;
-            if (opens == closes && t.isElse) found = true;
-            if (found) {
-                executeLine(index);
-                nestedEndif = std::exchange(endifHandedBack_, false);
-            }
-            if (isEndif && closes == opens + 1) break;
+        const LineInfo& from = knownLine(index);
+        if (from.falseStop < 0) findFalseStop(from, index);
+        index = from.falseStop;
+        if (from.falseStopKind == LineInfo::FalseStop::Endif) {
+            if (chained) handBackEndif(index);
+            return;
         }
-        if (!next) {
+        if (from.falseStopKind == LineInfo::FalseStop::Else) {
+            // The `else` line and its branch run, up to and with the `endif` of this level
+            // (an `endif` a nested chain handed back is that chain's).
+            const int opens = from.falseStopDepth;
+            int closes = opens;
+            bool nestedEndif = false;
+            for (;; ++index) {
+                const bool isEndif = knownLine(index).endif && !std::exchange(nestedEndif, false);
+                if (isEndif) ++closes;
+                runLine(index);
+                nestedEndif = std::exchange(endifHandedBack_, false);
+                if (isEndif && closes == opens + 1) break;
+            }
             if (chained) handBackEndif(index);
             return;
         }
         // An `elseif (` whose condition cannot be evaluated leaves the index on its line, so
         // that line and its branch then run as ordinary lines.
-        truth = false;
-        if (!testCondition(line(index).cond, truth, index)) {
+        const int next = testedCondition(line(index).cond, index);
+        if (next < 0) {
             --index;
             return;
         }
+        truth = next > 0;
         chained = true;
     }
+}
+
+// Counts the `if (` lines opened and the `endif` lines met from line `index` on, to the first
+// `elseif (` or `else` where the two are even, or the `endif` one past them.
+void Interpreter::findFalseStop(const LineInfo& from, int index) {
+    int opens = 0, closes = 0;
+    for (;;) {
+        const LineInfo& t = knownLine(++index);
+        if (opens == closes && t.elseif) {
+            from.falseStopKind = LineInfo::FalseStop::Elseif;
+            break;
+        }
+        if (t.opensIf) ++opens;
+        if (t.endif) ++closes;
+        if (opens == closes && t.isElse) {
+            from.falseStopKind = LineInfo::FalseStop::Else;
+            break;
+        }
+        if (t.endif && closes == opens + 1) {
+            from.falseStopKind = LineInfo::FalseStop::Endif;
+            break;
+        }
+    }
+    from.falseStopDepth = opens;
+    from.falseStop = index;
+}
+
+int Interpreter::skipToEndif(const LineInfo& from, int index) {
+    if (from.skipTo < 0) {
+        int opens = 0, closes = 0, k = index;
+        for (;;) {
+            const LineInfo& t = knownLine(++k);
+            if (t.opensIf)
+                ++opens;
+            else if (t.endif && ++closes == opens + 1)
+                break;
+        }
+        from.skipTo = k;
+    }
+    return from.skipTo;
 }
 
 void Interpreter::handBackEndif(int& index) {
@@ -274,7 +329,7 @@ void Interpreter::runWhile(const CachedCondition& cond, int& index) {
         do {
             maybePassEvents();
             for (j = index + 1; !knownLine(j).wend; ++j)
-                executeLine(j);
+                runLine(j);
             testCondition(cond, truth, index);
         } while (truth && !breakPending_ && !exitPending_ && !stopRequested_);
         index = j;
@@ -302,7 +357,7 @@ void Interpreter::runRepeat(int& index) {
             if (truth || breakPending_ || exitPending_ || stopRequested_) break;
             k = index + 1;
         } else {
-            executeLine(k);
+            runLine(k);
             ++k;
         }
     }
@@ -318,7 +373,7 @@ void Interpreter::callProcedure(int defIndex) {
             exitPending_ = false;
             return;
         }
-        executeLine(k);
+        runLine(k);
     }
 }
 

@@ -87,6 +87,12 @@ bool Variables::readInteger(std::string_view name, Slot& slot, int64_t& out) con
     return sh.form == Form::Integer;
 }
 
+Variables::IntegerRead Variables::readIntegerValue(std::string_view name, Slot& slot) const {
+    IntegerRead r{false, 0};
+    r.ok = readInteger(name, slot, r.value);
+    return r;
+}
+
 std::string* Variables::editText(std::string_view name, Slot& slot) {
     if (!get(name, slot)) return nullptr;
     nameAt(slot, name);

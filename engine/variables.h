@@ -58,6 +58,19 @@ class Variables {
         }
         return readInteger(name, slot, out);
     }
+    // getInteger with the value returned rather than written through a reference: a caller
+    // whose locals have no address taken is spared the stack guard.
+    struct IntegerRead {
+        bool ok;
+        int64_t value;
+    };
+    IntegerRead integer(std::string_view name, Slot& slot) const {
+        if (slot.layout == layout_ && slot.found) {
+            const Shadow& sh = shadows_[slot.position];
+            if (sh.form != Form::Unread) return {sh.form == Form::Integer, sh.number};
+        }
+        return readIntegerValue(name, slot);
+    }
     // The variable's text for a change in place (an append to itself), with the name written
     // as given; null when it is missing. The caller removes it if the text ends up empty.
     std::string* editText(std::string_view name, Slot& slot);
@@ -91,6 +104,7 @@ class Variables {
     };
     const std::string& textAt(size_t position) const;
     bool readInteger(std::string_view name, Slot& slot, int64_t& out) const;
+    IntegerRead readIntegerValue(std::string_view name, Slot& slot) const;
     void lookUp(std::string_view name, Slot& slot) const;
     void writeInteger(std::string_view name, int64_t value, Slot& slot);
     void nameAt(size_t position, std::string_view name);

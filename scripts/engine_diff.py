@@ -124,7 +124,9 @@ def block(r, depth, out, calls=True):
         elif k < 0.84:
             out.append('if %s' % cond(r))
             block(r, depth + 1, out, calls)
-            if r.random() < 0.3:
+            # Chains of several `elseif (`, and `if (` nested in any branch: the branch that
+            # runs and the lines passed over are found by scans from each of them.
+            for _ in range(r.choice([0, 0, 1, 1, 2, 3])):
                 out.append('elseif %s' % cond(r))
                 block(r, depth + 1, out, calls)
             if r.random() < 0.5:
@@ -138,6 +140,10 @@ def block(r, depth, out, calls=True):
             out.append('%s = %s + 1' % (w, w))
             block(r, depth + 1, out, calls)
             out.append('wend')
+        elif k < 0.95:
+            # Inside a loop body ends the loop; elsewhere it is what it is at the top level
+            # or in a procedure (the blocks around it are passed over line by line).
+            out.append(r.choice(['break', 'exit']) if not calls else 'break')
         elif calls:
             # Procedures call none: a call tree under loops would grow without end.
             out.append(r.choice(['proca', 'procb']))
@@ -147,6 +153,14 @@ def block(r, depth, out, calls=True):
 def script(seed):
     r = random.Random(seed)
     out = ['begin', 'for (q, 1, 70, 1)', 'L = L & "0123(45)6789," & chr(34)', 'next']
+    if r.random() < 0.3:
+        # The word include, even in a comment, sends the run to the full runner, which has a
+        # rack installed (none shown): names are then offered to it first.
+        out.insert(0, '# the full runner: include')
+    if r.random() < 0.2:
+        # A variable named like a block keyword: the bare `else` and `endif` lines that run
+        # then copy it (to the variable of no name) instead of doing nothing.
+        out.append('%s = %s' % (r.choice(['else', 'endif']), r.choice(NUMBER_FORMS)))
     for v in NAMES[:6]:
         out.append('%s = %s' % (v, r.choice(NUMBER_FORMS)))
     for _ in range(r.randint(3, 7)):
