@@ -301,7 +301,17 @@ TerminalWindow::TerminalWindow(SerialPlatform& platform, int& rememberedX, int& 
     QObject::connect(&stallTimer_, &QTimer::timeout, this, [this] {
         stalled_ = true;
         readHeld_ = false;
-        if (thread_) thread_->wantRead(true);
+        scriptReading_ = false;
+        syncThreadReading();
+    });
+    // Fires at the event loop's next pass: the interpreter makes one at least every
+    // millisecond while lines run, and any wait (sleep, waitfor, the end of the run) makes
+    // one at once, so bytes arriving while the script is not reading are handed over as ever.
+    scriptReadTimer_.setSingleShot(true);
+    scriptReadTimer_.setInterval(0);
+    QObject::connect(&scriptReadTimer_, &QTimer::timeout, this, [this] {
+        scriptReading_ = false;
+        syncThreadReading();
     });
     reconnectTimer_.setInterval(limits::kSerialReconnectMs);
     QObject::connect(&reconnectTimer_, &QTimer::timeout, this, [this] { lookForDevice(); });
@@ -379,7 +389,7 @@ bool TerminalWindow::openDevice(const std::string& path) {
     if (dtr_) device_->setDtr(true);
     if (rts_) device_->setRts(true);
     open_ = true;
-    readHeld_ = stalled_ = false;
+    readHeld_ = stalled_ = scriptReading_ = false;
     stallTimer_.stop();
     thread_ = std::make_unique<ReceiveThread>(*this, *device_);
     thread_->start();
@@ -461,6 +471,24 @@ void TerminalWindow::writePending() {
     if (thread_) thread_->wantWrite(!pendingOut_.empty());
 }
 
+// Only while the buffer has room and is not taking the newest bytes after a stall: the bytes
+// then come in exactly as a hand-over would bring them, only sooner.
+// While the script reads this way the receive thread leaves reading to it: a thread woken for
+// every arrival, only to hand over bytes the script has already taken, costs a context switch
+// and a pass each. It takes over again at the event loop's next pass.
+const std::string& TerminalWindow::readOut() {
+    if (open_ && !readHeld_ && !stalled_) {
+        receiveBytes();
+        if (!scriptReading_) {
+            scriptReading_ = true;
+            syncThreadReading();
+            scriptReadTimer_.start();
+        }
+    }
+    seen_ = receiveBuffer_.size();
+    return receiveBuffer_;
+}
+
 void TerminalWindow::clearReceived() {
     receiveBuffer_.clear();
     seen_ = 0;
@@ -487,7 +515,7 @@ void TerminalWindow::roomFreed() {
     if (!readHeld_) return;
     if (receiveBuffer_.size() < kReceiveLimit) {
         readHeld_ = false;
-        if (thread_) thread_->wantRead(true);
+        syncThreadReading();
     } else {
         stallTimer_.start(); // still full: the script gets another while to make room
     }
@@ -499,8 +527,12 @@ void TerminalWindow::roomFreed() {
 void TerminalWindow::holdReading() {
     if (readHeld_) return;
     readHeld_ = true;
-    if (thread_) thread_->wantRead(false);
+    syncThreadReading();
     stallTimer_.start();
+}
+
+void TerminalWindow::syncThreadReading() {
+    if (thread_) thread_->wantRead(!readHeld_ && !scriptReading_);
 }
 
 void TerminalWindow::onPortEvent(const PortEvent& ev) {
@@ -547,26 +579,33 @@ void TerminalWindow::lookForDevice() {
 // has it: the newest bytes are kept and the oldest dropped (and reported).
 void TerminalWindow::receiveBytes(bool all) {
     if (!open_) return;
-    const bool bounded = !all && !stalled_;
-    size_t room = kReadChunk;
-    if (bounded) {
-        room = receiveBuffer_.size() < kReceiveLimit ? kReceiveLimit - receiveBuffer_.size() : 0;
-        if (room == 0) return holdReading();
-    }
-    // Bounded, the reads go on while the kernel has more (a pseudo-terminal gives at most
-    // 4096 bytes a read), so one hand-over fills the room the script made. Otherwise one read
-    // of what waits: the buffer then stays a little past its limit, as its rule has it.
-    std::string bytes(std::clamp<size_t>(device_->queued(), 1, room), '\0');
+    if (all || stalled_) return receiveAll();
+    if (receiveBuffer_.size() >= kReceiveLimit) return holdReading();
+    // The reads go on while the kernel has more (a pseudo-terminal gives at most 4096 bytes a
+    // read), so one pass fills the room the script made. Nothing is asked first: a read
+    // that finds nothing costs no more than asking would.
+    char chunk[kReceiveLimit];
+    const size_t room = kReceiveLimit - receiveBuffer_.size();
     size_t got = 0;
-    for (;;) {
-        const long r = device_->read(bytes.data() + got, bytes.size() - got);
+    while (got < room) {
+        const long r = device_->read(chunk + got, room - got);
         if (r <= 0) break;
         got += static_cast<size_t>(r);
-        if (!bounded || got >= room) break;
-        if (got == bytes.size()) bytes.resize(std::min(room, 2 * bytes.size()));
     }
     if (got == 0) return;
-    bytes.resize(got);
+    const std::string_view bytes(chunk, got);
+    if (traffic) traffic("(R) ", bytes);
+    if (isVisible()) trace("(R) ", bytes);
+    receiveBuffer_.append(bytes); // below the limit before: the rule drops nothing
+    if (receiveBuffer_.size() >= kReceiveLimit) holdReading();
+}
+
+// One read of what waits: the buffer then stays a little past its limit, as its rule has it.
+void TerminalWindow::receiveAll() {
+    std::string bytes(std::clamp<size_t>(device_->queued(), 1, kReadChunk), '\0');
+    const long r = device_->read(bytes.data(), bytes.size());
+    if (r <= 0) return;
+    bytes.resize(static_cast<size_t>(r));
     if (traffic) traffic("(R) ", bytes);
     if (isVisible()) trace("(R) ", bytes);
     const size_t dropped = appendReceived(receiveBuffer_, bytes);

@@ -187,11 +187,10 @@ class TerminalWindow : public QWidget {
 
     const std::string& received() const { return receiveBuffer_; }
     // The buffer as the script reads it out: what it holds now counts as seen, so dropping
-    // it later loses nothing the script has not had.
-    const std::string& readOut() {
-        seen_ = receiveBuffer_.size();
-        return receiveBuffer_;
-    }
+    // it later loses nothing the script has not had. Bytes already waiting in the port are
+    // taken in first, as far as the buffer has room for them, so a script that reads a
+    // stream gets them without waiting for the receive thread's next hand-over.
+    const std::string& readOut();
     void clearReceived();
     void deleteReceived(long long n);
     // True while bytes are left in the kernel's queue because the buffer has no room.
@@ -227,7 +226,9 @@ class TerminalWindow : public QWidget {
     bool openDevice(const std::string& path);
     void lookForDevice();
     void receiveBytes(bool all = false);
+    void receiveAll();
     void holdReading();
+    void syncThreadReading();
     void roomFreed();
     void status(const PortEvent& ev);
     void writePending();
@@ -258,6 +259,8 @@ class TerminalWindow : public QWidget {
     bool readHeld_ = false; // the receive thread waits for room before handing bytes over
     bool stalled_ = false;  // the full buffer was left alone too long: newest bytes win
     QTimer stallTimer_;
+    bool scriptReading_ = false; // readOut() takes bytes in itself until the next pass
+    QTimer scriptReadTimer_;
     std::string pendingOut_;
     size_t droppedOut_ = 0; // queued bytes a failing device refused
     int memoLines_ = 0;
