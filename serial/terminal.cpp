@@ -74,6 +74,9 @@ constexpr int kMemoRefreshMs = 15;
 constexpr int kCounterIntervalMs = 20;
 // The most bytes one hand-over reads; more waiting bytes make another hand-over at once.
 constexpr size_t kReadChunk = 65536;
+// How long receive() leaves the port alone after a read of it found nothing: also the most
+// it adds to the time a script polling for an answer takes to see it.
+constexpr int kEmptyReadPauseUs = 20;
 
 QColor rgb(uint32_t v) {
     return QColor((v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF);
@@ -211,7 +214,9 @@ void ReceiveThread::waitLoop() {
         switch (device_.wait(haveCounters ? kCounterIntervalMs : -1, wantWrite_.load(),
                              wantRead_.load())) {
         case WaitResult::Readable:
-            ev.mask |= kEvRxChar;
+            // Bytes nobody wants handed over now (the buffer is full, or the script reads
+            // them in itself) are left where they are; whoever wants them again wakes us.
+            if (wantRead_.load()) ev.mask |= kEvRxChar;
             break;
         case WaitResult::Writable:
             ev.writable = true;
@@ -478,7 +483,13 @@ void TerminalWindow::writePending() {
 // and a pass each. It takes over again at the event loop's next pass.
 const std::string& TerminalWindow::readOut() {
     if (open_ && !readHeld_ && !stalled_) {
-        receiveBytes();
+        // A read that finds nothing costs microseconds of the kernel's time (more than the
+        // script's whole line); a script polling an empty port would spend most of its
+        // time there, and contend with the kernel filling the queue. So after an empty read
+        // the next waits a little.
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= nextScriptRead_ && receiveRoom(false) == 0)
+            nextScriptRead_ = now + std::chrono::microseconds(kEmptyReadPauseUs);
         if (!scriptReading_) {
             scriptReading_ = true;
             syncThreadReading();
@@ -580,10 +591,20 @@ void TerminalWindow::lookForDevice() {
 void TerminalWindow::receiveBytes(bool all) {
     if (!open_) return;
     if (all || stalled_) return receiveAll();
-    if (receiveBuffer_.size() >= kReceiveLimit) return holdReading();
-    // The reads go on while the kernel has more (a pseudo-terminal gives at most 4096 bytes a
-    // read), so one pass fills the room the script made. Nothing is asked first: a read
-    // that finds nothing costs no more than asking would.
+    receiveRoom(true);
+}
+
+// A hand-over reads on while the kernel has more (a pseudo-terminal gives at most 4096 bytes
+// a read), so that one hand-over fills the room the script made. The script's own reads stop
+// at the first: the kernel refills its queue only after a read, so a second read right away
+// mostly finds nothing (or waits for the refill), and the script's next receive() reads
+// again anyway. Nothing is asked
+// first: a read that finds nothing costs no more than asking would. Returns the bytes taken.
+size_t TerminalWindow::receiveRoom(bool untilEmpty) {
+    if (receiveBuffer_.size() >= kReceiveLimit) {
+        holdReading();
+        return 0;
+    }
     char chunk[kReceiveLimit];
     const size_t room = kReceiveLimit - receiveBuffer_.size();
     size_t got = 0;
@@ -591,13 +612,15 @@ void TerminalWindow::receiveBytes(bool all) {
         const long r = device_->read(chunk + got, room - got);
         if (r <= 0) break;
         got += static_cast<size_t>(r);
+        if (!untilEmpty) break;
     }
-    if (got == 0) return;
+    if (got == 0) return 0;
     const std::string_view bytes(chunk, got);
     if (traffic) traffic("(R) ", bytes);
     if (isVisible()) trace("(R) ", bytes);
     receiveBuffer_.append(bytes); // below the limit before: the rule drops nothing
     if (receiveBuffer_.size() >= kReceiveLimit) holdReading();
+    return got;
 }
 
 // One read of what waits: the buffer then stays a little past its limit, as its rule has it.

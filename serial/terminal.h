@@ -30,6 +30,7 @@
 #include <QTimer>
 #include <QWidget>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -226,6 +227,7 @@ class TerminalWindow : public QWidget {
     bool openDevice(const std::string& path);
     void lookForDevice();
     void receiveBytes(bool all = false);
+    size_t receiveRoom(bool untilEmpty);
     void receiveAll();
     void holdReading();
     void syncThreadReading();
@@ -260,6 +262,7 @@ class TerminalWindow : public QWidget {
     bool stalled_ = false;  // the full buffer was left alone too long: newest bytes win
     QTimer stallTimer_;
     bool scriptReading_ = false; // readOut() takes bytes in itself until the next pass
+    std::chrono::steady_clock::time_point nextScriptRead_{}; // after a read that found nothing
     QTimer scriptReadTimer_;
     std::string pendingOut_;
     size_t droppedOut_ = 0; // queued bytes a failing device refused
