@@ -142,9 +142,9 @@ TEST_F(PtyConnection, ReadOutTakesInAStreamByItselfBoundedAndInOrder) {
         writer.join();
         EXPECT_LE(largest, kReceiveLimit) << block;
         ASSERT_EQ(got.size(), kTotal) << block;
-        EXPECT_TRUE(got == stream) << block << ": first difference at "
-                                   << std::mismatch(got.begin(), got.end(), stream.begin()).first -
-                                          got.begin();
+        EXPECT_TRUE(got == stream)
+            << block << ": first difference at "
+            << std::mismatch(got.begin(), got.end(), stream.begin()).first - got.begin();
         EXPECT_EQ(t->received(), "") << block;
         pty.write("tail");
         EXPECT_TRUE(pumpUntil([&] { return t->received() == "tail"; })) << block;
@@ -798,7 +798,8 @@ writelog("found " & r & " after " & len(x) & ": " & receive("com5"))
 )");
     rig.host.onEvents = nullptr;
     if (writer.joinable()) writer.join();
-    EXPECT_EQ(log, (std::vector<std::string>{"Port opened: com5", "opened", "found 1 after 0: END"}));
+    EXPECT_EQ(log,
+              (std::vector<std::string>{"Port opened: com5", "opened", "found 1 after 0: END"}));
 }
 
 // The receive buffer stays bounded, but bytes it drops before the script has read them out
