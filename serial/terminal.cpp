@@ -309,12 +309,19 @@ TerminalWindow::TerminalWindow(SerialPlatform& platform, int& rememberedX, int& 
         scriptReading_ = false;
         syncThreadReading();
     });
-    // Fires at the event loop's next pass: the interpreter makes one at least every
-    // millisecond while lines run, and any wait (sleep, waitfor, the end of the run) makes
-    // one at once, so bytes arriving while the script is not reading are handed over as ever.
+    // Fires at each pass of the event loop: the interpreter makes one at least every
+    // millisecond while lines run, and a wait (sleep, waitfor, the end of the run) makes
+    // several at once. The first pass with no receive() since the one before gives reading
+    // back to the receive thread, so bytes that arrive while the script is not reading are
+    // handed over as ever; a script that keeps reading keeps the thread out of the way.
     scriptReadTimer_.setSingleShot(true);
     scriptReadTimer_.setInterval(0);
     QObject::connect(&scriptReadTimer_, &QTimer::timeout, this, [this] {
+        if (readSincePass_) {
+            readSincePass_ = false;
+            scriptReadTimer_.start();
+            return;
+        }
         scriptReading_ = false;
         syncThreadReading();
     });
@@ -394,7 +401,7 @@ bool TerminalWindow::openDevice(const std::string& path) {
     if (dtr_) device_->setDtr(true);
     if (rts_) device_->setRts(true);
     open_ = true;
-    readHeld_ = stalled_ = scriptReading_ = false;
+    readHeld_ = stalled_ = scriptReading_ = readSincePass_ = false;
     stallTimer_.stop();
     thread_ = std::make_unique<ReceiveThread>(*this, *device_);
     thread_->start();
@@ -480,7 +487,8 @@ void TerminalWindow::writePending() {
 // then come in exactly as a hand-over would bring them, only sooner.
 // While the script reads this way the receive thread leaves reading to it: a thread woken for
 // every arrival, only to hand over bytes the script has already taken, costs a context switch
-// and a pass each. It takes over again at the event loop's next pass.
+// and a pass each (and each pass would give it reading back). It takes over again at the
+// first pass of the event loop the script has not read since the one before.
 const std::string& TerminalWindow::readOut() {
     if (open_ && !readHeld_ && !stalled_) {
         // A read that finds nothing costs microseconds of the kernel's time (more than the
@@ -488,8 +496,11 @@ const std::string& TerminalWindow::readOut() {
         // time there, and contend with the kernel filling the queue. So after an empty read
         // the next waits a little.
         const auto now = std::chrono::steady_clock::now();
-        if (now >= nextScriptRead_ && receiveRoom(false) == 0)
+        if (now >= nextScriptRead_) {
+            receiveRoom(false);
             nextScriptRead_ = now + std::chrono::microseconds(kEmptyReadPauseUs);
+        }
+        readSincePass_ = true;
         if (!scriptReading_) {
             scriptReading_ = true;
             syncThreadReading();

@@ -261,7 +261,8 @@ class TerminalWindow : public QWidget {
     bool readHeld_ = false; // the receive thread waits for room before handing bytes over
     bool stalled_ = false;  // the full buffer was left alone too long: newest bytes win
     QTimer stallTimer_;
-    bool scriptReading_ = false; // readOut() takes bytes in itself until the next pass
+    bool scriptReading_ = false; // readOut() takes bytes in itself: the thread leaves them
+    bool readSincePass_ = false; // readOut() ran since the last pass of the event loop
     std::chrono::steady_clock::time_point nextScriptRead_{}; // after a read that found nothing
     QTimer scriptReadTimer_;
     std::string pendingOut_;
