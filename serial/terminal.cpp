@@ -74,9 +74,9 @@ constexpr int kMemoRefreshMs = 15;
 constexpr int kCounterIntervalMs = 20;
 // The most bytes one hand-over reads; more waiting bytes make another hand-over at once.
 constexpr size_t kReadChunk = 65536;
-// How long receive() leaves the port alone after a read of it found nothing: also the most
-// it adds to the time a script polling for an answer takes to see it.
-constexpr int kEmptyReadPauseUs = 20;
+// How long receive() leaves the port alone after each of its reads: also the most it adds to
+// the time a script polling for an answer takes to see it.
+constexpr int kScriptReadPauseUs = 20;
 
 QColor rgb(uint32_t v) {
     return QColor((v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF);
@@ -491,14 +491,14 @@ void TerminalWindow::writePending() {
 // first pass of the event loop the script has not read since the one before.
 const std::string& TerminalWindow::readOut() {
     if (open_ && !readHeld_ && !stalled_) {
-        // A read that finds nothing costs microseconds of the kernel's time (more than the
-        // script's whole line); a script polling an empty port would spend most of its
-        // time there, and contend with the kernel filling the queue. So after an empty read
-        // the next waits a little.
+        // A read costs microseconds of the kernel's time, found it anything or not (more
+        // than a whole script line). A script polling a port would spend most of its time
+        // there, each read taking the few hundred bytes that came since the last and holding
+        // up the kernel filling the queue; so after a read the next waits a little.
         const auto now = std::chrono::steady_clock::now();
         if (now >= nextScriptRead_) {
             receiveRoom(false);
-            nextScriptRead_ = now + std::chrono::microseconds(kEmptyReadPauseUs);
+            nextScriptRead_ = now + std::chrono::microseconds(kScriptReadPauseUs);
         }
         readSincePass_ = true;
         if (!scriptReading_) {
@@ -609,8 +609,8 @@ void TerminalWindow::receiveBytes(bool all) {
 // a read), so that one hand-over fills the room the script made. The script's own reads stop
 // at the first: the kernel refills its queue only after a read, so a second read right away
 // mostly finds nothing (or waits for the refill), and the script's next receive() reads
-// again anyway. Nothing is asked
-// first: a read that finds nothing costs no more than asking would. Returns the bytes taken.
+// again anyway. Nothing is asked first: a read that finds nothing costs no more than asking
+// would. Returns the bytes taken.
 size_t TerminalWindow::receiveRoom(bool untilEmpty) {
     if (receiveBuffer_.size() >= kReceiveLimit) {
         holdReading();

@@ -4,7 +4,8 @@
 // write, modem-line changes, line errors, the device going away) and hands each one to the
 // user-interface thread, blocking until it has been handled there; reading, the receive
 // buffer, the line flags and the trace all live on the user-interface thread, so nothing is
-// shared under a lock but the hand-over itself.
+// shared under a lock but the hand-over itself. A script's receive() also reads the port
+// itself, on the same thread (see readOut); meanwhile the thread does not wait for bytes.
 //
 // Threading: every member function is for the user-interface thread. Closing never waits on
 // the user-interface thread (a hand-over still queued is cancelled), so closePort() may join the
@@ -263,7 +264,7 @@ class TerminalWindow : public QWidget {
     QTimer stallTimer_;
     bool scriptReading_ = false; // readOut() takes bytes in itself: the thread leaves them
     bool readSincePass_ = false; // readOut() ran since the last pass of the event loop
-    std::chrono::steady_clock::time_point nextScriptRead_{}; // after a read that found nothing
+    std::chrono::steady_clock::time_point nextScriptRead_{}; // readOut() reads again from here
     QTimer scriptReadTimer_;
     std::string pendingOut_;
     size_t droppedOut_ = 0; // queued bytes a failing device refused
