@@ -491,20 +491,31 @@ void TerminalWindow::writePending() {
 // first pass of the event loop the script has not read since the one before.
 const std::string& TerminalWindow::readOut() {
     if (open_ && !readHeld_ && !stalled_) {
-        // A read costs microseconds of the kernel's time, found it anything or not (more
-        // than a whole script line). A script polling a port would spend most of its time
-        // there, each read taking the few hundred bytes that came since the last and holding
-        // up the kernel filling the queue; so after a read the next waits a little.
+        // Only a script that polls (calls again within a pass interval of the event loop),
+        // or already reads the port itself, does so. One that reads now and then (between
+        // sleeps) leaves the bytes to the thread, which hands them over during the sleep:
+        // taking reading from it and giving it back around every sleep would cost more than
+        // the hand-over it saves.
         const auto now = std::chrono::steady_clock::now();
-        if (now >= nextScriptRead_) {
-            receiveRoom(false);
-            nextScriptRead_ = now + std::chrono::microseconds(kScriptReadPauseUs);
-        }
-        readSincePass_ = true;
-        if (!scriptReading_) {
-            scriptReading_ = true;
-            syncThreadReading();
-            scriptReadTimer_.start();
+        const bool polling =
+            now - lastReadOut_ < std::chrono::microseconds(eventgate::kPassIntervalUs);
+        lastReadOut_ = now;
+        if (polling || scriptReading_) {
+            // A read costs microseconds of the kernel's time, found it anything or not (more
+            // than a whole script line). A polling script would spend most of its time
+            // there, each read taking the few hundred bytes that came since the last and
+            // holding up the kernel filling the queue; so after a read the next waits a
+            // little.
+            if (now >= nextScriptRead_) {
+                receiveRoom(false);
+                nextScriptRead_ = now + std::chrono::microseconds(kScriptReadPauseUs);
+            }
+            readSincePass_ = true;
+            if (!scriptReading_) {
+                scriptReading_ = true;
+                syncThreadReading();
+                scriptReadTimer_.start();
+            }
         }
     }
     seen_ = receiveBuffer_.size();

@@ -189,9 +189,10 @@ class TerminalWindow : public QWidget {
 
     const std::string& received() const { return receiveBuffer_; }
     // The buffer as the script reads it out: what it holds now counts as seen, so dropping
-    // it later loses nothing the script has not had. Bytes already waiting in the port are
-    // taken in first, as far as the buffer has room for them, so a script that reads a
-    // stream gets them without waiting for the receive thread's next hand-over.
+    // it later loses nothing the script has not had. While the script polls (calls again
+    // within a millisecond), bytes already waiting in the port are taken in first, as far as
+    // the buffer has room for them, so a script that reads a stream or waits for an answer
+    // gets them without waiting for the receive thread's next hand-over.
     const std::string& readOut();
     void clearReceived();
     void deleteReceived(long long n);
@@ -265,6 +266,7 @@ class TerminalWindow : public QWidget {
     bool scriptReading_ = false; // readOut() takes bytes in itself: the thread leaves them
     bool readSincePass_ = false; // readOut() ran since the last pass of the event loop
     std::chrono::steady_clock::time_point nextScriptRead_{}; // readOut() reads again from here
+    std::chrono::steady_clock::time_point lastReadOut_{};
     QTimer scriptReadTimer_;
     std::string pendingOut_;
     size_t droppedOut_ = 0; // queued bytes a failing device refused

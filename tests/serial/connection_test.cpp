@@ -776,8 +776,8 @@ writelog(e)
     }
 }
 
-// A script that has just read the port in itself and then waits: the bytes that come during
-// the wait are handed over as ever, and waitfor sees them.
+// A script that has just polled the port (and so read it in itself) and then waits: the bytes
+// that come during the wait are handed over as ever, and waitfor sees them.
 TEST(PortCommands, WaitforRightAfterReceiveSeesBytesThatComeDuringTheWait) {
     PortScript rig;
     std::thread writer;
@@ -792,6 +792,7 @@ TEST(PortCommands, WaitforRightAfterReceiveSeesBytesThatComeDuringTheWait) {
     };
     auto log = rig.run(R"(openport("com5", 115200, 8, "n", "1")
 writelog("opened")
+x = receive("com5")
 x = receive("com5")
 r = waitfor("com5", "END", 10000)
 writelog("found " & r & " after " & len(x) & ": " & receive("com5"))
