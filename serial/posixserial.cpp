@@ -15,6 +15,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 
@@ -176,6 +177,8 @@ class PosixDevice final : public SerialDevice {
     }
 
     long read(char* buf, size_t n) override {
+        readsStarted_.fetch_add(1);
+        const Finish finish{readsDone_};
         for (;;) {
             const ssize_t r = ::read(fd_, buf, n);
             if (r > 0) return r;
@@ -200,6 +203,10 @@ class PosixDevice final : public SerialDevice {
     }
 
     WaitResult wait(int timeoutMs, bool wantWrite, bool wantRead) override {
+        // The user-interface thread also reads (a script taking bytes in as it asks for them):
+        // bytes seen by the poll may be gone by the time they are counted. Only when no read
+        // ran meanwhile does "readable but nothing to read" mean the device failed.
+        const uint64_t started = readsStarted_.load(), done = readsDone_.load();
         struct pollfd p[2] = {
             {fd_, static_cast<short>((wantRead ? POLLIN : 0) | (wantWrite ? POLLOUT : 0)), 0},
             {wakeFd_, POLLIN, 0}};
@@ -219,7 +226,12 @@ class PosixDevice final : public SerialDevice {
         // once they have been read.
         if ((p[0].revents & POLLIN) && queued() > 0) return WaitResult::Readable;
         if (p[0].revents & (POLLHUP | POLLERR | POLLNVAL)) return WaitResult::Gone;
-        if (p[0].revents & POLLIN) return WaitResult::Gone; // readable but nothing to read
+        if (p[0].revents & POLLIN) {
+            const bool readMeanwhile = readsStarted_.load() != started ||
+                                       readsDone_.load() != done ||
+                                       readsStarted_.load() != readsDone_.load();
+            return readMeanwhile ? WaitResult::Timeout : WaitResult::Gone;
+        }
         if (p[0].revents & POLLOUT) return WaitResult::Writable;
         return WaitResult::Timeout;
     }
@@ -232,8 +244,15 @@ class PosixDevice final : public SerialDevice {
   private:
     bool setModem(int bit, bool on) { return ::ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &bit) == 0; }
 
+    // Counts a read as done however it returns.
+    struct Finish {
+        std::atomic<uint64_t>& done;
+        ~Finish() { done.fetch_add(1); }
+    };
+
     int fd_;
     int wakeFd_;
+    std::atomic<uint64_t> readsStarted_{0}, readsDone_{0};
 };
 
 class PosixPlatform final : public SerialPlatform {

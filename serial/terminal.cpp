@@ -74,6 +74,9 @@ constexpr int kMemoRefreshMs = 15;
 constexpr int kCounterIntervalMs = 20;
 // The most bytes one hand-over reads; more waiting bytes make another hand-over at once.
 constexpr size_t kReadChunk = 65536;
+// How long receive() leaves the port alone after each of its reads: also the most it adds to
+// the time a script polling for an answer takes to see it.
+constexpr int kScriptReadPauseUs = 20;
 
 QColor rgb(uint32_t v) {
     return QColor((v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF);
@@ -211,7 +214,9 @@ void ReceiveThread::waitLoop() {
         switch (device_.wait(haveCounters ? kCounterIntervalMs : -1, wantWrite_.load(),
                              wantRead_.load())) {
         case WaitResult::Readable:
-            ev.mask |= kEvRxChar;
+            // Bytes nobody wants handed over now (the buffer is full, or the script reads
+            // them in itself) are left where they are; whoever wants them again wakes us.
+            if (wantRead_.load()) ev.mask |= kEvRxChar;
             break;
         case WaitResult::Writable:
             ev.writable = true;
@@ -301,7 +306,24 @@ TerminalWindow::TerminalWindow(SerialPlatform& platform, int& rememberedX, int& 
     QObject::connect(&stallTimer_, &QTimer::timeout, this, [this] {
         stalled_ = true;
         readHeld_ = false;
-        if (thread_) thread_->wantRead(true);
+        scriptReading_ = false;
+        syncThreadReading();
+    });
+    // Fires at each pass of the event loop: the interpreter makes one at least every
+    // millisecond while lines run, and a wait (sleep, waitfor, the end of the run) makes
+    // several at once. The first pass with no receive() since the one before gives reading
+    // back to the receive thread, so bytes that arrive while the script is not reading are
+    // handed over as ever; a script that keeps reading keeps the thread out of the way.
+    scriptReadTimer_.setSingleShot(true);
+    scriptReadTimer_.setInterval(0);
+    QObject::connect(&scriptReadTimer_, &QTimer::timeout, this, [this] {
+        if (readSincePass_) {
+            readSincePass_ = false;
+            scriptReadTimer_.start();
+            return;
+        }
+        scriptReading_ = false;
+        syncThreadReading();
     });
     reconnectTimer_.setInterval(limits::kSerialReconnectMs);
     QObject::connect(&reconnectTimer_, &QTimer::timeout, this, [this] { lookForDevice(); });
@@ -379,7 +401,7 @@ bool TerminalWindow::openDevice(const std::string& path) {
     if (dtr_) device_->setDtr(true);
     if (rts_) device_->setRts(true);
     open_ = true;
-    readHeld_ = stalled_ = false;
+    readHeld_ = stalled_ = scriptReading_ = readSincePass_ = false;
     stallTimer_.stop();
     thread_ = std::make_unique<ReceiveThread>(*this, *device_);
     thread_->start();
@@ -461,6 +483,45 @@ void TerminalWindow::writePending() {
     if (thread_) thread_->wantWrite(!pendingOut_.empty());
 }
 
+// Only while the buffer has room and is not taking the newest bytes after a stall: the bytes
+// then come in exactly as a hand-over would bring them, only sooner.
+// While the script reads this way the receive thread leaves reading to it: a thread woken for
+// every arrival, only to hand over bytes the script has already taken, costs a context switch
+// and a pass each (and each pass would give it reading back). It takes over again at the
+// first pass of the event loop the script has not read since the one before.
+const std::string& TerminalWindow::readOut() {
+    if (open_ && !readHeld_ && !stalled_) {
+        // Only a script that polls (calls again within a pass interval of the event loop),
+        // or already reads the port itself, does so. One that reads now and then (between
+        // sleeps) leaves the bytes to the thread, which hands them over during the sleep:
+        // taking reading from it and giving it back around every sleep would cost more than
+        // the hand-over it saves.
+        const auto now = std::chrono::steady_clock::now();
+        const bool polling =
+            now - lastReadOut_ < std::chrono::microseconds(eventgate::kPassIntervalUs);
+        lastReadOut_ = now;
+        if (polling || scriptReading_) {
+            // A read costs microseconds of the kernel's time, found it anything or not (more
+            // than a whole script line). A polling script would spend most of its time
+            // there, each read taking the few hundred bytes that came since the last and
+            // holding up the kernel filling the queue; so after a read the next waits a
+            // little.
+            if (now >= nextScriptRead_) {
+                receiveRoom(false);
+                nextScriptRead_ = now + std::chrono::microseconds(kScriptReadPauseUs);
+            }
+            readSincePass_ = true;
+            if (!scriptReading_) {
+                scriptReading_ = true;
+                syncThreadReading();
+                scriptReadTimer_.start();
+            }
+        }
+    }
+    seen_ = receiveBuffer_.size();
+    return receiveBuffer_;
+}
+
 void TerminalWindow::clearReceived() {
     receiveBuffer_.clear();
     seen_ = 0;
@@ -487,7 +548,7 @@ void TerminalWindow::roomFreed() {
     if (!readHeld_) return;
     if (receiveBuffer_.size() < kReceiveLimit) {
         readHeld_ = false;
-        if (thread_) thread_->wantRead(true);
+        syncThreadReading();
     } else {
         stallTimer_.start(); // still full: the script gets another while to make room
     }
@@ -499,8 +560,12 @@ void TerminalWindow::roomFreed() {
 void TerminalWindow::holdReading() {
     if (readHeld_) return;
     readHeld_ = true;
-    if (thread_) thread_->wantRead(false);
+    syncThreadReading();
     stallTimer_.start();
+}
+
+void TerminalWindow::syncThreadReading() {
+    if (thread_) thread_->wantRead(!readHeld_ && !scriptReading_);
 }
 
 void TerminalWindow::onPortEvent(const PortEvent& ev) {
@@ -547,26 +612,45 @@ void TerminalWindow::lookForDevice() {
 // has it: the newest bytes are kept and the oldest dropped (and reported).
 void TerminalWindow::receiveBytes(bool all) {
     if (!open_) return;
-    const bool bounded = !all && !stalled_;
-    size_t room = kReadChunk;
-    if (bounded) {
-        room = receiveBuffer_.size() < kReceiveLimit ? kReceiveLimit - receiveBuffer_.size() : 0;
-        if (room == 0) return holdReading();
+    if (all || stalled_) return receiveAll();
+    receiveRoom(true);
+}
+
+// A hand-over reads on while the kernel has more (a pseudo-terminal gives at most 4096 bytes
+// a read), so that one hand-over fills the room the script made. The script's own reads stop
+// at the first: the kernel refills its queue only after a read, so a second read right away
+// mostly finds nothing (or waits for the refill), and the script's next receive() reads
+// again anyway. Nothing is asked first: a read that finds nothing costs no more than asking
+// would. Returns the bytes taken.
+size_t TerminalWindow::receiveRoom(bool untilEmpty) {
+    if (receiveBuffer_.size() >= kReceiveLimit) {
+        holdReading();
+        return 0;
     }
-    // Bounded, the reads go on while the kernel has more (a pseudo-terminal gives at most
-    // 4096 bytes a read), so one hand-over fills the room the script made. Otherwise one read
-    // of what waits: the buffer then stays a little past its limit, as its rule has it.
-    std::string bytes(std::clamp<size_t>(device_->queued(), 1, room), '\0');
+    char chunk[kReceiveLimit];
+    const size_t room = kReceiveLimit - receiveBuffer_.size();
     size_t got = 0;
-    for (;;) {
-        const long r = device_->read(bytes.data() + got, bytes.size() - got);
+    while (got < room) {
+        const long r = device_->read(chunk + got, room - got);
         if (r <= 0) break;
         got += static_cast<size_t>(r);
-        if (!bounded || got >= room) break;
-        if (got == bytes.size()) bytes.resize(std::min(room, 2 * bytes.size()));
+        if (!untilEmpty) break;
     }
-    if (got == 0) return;
-    bytes.resize(got);
+    if (got == 0) return 0;
+    const std::string_view bytes(chunk, got);
+    if (traffic) traffic("(R) ", bytes);
+    if (isVisible()) trace("(R) ", bytes);
+    receiveBuffer_.append(bytes); // below the limit before: the rule drops nothing
+    if (receiveBuffer_.size() >= kReceiveLimit) holdReading();
+    return got;
+}
+
+// One read of what waits: the buffer then stays a little past its limit, as its rule has it.
+void TerminalWindow::receiveAll() {
+    std::string bytes(std::clamp<size_t>(device_->queued(), 1, kReadChunk), '\0');
+    const long r = device_->read(bytes.data(), bytes.size());
+    if (r <= 0) return;
+    bytes.resize(static_cast<size_t>(r));
     if (traffic) traffic("(R) ", bytes);
     if (isVisible()) trace("(R) ", bytes);
     const size_t dropped = appendReceived(receiveBuffer_, bytes);

@@ -4,7 +4,8 @@
 // write, modem-line changes, line errors, the device going away) and hands each one to the
 // user-interface thread, blocking until it has been handled there; reading, the receive
 // buffer, the line flags and the trace all live on the user-interface thread, so nothing is
-// shared under a lock but the hand-over itself.
+// shared under a lock but the hand-over itself. A script's receive() also reads the port
+// itself, on the same thread (see readOut); meanwhile the thread does not wait for bytes.
 //
 // Threading: every member function is for the user-interface thread. Closing never waits on
 // the user-interface thread (a hand-over still queued is cancelled), so closePort() may join the
@@ -30,6 +31,7 @@
 #include <QTimer>
 #include <QWidget>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -187,11 +189,11 @@ class TerminalWindow : public QWidget {
 
     const std::string& received() const { return receiveBuffer_; }
     // The buffer as the script reads it out: what it holds now counts as seen, so dropping
-    // it later loses nothing the script has not had.
-    const std::string& readOut() {
-        seen_ = receiveBuffer_.size();
-        return receiveBuffer_;
-    }
+    // it later loses nothing the script has not had. While the script polls (calls again
+    // within a millisecond), bytes already waiting in the port are taken in first, as far as
+    // the buffer has room for them, so a script that reads a stream or waits for an answer
+    // gets them without waiting for the receive thread's next hand-over.
+    const std::string& readOut();
     void clearReceived();
     void deleteReceived(long long n);
     // True while bytes are left in the kernel's queue because the buffer has no room.
@@ -227,7 +229,10 @@ class TerminalWindow : public QWidget {
     bool openDevice(const std::string& path);
     void lookForDevice();
     void receiveBytes(bool all = false);
+    size_t receiveRoom(bool untilEmpty);
+    void receiveAll();
     void holdReading();
+    void syncThreadReading();
     void roomFreed();
     void status(const PortEvent& ev);
     void writePending();
@@ -258,6 +263,11 @@ class TerminalWindow : public QWidget {
     bool readHeld_ = false; // the receive thread waits for room before handing bytes over
     bool stalled_ = false;  // the full buffer was left alone too long: newest bytes win
     QTimer stallTimer_;
+    bool scriptReading_ = false; // readOut() takes bytes in itself: the thread leaves them
+    bool readSincePass_ = false; // readOut() ran since the last pass of the event loop
+    std::chrono::steady_clock::time_point nextScriptRead_{}; // readOut() reads again from here
+    std::chrono::steady_clock::time_point lastReadOut_{};
+    QTimer scriptReadTimer_;
     std::string pendingOut_;
     size_t droppedOut_ = 0; // queued bytes a failing device refused
     int memoLines_ = 0;

@@ -115,6 +115,44 @@ TEST_F(PtyConnection, OneMegabyteBurstKeepsTheNewestBytesInOrder) {
     EXPECT_TRUE(r == burst.substr(burst.size() - r.size()));
 }
 
+// The script's receive() takes in the bytes waiting in the port itself, as far as the buffer
+// has room, without a single event pass: a stream far larger than the buffer, written
+// unpaced, read out and flushed in blocks of several sizes (whole reads, blocks that straddle
+// the kernel's 4096-byte pieces, the whole buffer), arrives complete and in order, the buffer
+// never past its limit. Once the script stops reading, the receive thread takes over again
+// at the next pass, and the port is not taken for lost on the way.
+TEST_F(PtyConnection, ReadOutTakesInAStreamByItselfBoundedAndInOrder) {
+    constexpr size_t kTotal = 300000;
+    const std::string stream = allBytes(kTotal);
+    for (const size_t block : {size_t(4096), size_t(3000), kReceiveLimit}) {
+        auto t = term();
+        ASSERT_TRUE(t->openPort());
+        std::thread writer([&] { pty.write(stream, 20000); });
+        std::string got;
+        size_t largest = 0;
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (got.size() < kTotal && std::chrono::steady_clock::now() < end) {
+            const std::string& r = t->readOut();
+            largest = std::max(largest, r.size());
+            const size_t take = std::min(block, kTotal - got.size());
+            if (r.size() < take) continue;
+            got.append(r, 0, take);
+            t->deleteReceived(static_cast<long long>(take));
+        }
+        writer.join();
+        EXPECT_LE(largest, kReceiveLimit) << block;
+        ASSERT_EQ(got.size(), kTotal) << block;
+        EXPECT_TRUE(got == stream)
+            << block << ": first difference at "
+            << std::mismatch(got.begin(), got.end(), stream.begin()).first - got.begin();
+        EXPECT_EQ(t->received(), "") << block;
+        pty.write("tail");
+        EXPECT_TRUE(pumpUntil([&] { return t->received() == "tail"; })) << block;
+        EXPECT_TRUE(t->isOpen()) << block;
+        t->closePort();
+    }
+}
+
 TEST_F(PtyConnection, OneMegabyteSendNeitherBlocksNorLosesBytes) {
     auto t = term();
     ASSERT_TRUE(t->openPort());
@@ -736,6 +774,33 @@ writelog(e)
         }
         std::filesystem::remove_all(dir);
     }
+}
+
+// A script that has just polled the port (and so read it in itself) and then waits: the bytes
+// that come during the wait are handed over as ever, and waitfor sees them.
+TEST(PortCommands, WaitforRightAfterReceiveSeesBytesThatComeDuringTheWait) {
+    PortScript rig;
+    std::thread writer;
+    rig.host.onEvents = [&] {
+        if (writer.joinable()) return;
+        for (const auto& l : rig.host.log)
+            if (l.ends_with(": opened"))
+                writer = std::thread([&] {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+                    rig.pty.write("END");
+                });
+    };
+    auto log = rig.run(R"(openport("com5", 115200, 8, "n", "1")
+writelog("opened")
+x = receive("com5")
+x = receive("com5")
+r = waitfor("com5", "END", 10000)
+writelog("found " & r & " after " & len(x) & ": " & receive("com5"))
+)");
+    rig.host.onEvents = nullptr;
+    if (writer.joinable()) writer.join();
+    EXPECT_EQ(log,
+              (std::vector<std::string>{"Port opened: com5", "opened", "found 1 after 0: END"}));
 }
 
 // The receive buffer stays bounded, but bytes it drops before the script has read them out
