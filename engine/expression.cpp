@@ -525,6 +525,15 @@ bool Interpreter::integerCall(const CachedExpr& ce, int64_t& value) {
     return true;
 }
 
+bool Interpreter::reachesControl(const CachedExpr& e) {
+    InstrumentAccess* rack = rt_.instruments;
+    for (const CachedOperand& o : e.operands)
+        if (o.kind != CachedOperand::Empty && o.control.get(rack, o.text, false) >= 0) return true;
+    for (const CachedExpr& a : e.args)
+        if (reachesControl(a)) return true;
+    return false;
+}
+
 Variables::IntegerRead Interpreter::quickIntegerSteps(const CachedExpr& e) {
     const CachedOperand* o = e.operands.data();
     auto operand = [this](const CachedOperand& op) -> Variables::IntegerRead {

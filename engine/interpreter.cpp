@@ -236,7 +236,8 @@ void Interpreter::dispatch(int& index) {
     case LineKind::Other:
         break;
     }
-    if (li.integerAssign && spliced_.empty() && !(li.noForm && options_.strict) && noControls()) {
+    if (li.integerAssign && spliced_.empty() && !(li.noForm && options_.strict) &&
+        quickAssignable(li)) {
         // assign's own steps, with no control to reach and no kept result.
         if (const Variables::IntegerRead n = quickInteger(li.value); n.ok)
             variables_.setInteger(li.assignName, n.value, li.assignSlot);

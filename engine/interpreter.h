@@ -196,7 +196,7 @@ class Interpreter : private LineFlags {
     // without a walk: 1 with its value, 0 when it has no integer value (the text path then
     // decides), -1 when the expression is no such operand (lineinfo.h).
     inline int loneInteger(const CachedExpr& expr, int64_t& value);
-    // evaluateInteger when no rack control can be reached and no result is kept (lineinfo.h).
+    // evaluateInteger when no name in it reaches a rack control and no result is kept (lineinfo.h).
     inline Variables::IntegerRead quickInteger(const CachedExpr& expr);
     inline Variables::IntegerRead quickIntegerValue(const CachedExpr& expr);
     Variables::IntegerRead quickIntegerCall(const CachedExpr& expr);
@@ -257,6 +257,13 @@ class Interpreter : private LineFlags {
     void checkPassEvents();
     void passEvents();
     bool rackShown() const;
+    // No name in the expression reaches a shown control, so the quick paths, which read
+    // only variables, give what the full ones give; asked of the rack once per expression
+    // and rack generation (lineinfo.h).
+    inline bool controlFree(const CachedExpr& e);
+    bool reachesControl(const CachedExpr& e);
+    // The same for an assignment line, its assigned name included.
+    inline bool quickAssignable(const LineInfo& li);
     // No name can reach a rack control: no rack is installed, or none is shown. Asks the
     // rack only when its generation changed (a rack opened, shown or hidden).
     bool noControls() {
@@ -301,7 +308,7 @@ class Interpreter : private LineFlags {
     int clockCountdown_ = 0;
     int linesPerClockRead_ = 4;
     Clock::time_point lastClockRead_{};
-    Variables::Slot errorSlot_; // most calls set `error`
+    Variables::Slot errorSlot_;       // most calls set `error`
     uint64_t controlsGeneration_ = 0; // noControls(): 0 before the first look
     bool controlsShown_ = false;
 

@@ -109,6 +109,10 @@ struct CachedExpr {
     int row = -1;
     std::vector<std::string> argTexts;
     std::vector<CachedExpr> args;
+    // Whether no operand, the call's arguments' included, reaches a shown control, as found
+    // at rack generation controlFreeAt (0: not yet asked; see Interpreter::controlFree).
+    mutable uint64_t controlFreeAt = 0;
+    mutable bool controlFree = false;
 };
 CachedExpr cacheExpression(const Runtime& rt, std::string compacted);
 int functionRow(const Runtime& rt, std::string_view name, size_t argc);
@@ -192,9 +196,24 @@ inline int Interpreter::loneInteger(const CachedExpr& e, int64_t& value) {
     return variables_.getInteger(o.text, o.slot, value) ? 1 : 0;
 }
 
-// integerValue's steps for a flat integer form when no rack control can be reached (see
-// noControls) and no kept result stands in the way. The lone operand (a call's argument,
-// a comparison's side) is read inline; longer forms go to quickIntegerSteps. The value is
+inline bool Interpreter::controlFree(const CachedExpr& e) {
+    if (noControls()) return true;
+    const uint64_t now = rt_.instruments->generation();
+    if (e.controlFreeAt != now) {
+        e.controlFree = !reachesControl(e);
+        e.controlFreeAt = now;
+    }
+    return e.controlFree;
+}
+
+inline bool Interpreter::quickAssignable(const LineInfo& li) {
+    return controlFree(li.value) &&
+           (noControls() || li.assignControl.get(rt_.instruments, li.assignName, true) < 0);
+}
+
+// integerValue's steps for a flat integer form when none of its names reaches a rack control
+// (see controlFree) and no kept result stands in the way. The lone operand (a call's
+// argument, a comparison's side) is read inline; longer forms go to quickIntegerSteps. The value is
 // returned, not written through a reference, which keeps the stack guard out of the loops.
 inline Variables::IntegerRead Interpreter::quickIntegerValue(const CachedExpr& e) {
     if (!e.ops.empty()) return quickIntegerSteps(e);
@@ -204,7 +223,7 @@ inline Variables::IntegerRead Interpreter::quickIntegerValue(const CachedExpr& e
     return {o.kind == CachedOperand::Literal, o.number};
 }
 
-// evaluateInteger's answer when no rack control can be reached and nothing is kept.
+// evaluateInteger's answer when no name in it reaches a rack control and nothing is kept.
 inline Variables::IntegerRead Interpreter::quickInteger(const CachedExpr& e) {
     if (e.integerForm) return quickIntegerValue(e);
     if (!e.call) return {false, 0};
@@ -236,7 +255,7 @@ inline bool Interpreter::evaluateCondition(const CachedCondition& c, bool& truth
     // and reading one changes nothing, so a shown rack needs no text path here.
     if (!c.simple || !spliced_.empty()) return evaluateCondition(c.text, truth);
     bool integers;
-    if (noControls()) {
+    if (controlFree(c.left) && controlFree(c.right)) {
         const Variables::IntegerRead a =
             c.left.integerForm ? quickIntegerValue(c.left) : Variables::IntegerRead{false, 0};
         const Variables::IntegerRead b = a.ok && c.right.integerForm
@@ -272,7 +291,7 @@ inline void Interpreter::runLine(int& index) {
                              ? lineInfo_[static_cast<size_t>(index)].get()
                              : nullptr;
     if (!li || li->quick == LineInfo::Quick::None || !spliced_.empty() || !quietLine() ||
-        !noControls())
+        (li->quick != LineInfo::Quick::If && !quickAssignable(*li)))
         return executeLine(index);
     switch (li->quick) {
     case LineInfo::Quick::Integer: {
@@ -311,9 +330,10 @@ inline void Interpreter::runLine(int& index) {
 
 // testCondition's answer as a value (-1: the condition could not be evaluated), so that the
 // statement loops keep no local whose address is taken. Two plain integers are compared here
-// when no rack control can be reached; anything else goes the whole way.
+// when neither side reaches a rack control; anything else goes the whole way.
 inline int Interpreter::conditionValue(const CachedCondition& c, int index) {
-    if (c.simple && spliced_.empty() && c.left.integerForm && c.right.integerForm && noControls()) {
+    if (c.simple && spliced_.empty() && c.left.integerForm && c.right.integerForm &&
+        controlFree(c.left) && controlFree(c.right)) {
         const Variables::IntegerRead a = quickIntegerValue(c.left);
         if (a.ok) {
             const Variables::IntegerRead b = quickIntegerValue(c.right);
