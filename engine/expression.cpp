@@ -469,8 +469,11 @@ bool Interpreter::integerValue(const CachedExpr& ce, int64_t& value) {
     if (!ce.integerForm) return false;
     InstrumentAccess* rack = rt_.instruments;
     auto operand = [this, rack](const CachedOperand& o, int64_t& v) {
-        // An operand a shown control bears reads the control: the text path decides.
-        if (o.kind != CachedOperand::Empty && o.control.get(rack, o.text, false) >= 0) return false;
+        // An operand a shown control bears reads the control: as a whole number when it
+        // holds one, else the text path decides.
+        if (o.kind != CachedOperand::Empty)
+            if (const int c = o.control.get(rack, o.text, false); c >= 0)
+                return rack->readBoundInteger(c, v);
         if (o.kind != CachedOperand::Name) {
             v = o.number;
             return true;

@@ -264,6 +264,14 @@ void Interpreter::strictLine(int index, std::string_view why) {
 void Interpreter::assign(const LineInfo& li) {
     InstrumentAccess* rack = rt_.instruments;
     if (const int c = li.assignControl.get(rack, li.assignName, true); c >= 0) {
+        // A whole number goes to the control as one when it takes one. Its evaluation lets
+        // no events through, so the control bound is still the one the name reaches.
+        if (int64_t n; evaluateInteger(li.value, n)) {
+            clearScriptError();
+            if (rack->assignBoundInteger(c, n)) return;
+            rack->assignBound(*this, c, formatInt(n));
+            return;
+        }
         // A failed evaluation gives the empty text, which every conversion refuses.
         std::string value;
         if (!evaluateCached(li.value, value)) value.clear();
@@ -291,6 +299,20 @@ void Interpreter::assign(const LineInfo& li) {
         return;
     }
     assignText(li);
+}
+
+bool Interpreter::quickControlLine(const LineInfo& li) {
+    int64_t n;
+    // Pure: a failure here has no effect, and executeLine evaluates the line again.
+    if (!integerValue(li.value, n)) return false;
+    InstrumentAccess* rack = rt_.instruments;
+    if (const int c = li.assignControl.get(rack, li.assignName, true); c >= 0) {
+        if (!rack->assignBoundInteger(c, n)) return false;
+        clearScriptError(); // as assign does once the value is known
+        return true;
+    }
+    variables_.setInteger(li.assignName, n, li.assignSlot);
+    return true;
 }
 
 void Interpreter::assignText(const LineInfo& li) {

@@ -186,9 +186,10 @@ inline int Interpreter::loneInteger(const CachedExpr& e, int64_t& value) {
     if (!e.integerForm || e.operands.size() != 1) return -1;
     const CachedOperand& o = e.operands[0];
     // A lone empty operand is the empty value, and an operand a shown control bears reads
-    // the control.
-    if (o.kind == CachedOperand::Empty || o.control.get(rt_.instruments, o.text, false) >= 0)
-        return 0;
+    // the control (the text path decides unless it holds a whole number).
+    if (o.kind == CachedOperand::Empty) return 0;
+    if (const int c = o.control.get(rt_.instruments, o.text, false); c >= 0)
+        return rt_.instruments->readBoundInteger(c, value) ? 1 : 0;
     if (o.kind == CachedOperand::Literal) {
         value = o.number;
         return 1;
@@ -251,8 +252,8 @@ inline bool compareIntegers(int op, int64_t a, int64_t b) {
 
 inline bool Interpreter::evaluateCondition(const CachedCondition& c, bool& truth) {
     // A control's reading is an operand's value like a variable's (evaluateCached offers each
-    // operand to the rack first, and the integer path refuses an operand a control bears),
-    // and reading one changes nothing, so a shown rack needs no text path here.
+    // operand to the rack first, and the integer path reads a control only as the whole number its
+    // text is), and reading one changes nothing, so a shown rack needs no text path here.
     if (!c.simple || !spliced_.empty()) return evaluateCondition(c.text, truth);
     bool integers;
     if (controlFree(c.left) && controlFree(c.right)) {
@@ -290,9 +291,15 @@ inline void Interpreter::runLine(int& index) {
     const LineInfo* li = static_cast<size_t>(index) < lineInfo_.size()
                              ? lineInfo_[static_cast<size_t>(index)].get()
                              : nullptr;
-    if (!li || li->quick == LineInfo::Quick::None || !spliced_.empty() || !quietLine() ||
-        (li->quick != LineInfo::Quick::If && !quickAssignable(*li)))
+    if (!li || li->quick == LineInfo::Quick::None || !spliced_.empty() || !quietLine())
         return executeLine(index);
+    if (li->quick != LineInfo::Quick::If && !quickAssignable(*li)) {
+        if (li->quick != LineInfo::Quick::Integer || !quickControlLine(*li))
+            return executeLine(index);
+        --clockCountdown_;
+        endifHandedBack_ = false;
+        return;
+    }
     switch (li->quick) {
     case LineInfo::Quick::Integer: {
         const Variables::IntegerRead n = quickInteger(li->value);

@@ -199,6 +199,12 @@ class InstrumentAccess {
     // evaluated (a failed evaluation gives the empty text) with the error state cleared.
     virtual void readBound(int handle, std::string& value) = 0;
     virtual void assignBound(Interpreter& ex, int handle, const std::string& value) = 0;
+    // The same without the text in between, for a control whose value is a whole number:
+    // exactly what readBound's text reads as (false: the reading is no whole number), and
+    // what assignBound does with the number's text (false: nothing was done, the text form
+    // decides). Loops that move a meter or read a slider then cost what a variable costs.
+    virtual bool readBoundInteger(int /*handle*/, int64_t& /*value*/) { return false; }
+    virtual bool assignBoundInteger(int /*handle*/, int64_t /*value*/) { return false; }
 
   protected:
     // The counter behind generation(), advanced by the implementation.
@@ -271,7 +277,7 @@ class Runtime {
         bool clearsError; // clearScriptError once the arguments are evaluated
         FunctionHandler handler;
         IntegerHandler integer = nullptr; // optional, beside the handler
-        bool givesView = false; // set by setTextFunction: the handler honours FnCall::view
+        bool givesView = false;       // set by setTextFunction: the handler honours FnCall::view
         ValueHandler value = nullptr; // set by setValueFunction: the handler on views
     };
     std::vector<CommandRow>& commands() { return commands_; }

@@ -1,5 +1,6 @@
 // Scripts reading and setting rack controls by name, through each control's ScriptAccess.
 #include <QPointer>
+#include <cstdint>
 #include <functional>
 #include <memory>
 
@@ -122,6 +123,28 @@ void Rack::assignBound(Interpreter& ex, int handle, const std::string& value) {
         addScopeSample(ex, c, a, value);
     else if (!set(a, value))
         ex.raiseScriptError(a.setError());
+}
+
+bool Rack::readBoundInteger(int handle, int64_t& value) {
+    const ScriptAccess& a = *window_->control(handle).access;
+    if (a.scriptKind() != Kind::Integer) return false;
+    value = a.scriptInteger();
+    return true;
+}
+
+// As set() does with the number's text: a whole number within 32 bits, for the kinds that
+// take one. Anything else (out of range, a real, a text, a sample) takes the text way.
+bool Rack::assignBoundInteger(int handle, int64_t value) {
+    ScriptAccess& a = *window_->control(handle).access;
+    const Kind kind = a.scriptKind();
+    if ((kind != Kind::Integer && kind != Kind::IntegerReal) || value < INT32_MIN ||
+        value > INT32_MAX)
+        return false;
+    if (kind == Kind::Integer)
+        a.setScriptInteger(static_cast<int>(value));
+    else
+        a.setScriptReal(static_cast<double>(value));
+    return true;
 }
 
 bool Rack::readControl(Interpreter&, std::string_view name, std::string& value) {
