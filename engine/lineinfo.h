@@ -109,6 +109,10 @@ struct CachedExpr {
     int row = -1;
     std::vector<std::string> argTexts;
     std::vector<CachedExpr> args;
+    // One call that is the whole text, each argument flat or wholly one call of its own whose
+    // arguments are flat (`crc16(mid(x, 1, 4096), "xmodem")`): row, argTexts and args as for
+    // `call`, which stays false.
+    bool nested = false;
 };
 CachedExpr cacheExpression(const Runtime& rt, std::string compacted);
 int functionRow(const Runtime& rt, std::string_view name, size_t argc);
