@@ -755,7 +755,8 @@ std::string splicedForm(const FnValue& r) {
 // An inner result the outer call's argument walk reads back as the value callResultValue
 // gives: a text holding no quote and no parenthesis (spliced quoted, it is one quoted operand,
 // commas inside it do not split), or a number of digits, letters, points and signs (spliced
-// bare, it is the whole argument). Any other goes in as the group walk puts it.
+// bare, it is the whole argument; an empty one would leave a lone argument unwritten, and the
+// call would count none). Any other goes in as the group walk puts it.
 bool readsBackAsItself(const FnValue& r) {
     if (r.kind == FnValue::Integer) return true;
     if (r.kind == FnValue::Text) {
@@ -765,7 +766,7 @@ bool readsBackAsItself(const FnValue& r) {
         return t.find('"') == std::string_view::npos && t.find('(') == std::string_view::npos &&
                t.find(')') == std::string_view::npos;
     }
-    return std::all_of(r.text.begin(), r.text.end(), [](char c) {
+    return !r.text.empty() && std::all_of(r.text.begin(), r.text.end(), [](char c) {
         return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
                c == '.' || c == '+' || c == '-';
     });

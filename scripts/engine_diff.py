@@ -82,6 +82,9 @@ def call(r, depth):
         lambda: 'pos(%s, ucase(%s))' % (r.choice(['"("', '","', '"A"', 'c', '""']),
                                         r.choice(ARG_NAMES)),
         lambda: 'asc(chr(%s))' % r.choice(['34', '40', '41', '44', '0', small(), e()]),
+        # An inner call whose result is no number at all (an unknown kind).
+        lambda: '%s(crc16(%s, %s))' % (r.choice(['len', 'asc', 'ucase', 'trim']),
+                                       r.choice(ARG_NAMES), r.choice(['"xmodem"', '"no"'])),
     ]
     return r.choice(forms)()
 
