@@ -1,5 +1,6 @@
 // The expression evaluator: innermost parentheses first, results spliced back into the text,
 // then a flat walk strictly left to right with no precedence.
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <cmath>
@@ -406,9 +407,9 @@ CachedExpr cacheExpression(const Runtime& rt, std::string compacted) {
     // One call that is the whole expression, `name(arguments)`, with no other parenthesis:
     // the text path's first group is the call itself, and its result becomes the whole text.
     const size_t open = s.find('(');
-    if (open == std::string::npos || close != s.size() - 1 || s.rfind('(') != open || open == 0 ||
-        isGrouping(s[open - 1]))
+    if (open == std::string::npos || open == 0 || isGrouping(s[open - 1]) || s.back() != ')')
         return ce;
+    const bool single = close == s.size() - 1 && s.rfind('(') == open;
     for (size_t i = 0; i < open; ++i)
         if (isNameStopper(s[i])) return ce;
     std::string name;
@@ -421,7 +422,36 @@ CachedExpr cacheExpression(const Runtime& rt, std::string compacted) {
     }
     for (const std::string& a : ce.argTexts)
         ce.args.push_back(cacheExpression(rt, compact(a)));
-    ce.call = true;
+    if (single) {
+        ce.call = true;
+        return ce;
+    }
+    // A nested call, when the group walk's first groups are exactly the inner calls, left to
+    // right: no parenthesis but theirs and the outer pair (none inside a quoted text), and
+    // every argument text holds whole quoted texts, so that an inner result spliced as a
+    // quoted text splits off as the same argument.
+    auto evenQuotes = [](std::string_view t) {
+        return std::count(t.begin(), t.end(), '"') % 2 == 0;
+    };
+    size_t inner = 0;
+    bool fits = true;
+    for (size_t i = 0; i < ce.args.size() && fits; ++i) {
+        const CachedExpr& a = ce.args[i];
+        fits = evenQuotes(ce.argTexts[i]) && (a.flat || a.call);
+        if (a.call) {
+            ++inner;
+            for (size_t j = 0; j < a.args.size() && fits; ++j)
+                fits = a.args[j].flat && evenQuotes(a.argTexts[j]);
+        }
+    }
+    const auto count = [&s](char c) { return size_t(std::count(s.begin(), s.end(), c)); };
+    if (!fits || inner == 0 || count('(') != inner + 1 || count(')') != inner + 1) {
+        ce.args.clear();
+        ce.argTexts.clear();
+        ce.row = -1;
+        return ce;
+    }
+    ce.nested = true;
     return ce;
 }
 
@@ -431,6 +461,7 @@ CachedExpr cacheExpression(const Runtime& rt, std::string compacted) {
 // to the rack. A kept result (inside the arguments of a call) may stand for any operand:
 // then the text path runs.
 bool Interpreter::evaluateCached(const CachedExpr& ce, std::string& value) {
+    if (ce.nested && spliced_.empty()) return evaluateNested(ce, value);
     if (!spliced_.empty() || !(ce.flat || ce.call)) return evaluateCompact(ce.text, value);
     if (int64_t n; evaluateInteger(ce, n)) {
         char buf[24];
@@ -723,6 +754,170 @@ bool Interpreter::callResultValue(const FnValue& r, std::string& value) {
         return true;
     }
     return evaluateFlat(number, value);
+}
+
+namespace {
+
+// The form a call's result is spliced in: a text quoted, a number bare.
+std::string splicedForm(const FnValue& r) {
+    if (r.kind == FnValue::Text) return textResult(r.ok, r.text).value;
+    return r.kind == FnValue::Integer ? formatInt(r.integer) : std::string(r.text);
+}
+
+// An inner result the outer call's argument walk reads back as the value callResultValue
+// gives: a text holding no quote and no parenthesis (spliced quoted, it is one quoted operand,
+// commas inside it do not split), or a number of digits, letters, points and signs (spliced
+// bare, it is the whole argument; an empty one would leave a lone argument unwritten, and the
+// call would count none). Any other goes in as the group walk puts it.
+bool readsBackAsItself(const FnValue& r) {
+    if (r.kind == FnValue::Integer) return true;
+    if (r.kind == FnValue::Text) {
+        // One vectorised search a character: find_first_of looks up every byte of a block
+        // in the set and costs more than the call it saves.
+        const std::string_view t = r.text;
+        return t.find('"') == std::string_view::npos && t.find('(') == std::string_view::npos &&
+               t.find(')') == std::string_view::npos;
+    }
+    return !r.text.empty() && std::all_of(r.text.begin(), r.text.end(), [](char c) {
+        return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+               c == '.' || c == '+' || c == '-';
+    });
+}
+
+} // namespace
+
+bool Interpreter::spliceInnerResults(const CachedExpr& ce, const FnValue* results, size_t count,
+                                     std::string& s, std::vector<size_t>& seen) {
+    s = ce.text;
+    std::string part;
+    for (size_t k = 0; k < count; ++k) {
+        const size_t close = s.find(')');
+        const size_t open = s.rfind('(', close);
+        size_t from = open - 1;
+        while (from > 0 && !isNameStopper(s[from - 1]))
+            --from;
+        part = splicedForm(results[k]);
+        if (!spliceResult(s, from, open, close, part, seen)) return false;
+    }
+    return true;
+}
+
+bool Interpreter::evaluateNested(const CachedExpr& ce, std::string& value) {
+    constexpr size_t kMostArguments = 4;
+    const Runtime::FunctionRow& row = rt_.functions()[static_cast<size_t>(ce.row)];
+    const size_t argc = ce.args.size();
+    // A shown rack may bear any operand's or result's text as a control name: the walk decides.
+    if (!row.value || row.eval == ArgEval::Custom || argc > kMostArguments || rackShown())
+        return evaluateCompact(ce.text, value);
+    EvaluationScope scope(*this);
+    FnValue inner[kMostArguments];
+    size_t done = 0;
+    std::string s;
+    std::vector<size_t> seen;
+    // The group walk from the text it would hold after the inner calls done so far.
+    auto walkOn = [&] {
+        if (!spliceInnerResults(ce, inner, done, s, seen)) {
+            value.clear();
+            return false;
+        }
+        return reduceGroups(s, s.find(')'), seen, done, 4 * ce.text.size() + 1000, value);
+    };
+    const size_t innerCalls = size_t(
+        std::count_if(ce.args.begin(), ce.args.end(), [](const CachedExpr& a) { return a.call; }));
+    // The inner calls come first, left to right, as the walk takes its innermost groups.
+    for (const CachedExpr& a : ce.args) {
+        if (!a.call) continue;
+        FnValue& r = inner[done];
+        if (!valueCall(a, r)) return walkOn();
+        if (!r.ok) {
+            // As the walk ends after a failed call: its text so far, less the first and last
+            // character.
+            if (!spliceInnerResults(ce, inner, done, s, seen)) {
+                value.clear();
+                return false;
+            }
+            return evaluateFlat(std::string_view(s).substr(1, s.size() - 2), value);
+        }
+        ++done;
+        if (!readsBackAsItself(r)) return walkOn();
+        // A later inner call may raise a script error, which may add a variable and move the
+        // text this result points into.
+        if (innerCalls > 1 && r.kind != FnValue::Integer && r.text.data() != r.own.data()) {
+            std::string kept(r.text);
+            r.own = std::move(kept);
+            r.text = r.own;
+        }
+    }
+    // Clearing or raising the error state must not add the variable `error` (see valueCall):
+    // the inner results may still be views into other variables' texts when the outer call
+    // fails and the walk's text is made from them.
+    if (!variables_.has("error", errorSlot_)) return walkOn();
+    // An argument of more than one operand may fault and raise a script error, which may add
+    // a variable and move the texts a view points into; so may a second inner call. Then
+    // every value is a copy of its own.
+    bool copies = done > 1;
+    for (const CachedExpr& a : ce.args)
+        copies |= a.flat && !a.ops.empty();
+    std::string_view views[kMostArguments];
+    std::string own[kMostArguments];
+    int64_t integers[kMostArguments];
+    char digits[kMostArguments][24];
+    unsigned integerMask = 0;
+    bool argsOk = true, stopped = false;
+    size_t k = 0;
+    for (size_t i = 0; i < argc && !stopped; ++i) {
+        const CachedExpr& a = ce.args[i];
+        bool ok;
+        if (a.call) {
+            const FnValue& r = inner[k++];
+            if (r.kind == FnValue::Text && !copies) {
+                views[i] = r.text;
+                ok = !r.text.empty();
+            } else {
+                ok = callResultValue(r, own[i]);
+                if (!ok) own[i].clear();
+                views[i] = own[i];
+            }
+        } else if (!copies && a.operands.size() == 1) {
+            // A lone operand read in place, as valueCall reads it.
+            const CachedOperand& o = a.operands[0];
+            if (o.kind == CachedOperand::Literal) {
+                views[i] = o.literal;
+                if (o.integer) {
+                    integers[i] = o.number;
+                    integerMask |= 1u << i;
+                }
+            } else if (o.kind == CachedOperand::Name) {
+                if (variables_.getInteger(o.text, o.slot, integers[i])) {
+                    char* end = std::to_chars(digits[i], digits[i] + 24, integers[i]).ptr;
+                    views[i] = std::string_view(digits[i], size_t(end - digits[i]));
+                    integerMask |= 1u << i;
+                } else if (const std::string* v = variables_.get(o.text, o.slot)) {
+                    views[i] = *v;
+                }
+            }
+            ok = !views[i].empty();
+        } else {
+            ok = evaluateCached(a, own[i]);
+            if (!ok) own[i].clear();
+            views[i] = own[i];
+        }
+        if (!ok) {
+            argsOk = false;
+            stopped = row.eval == ArgEval::UntilFail; // later arguments stay empty
+        }
+    }
+    if (row.clearsError) clearScriptError();
+    FnValue r;
+    row.value(FnArgs{*this, views, argsOk, integerMask, integers}, r);
+    if (!r.ok) {
+        if (!spliceInnerResults(ce, inner, done, s, seen)) {
+            value.clear();
+            return false;
+        }
+        return evaluateFlat(std::string_view(s).substr(1, s.size() - 2), value);
+    }
+    return callResultValue(r, value);
 }
 
 bool Interpreter::assignValueCall(const LineInfo& li) {

@@ -227,6 +227,14 @@ class Interpreter : private LineFlags {
     // The value the text path gives for a successful call's result spliced in place of the
     // whole text.
     bool callResultValue(const FnValue& result, std::string& value);
+    // A nested call (CachedExpr::nested): each inner call through valueCall, its result handed
+    // to the outer call as a value where the group walk would read back exactly that value;
+    // everything else goes on along the group walk from where it stands.
+    bool evaluateNested(const CachedExpr& expr, std::string& value);
+    // The group walk's text after the first `count` inner calls of a nested call gave
+    // `results`; false when the walk would have ended there (a text come back).
+    bool spliceInnerResults(const CachedExpr& expr, const FnValue* results, size_t count,
+                            std::string& s, std::vector<size_t>& seen);
     // `c = mid(r, p, 1)` through valueCall. False: not taken, nothing done.
     bool assignValueCall(const LineInfo& li);
     std::string placeholderFor(std::string_view value);

@@ -113,6 +113,10 @@ struct CachedExpr {
     // at rack generation controlFreeAt (0: not yet asked; see Interpreter::controlFree).
     mutable uint64_t controlFreeAt = 0;
     mutable bool controlFree = false;
+    // One call that is the whole text, each argument flat or wholly one call of its own whose
+    // arguments are flat (`crc16(mid(x, 1, 4096), "xmodem")`): row, argTexts and args as for
+    // `call`, which stays false.
+    bool nested = false;
 };
 CachedExpr cacheExpression(const Runtime& rt, std::string compacted);
 int functionRow(const Runtime& rt, std::string_view name, size_t argc);

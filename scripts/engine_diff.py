@@ -70,6 +70,21 @@ def call(r, depth):
         lambda: 'band(%s, %s)' % (e(), e()),
         lambda: 'shl(%s, %s)' % (e(), small()),
         lambda: 'geterror()',
+        # A call whose argument is wholly another call: the inner result is handed over as
+        # a value unless it holds a quote or a parenthesis (L holds those and commas).
+        lambda: 'crc16(mid(%s, %s, %s), %s)' % (r.choice(ARG_NAMES), far(), far(),
+                                                r.choice(['"xmodem"', '"MODBUS"', '"no"', 'x'])),
+        lambda: 'len(mid(%s, %s, %s))' % (r.choice(ARG_NAMES), far(), far()),
+        lambda: 'pos(mid(%s, %s, %s), mid(%s, %s, %s))' % (
+            r.choice(ARG_NAMES), far(), far(), r.choice(ARG_NAMES), far(), far()),
+        lambda: 'mid(mid(%s, %s, %s), %s, %s)' % (r.choice(ARG_NAMES), far(), far(), small(),
+                                                  r.choice([small(), e()])),
+        lambda: 'pos(%s, ucase(%s))' % (r.choice(['"("', '","', '"A"', 'c', '""']),
+                                        r.choice(ARG_NAMES)),
+        lambda: 'asc(chr(%s))' % r.choice(['34', '40', '41', '44', '0', small(), e()]),
+        # An inner call whose result is no number at all (an unknown kind).
+        lambda: '%s(crc16(%s, %s))' % (r.choice(['len', 'asc', 'ucase', 'trim']),
+                                       r.choice(ARG_NAMES), r.choice(['"xmodem"', '"no"'])),
     ]
     return r.choice(forms)()
 
