@@ -559,6 +559,26 @@ bool Interpreter::integerCall(const CachedExpr& ce, int64_t& value) {
     return true;
 }
 
+// A lone operand's value as the flat walk resolves it, read in place: a literal's text, or
+// the variable's. True when it is also a plain integer, `integer` (a variable's digits are
+// then written into `digits`, its text not being read).
+static bool readInPlace(Variables& vars, const CachedOperand& o, std::string_view& view,
+                        int64_t& integer, char (&digits)[24]) {
+    if (o.kind == CachedOperand::Literal) {
+        view = o.literal;
+        integer = o.number;
+        return o.integer;
+    }
+    if (o.kind != CachedOperand::Name) return false;
+    if (vars.getInteger(o.text, o.slot, integer)) {
+        char* end = std::to_chars(digits, digits + 24, integer).ptr;
+        view = std::string_view(digits, size_t(end - digits));
+        return true;
+    }
+    if (const std::string* v = vars.get(o.text, o.slot)) view = *v;
+    return false;
+}
+
 bool Interpreter::reachesControl(const CachedExpr& e) {
     InstrumentAccess* rack = rt_.instruments;
     for (const CachedOperand& o : e.operands)
@@ -692,22 +712,8 @@ bool Interpreter::valueCall(const CachedExpr& ce, FnValue& r) {
         bool ok;
         if (!copies && a.flat && a.operands.size() == 1) {
             // A lone operand's value: what the flat walk resolves it to, read in place.
-            const CachedOperand& o = a.operands[0];
-            if (o.kind == CachedOperand::Literal) {
-                views[i] = o.literal;
-                if (o.integer) {
-                    integers[i] = o.number;
-                    integerMask |= 1u << i;
-                }
-            } else if (o.kind == CachedOperand::Name) {
-                if (variables_.getInteger(o.text, o.slot, integers[i])) {
-                    char* end = std::to_chars(digits[i], digits[i] + 24, integers[i]).ptr;
-                    views[i] = std::string_view(digits[i], size_t(end - digits[i]));
-                    integerMask |= 1u << i;
-                } else if (const std::string* v = variables_.get(o.text, o.slot)) {
-                    views[i] = *v;
-                }
-            }
+            if (readInPlace(variables_, a.operands[0], views[i], integers[i], digits[i]))
+                integerMask |= 1u << i;
             ok = !views[i].empty();
         } else {
             ok = evaluateCached(a, own[i]);
@@ -880,22 +886,8 @@ bool Interpreter::evaluateNested(const CachedExpr& ce, std::string& value) {
             }
         } else if (!copies && a.operands.size() == 1) {
             // A lone operand read in place, as valueCall reads it.
-            const CachedOperand& o = a.operands[0];
-            if (o.kind == CachedOperand::Literal) {
-                views[i] = o.literal;
-                if (o.integer) {
-                    integers[i] = o.number;
-                    integerMask |= 1u << i;
-                }
-            } else if (o.kind == CachedOperand::Name) {
-                if (variables_.getInteger(o.text, o.slot, integers[i])) {
-                    char* end = std::to_chars(digits[i], digits[i] + 24, integers[i]).ptr;
-                    views[i] = std::string_view(digits[i], size_t(end - digits[i]));
-                    integerMask |= 1u << i;
-                } else if (const std::string* v = variables_.get(o.text, o.slot)) {
-                    views[i] = *v;
-                }
-            }
+            if (readInPlace(variables_, a.operands[0], views[i], integers[i], digits[i]))
+                integerMask |= 1u << i;
             ok = !views[i].empty();
         } else {
             ok = evaluateCached(a, own[i]);

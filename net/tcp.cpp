@@ -124,24 +124,14 @@ TcpSubsystem::TcpSubsystem(Runtime& rt, size_t bufferCapacity)
 
 void TcpSubsystem::command(TcpCommand which, Interpreter& ex,
                            const std::vector<std::string>& args) {
-    switch (which) {
-    case TcpCommand::SrvOpen:
-        return srvOpen(ex, args);
-    case TcpCommand::CliOpen:
-        return cliOpen(ex, args);
-    case TcpCommand::SrvClose:
-        return srvClose(ex, args);
-    case TcpCommand::CliClose:
-        return cliClose(ex, args);
-    case TcpCommand::SrvFlush:
-        return srvFlush(ex, args);
-    case TcpCommand::CliFlush:
-        return cliFlush(ex, args);
-    case TcpCommand::SrvWrite:
-        return srvWrite(ex, args);
-    case TcpCommand::CliWrite:
-        return cliWrite(ex, args);
-    }
+    // Each command's handler, in TcpCommand's order.
+    using Handler = void (TcpSubsystem::*)(Interpreter&, const std::vector<std::string>&);
+    static constexpr Handler kHandlers[] = {&TcpSubsystem::srvOpen,  &TcpSubsystem::cliOpen,
+                                            &TcpSubsystem::srvClose, &TcpSubsystem::cliClose,
+                                            &TcpSubsystem::srvFlush, &TcpSubsystem::cliFlush,
+                                            &TcpSubsystem::srvWrite, &TcpSubsystem::cliWrite};
+    static_assert(std::size(kHandlers) == std::size(kTcpCommands));
+    (this->*kHandlers[static_cast<size_t>(which)])(ex, args);
 }
 
 std::string TcpSubsystem::servedClientAddress() const {
