@@ -504,7 +504,7 @@ bool Interpreter::integerValue(const CachedExpr& ce, int64_t& value) {
         // holds one, else the text path decides.
         if (o.kind != CachedOperand::Empty)
             if (const int c = o.control.get(rack, o.text, false); c >= 0)
-                return rack->readBoundInteger(c, v);
+                return o.control.whole.read(v);
         if (o.kind != CachedOperand::Name) {
             v = o.number;
             return true;

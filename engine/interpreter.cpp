@@ -268,7 +268,7 @@ void Interpreter::assign(const LineInfo& li) {
         // no events through, so the control bound is still the one the name reaches.
         if (int64_t n; evaluateInteger(li.value, n)) {
             clearScriptError();
-            if (rack->assignBoundInteger(c, n)) return;
+            if (li.assignControl.whole.assign(n)) return;
             rack->assignBound(*this, c, formatInt(n));
             return;
         }
@@ -302,12 +302,17 @@ void Interpreter::assign(const LineInfo& li) {
 }
 
 bool Interpreter::quickControlLine(const LineInfo& li) {
-    int64_t n;
     // Pure: a failure here has no effect, and executeLine evaluates the line again.
-    if (!integerValue(li.value, n)) return false;
-    InstrumentAccess* rack = rt_.instruments;
-    if (const int c = li.assignControl.get(rack, li.assignName, true); c >= 0) {
-        if (!rack->assignBoundInteger(c, n)) return false;
+    int64_t n;
+    if (controlFree(li.value)) {
+        const Variables::IntegerRead read = quickInteger(li.value);
+        if (!read.ok) return false;
+        n = read.value;
+    } else if (!integerValue(li.value, n)) {
+        return false;
+    }
+    if (li.assignControl.get(rt_.instruments, li.assignName, true) >= 0) {
+        if (!li.assignControl.whole.assign(n)) return false;
         clearScriptError(); // as assign does once the value is known
         return true;
     }

@@ -63,12 +63,15 @@ bool headerWithoutBlank(std::string_view trimmed);
 struct ControlBinding {
     mutable uint64_t generation = 0; // 0: never bound (the rack's generations start at 1)
     mutable int handle = -1;
+    // The bound control's whole-number reading and setting, taken with the handle.
+    mutable InstrumentAccess::WholeAccess whole;
     // The handle (-1: no control) for `name` on `rack` (may be null).
     int get(InstrumentAccess* rack, std::string_view name, bool settable) const {
         if (!rack) return -1;
         const uint64_t now = rack->generation();
         if (now != generation) {
             handle = rack->bindControl(name, settable);
+            whole = handle >= 0 ? rack->wholeAccess(handle) : InstrumentAccess::WholeAccess{};
             generation = now;
         }
         return handle;
@@ -193,7 +196,7 @@ inline int Interpreter::loneInteger(const CachedExpr& e, int64_t& value) {
     // the control (the text path decides unless it holds a whole number).
     if (o.kind == CachedOperand::Empty) return 0;
     if (const int c = o.control.get(rt_.instruments, o.text, false); c >= 0)
-        return rt_.instruments->readBoundInteger(c, value) ? 1 : 0;
+        return o.control.whole.read(value) ? 1 : 0;
     if (o.kind == CachedOperand::Literal) {
         value = o.number;
         return 1;

@@ -199,12 +199,21 @@ class InstrumentAccess {
     // evaluated (a failed evaluation gives the empty text) with the error state cleared.
     virtual void readBound(int handle, std::string& value) = 0;
     virtual void assignBound(Interpreter& ex, int handle, const std::string& value) = 0;
-    // The same without the text in between, for a control whose value is a whole number:
-    // exactly what readBound's text reads as (false: the reading is no whole number), and
-    // what assignBound does with the number's text (false: nothing was done, the text form
-    // decides). Loops that move a meter or read a slider then cost what a variable costs.
-    virtual bool readBoundInteger(int /*handle*/, int64_t& /*value*/) { return false; }
-    virtual bool assignBoundInteger(int /*handle*/, int64_t /*value*/) { return false; }
+    // The same without the text in between, for a control whose value is a whole number,
+    // as plain calls the engine keeps beside the binding while generation() stays the same:
+    // `get(target, n)` gives exactly what readBound's text reads as (false: the reading is
+    // no whole number), `set(target, n)` does what assignBound does with the number's text
+    // (false: nothing was done, the text form decides). A null call is one that always
+    // answers false. Loops that move a meter or read a slider then cost what a variable
+    // costs.
+    struct WholeAccess {
+        void* target = nullptr;
+        bool (*get)(const void* target, int64_t& n) = nullptr;
+        bool (*set)(void* target, int64_t n) = nullptr;
+        bool read(int64_t& n) const { return get && get(target, n); }
+        bool assign(int64_t n) const { return set && set(target, n); }
+    };
+    virtual WholeAccess wholeAccess(int /*handle*/) { return {}; }
 
   protected:
     // The counter behind generation(), advanced by the implementation.

@@ -189,6 +189,34 @@ QColor textColour(const QWidget* w) {
 
 // --- base classes ---
 
+namespace {
+bool inInt32(int64_t n) {
+    return n >= INT32_MIN && n <= INT32_MAX;
+}
+} // namespace
+
+ScriptAccess::Whole ScriptAccess::whole() const {
+    Whole w;
+    if (scriptKind() == Kind::Integer) {
+        w.get = [](const void* self, int64_t& n) {
+            n = static_cast<const ScriptAccess*>(self)->scriptInteger();
+            return true;
+        };
+        w.set = [](void* self, int64_t n) {
+            if (!inInt32(n)) return false;
+            static_cast<ScriptAccess*>(self)->setScriptInteger(static_cast<int>(n));
+            return true;
+        };
+    } else if (scriptKind() == Kind::IntegerReal) {
+        w.set = [](void* self, int64_t n) {
+            if (!inInt32(n)) return false;
+            static_cast<ScriptAccess*>(self)->setScriptReal(static_cast<double>(n));
+            return true;
+        };
+    }
+    return w;
+}
+
 InstrumentControl::InstrumentControl(QWidget* parent) : QWidget(parent) {
     // Text beside the instruments reads light on the rack's dark panel unless the rack file
     // gives a font colour.
@@ -207,6 +235,22 @@ void InstrumentControl::describeForScripts(Kind kind, std::string_view readError
 }
 
 RangeControl::RangeControl(QWidget* parent, int max) : InstrumentControl(parent), max_(max) {}
+
+ScriptAccess::Whole RangeControl::whole() const {
+    // A subclass that holds anything but a whole number keeps the general way.
+    if (scriptKind() != Kind::Integer) return ScriptAccess::whole();
+    Whole w;
+    w.get = [](const void* self, int64_t& n) {
+        n = static_cast<const RangeControl*>(static_cast<const ScriptAccess*>(self))->position();
+        return true;
+    };
+    w.set = [](void* self, int64_t n) {
+        if (!inInt32(n)) return false;
+        static_cast<RangeControl*>(static_cast<ScriptAccess*>(self))->setPosition(int(n));
+        return true;
+    };
+    return w;
+}
 
 void RangeControl::setMax(int v) {
     const int min = std::min(min_, v), position = std::clamp(position_, min, v);

@@ -53,6 +53,8 @@ class RangeControl : public InstrumentControl {
 
     int scriptInteger() const override { return position_; }
     void setScriptInteger(int v) override { setPosition(v); }
+    // position() and setPosition themselves, as the two above reach them.
+    Whole whole() const override;
 
   protected:
     // The position as a fraction 0..1 of the range.

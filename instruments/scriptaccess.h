@@ -13,6 +13,7 @@
 // script's text is the rack's business, and so is raising readError()/setError().
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -46,6 +47,18 @@ class ScriptAccess {
     // Integer.
     virtual int scriptInteger() const { return 0; }
     virtual void setScriptInteger(int) {}
+    // The value as a whole number through plain calls, `self` being this ScriptAccess as a
+    // void pointer (so that the engine may keep the pair without knowing the class):
+    // `get(self, n)` reads an Integer kind's value; `set(self, n)` sets a whole number as
+    // setScriptInteger (Integer) or setScriptReal (IntegerReal) takes it, false (nothing
+    // done) for a number outside 32 bits. Null where the kind has no such reading or
+    // setting. A loop that moves a slider on every line then pays for the slider's setter,
+    // not for the calls that find it. A class may give its own pair.
+    struct Whole {
+        bool (*get)(const void* self, int64_t& n) = nullptr;
+        bool (*set)(void* self, int64_t n) = nullptr;
+    };
+    virtual Whole whole() const;
     // IntegerReal and Real.
     virtual double scriptReal() const { return 0; }
     virtual void setScriptReal(double) {}

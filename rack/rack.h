@@ -41,8 +41,7 @@ class Rack : public InstrumentAccess {
     int bindControl(std::string_view name, bool settable) override;
     void readBound(int handle, std::string& value) override;
     void assignBound(Interpreter& ex, int handle, const std::string& value) override;
-    bool readBoundInteger(int handle, int64_t& value) override;
-    bool assignBoundInteger(int handle, int64_t value) override;
+    WholeAccess wholeAccess(int handle) override;
 
     // openrack after the file is read: pictures, sliders, spinner links. False (with the
     // reason) when the pictures the hints name pass the rack's picture budget.

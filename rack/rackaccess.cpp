@@ -125,26 +125,13 @@ void Rack::assignBound(Interpreter& ex, int handle, const std::string& value) {
         ex.raiseScriptError(a.setError());
 }
 
-bool Rack::readBoundInteger(int handle, int64_t& value) {
-    const ScriptAccess& a = *window_->control(handle).access;
-    if (a.scriptKind() != Kind::Integer) return false;
-    value = a.scriptInteger();
-    return true;
-}
-
-// As set() does with the number's text: a whole number within 32 bits, for the kinds that
-// take one. Anything else (out of range, a real, a text, a sample) takes the text way.
-bool Rack::assignBoundInteger(int handle, int64_t value) {
+// As read() and set() do with the number's text: a whole number within 32 bits, for the
+// kinds that hold one. Anything else (out of range, a real, a text, a sample) takes the
+// text way.
+InstrumentAccess::WholeAccess Rack::wholeAccess(int handle) {
     ScriptAccess& a = *window_->control(handle).access;
-    const Kind kind = a.scriptKind();
-    if ((kind != Kind::Integer && kind != Kind::IntegerReal) || value < INT32_MIN ||
-        value > INT32_MAX)
-        return false;
-    if (kind == Kind::Integer)
-        a.setScriptInteger(static_cast<int>(value));
-    else
-        a.setScriptReal(static_cast<double>(value));
-    return true;
+    const ScriptAccess::Whole w = a.whole();
+    return {static_cast<void*>(&a), w.get, w.set};
 }
 
 bool Rack::readControl(Interpreter&, std::string_view name, std::string& value) {
