@@ -579,6 +579,18 @@ static bool readInPlace(Variables& vars, const CachedOperand& o, std::string_vie
     return false;
 }
 
+void Interpreter::noteControlFree(const CachedExpr& e) {
+    e.controlFree = noControls() || !reachesControl(e);
+    e.controlFreeAt = rt_.instruments->generation();
+}
+
+void Interpreter::noteControlFree(const LineInfo& li) {
+    li.controlFree =
+        controlFree(li.value) &&
+        (noControls() || li.assignControl.get(rt_.instruments, li.assignName, true) < 0);
+    li.controlFreeAt = rt_.instruments->generation();
+}
+
 bool Interpreter::reachesControl(const CachedExpr& e) {
     InstrumentAccess* rack = rt_.instruments;
     for (const CachedOperand& o : e.operands)

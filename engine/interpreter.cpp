@@ -304,13 +304,8 @@ void Interpreter::assign(const LineInfo& li) {
 bool Interpreter::quickControlLine(const LineInfo& li) {
     // Pure: a failure here has no effect, and executeLine evaluates the line again.
     int64_t n;
-    if (controlFree(li.value)) {
-        const Variables::IntegerRead read = quickInteger(li.value);
-        if (!read.ok) return false;
-        n = read.value;
-    } else if (!integerValue(li.value, n)) {
-        return false;
-    }
+    const int lone = loneInteger(li.value, n); // `x = Meter9`, read here without a call
+    if (lone == 0 || (lone < 0 && !integerValue(li.value, n))) return false;
     if (li.assignControl.get(rt_.instruments, li.assignName, true) >= 0) {
         if (!li.assignControl.whole.assign(n)) return false;
         clearScriptError(); // as assign does once the value is known

@@ -272,9 +272,12 @@ class Interpreter : private LineFlags {
     bool reachesControl(const CachedExpr& e);
     // The same for an assignment line, its assigned name included.
     inline bool quickAssignable(const LineInfo& li);
-    // runLine's integer assignment when a name in it reaches a control: done when the value
-    // is a whole number and the control (if the assigned name reaches one) takes it as one;
-    // false, with nothing done, leaves the line to executeLine.
+    // The answers above asked again for the rack's present generation.
+    void noteControlFree(const CachedExpr& e);
+    void noteControlFree(const LineInfo& li);
+    // runLine's integer assignment when a name in its value reaches a control: done when the
+    // value is a whole number and the control (if the assigned name reaches one) takes it as
+    // one; false, with nothing done, leaves the line to executeLine.
     bool quickControlLine(const LineInfo& li);
     // No name can reach a rack control: no rack is installed, or none is shown. Asks the
     // rack only when its generation changed (a rack opened, shown or hidden).

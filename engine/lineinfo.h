@@ -179,6 +179,10 @@ struct Interpreter::LineInfo {
     // it (`out = out & c`): its text may grow in place instead of being copied.
     bool appendsToItself = false;
     ControlBinding assignControl; // the settable control the assigned name reaches
+    // Neither the value nor the assigned name reaches a control, at rack generation
+    // controlFreeAt (0: not yet asked; see Interpreter::quickAssignable).
+    mutable uint64_t controlFreeAt = 0;
+    mutable bool controlFree = false;
     // If, While, and lines beginning with `elseif (` or `until (`: the condition.
     CachedCondition cond;
     // For: whether the header has the form `for(name, start, end, step)`, its variable and
@@ -204,19 +208,20 @@ inline int Interpreter::loneInteger(const CachedExpr& e, int64_t& value) {
     return variables_.getInteger(o.text, o.slot, value) ? 1 : 0;
 }
 
+// One comparison on the way through, whether a rack is shown or not: the answer is kept
+// with the generation it holds for, a hidden rack's included.
 inline bool Interpreter::controlFree(const CachedExpr& e) {
-    if (noControls()) return true;
-    const uint64_t now = rt_.instruments->generation();
-    if (e.controlFreeAt != now) {
-        e.controlFree = !reachesControl(e);
-        e.controlFreeAt = now;
-    }
+    const InstrumentAccess* rack = rt_.instruments;
+    if (!rack) return true;
+    if (e.controlFreeAt != rack->generation()) noteControlFree(e);
     return e.controlFree;
 }
 
 inline bool Interpreter::quickAssignable(const LineInfo& li) {
-    return controlFree(li.value) &&
-           (noControls() || li.assignControl.get(rt_.instruments, li.assignName, true) < 0);
+    const InstrumentAccess* rack = rt_.instruments;
+    if (!rack) return true;
+    if (li.controlFreeAt != rack->generation()) noteControlFree(li);
+    return li.controlFree;
 }
 
 // integerValue's steps for a flat integer form when none of its names reaches a rack control
@@ -300,23 +305,29 @@ inline void Interpreter::runLine(int& index) {
                              : nullptr;
     if (!li || li->quick == LineInfo::Quick::None || !spliced_.empty() || !quietLine())
         return executeLine(index);
-    if (li->quick != LineInfo::Quick::If && !quickAssignable(*li)) {
-        if (li->quick != LineInfo::Quick::Integer || !quickControlLine(*li))
-            return executeLine(index);
-        --clockCountdown_;
-        endifHandedBack_ = false;
-        return;
-    }
     switch (li->quick) {
     case LineInfo::Quick::Integer: {
-        const Variables::IntegerRead n = quickInteger(li->value);
-        if (!n.ok) return executeLine(index);
+        if (quickAssignable(*li)) {
+            const Variables::IntegerRead n = quickInteger(li->value);
+            if (!n.ok) return executeLine(index);
+            variables_.setInteger(li->assignName, n.value, li->assignSlot);
+        } else if (controlFree(li->value)) {
+            // The assigned name reaches a control, which takes the number as it takes it
+            // whole, or refuses it (nothing done: the text way decides).
+            const Variables::IntegerRead n = quickInteger(li->value);
+            if (!n.ok || li->assignControl.get(rt_.instruments, li->assignName, true) < 0 ||
+                !li->assignControl.whole.assign(n.value))
+                return executeLine(index);
+            clearScriptError(); // as assign does once the value is known
+        } else if (!quickControlLine(*li)) {
+            return executeLine(index);
+        }
         --clockCountdown_;
         endifHandedBack_ = false;
-        variables_.setInteger(li->assignName, n.value, li->assignSlot);
         return;
     }
     case LineInfo::Quick::BareName: {
+        if (!quickAssignable(*li)) return executeLine(index);
         const CachedOperand& o = li->value.operands[0];
         if (variables_.has(o.text, o.slot) || variables_.has(li->assignName, li->assignSlot))
             return executeLine(index);
