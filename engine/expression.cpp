@@ -579,6 +579,46 @@ static bool readInPlace(Variables& vars, const CachedOperand& o, std::string_vie
     return false;
 }
 
+namespace {
+
+// The evaluated arguments of a value call as FnArgs takes them, at most four: each a view of
+// a text read in place or of a copy of its own. Integers are also handed over as numbers,
+// with their digits written here (a counter's text is not written into the variable, nor
+// read back by the handler).
+struct ArgumentValues {
+    static constexpr size_t kMost = 4;
+    std::string_view views[kMost];
+    std::string own[kMost];
+    int64_t integers[kMost];
+    char digits[kMost][24];
+    unsigned integerMask = 0;
+    bool ok = true;       // every argument read so far is non-empty
+    bool stopped = false; // a call that stops at its first failed argument met one
+
+    // Argument i as a lone operand read in place; false when its value is empty.
+    bool readLone(Variables& vars, size_t i, const CachedOperand& o) {
+        if (readInPlace(vars, o, views[i], integers[i], digits[i])) integerMask |= 1u << i;
+        return !views[i].empty();
+    }
+    // Argument i as own[i], just evaluated (`evaluated`: the evaluation's answer). A failed
+    // argument counts as empty, whatever partial result an arithmetic fault left behind.
+    bool keepOwn(size_t i, bool evaluated) {
+        if (!evaluated) own[i].clear();
+        views[i] = own[i];
+        return evaluated;
+    }
+    // After argument i: a failed one fails the arguments, and later ones stay empty for a
+    // call that stops there.
+    void note(bool argumentOk, ArgEval eval) {
+        if (argumentOk) return;
+        ok = false;
+        stopped = eval == ArgEval::UntilFail;
+    }
+    FnArgs args(Interpreter& ex) const { return FnArgs{ex, views, ok, integerMask, integers}; }
+};
+
+} // namespace
+
 void Interpreter::noteControlFree(const CachedExpr& e) {
     e.controlFree = noControls() || !reachesControl(e);
     e.controlFreeAt = rt_.instruments->generation();
@@ -696,7 +736,7 @@ bool Interpreter::evaluateCall(const CachedExpr& ce, std::string& value) {
 
 bool Interpreter::valueCall(const CachedExpr& ce, FnValue& r) {
     const Runtime::FunctionRow& row = rt_.functions()[static_cast<size_t>(ce.row)];
-    constexpr size_t kMostArguments = 4;
+    constexpr size_t kMostArguments = ArgumentValues::kMost;
     // A shown rack may bear any operand's or result's text as a control name, and a kept
     // result may stand for any operand: the text path decides those.
     if (!row.value || row.eval == ArgEval::Custom || ce.args.size() > kMostArguments ||
@@ -711,41 +751,23 @@ bool Interpreter::valueCall(const CachedExpr& ce, FnValue& r) {
     bool copies = false;
     for (const CachedExpr& a : ce.args)
         copies |= !a.flat;
-    std::string_view views[kMostArguments];
-    std::string own[kMostArguments];
-    // Integers are handed over as numbers, with their digits written here (a counter's text
-    // is not written into the variable, nor read back by the handler).
-    int64_t integers[kMostArguments];
-    char digits[kMostArguments][24];
-    unsigned integerMask = 0;
-    bool argsOk = true, stopped = false, owned = false;
-    for (size_t i = 0; i < ce.args.size() && !stopped; ++i) {
+    ArgumentValues args;
+    bool owned = false;
+    for (size_t i = 0; i < ce.args.size() && !args.stopped; ++i) {
         const CachedExpr& a = ce.args[i];
-        bool ok;
-        if (!copies && a.flat && a.operands.size() == 1) {
-            // A lone operand's value: what the flat walk resolves it to, read in place.
-            if (readInPlace(variables_, a.operands[0], views[i], integers[i], digits[i]))
-                integerMask |= 1u << i;
-            ok = !views[i].empty();
-        } else {
-            ok = evaluateCached(a, own[i]);
-            owned = true;
-            // A failed argument counts as empty, whatever partial result an arithmetic fault
-            // left behind.
-            if (!ok) own[i].clear();
-            views[i] = own[i];
-        }
-        if (!ok) {
-            argsOk = false;
-            stopped = row.eval == ArgEval::UntilFail; // later arguments stay empty
-        }
+        const bool lone = !copies && a.flat && a.operands.size() == 1;
+        owned |= !lone;
+        args.note(lone ? args.readLone(variables_, i, a.operands[0])
+                       : args.keepOwn(i, evaluateCached(a, args.own[i])),
+                  row.eval);
     }
     if (row.clearsError) clearScriptError();
-    row.value(FnArgs{*this, views, argsOk, integerMask, integers}, r);
+    row.value(args.args(*this), r);
     // A result that points into an argument's copy (or written digits) outlives it.
-    const char* digitsEnd = digits[0] + sizeof digits;
+    const char* digits = args.digits[0];
     const std::less<const char*> before;
-    const bool intoDigits = !before(r.text.data(), digits[0]) && before(r.text.data(), digitsEnd);
+    const bool intoDigits =
+        !before(r.text.data(), digits) && before(r.text.data(), digits + sizeof args.digits);
     if ((owned || intoDigits) && r.kind != FnValue::Integer && r.text.data() != r.own.data()) {
         std::string kept(r.text);
         r.own = std::move(kept);
@@ -821,7 +843,7 @@ bool Interpreter::spliceInnerResults(const CachedExpr& ce, const FnValue* result
 }
 
 bool Interpreter::evaluateNested(const CachedExpr& ce, std::string& value) {
-    constexpr size_t kMostArguments = 4;
+    constexpr size_t kMostArguments = ArgumentValues::kMost;
     const Runtime::FunctionRow& row = rt_.functions()[static_cast<size_t>(ce.row)];
     const size_t argc = ce.args.size();
     // A shown rack may bear any operand's or result's text as a control name: the walk decides.
@@ -876,44 +898,29 @@ bool Interpreter::evaluateNested(const CachedExpr& ce, std::string& value) {
     bool copies = done > 1;
     for (const CachedExpr& a : ce.args)
         copies |= a.flat && !a.ops.empty();
-    std::string_view views[kMostArguments];
-    std::string own[kMostArguments];
-    int64_t integers[kMostArguments];
-    char digits[kMostArguments][24];
-    unsigned integerMask = 0;
-    bool argsOk = true, stopped = false;
+    ArgumentValues args;
     size_t k = 0;
-    for (size_t i = 0; i < argc && !stopped; ++i) {
+    for (size_t i = 0; i < argc && !args.stopped; ++i) {
         const CachedExpr& a = ce.args[i];
         bool ok;
         if (a.call) {
             const FnValue& r = inner[k++];
             if (r.kind == FnValue::Text && !copies) {
-                views[i] = r.text;
+                args.views[i] = r.text;
                 ok = !r.text.empty();
             } else {
-                ok = callResultValue(r, own[i]);
-                if (!ok) own[i].clear();
-                views[i] = own[i];
+                ok = args.keepOwn(i, callResultValue(r, args.own[i]));
             }
         } else if (!copies && a.operands.size() == 1) {
-            // A lone operand read in place, as valueCall reads it.
-            if (readInPlace(variables_, a.operands[0], views[i], integers[i], digits[i]))
-                integerMask |= 1u << i;
-            ok = !views[i].empty();
+            ok = args.readLone(variables_, i, a.operands[0]); // as valueCall reads it
         } else {
-            ok = evaluateCached(a, own[i]);
-            if (!ok) own[i].clear();
-            views[i] = own[i];
+            ok = args.keepOwn(i, evaluateCached(a, args.own[i]));
         }
-        if (!ok) {
-            argsOk = false;
-            stopped = row.eval == ArgEval::UntilFail; // later arguments stay empty
-        }
+        args.note(ok, row.eval);
     }
     if (row.clearsError) clearScriptError();
     FnValue r;
-    row.value(FnArgs{*this, views, argsOk, integerMask, integers}, r);
+    row.value(args.args(*this), r);
     if (!r.ok) {
         if (!spliceInnerResults(ce, inner, done, s, seen)) {
             value.clear();
